@@ -1,0 +1,24 @@
+#pragma once
+// Small synthetic sound files written with libsndfile for tests.
+#include <sndfile.h>
+
+#include <string>
+#include <vector>
+
+namespace korvel::test {
+
+// Writes interleaved float samples. `format` is a libsndfile major|minor
+// format (default 24-bit WAVE). Returns false when libsndfile refuses.
+bool WriteSoundFile(const std::string& path, const std::vector<float>& interleaved, int channels,
+                    int sampleRate, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_24);
+
+// A sine of `seconds` at `frequency` and linear `amplitude`, the same on
+// every channel, interleaved.
+std::vector<float> MakeSine(double frequency, double seconds, int sampleRate, int channels = 1,
+                            double amplitude = 1.0);
+
+// Reads a whole file back as interleaved floats; empty when unreadable.
+std::vector<float> ReadSoundFile(const std::string& path, int* channels = nullptr,
+                                 int* sampleRate = nullptr);
+
+}  // namespace korvel::test
