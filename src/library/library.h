@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "library/file_id.h"
 #include "library/keyword_index.h"
 
 namespace korvel {
@@ -20,7 +21,7 @@ struct LibraryFile {
     std::string path;         // the record's key within a palette
     std::string name;         // file name without its extension
     std::string description;  // BWF description and title, comment and artist tags
-    std::string fileId;       // FileId of the content; empty when unknown
+    FileId fileId;            // identity of the content; empty when unknown
     uint64_t fingerprint = 0;  // 0 = unknown
     uint64_t size = 0;         // bytes
     int64_t mtime = 0;         // whole seconds since 1970; 0 = unknown
@@ -79,7 +80,7 @@ struct Palette {
 struct FileIdHashResult {
     std::string paletteName;
     std::string path;
-    std::string id;  // FileId
+    FileId id;
     uint64_t fingerprint = 0;
     uint64_t size = 0;
 };
