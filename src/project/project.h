@@ -1,0 +1,108 @@
+#pragma once
+// The open project document: settings, events, layers, user shapes, the
+// three track groups, banned files and scenes.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "project/copyable_atomic.h"
+#include "project/event.h"
+#include "project/layer.h"
+
+namespace korvel {
+
+// A named span of the timeline that scene-linked events follow.
+struct Scene {
+    char name[64] = {};
+    float inTime = 0.0f;   // seconds
+    float outTime = 0.0f;  // seconds
+    char keywords[128] = {};
+};
+
+// A custom event shape the designer saved; events refer to it by index.
+struct UserShape {
+    char name[64] = {};
+    char keywords[256] = {};
+    float defaultDuration = 0.0f;
+    float spread = 0.0f;
+    float weightCenter = 0.0f;
+    float intensityScale = 0.0f;
+    float weightOffset = 0.0f;
+    float syncOffset = 0.0f;
+    CurvePoints weight = {};
+    CurvePoints intensity = {};
+};
+
+// One track group. The per-group values live in TrackLayout's defaults.
+struct TrackGroupLayout {
+    char name[32] = {};
+    std::int32_t trackCount = 8;  // 1..32
+    bool stereo = true;           // new events of this group's kinds are stereo
+    float targetLUFS = -16.0f;    // -60..-6
+    std::int32_t usedLanes = 0;   // computed by track allocation, never saved
+};
+
+// Tracks per group when the budget is off.
+inline constexpr int kUnbudgetedTracks = 48;
+
+struct TrackLayout {
+    bool budgetMode = false;  // limit each group to its trackCount
+    std::array<TrackGroupLayout, kTrackGroupCount> groups = {{
+        {.name = "BG", .targetLUFS = -48.0f},
+        {.name = "FX A", .targetLUFS = -16.0f},
+        {.name = "FX B", .targetLUFS = -25.0f},
+    }};
+};
+
+struct Project {
+    float totalDuration = 30.0f;  // seconds
+    float fps = 24.0f;
+    float startTC = 0.0f;  // seconds
+    float maxEventDuration = 30.0f;
+    std::int32_t scaleType = 0;  // 0 = none
+    std::int32_t scaleRoot = 0;  // semitones 0..11
+    // Kept, saved and loaded; no build step reads these three.
+    std::int32_t pitchShiftProb = 0;
+    std::int32_t freqShiftIntensity = 0;
+    std::int32_t reverseProb = 0;
+    bool normalizeLUFS = true;
+    std::int32_t alloyAlgorithm = 2;
+    float alloyTransferDepth = 0.2f;
+    float alloyAttackGraft = 0.03f;  // seconds
+    float alloyMicroPitch = 0.03f;
+    std::int32_t alloyFilterBands = 10;
+    // Event indices are the event numbers used everywhere.
+    std::vector<Event> events;
+    std::vector<LayerResult> results;
+    // Layers a running full build has finished: stored by the build thread
+    // with release order, loaded by the UI thread to draw the build so far.
+    CopyableAtomic<std::int32_t> builtResultCount{0};
+    std::int32_t revision = 0;  // bumped by edits in the events tab
+    bool built = false;
+    std::vector<UserShape> userShapes;
+    TrackLayout trackLayout;
+    // Parallel lists; the ids may be shorter in data from older files.
+    std::vector<std::string> bannedFiles;
+    std::vector<std::string> bannedFileIds;
+    std::vector<Scene> scenes;
+    std::int32_t drawCounter = 0;  // mixed into each re-draw's seed
+
+    // Exact byte comparison.
+    bool IsFileBanned(std::string_view path) const;
+    // Bans the path once (with `fileId`, else the identity the registry gives
+    // the file) and mutes every layer playing it, also when already banned.
+    void BanFile(const std::string& path, const std::string& fileId);
+    // Removes every entry equal to the path; muted layers stay muted.
+    void UnbanFile(std::string_view path);
+};
+
+// The open project. Owned by the UI thread, which alone edits it. A running
+// background job reads and writes `events` and `results` while the UI starts
+// no edit (the job's active flag); `builtResultCount` is the one member read
+// concurrently (atomic). Live voices never point into `events`: they hold
+// their own copies of the curves they play.
+extern Project CurrentProject;
+
+}  // namespace korvel
