@@ -1,0 +1,105 @@
+#include "library/waveform.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <unordered_map>
+
+namespace korvel {
+namespace {
+
+struct WaveformCacheStore {
+    std::mutex lock;
+    std::unordered_map<std::string, std::shared_ptr<const WaveformOverview>> overviews;
+};
+
+// The process-wide WaveformCache. Filled by the UI thread and the background
+// job, read by the UI thread while it draws; every access holds `lock`, which
+// is held only around one lookup, insertion or clear.
+WaveformCacheStore& Cache() {
+    static WaveformCacheStore store;
+    return store;
+}
+
+}  // namespace
+
+int WaveformBinCount(float duration) {
+    const float bins = duration * static_cast<float>(kWaveformBinsPerSecond);
+    if (!(bins < static_cast<float>(kWaveformMaxBins))) return kWaveformMaxBins;
+    return std::max(kWaveformMinBins, static_cast<int>(bins));
+}
+
+bool ComputeWaveformOverview(const std::string& path, WaveformOverview& out) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return false;
+    const float duration =
+        info.samplerate >= 1 ? static_cast<float>(info.frames) / static_cast<float>(info.samplerate) : 0.0f;
+    if (info.samplerate < 1 || !(duration > 0.0f) || info.frames <= 0 || info.channels < 1) {
+        sf_close(file);
+        return false;
+    }
+
+    const int bins = WaveformBinCount(duration);
+    const sf_count_t framesPerBin = std::max<sf_count_t>(1, info.frames / bins);
+    const std::size_t channels = static_cast<std::size_t>(info.channels);
+    out.peaks.assign(static_cast<std::size_t>(bins), 0.0f);
+    out.rms.assign(static_cast<std::size_t>(bins), 0.0f);
+    out.duration = duration;
+    out.sampleRate = info.samplerate;
+
+    std::vector<float> buffer(static_cast<std::size_t>(framesPerBin) * channels);
+    for (int i = 0; i < bins; ++i) {
+        const sf_count_t want = std::min(info.frames - i * framesPerBin, framesPerBin);
+        if (want < 1) break;
+        const sf_count_t got = sf_readf_float(file, buffer.data(), want);
+        if (got <= 0) break;
+        const std::size_t samples = static_cast<std::size_t>(got) * channels;
+        float peak = 0.0f;
+        double sumSquares = 0.0;
+        for (std::size_t s = 0; s < samples; ++s) {
+            const float x = buffer[s];
+            peak = std::max(peak, std::fabs(x));
+            sumSquares += static_cast<double>(x) * x;
+        }
+        out.peaks[static_cast<std::size_t>(i)] = peak;
+        out.rms[static_cast<std::size_t>(i)] = static_cast<float>(std::sqrt(sumSquares / static_cast<double>(samples)));
+    }
+    sf_close(file);
+    return true;
+}
+
+void LoadWaveformOverview(const char* path) {
+    if (path == nullptr || path[0] == '\0') return;
+    const std::string key(path);
+    WaveformCacheStore& cache = Cache();
+    {
+        std::lock_guard guard(cache.lock);
+        if (cache.overviews.contains(key)) return;
+    }
+    auto overview = std::make_shared<WaveformOverview>();
+    if (!ComputeWaveformOverview(key, *overview)) return;
+    std::lock_guard guard(cache.lock);
+    cache.overviews.emplace(key, std::move(overview));
+}
+
+std::shared_ptr<const WaveformOverview> FindWaveformOverview(const std::string& path) {
+    WaveformCacheStore& cache = Cache();
+    std::lock_guard guard(cache.lock);
+    auto found = cache.overviews.find(path);
+    return found != cache.overviews.end() ? found->second : nullptr;
+}
+
+void ClearWaveformCache() {
+    WaveformCacheStore& cache = Cache();
+    std::unordered_map<std::string, std::shared_ptr<const WaveformOverview>> old;
+    {
+        std::lock_guard guard(cache.lock);
+        old.swap(cache.overviews);
+    }
+    // The overviews are freed here, outside the lock.
+}
+
+}  // namespace korvel
