@@ -33,10 +33,7 @@ void IndexNameWords(KeywordIndexBuilder& builder, const char* text, size_t lengt
     ForEachNameWord(std::string_view(text, length), kIndexWordMaxLength,
                     [&](std::string_view written) {
                         char lower[kIndexWordMaxLength];
-                        for (size_t k = 0; k < written.size(); ++k) {
-                            const char c = written[k];
-                            lower[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-                        }
+                        for (size_t k = 0; k < written.size(); ++k) lower[k] = LowerAscii(written[k]);
                         const std::string_view key(lower, written.size());
                         auto it = builder.words.find(key);
                         if (it == builder.words.end())
@@ -89,10 +86,7 @@ void SuggestKeywords(const KeywordIndex& index, std::string_view prefix,
     if (prefix.empty() || index.entries.empty() || prefix.size() >= kMaxPrefixLength) return;
 
     char lowerBuffer[kMaxPrefixLength];
-    for (size_t k = 0; k < prefix.size(); ++k) {
-        const char c = prefix[k];
-        lowerBuffer[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    for (size_t k = 0; k < prefix.size(); ++k) lowerBuffer[k] = LowerAscii(prefix[k]);
     const std::string_view lower(lowerBuffer, prefix.size());
 
     auto it = std::lower_bound(

@@ -49,13 +49,12 @@ bool Contains(std::string_view haystack, std::string_view needle) {
 }  // namespace
 
 void LowerAsciiInPlace(std::string& text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    for (char& c : text) c = LowerAscii(c);
 }
 
 bool IsVocabularyWord(std::string_view lowerWord) { return VocabularySet().count(lowerWord) != 0; }
 
-const std::vector<std::string_view>& SoundVocabularyWords() {
+const std::vector<std::string_view>& SoundVocabulary() {
     static const std::vector<std::string_view> words(std::begin(kSoundVocabulary),
                                                      std::end(kSoundVocabulary));
     return words;
@@ -69,10 +68,7 @@ void CountVocabularyWords(std::unordered_map<std::string, int32_t>& counter, con
                     [&](std::string_view word) {
                         // Every usable word fits; no allocation for words that miss.
                         char lower[kVocabularyWordMaxLength];
-                        for (size_t k = 0; k < word.size(); ++k) {
-                            const char c = word[k];
-                            lower[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-                        }
+                        for (size_t k = 0; k < word.size(); ++k) lower[k] = LowerAscii(word[k]);
                         const std::string_view key(lower, word.size());
                         if (vocabulary.count(key) != 0) counter[std::string(key)] += 1;
                     });

@@ -70,7 +70,10 @@ void ForEachNameWord(std::string_view text, size_t maxLength, OnWord&& onWord) {
     }
 }
 
-// Lower-cases A-Z only, as the C locale does.
+// Lower-casing of the C locale: only A-Z change, whatever the process locale.
+inline constexpr char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 void LowerAsciiInPlace(std::string& text);
 
 // Adds 1 to counter[word] for every word of the text that is in the sound
@@ -82,7 +85,7 @@ void CountVocabularyWords(std::unordered_map<std::string, int32_t>& counter, con
 bool IsVocabularyWord(std::string_view lowerWord);
 
 // The fixed list of sound words the palette summaries count.
-const std::vector<std::string_view>& SoundVocabularyWords();
+const std::vector<std::string_view>& SoundVocabulary();
 
 struct CategoryRule {
     const char* code;

@@ -72,7 +72,7 @@ TEST(NameWords, VocabularyCountsLowerCasedVocabularyWordsOnly) {
 }
 
 TEST(NameWords, VocabularyHoldsItsFixedWords) {
-    const auto& words = SoundVocabularyWords();
+    const auto& words = SoundVocabulary();
     EXPECT_EQ(words.size(), 234u);
     EXPECT_EQ(std::set<std::string_view>(words.begin(), words.end()).size(), 233u);
     for (std::string_view w : words) {
