@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "library/file_id.h"
+
 namespace korvel {
 
 bool Event::HasPinnedFile(std::string_view path) const {
@@ -11,6 +13,17 @@ bool Event::HasPinnedFile(std::string_view path) const {
         if (pinned == path) return true;
     }
     return false;
+}
+
+void Event::AddPinnedFile(const std::string& path, const std::string& fileId) {
+    if (!HasPinnedFile(path)) {
+        // Ids missing from older files become empty ones, so that the new
+        // id lands at its own path's index.
+        pinnedFileIds.resize(pinnedFiles.size());
+        pinnedFiles.push_back(path);
+        pinnedFileIds.push_back(fileId.empty() ? ComputeFileId(path).id : fileId);
+    }
+    usePinnedFile = !pinnedFiles.empty();
 }
 
 void Event::RemovePinnedFile(std::string_view path) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "project/fixed_text.h"
+#include "support/temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -104,6 +105,46 @@ TEST(EventPinnedFiles, RemoveMatchesExactBytesAndKeepsIdsAligned) {
         EXPECT_EQ(event.usePinnedFile, c.useAfter);
         EXPECT_EQ(event.bedLayerLoop.size(), 3u) << "bed lists are kept by the bed operations";
     }
+}
+
+// The given id wins; without one the registry names a readable file and an
+// unreadable one is pinned without identity. A path pinned again changes
+// neither list but the flag is still recomputed.
+TEST(EventPinnedFiles, AddTakesGivenOrRegistryIdOnce) {
+    test::TempDir dir;
+    const std::string readable = dir.file("a.wav");
+    ASSERT_TRUE(test::WriteBytes(readable, "RIFF some bytes"));
+    const std::string missing = dir.file("gone.wav");
+
+    Event event;
+    event.AddPinnedFile(readable, "");
+    event.AddPinnedFile(missing, "");
+    event.AddPinnedFile("/given.wav", "00112233aabbccdd");
+    ASSERT_EQ(event.pinnedFiles.size(), 3u);
+    ASSERT_EQ(event.pinnedFileIds.size(), 3u);
+    EXPECT_EQ(event.pinnedFileIds[0].size(), 16u);
+    EXPECT_EQ(event.pinnedFileIds[0].find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(event.pinnedFileIds[1], "");
+    EXPECT_EQ(event.pinnedFileIds[2], "00112233aabbccdd");
+    EXPECT_TRUE(event.usePinnedFile);
+
+    event.usePinnedFile = false;
+    event.AddPinnedFile("/given.wav", "ffffffffffffffff");
+    EXPECT_EQ(event.pinnedFiles.size(), 3u);
+    EXPECT_EQ(event.pinnedFileIds[2], "00112233aabbccdd");
+    EXPECT_TRUE(event.usePinnedFile) << "flag recomputed even when nothing was added";
+}
+
+// Data from older files may carry fewer ids than paths; a new id must still
+// sit at its own path's index.
+TEST(EventPinnedFiles, AddAfterShortIdListKeepsIndicesAligned) {
+    Event event;
+    event.pinnedFiles = {"/a.wav", "/b.wav"};
+    event.pinnedFileIds = {"1111111111111111"};
+    event.AddPinnedFile("/c.wav", "2222222222222222");
+    ASSERT_EQ(event.pinnedFileIds.size(), 3u);
+    EXPECT_EQ(event.pinnedFileIds[1], "");
+    EXPECT_EQ(event.pinnedFileIds[2], "2222222222222222");
 }
 
 TEST(EventPinnedFiles, HasPinnedFileIsExact) {

@@ -43,6 +43,30 @@ TEST(Project, CopiesAndResetsAsAValue) {
     EXPECT_EQ(project.builtResultCount.load(), 0);
 }
 
+// Banning twice keeps one entry but mutes both times; muting follows the
+// path only, never the identity.
+TEST(ProjectBannedFiles, BanOnceMuteByPath) {
+    Project project;
+    project.results.resize(3);
+    project.results[0].filepath = "/x.wav";
+    project.results[1].filepath = "/other/x.wav";
+    project.results[1].fileId = "00000000000000aa";
+    project.BanFile("/x.wav", "00000000000000aa");
+    EXPECT_TRUE(project.results[0].muted);
+    EXPECT_FALSE(project.results[1].muted) << "same id under another path stays audible";
+
+    project.results[2].filepath = "/x.wav";
+    project.BanFile("/x.wav", "00000000000000bb");
+    EXPECT_EQ(project.bannedFiles, std::vector<std::string>{"/x.wav"});
+    EXPECT_EQ(project.bannedFileIds, std::vector<std::string>{"00000000000000aa"});
+    EXPECT_TRUE(project.results[2].muted) << "second ban still mutes new layers";
+    EXPECT_TRUE(project.IsFileBanned("/x.wav"));
+    EXPECT_FALSE(project.IsFileBanned("/X.wav"));
+
+    project.BanFile("/unreadable/nothing.wav", "");
+    EXPECT_EQ(project.bannedFileIds.back(), "") << "an unreadable file is banned without identity";
+}
+
 TEST(ProjectBannedFiles, UnbanRemovesAllMatchesWithTheirIds) {
     struct Case {
         const char* name;
