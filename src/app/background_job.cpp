@@ -1,0 +1,74 @@
+#include "app/background_job.h"
+
+#include <chrono>
+#include <cstdio>
+#include <utility>
+
+#include "library/library.h"
+#include "project/app_state.h"
+
+namespace korvel {
+
+double UiClockSeconds() {
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void StartBackgroundJob(const char* label, std::function<void()> work, bool cancellable,
+                        float initialProgress) {
+    AppState& state = GlobalAppState;
+    BackgroundJob& job = state.backgroundJob;
+    // Dropped, not queued: callers that must not lose a request keep it in a
+    // pending field that the frame retries.
+    if (job.active.load() || state.traceRunning.load()) return;
+
+    std::snprintf(job.label, sizeof job.label, "%s", label != nullptr ? label : "");
+    job.progress.store(initialProgress);
+    job.done.store(false);
+    job.cancel.store(false);
+    job.active.exchange(true);
+    job.cancellable = cancellable;
+    job.startTime = UiClockSeconds();
+    job.threadStarted = false;
+    job.snapshotRequested = true;
+    job.work = std::move(work);
+}
+
+bool LaunchBackgroundJobWorker(BackgroundJob& job) {
+    if (!job.active.load() || job.threadStarted || !job.work) return false;
+    if (job.worker.joinable()) job.worker.join();
+    // The work stays in the job until it ends, so the thread runs it in place.
+    job.worker = std::thread([&job] { job.work(); });
+    job.threadStarted = true;
+    return true;
+}
+
+void EndBackgroundJob(BackgroundJob& job) {
+    if (job.worker.joinable()) job.worker.join();
+    const bool frozen = !job.revealBuildProgress;
+    job.active.store(false);
+    job.revealBuildProgress = false;
+    job.revealByBuiltLayers = false;
+    job.threadStarted = false;
+    if (frozen) {
+        job.cancellable = false;
+        job.snapshotView = nullptr;
+    }
+    job.doneTime = 0.0;
+    job.work = nullptr;
+    job.cancel.store(false);
+}
+
+void StopWorkers() {
+    Library& library = SoundLibrary;
+    library.scanning.store(false);
+    library.idHashing.store(false);
+    if (library.scanThread.joinable()) library.scanThread.join();
+    if (library.idHashThread.joinable()) library.idHashThread.join();
+
+    BackgroundJob& job = GlobalAppState.backgroundJob;
+    job.cancel.store(true);
+    if (job.worker.joinable() && job.worker.get_id() != std::this_thread::get_id()) job.worker.join();
+}
+
+}  // namespace korvel

@@ -1,0 +1,57 @@
+#pragma once
+// The one background job of the UI: work that takes longer than a frame and
+// edits the project runs on a worker thread while the UI keeps drawing and
+// starts no edit. Its thread slot, progress and cancel flag are shared with
+// the picture analysis, so neither starts while the other runs.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+
+namespace korvel {
+
+struct BackgroundJob {
+    std::atomic<bool> active{false};  // from the start to the end of its completion
+    bool revealBuildProgress = false;  // a live job: the UI keeps drawing
+    bool revealByBuiltLayers = false;  // a live list render
+    bool cancellable = false;
+    char label[64] = {};
+    // The body sets done (release) as its last action, also when cancelled;
+    // the UI reads it with acquire and then sees the finished project.
+    std::atomic<bool> done{false};
+    std::atomic<bool> cancel{false};
+    std::atomic<float> progress{-1.0f};  // 0..1, -1 unknown
+    std::atomic<std::int32_t> jobEventsDone{0};
+    std::int32_t jobEventTotal = 0;
+    std::thread worker;  // joined only by the UI thread
+    double startTime = 0.0;  // UI clock seconds
+    double doneTime = 0.0;   // when the frame first saw done; 0 = not yet
+    std::function<void()> work;
+    bool threadStarted = false;
+    bool snapshotRequested = false;
+    void* snapshotView = nullptr;  // the frozen picture shown while it runs
+};
+
+// Seconds on the monotonic clock since the process first asked for it; the
+// job's times and its overlays share it.
+double UiClockSeconds();
+
+// UI thread. Dropped (the work destroyed, nothing changed) while a job is
+// active or the picture analysis runs; otherwise records the job in
+// GlobalAppState for LaunchBackgroundJobWorker to run.
+void StartBackgroundJob(const char* label, std::function<void()> work, bool cancellable,
+                        float initialProgress);
+
+// UI thread: starts the worker on a recorded job that has not started yet
+// (joining any earlier worker first). Returns true when it started one.
+bool LaunchBackgroundJobWorker(BackgroundJob& job);
+
+// UI thread, once `done` is set: joins the worker and returns the job to idle.
+void EndBackgroundJob(BackgroundJob& job);
+
+// UI thread, once, after the main loop: stops and joins every worker thread
+// that exists: the library's scan and identity-hashing threads, then the
+// background job or picture analysis (cancelled first).
+void StopWorkers();
+
+}  // namespace korvel

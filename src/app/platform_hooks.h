@@ -1,0 +1,37 @@
+#pragma once
+// The table through which UI code reaches the operating system. The shell
+// installs the entries at start-up; every caller tests an entry before it
+// calls it and does nothing (or takes the empty result) when it is missing.
+// Strings cross as UTF-8; an empty string means cancelled or nothing.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace korvel {
+
+struct HttpResponse;
+
+// Called by the engine after it has mixed each output block while playing:
+// adds the reference video's audio. A plain pointer, as the audio thread
+// calls it.
+using EngineOutputHookFn = void (*)(float* left, float* right, std::uint32_t frames, double seconds,
+                                    int sampleRate);
+
+struct PlatformHooks {
+    std::function<void()> closeWindow;
+    // Title-bar pieces: advance x past the menu button and return its width;
+    // return the caption button that was pressed.
+    std::function<float(float& x, float titleHeight)> drawMenuButton;
+    std::function<int(float titleHeight)> drawCaptionButtons;
+    EngineOutputHookFn EngineOutputHook = nullptr;
+    std::function<std::string()> pickFolder;
+    std::function<std::string()> pickExportLocation;
+    std::function<std::string(const std::string& title, const std::string& extension)> openFileDialog;
+    std::function<std::string(const std::string& title, const std::string& extension)> saveFileDialog;
+    std::function<void(const std::string& path)> revealInExplorer;
+    std::function<void(const std::string& path)> openDocument;
+    std::function<void(const std::string& url)> openUrl;
+    std::function<void(HttpResponse& response, const std::string& url)> HttpGetHook;
+};
+
+}  // namespace korvel

@@ -1,0 +1,7 @@
+#include "playback/audio_output.h"
+
+namespace korvel {
+
+AudioOutput LiveAudioOutput;
+
+}  // namespace korvel

@@ -1,0 +1,7 @@
+#include "playback/playback_engine.h"
+
+namespace korvel {
+
+PlaybackEngine LivePlaybackEngine;
+
+}  // namespace korvel

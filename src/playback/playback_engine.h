@@ -1,0 +1,148 @@
+#pragma once
+// The playback engine: rendered voices ready to mix, the mixer settings, the
+// reverb, the output limiter, the meters, the play position and a one-shot
+// audition preview. A plain record with free functions.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "dsp/limiter.h"
+#include "dsp/reverb.h"
+#include "project/event.h"
+#include "project/layer.h"
+
+namespace korvel {
+
+inline constexpr int kVoiceOverviewBins = 2048;
+inline constexpr int kVoiceMaxSeams = 256;
+inline constexpr int kVoiceMaxSplices = 65;
+// The send and return buffers bound the reverb to this many frames a block.
+inline constexpr int kReverbBlockFrames = 4096;
+
+// The audio thread reads and advances the play position without a lock.
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+
+// One rendered layer.
+struct Voice {
+    std::vector<float> samplesL;  // left, or the mono signal
+    std::vector<float> samplesR;  // right; used only when it holds frameCount samples
+    bool stereo = false;
+    float startTime = 0.0f;  // the layer's startTime plus its deconOffset, seconds
+    float duration = 0.0f;   // seconds
+    std::int32_t frameCount = 0;
+    float gain = 1.0f;      // after per-event normalisation
+    float baseGain = 1.0f;  // before it; a full normalisation starts again here
+    float normGain = 1.0f;
+    float eventGain = 1.0f;
+    float azimuth = 0.0f;  // radians, positive to the left
+    float height = 0.0f;   // radians
+    float width = 0.0f;    // radians, spread of a stereo voice
+    std::int32_t group = 0;
+    bool muted = false;
+    std::int32_t eventIndex = -1;
+    std::array<float, kVoiceOverviewBins> overviewPeak = {};
+    std::array<float, kVoiceOverviewBins> overviewRms = {};
+    std::int32_t resultIndex = -1;  // -1 when the layer is gone
+    std::int32_t resultId = 0;      // the layer's id: voices are re-matched by it
+    std::array<float, kFillGainPoints> fillGain = {};
+    bool hasFillGain = false;
+    float fillGainSpan = 0.0f;  // seconds the fillGain points span; 0 = the voice's duration
+    CurvePoints intGain = {};
+    bool hasIntGain = false;
+    std::array<float, kDeconGainPoints> deconGain = {};
+    bool hasDeconGain = false;
+    std::array<float, kVoiceMaxSeams> seamPositions = {};  // fractions of the voice's length
+    std::array<float, kVoiceMaxSeams> seamWidths = {};
+    std::int32_t seamCount = 0;
+    std::array<FillChunk, kVoiceMaxSplices> splices = {};
+    std::int32_t spliceCount = 0;
+    // The owning event's intensity curve, for Fill layers; empty = no curve.
+    // An immutable copy shared by handle, so that edits that grow, shrink or
+    // reorder Project::events never leave the audio thread reading freed
+    // memory. Writers replace it only under the voice lock; the audio thread
+    // reads through it without copying the handle, so it never drops the
+    // last reference (and never frees).
+    std::shared_ptr<const CurvePoints> eventCurve;
+    std::int32_t eventCurveLength = 0;  // kCurvePoints when set
+    bool eventCurveIsBed = false;
+    float intensityScale = 1.0f;
+    float reverbSend = -1.0f;  // negative: the group's send
+    bool unloaded = false;     // samples released to save memory; not mixed
+};
+
+// Mixer settings are single values the UI thread writes and the audio thread
+// reads without a lock; a change takes effect with the next block.
+// About 1.5 MiB (the reverb state): never construct one on a thread's stack.
+struct PlaybackEngine {
+    std::vector<Voice> voices;  // one per rendered layer, in render order
+    std::vector<float> voiceFadeIns;   // seconds, same index as voices
+    std::vector<float> voiceFadeOuts;  // seconds, same index as voices
+    // Guards voices and both fade lists. The UI, the background job and the
+    // export take it; the audio thread only tries it and plays silence for
+    // the block when it fails. Writers store false in `ready` first.
+    std::mutex voiceMutex;
+    // Frames at sampleRate. The audio thread advances it; a locate replaces
+    // it by exchange from any thread.
+    std::atomic<std::int64_t> position{0};
+    std::atomic<bool> playing{false};  // transport; the audio output clears it while reopening
+    float rampGain = 0.0f;             // audio thread only
+    std::atomic<bool> ready{false};    // the voice list is complete and may be mixed
+    std::atomic<std::int32_t> voiceCount{0};
+    std::atomic<std::int32_t> voicesRendered{0};  // progress of a full rebuild
+    std::int32_t revision = 0;
+    float masterGain = 1.0f;
+    std::int32_t soloVoice = -1;
+    std::array<float, kTrackGroupCount> groupGain = {1.0f, 1.0f, 1.0f};
+    std::array<bool, kTrackGroupCount> groupMute = {};
+    std::array<bool, kTrackGroupCount> groupSolo = {};
+    bool refMute = false;
+    bool masterMute = false;
+    std::array<float, kTrackGroupCount> groupTargetLUFS = {-48.0f, -16.0f, -25.0f};
+    bool normalizeLUFS = true;
+    float refGain = 1.0f;
+    float streamWindowSeconds = 30.0f;
+    // Audition preview: a writer stores 0 in previewEnd before it touches the
+    // samples and publishes the new length last.
+    std::vector<float> previewSamples;
+    std::atomic<std::int32_t> previewPos{0};
+    std::atomic<std::int32_t> previewEnd{0};
+    std::int32_t previewRate = 48000;
+    ReverbSettings reverb;
+    // Prepared by ResetReverb before the first block; resets and clears from
+    // other threads go through reverbRequests so they land between blocks.
+    ReverbState reverbState;
+    ReverbRequests reverbRequests;
+    std::array<float, kReverbBlockFrames> sendL = {};
+    std::array<float, kReverbBlockFrames> sendR = {};
+    std::array<float, kReverbBlockFrames> returnL = {};
+    std::array<float, kReverbBlockFrames> returnR = {};
+    float limiterEnvelope = 0.0f;
+    LimiterSettings limiter;  // threshold 0.85; coefficients 0 until prepared
+    float peakL = 0.0f;
+    float peakR = 0.0f;
+    std::array<float, kTrackGroupCount> groupPeakL = {};
+    std::array<float, kTrackGroupCount> groupPeakR = {};
+    // Display meters: the mixer view's, UI thread only.
+    float meterLevelL = 0.0f;
+    float meterLevelR = 0.0f;
+    std::array<float, kTrackGroupCount> groupMeterLevelL = {};
+    std::array<float, kTrackGroupCount> groupMeterLevelR = {};
+    float meterHoldL = 0.0f;
+    float meterHoldR = 0.0f;
+    std::array<float, kTrackGroupCount> groupMeterHoldL = {};
+    std::array<float, kTrackGroupCount> groupMeterHoldR = {};
+    float meterHoldTimer = 0.0f;
+    std::array<float, kTrackGroupCount> groupMeterHoldTimer = {};
+    std::int32_t sampleRate = 48000;
+};
+
+// The engine of live playback and of every export. Its settings belong to
+// the UI thread; the voice list to whoever holds voiceMutex; the audio thread
+// owns rampGain, the limiter envelope, the send and return buffers and the
+// peaks, and reads the rest as the members above say.
+extern PlaybackEngine LivePlaybackEngine;
+
+}  // namespace korvel

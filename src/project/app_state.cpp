@@ -1,0 +1,7 @@
+#include "project/app_state.h"
+
+namespace korvel {
+
+AppState GlobalAppState;
+
+}  // namespace korvel

@@ -1,0 +1,211 @@
+#pragma once
+// Everything about the running application that is not the project
+// document: transport and view, selection, clipboard, preferences and export
+// settings, the picture read, the background job, the update check, recent
+// projects, auto-save, the project's path and the status line.
+//
+// [SECTION] Transport and timeline view
+// [SECTION] Selection, fonts, timeline editing, clipboard, folders, panels
+// [SECTION] Imported markers, settings and preferences, picture analysis
+// [SECTION] Work area, shell, export, library tab, hooks, window
+// [SECTION] Project file state, update check, video hand-over, identity
+//
+// Members that only one panel keeps from frame to frame (drag, hover and
+// rename state of the timeline, the events list and the trace tab) are added
+// with those panels.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/background_job.h"
+#include "app/platform_hooks.h"
+#include "app/shell_state.h"
+#include "library/missing_source.h"
+#include "picture/markers.h"
+#include "picture/trace_analysis.h"
+#include "playback/export_thread.h"
+#include "playback/playback_engine.h"
+#include "project/event.h"
+#include "project/layer.h"
+
+namespace korvel {
+
+inline constexpr std::size_t kMaxRecentProjects = 10;
+
+struct AppState {
+    // [SECTION] Transport and timeline view
+    float playhead = 0.0f;  // seconds
+    bool playing = false;
+    float viewStart = 0.0f;  // seconds
+    float viewEnd = 30.0f;
+    bool audioFocusActive = false;
+    float audioFocusSavedStart = 0.0f;
+    float audioFocusSavedEnd = 30.0f;
+    std::set<std::int32_t> audioFocusEvents;
+    bool audioFocusLatched = false;  // "audioFocusLatched"
+    bool eventLaneExpanded = false;
+    bool sceneDrawArmed = false;
+
+    // [SECTION] Selection, fonts, timeline editing, clipboard, folders, panels
+    std::int32_t selectedEvent = -1;  // primary, index into Project::events
+    std::set<std::int32_t> selectedEvents;
+    std::int32_t expandedEvent = -1;
+
+    FontTable fonts;
+    std::int32_t fontSizePreset = 1;  // 0 Small, 1 Medium, 2 Large ("fontSizePreset")
+    bool fontSizeAuto = true;         // "fontSizeAuto"
+    std::int32_t activeFontPreset = 1;
+    bool boldFonts = true;  // "boldFonts"
+
+    bool curveDrawMode = false;
+    bool scrollToSelection = false;  // the events list scrolls to the primary event next frame
+    std::int32_t lastIntensityMode = 0;  // "lastIntensityMode"
+
+    std::vector<Event> clipboardEvents;
+    std::vector<std::int32_t> clipboardEventIndices;  // at the time of copying
+    std::vector<LayerResult> clipboardLayers;         // pasting gives each a fresh id
+    std::vector<Voice> clipboardVoices;               // copied under the voice lock
+    float clipboardBaseTime = 0.0f;
+
+    std::set<std::string> collapsedFolders;
+    std::set<std::string> linkedGroups;  // saved in the project ("linkedGroups")
+
+    std::int32_t timelineView = 0;  // 0 "Tracks", 1 "Curves", 2 "Curves+"
+    std::array<bool, kTrackGroupCount> groupVisible = {true, true, true};
+    std::int32_t activeTab = 0;  // 0 events, 1 trace, 2 library, 3 mixer, 4 export, 5 settings
+
+    // [SECTION] Imported markers, settings and preferences, picture analysis
+    std::string markerSourcePath;
+    std::vector<MarkerEvent> markerEvents;
+    std::vector<MarkerScene> markerScenes;
+
+    std::int32_t projectSampleRate = 48000;  // "projectSampleRate"
+    bool protectSilence = true;              // "protectSilence"
+    bool destructiveEQ = false;              // "destructiveEQ"
+    bool chainsImportAsGroup = true;         // "chainsImportAsGroup"
+    std::int32_t channelOrderFallback = 0;   // "channelOrderFallback"
+    bool showSpectralHeatmap = false;        // "showSpectralHeatmap"
+    bool colorByWeight = true;               // "colorByWeight"
+    bool showAdvancedInspector = false;      // "showAdvancedInspector"
+    float handleDuration = 1.0f;             // "handleDuration", seconds each side
+    bool handleFullSource = false;           // "handleFullSource"
+    float fadeInDuration = 0.01f;            // "fadeInDuration", seconds
+    float fadeOutDuration = 0.05f;           // "fadeOutDuration", seconds
+    bool exportAAFMarkers = false;           // "exportAAFMarkers"
+    bool exportAAFVolAuto = true;            // "exportAAFVolAuto"
+    bool exportAAFSourceChannels = true;     // "exportAAFSourceChannels"
+    bool exportFormatAAF = true;             // "exportFormatAAF"
+    bool exportFormatWAV = true;             // "exportFormatWAV"
+    bool exportWavMixdown = true;            // "exportWavMixdown"
+    bool exportWavStems = false;             // "exportWavStems"
+    bool exportWavTracks = false;            // "exportWavTracks"
+    bool exportWavClips = false;             // "exportWavClips"
+    std::int32_t exportWavLayout = 0;        // "exportWavLayout"
+    std::int32_t exportWavLUFSIndex = 0;     // "exportWavLUFSIndex"
+    std::int32_t exportSpatialMode = 0;      // "exportSpatialMode"
+    float spatialAmount = 0.0f;              // "spatialAmount"
+    bool exportReverbStem = true;            // "exportReverbStem"
+
+    // The analysis thread sets traceRunning from the start of a read until it
+    // ends; it blocks a second read and every background job.
+    std::atomic<bool> traceRunning{false};
+    TraceAnalysis traceAnalysis;  // saved as "optical"
+    TraceSettings traceSettings;
+    float opticalDetail = 0.35f;  // "opticalDetail"
+
+    // [SECTION] Work area, shell, export, library tab, hooks, window
+    float workAreaIn = -1.0f;   // seconds; negative = not set ("workAreaIn")
+    float workAreaOut = -1.0f;  // "workAreaOut"
+    std::int32_t workAreaScene = -1;
+
+    std::int32_t unsavedPromptState = 0;  // 1 while the unsaved-changes prompt shows
+    bool quitAfterPrompt = false;
+    bool CloseRequested = false;
+    BackgroundJob backgroundJob;
+    bool lockAfterBuild = false;  // lock every event when the job completes
+    // An edit changed layers: the next frame re-renders the affected voices.
+    std::atomic<bool> audioUpdateRequested{false};
+    std::int32_t pendingRenderMode = 0;  // 4 = the events in pendingRenderEvents
+    std::vector<std::int32_t> pendingRenderEvents;
+
+    // Written by the export thread while it runs, read by the UI thread.
+    std::atomic<bool> exportRunning{false};
+    std::atomic<float> exportProgress{-1.0f};  // -1 unknown
+    char exportStatus[128] = {};               // complete before exportDone is set
+    ExportThread exportThread;
+    std::atomic<bool> exportDone{false};
+    std::function<void()> exportWork;
+
+    bool paletteRenameFocus = false;
+    std::int32_t renamingPaletteIndex = -1;
+    char paletteRenameBuffer[128] = {};
+    std::set<std::int32_t> librarySelection;
+    std::int32_t librarySelectionAnchor = -1;
+
+    PlatformHooks platformHooks;
+
+    bool aboutOpen = false;
+    void* logoTexture = nullptr;  // null when the image is missing
+    std::int32_t logoWidth = 0;
+    std::int32_t logoHeight = 0;
+    WindowChrome windowChrome;
+    // One-slot command mailbox, taken by atomic exchange each frame.
+    std::atomic<std::int32_t> PendingMenuCommand{0};
+    std::string PendingOpenPath;
+    std::string parkedOpenPath;  // waits for the unsaved-changes prompt
+    std::function<void()> quitCallback;
+
+    // [SECTION] Project file state, update check, video hand-over, identity
+    std::string pendingThumbnailPath;
+    bool unsavedChanges = false;  // set by every undo push
+    double autoSaveElapsed = 0.0;
+    float autoSaveInterval = 300.0f;  // "autoSaveInterval", seconds
+    std::int32_t maxBackups = 5;      // "maxBackups"
+    bool autoSaveEnabled = true;      // "autoSaveEnabled"
+    std::string lockFilePath;
+    std::vector<std::string> recentProjects;  // newest first, at most kMaxRecentProjects
+    bool PresetMenusDirty = true;
+    bool recentMenuDirty = false;
+    bool showLauncherOnStartup = true;  // "showLauncherOnStartup"
+    bool launcherOpen = false;
+    bool launcherDismissed = false;
+    std::string executableFolder;
+
+    bool updateCheckEnabled = true;  // "updateCheckEnabled"
+    UpdateInfo updateInfo;
+    std::atomic<bool> updateCheckRunning{false};  // taken by compare-and-exchange
+    std::vector<MissingSource> MissingSources;    // sorted by name
+    // Set by the update thread, exchanged with false by the main loop.
+    std::atomic<bool> PrefsSaveRequested{false};
+    std::string dismissedUpdateVersion;  // "dismissedUpdateVersion"
+
+    bool videoChangePending = false;
+    std::string pendingVideoPath;
+    float pendingVideoStart = 0.0f;  // seconds on the timeline
+    DropState dropState;
+    std::int32_t pendingDeleteEvent = -1;
+
+    std::string videoPath;  // "videoPath"
+    std::string projectPath;  // empty for a project never saved
+    std::string projectDescription;  // "projectDescription"
+    std::string statusMessage;
+    float statusTime = 0.0f;  // seconds the message stays
+
+    // A work area exists only with both ends set and the start first.
+    bool HasWorkArea() const { return workAreaIn >= 0.0f && workAreaOut >= 0.0f && workAreaIn < workAreaOut; }
+};
+
+// The application state. Owned by the UI thread, which alone writes it,
+// except: the background job's active, done, cancel, progress and event
+// count (the job thread writes done and progress), traceRunning and the
+// analysis's framesDone (analysis thread), the export's running, progress,
+// status and done (export thread), updateCheckRunning, updateInfo and
+// PrefsSaveRequested (update thread), PendingMenuCommand (exchanged each
+// frame). Background jobs read the settings members while they run.
+extern AppState GlobalAppState;
+
+}  // namespace korvel
