@@ -1,0 +1,487 @@
+#include "project/json.h"
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include <locale.h>
+
+namespace korvel {
+
+// Index of this file:
+// [SECTION] Values
+// [SECTION] Number conversion
+// [SECTION] Lenient parser
+// [SECTION] Writer
+
+// [SECTION] Values
+
+namespace {
+
+// The shared results of a missing member and of an element out of range.
+// Immutable; any thread may read them.
+const JsonValue kMissingMember;
+const JsonValue kMissingElement;
+
+}  // namespace
+
+const JsonValue& JsonValue::Get(std::string_view key) const {
+    for (const auto& member : members) {
+        if (member.key == key) return member.value;
+    }
+    return kMissingMember;
+}
+
+const JsonValue& JsonValue::At(std::int64_t index) const {
+    if (index < 0 || static_cast<std::uint64_t>(index) >= array.size()) return kMissingElement;
+    return array[static_cast<std::size_t>(index)];
+}
+
+bool JsonValue::Has(std::string_view key) const {
+    for (const auto& member : members) {
+        if (member.key == key) return true;
+    }
+    return false;
+}
+
+bool JsonValue::AsBool(bool fallback) const { return type == JsonType::Bool ? boolean : fallback; }
+
+float JsonValue::AsFloat(float fallback) const {
+    return type == JsonType::Number ? static_cast<float>(number) : fallback;
+}
+
+std::int32_t JsonValue::AsInt(std::int32_t fallback) const {
+    if (type != JsonType::Number) return fallback;
+    // The cast is only defined for values that truncate into range; NaN
+    // fails both comparisons.
+    if (number > -2147483649.0 && number < 2147483648.0) return static_cast<std::int32_t>(number);
+    return std::numeric_limits<std::int32_t>::min();
+}
+
+// [SECTION] Number conversion
+
+namespace {
+
+// Numbers are always read with '.' as the decimal point, whatever locale
+// another part of the process may have set.
+locale_t CLocale() {
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+}  // namespace
+
+double ParseJsonNumber(const char*& cursor) {
+    const char* start = cursor;
+    const char* p = cursor;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+
+    // Significant digits (after leading zeros), at most 19 so they fit.
+    std::uint64_t mantissa = 0;
+    int significant = 0;
+    int mantissaDigits = 0;
+    int scale = 0;  // power of ten the digits are divided by
+    bool exact = true;
+    auto takeDigit = [&](char c) {
+        ++mantissaDigits;
+        if (mantissa == 0 && c == '0') return;
+        if (significant == 19) {
+            exact = false;
+            return;
+        }
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+        ++significant;
+    };
+    for (; IsDigit(*p); ++p) takeDigit(*p);
+    if (*p == '.') {
+        for (++p; IsDigit(*p); ++p) {
+            takeDigit(*p);
+            ++scale;
+        }
+    }
+    int exponent = 0;
+    if (*p == 'e' || *p == 'E') {
+        const char* e = p + 1;
+        bool exponentNegative = false;
+        if (*e == '+' || *e == '-') exponentNegative = *e++ == '-';
+        // With no digits strtod stops before the 'e'; the span still covers it.
+        for (; IsDigit(*e); ++e) {
+            if (exponent < 100000) exponent = exponent * 10 + (*e - '0');
+        }
+        if (exponentNegative) exponent = -exponent;
+        p = e;
+    }
+    cursor = p;
+
+    // Plain decimals whose digits and power of ten are both exact in a
+    // double need a single rounding, which is exactly what strtod returns.
+    // Everything else (no digits, "0x" hex, inf, nan, long or extreme
+    // numbers) is left to strtod itself.
+    const int power = exponent - scale;
+    if (exact && mantissaDigits > 0 && *p != 'x' && *p != 'X') {
+        if (mantissa == 0) return negative ? -0.0 : 0.0;
+        if (mantissa <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+            double value = static_cast<double>(mantissa);
+            value = power >= 0 ? value * kExactPowersOfTen[power] : value / kExactPowersOfTen[-power];
+            return negative ? -value : value;
+        }
+    }
+    return strtod_l(start, nullptr, CLocale());
+}
+
+void AppendJsonNumber(std::string& out, double value, int precision) {
+    if (!std::isfinite(value)) {
+        out.push_back('0');
+        return;
+    }
+    // General format with a precision prints what "%.<precision>g" prints in
+    // the C locale, without the locale look-up of printf.
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
+    out.append(buffer, result.ptr);
+}
+
+// [SECTION] Lenient parser
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return 0;
+}
+
+void AppendUtf8(std::string& out, unsigned codePoint) {
+    if (codePoint < 0x80) {
+        out.push_back(static_cast<char>(codePoint));
+    } else if (codePoint < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (codePoint >> 6)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (codePoint >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (codePoint & 0x3F)));
+    }
+}
+
+class LenientParser {
+public:
+    explicit LenientParser(const char* text) : cursor_(text) {}
+
+    const char* cursor() const { return cursor_; }
+
+    void ParseValue(JsonValue& out) {
+        SkipBlanks();
+        if (AtEnd()) return;
+        switch (*cursor_) {
+            case '"':
+                out.type = JsonType::String;
+                out.string = ParseJsonString(cursor_);
+                return;
+            case '[':
+                ParseArray(out);
+                return;
+            case '{':
+                ParseObject(out);
+                return;
+            case 't':
+                if (cursor_[1] == 'r' && cursor_[2] == 'u' && cursor_[3] == 'e') {
+                    out.type = JsonType::Bool;
+                    out.boolean = true;
+                    cursor_ += 4;
+                }
+                return;
+            case 'f':
+                if (cursor_[1] == 'a' && cursor_[2] == 'l' && cursor_[3] == 's' && cursor_[4] == 'e') {
+                    out.type = JsonType::Bool;
+                    out.boolean = false;
+                    cursor_ += 5;
+                }
+                return;
+            case 'n':
+                if (cursor_[1] == 'u' && cursor_[2] == 'l' && cursor_[3] == 'l') cursor_ += 4;
+                return;
+            default:
+                if (*cursor_ == '-' || IsDigit(*cursor_)) {
+                    out.type = JsonType::Number;
+                    out.number = ParseJsonNumber(cursor_);
+                }
+                return;
+        }
+    }
+
+private:
+    void SkipBlanks() {
+        while (IsBlank(*cursor_)) ++cursor_;
+    }
+
+    // The end of the text, where every open container closes. A bracket
+    // that would open a container deeper than the bound ends the text too,
+    // so hostile nesting cannot exhaust the stack.
+    bool AtEnd() {
+        if (stopped_) return true;
+        const char c = *cursor_;
+        if (c == '\0') return true;
+        if ((c == '[' || c == '{') && depth_ >= kJsonMaxDepth) {
+            stopped_ = true;
+            return true;
+        }
+        return false;
+    }
+
+    // Where an element or member should start, a character that starts
+    // nothing would be read again forever; it is skipped instead.
+    bool IsStray(const char* start, char close) {
+        return cursor_ == start && !AtEnd() && *cursor_ != ',' && *cursor_ != close;
+    }
+
+    void ParseArray(JsonValue& out) {
+        out.type = JsonType::Array;
+        ++cursor_;
+        ++depth_;
+        SkipBlanks();
+        if (!AtEnd()) {
+            if (*cursor_ == ']') {
+                ++cursor_;
+            } else {
+                do {
+                    SkipBlanks();
+                    const char* start = cursor_;
+                    ParseValue(out.array.emplace_back());
+                    if (IsStray(start, ']')) {
+                        out.array.pop_back();
+                        ++cursor_;
+                        continue;
+                    }
+                    SkipBlanks();
+                    if (*cursor_ == ',') ++cursor_;
+                } while (!AtEnd() && *cursor_ != ']');
+                if (!AtEnd()) ++cursor_;
+            }
+        }
+        --depth_;
+    }
+
+    void ParseObject(JsonValue& out) {
+        out.type = JsonType::Object;
+        ++cursor_;
+        ++depth_;
+        SkipBlanks();
+        if (!AtEnd()) {
+            if (*cursor_ == '}') {
+                ++cursor_;
+            } else {
+                for (;;) {
+                    SkipBlanks();
+                    const char* start = cursor_;
+                    JsonMember& member = out.members.emplace_back();
+                    member.key = ParseJsonString(cursor_);
+                    SkipBlanks();
+                    if (*cursor_ == ':') ++cursor_;
+                    ParseValue(member.value);
+                    if (IsStray(start, '}')) {
+                        out.members.pop_back();
+                        ++cursor_;
+                    } else {
+                        SkipBlanks();
+                        if (*cursor_ == ',') ++cursor_;
+                    }
+                    if (AtEnd()) break;
+                    if (*cursor_ == '}') {
+                        ++cursor_;
+                        break;
+                    }
+                }
+            }
+        }
+        --depth_;
+    }
+
+    const char* cursor_;
+    int depth_ = 0;         // containers open around the cursor
+    bool stopped_ = false;  // the depth bound was reached: read as the end of the text
+};
+
+}  // namespace
+
+std::string ParseJsonString(const char*& cursor) {
+    std::string out;
+    const char* p = cursor;
+    if (*p != '"') return out;
+    ++p;
+    for (;;) {
+        // Copy runs of plain bytes at once.
+        const char* run = p;
+        while (*p != '"' && *p != '\\' && *p != '\0') ++p;
+        out.append(run, p);
+        if (*p == '\0') break;
+        if (*p == '"') {
+            ++p;
+            break;
+        }
+        ++p;  // the backslash
+        const char escaped = *p;
+        if (escaped == '\0') break;
+        ++p;
+        switch (escaped) {
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                unsigned codePoint = 0;
+                for (int i = 0; i < 4 && *p != '\0'; ++i, ++p) {
+                    codePoint = (codePoint << 4) + static_cast<unsigned>(HexValue(*p));
+                }
+                AppendUtf8(out, codePoint);
+                break;
+            }
+            default: out.push_back(escaped); break;  // '"', '\\', '/' and any other stand for themselves
+        }
+    }
+    cursor = p;
+    return out;
+}
+
+JsonValue ParseJsonValue(const char*& cursor) {
+    LenientParser parser(cursor);
+    JsonValue value;
+    parser.ParseValue(value);
+    cursor = parser.cursor();
+    return value;
+}
+
+JsonValue ParseJson(const char* text) {
+    const char* cursor = text;
+    return ParseJsonValue(cursor);
+}
+
+// [SECTION] Writer
+
+namespace {
+
+void NewLine(JsonWriter& writer) {
+    if (writer.needsComma) writer.stream.text.push_back(',');
+    writer.stream.text.push_back('\n');
+    writer.stream.text.append(static_cast<std::size_t>(writer.depth > 0 ? writer.depth : 0) * 2, ' ');
+}
+
+}  // namespace
+
+JsonTextStream& JsonWriter::WriteKey(std::string_view name) {
+    NewLine(*this);
+    std::string& text = stream.text;
+    text.push_back('"');
+    text.append(name);  // keys are the program's own names: never escaped
+    text.append("\": ");
+    needsComma = false;
+    return stream;
+}
+
+void JsonWriter::WriteBool(std::string_view name, bool value) {
+    WriteKey(name) << (value ? "true" : "false");
+    needsComma = true;
+}
+
+void JsonWriter::WriteFloat(std::string_view name, float value) {
+    WriteKey(name);
+    AppendJsonNumber(stream.text, value, 6);
+    needsComma = true;
+}
+
+void JsonWriter::WriteInt(std::string_view name, std::int32_t value) {
+    WriteKey(name);
+    char buffer[16];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    stream.text.append(buffer, result.ptr);
+    needsComma = true;
+}
+
+void JsonWriter::WriteString(std::string_view name, std::string_view value) {
+    WriteKey(name);
+    WriteJsonString(*this, value);
+}
+
+void JsonWriter::WriteCurve(std::string_view name, std::span<const float, 256> curve) {
+    WriteKey(name);
+    std::string& text = stream.text;
+    text.push_back('[');
+    for (std::size_t i = 0; i < curve.size(); ++i) {
+        if (i > 0) text.push_back(',');
+        AppendJsonNumber(text, curve[i], 4);
+    }
+    text.push_back(']');
+    needsComma = true;
+}
+
+void JsonWriter::BeginObject() {
+    NewLine(*this);
+    stream.text.push_back('{');
+    ++depth;
+    needsComma = false;
+}
+
+void JsonWriter::BeginArray() {
+    NewLine(*this);
+    stream.text.push_back('[');
+    ++depth;
+    needsComma = false;
+}
+
+void JsonWriter::EndObject() {
+    --depth;
+    needsComma = false;
+    NewLine(*this);
+    stream.text.push_back('}');
+    needsComma = true;
+}
+
+void JsonWriter::EndArray() {
+    --depth;
+    needsComma = false;
+    NewLine(*this);
+    stream.text.push_back(']');
+    needsComma = true;
+}
+
+void WriteJsonString(JsonWriter& writer, std::string_view value) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string& text = writer.stream.text;
+    text.push_back('"');
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        text.append(value.substr(run, i - run));
+        run = i + 1;
+        switch (c) {
+            case '"': text.append("\\\""); break;
+            case '\\': text.append("\\\\"); break;
+            case '\n': text.append("\\n"); break;
+            case '\r': text.append("\\r"); break;
+            case '\t': text.append("\\t"); break;
+            default: {
+                const char escape[] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+                text.append(escape, sizeof escape);
+                break;
+            }
+        }
+    }
+    text.append(value.substr(run));
+    text.push_back('"');
+    writer.needsComma = true;
+}
+
+}  // namespace korvel

@@ -1,0 +1,143 @@
+#include "project/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
+
+std::set<std::string> Listing(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (const auto& item : std::filesystem::directory_iterator(folder, ec)) {
+        names.insert(item.path().filename().string());
+    }
+    return names;
+}
+
+TEST(AtomicWrite, ReplacesTargetAndLeavesNoTemporary) {
+    struct Case {
+        const char* name;
+        const char* previous;  // nullptr: no file before
+        std::string text;
+    };
+    const Case cases[] = {
+        {"new file", nullptr, "{\n  \"a\": 1\n}"},
+        {"replaces longer file", "0123456789abcdef", "short"},
+        {"empty text", "old", ""},
+        {"binary bytes and line feeds kept", nullptr, std::string("a\nb\r\n\0c", 7)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        std::string target = dir.file("palette.kvlib");
+        if (c.previous) {
+            ASSERT_TRUE(WriteBytes(target, c.previous));
+        }
+        ASSERT_TRUE(WriteFileAtomic(target, c.text));
+        EXPECT_EQ(ReadBytes(target), c.text);
+        EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"palette.kvlib"});
+    }
+}
+
+TEST(AtomicWrite, FailuresKeepTheTargetAndLeaveNothing) {
+    TempDir dir;
+
+    // No folder: nothing is created, not even the folder.
+    std::string inMissing = dir.file("missing/sub/file.kvrecipe");
+    EXPECT_FALSE(WriteFileAtomic(inMissing, "x"));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("missing")));
+
+    // The move over the target fails (a folder holds its place): the folder
+    // and its content stay, the temporary file is gone.
+    std::string blocked = dir.file("blocked.kvchain");
+    ASSERT_TRUE(WriteBytes(blocked + "/inside.txt", "keep"));
+    EXPECT_FALSE(WriteFileAtomic(blocked, "new text"));
+    EXPECT_EQ(ReadBytes(blocked + "/inside.txt"), "keep");
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"blocked.kvchain"});
+
+    EXPECT_FALSE(WriteFileAtomic("", "x"));
+}
+
+TEST(AtomicWrite, CommitMovesAFinishedTemporary) {
+    TempDir dir;
+    std::string target = dir.file("com.korvel.prefs");
+    std::string temp = UniqueTempPath(target);
+    ASSERT_TRUE(WriteBytes(target, "old"));
+    ASSERT_TRUE(WriteBytes(temp, "new"));
+    EXPECT_TRUE(CommitTempFile(temp, target));
+    EXPECT_EQ(ReadBytes(target), "new");
+    EXPECT_FALSE(std::filesystem::exists(temp));
+
+    EXPECT_FALSE(CommitTempFile(dir.file("never-written.tmp"), target));
+    EXPECT_EQ(ReadBytes(target), "new");
+}
+
+TEST(AtomicWrite, TemporaryNamesAreUniqueAndNotOfTheTargetKind) {
+    const std::string target = "/x/Sounds.kvlib";
+    std::set<std::string> seen;
+    for (int i = 0; i < 100; ++i) {
+        std::string temp = UniqueTempPath(target);
+        EXPECT_EQ(temp.rfind(target + ".tmp", 0), 0u) << temp;
+        EXPECT_FALSE(temp.ends_with(".kvlib")) << "the palette loader must not take it for a palette";
+        EXPECT_TRUE(seen.insert(temp).second) << temp;
+    }
+}
+
+TEST(AtomicWrite, ConcurrentWritersOfOneFileNeverMix) {
+    // A scan checkpoint and a UI save of the same palette at once.
+    TempDir dir;
+    const std::string target = dir.file("shared.kvlib");
+    const std::string texts[] = {std::string(100000, 'a'), std::string(70000, 'b')};
+    std::vector<std::thread> writers;
+    std::atomic<int> failures{0};
+    for (const auto& text : texts) {
+        writers.emplace_back([&, text] {
+            for (int i = 0; i < 50; ++i) {
+                if (!WriteFileAtomic(target, text)) ++failures;
+            }
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    EXPECT_EQ(failures.load(), 0);
+    std::string result = ReadBytes(target);
+    EXPECT_TRUE(result == texts[0] || result == texts[1]) << "size " << result.size();
+    EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"shared.kvlib"});
+}
+
+TEST(FileReadable, OnlyFilesThatOpen) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir.file("file.kvproj"), "{}"));
+    ASSERT_TRUE(WriteBytes(dir.file("empty.kvproj"), ""));
+    struct Case {
+        const char* name;
+        std::string path;
+        bool expected;
+    };
+    const Case cases[] = {
+        {"empty path", "", false},
+        {"file", dir.file("file.kvproj"), true},
+        {"empty file", dir.file("empty.kvproj"), true},
+        {"missing file", dir.file("none.kvproj"), false},
+        {"folder", dir.path().string(), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsFileReadable(c.path), c.expected);
+    }
+}
+
+}  // namespace
+}  // namespace korvel
