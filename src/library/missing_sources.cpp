@@ -6,18 +6,17 @@
 
 #include "library/library.h"
 #include "library/relink.h"
+#include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 
 namespace korvel {
 
-std::vector<MissingSource> MissingSources;
-
 namespace {
 
 constexpr double kScanInterval = 2.0;  // seconds of UI time between unforced scans
 
-// UI thread only, with MissingSources.
+// UI thread only, as the list it paces.
 double NextMissingScanTime = 0.0;
 
 struct Gathered {
@@ -94,7 +93,7 @@ std::vector<MissingSource> FindMissingSources(const Project& project, const Libr
 void ScanMissingSources(bool force, double now) {
     if (!force && now < NextMissingScanTime) return;
     NextMissingScanTime = now + kScanInterval;
-    MissingSources = FindMissingSources(CurrentProject, SoundLibrary);
+    GlobalAppState.MissingSources = FindMissingSources(CurrentProject, SoundLibrary);
 }
 
 }  // namespace korvel

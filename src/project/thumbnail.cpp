@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "project/app_state.h"
+
 namespace korvel {
 namespace {
 
@@ -123,6 +125,10 @@ void CaptureProjectThumbnail(std::string& pendingPath, const ThumbnailFrameReade
     if (pixels.empty()) return;
     const uint32_t height = static_cast<uint32_t>(pixels.size() / (kThumbnailWidth * 4));
     WritePngFile(path, pixels.data(), kThumbnailWidth, height);
+}
+
+void CaptureProjectThumbnail(const ThumbnailFrameReader& readFrame) {
+    CaptureProjectThumbnail(GlobalAppState.pendingThumbnailPath, readFrame);
 }
 
 }  // namespace korvel

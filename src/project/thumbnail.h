@@ -42,4 +42,8 @@ bool WritePngFile(const std::string& path, const uint8_t* pixels, uint32_t width
 // Every failure is quiet: the save itself has already succeeded.
 void CaptureProjectThumbnail(std::string& pendingPath, const ThumbnailFrameReader& readFrame);
 
+// The frame's call after drawing and before presenting, with the shell's
+// back-buffer reader: captures into GlobalAppState.pendingThumbnailPath.
+void CaptureProjectThumbnail(const ThumbnailFrameReader& readFrame);
+
 }  // namespace korvel

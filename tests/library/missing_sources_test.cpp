@@ -5,6 +5,7 @@
 #include <string>
 
 #include "library/library.h"
+#include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "support/temp_dir.h"
@@ -113,19 +114,19 @@ TEST_F(MissingSourcesTest, ScanRunsEveryTwoSecondsUnlessForced) {
     CurrentProject.results.push_back(Layer(0, Id("c3", 1), "/gone/one.wav"));
 
     ScanMissingSources(false, 1000.0);
-    ASSERT_EQ(MissingSources.size(), 1u);
+    ASSERT_EQ(GlobalAppState.MissingSources.size(), 1u);
 
     CurrentProject.results.push_back(Layer(0, Id("c3", 2), "/gone/two.wav"));
     ScanMissingSources(false, 1001.0);
-    EXPECT_EQ(MissingSources.size(), 1u) << "within 2 seconds nothing is scanned";
+    EXPECT_EQ(GlobalAppState.MissingSources.size(), 1u) << "within 2 seconds nothing is scanned";
     ScanMissingSources(true, 1001.5);
-    EXPECT_EQ(MissingSources.size(), 2u) << "forced scans run at once";
+    EXPECT_EQ(GlobalAppState.MissingSources.size(), 2u) << "forced scans run at once";
 
     CurrentProject.results.clear();
     ScanMissingSources(false, 1003.0);
-    EXPECT_EQ(MissingSources.size(), 2u) << "the forced scan moved the next one to 1003.5";
+    EXPECT_EQ(GlobalAppState.MissingSources.size(), 2u) << "the forced scan moved the next one to 1003.5";
     ScanMissingSources(false, 1003.5);
-    EXPECT_TRUE(MissingSources.empty());
+    EXPECT_TRUE(GlobalAppState.MissingSources.empty());
 
     CurrentProject = saved;
 }
