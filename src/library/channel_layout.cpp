@@ -9,7 +9,9 @@
 #include <utility>
 
 #include "library/content_hash.h"
+#include "library/keyword_index.h"
 #include "library/library.h"
+#include "project/app_state.h"
 
 // [SECTION] Layout classes and names
 // [SECTION] Channel interpretations
@@ -44,6 +46,25 @@ std::string ChannelLayoutName(int32_t layoutClass, int32_t channels) {
     char text[16];
     std::snprintf(text, sizeof text, "%dch", channels > 0 ? static_cast<int>(channels) : 0);
     return text;
+}
+
+std::string GetChannelLayoutLabel(Library& library, const std::string& path) {
+    if (path.empty()) return {};
+    RebuildFileIndex(library);
+    const auto it = library.fileIndex.find(path);
+    if (it == library.fileIndex.end()) return {};
+    const LibraryFileFacts& facts = it->second;
+
+    const ChannelInterpretation interpretation = GetChannelInterpretation(path);
+    if (interpretation == kInterpretAmbisonic) return "ambisonic";
+    if (interpretation == kInterpretDiscrete) return std::to_string(facts.channels) + "ch";
+    ChannelLayoutClass layoutClass = facts.layoutClass;
+    if (layoutClass == kLayoutNotComputed || interpretation == kInterpretSurround) {
+        const ChannelMap map =
+            BuildChannelMap(nullptr, facts.channels, GlobalAppState.channelOrderFallback, interpretation);
+        layoutClass = ClassifyChannelLayout(facts.channels, map);
+    }
+    return ChannelLayoutName(layoutClass, facts.channels);
 }
 
 // [SECTION] Channel interpretations

@@ -38,6 +38,11 @@ ChannelLayoutClass ClassifyChannelLayout(int32_t channels, const ChannelMap& map
 // ("6ch"; "0ch" when the count is not positive).
 std::string ChannelLayoutName(int32_t layoutClass, int32_t channels);
 
+// The layout label of a library file for the events tab ("5.1", "4ch",
+// "ambisonic" ...); empty when the path is empty or not in the library.
+// UI thread: it may rebuild the library's file index.
+std::string GetChannelLayoutLabel(Library& library, const std::string& path);
+
 // Refills the per-path interpretation table from the palettes (a file's own
 // non-zero value, else its palette's). UI thread, after every change of
 // palettes or interpretations.

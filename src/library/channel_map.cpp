@@ -3,6 +3,9 @@
 #include <array>
 #include <cstddef>
 
+#include "library/audio_file.h"
+#include "project/app_state.h"
+
 namespace korvel {
 namespace {
 
@@ -139,6 +142,14 @@ ChannelMap BuildChannelMap(SNDFILE* file, int channels, int channelOrder, int in
         map.positional = true;
     }
     return map;
+}
+
+ChannelMap GetFileChannelMap(const std::string& path) {
+    SF_INFO info;
+    SoundFilePtr file = OpenSoundFile(path, info);
+    const int channels = file && info.channels >= 1 ? info.channels : 1;
+    // Read without a lock: the setting is a plain integer the UI thread owns.
+    return BuildChannelMap(file.get(), channels, GlobalAppState.channelOrderFallback, kInterpretAuto);
 }
 
 void DownmixToStereo(const float* interleaved, int64_t frames, int channels, const ChannelMap& map,

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace korvel {
@@ -56,6 +57,10 @@ struct ChannelMap {
 // handle of that file, queried for its stored map and never closed.
 // `interpretation` is a ChannelInterpretation (0 automatic ... 3 ambisonic).
 ChannelMap BuildChannelMap(SNDFILE* file, int channels, int channelOrder, int interpretation);
+
+// The map of the file at `path` under the current channel-order setting and
+// automatic interpretation; an unreadable file counts as one channel ([C]).
+ChannelMap GetFileChannelMap(const std::string& path);
 
 // Folds `frames` interleaved frames to two channels by role. `map.roles`
 // holds at least `channels` entries. The sums are neither normalised nor

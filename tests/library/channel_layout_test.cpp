@@ -189,3 +189,48 @@ TEST(ChannelInterpretationMap, FileWinsOverPaletteAndRebuildReplaces) {
 
 }  // namespace
 }  // namespace korvel
+
+namespace korvel {
+namespace {
+
+TEST(GetChannelLayoutLabel, FollowsTheInterpretation) {
+    Library library;
+    Palette palette;
+    LibraryFile quad;
+    quad.path = "/sfx/quad.wav";
+    quad.channels = 4;  // layout class not computed
+    LibraryFile stored;
+    stored.path = "/sfx/stored.wav";
+    stored.channels = 6;
+    stored.layoutClass = kLayout51;
+    palette.files = {quad, stored};
+    library.palettes.push_back(palette);
+
+    struct Case {
+        const char* name;
+        std::string path;
+        int interpretation;
+        const char* label;
+    };
+    const Case cases[] = {
+        {"automatic from the count", quad.path, kInterpretAuto, "quad"},
+        {"discrete names the count", quad.path, kInterpretDiscrete, "4ch"},
+        {"ambisonic", quad.path, kInterpretAmbisonic, "ambisonic"},
+        {"surround recomputes", quad.path, kInterpretSurround, "quad"},
+        {"a stored class is used", stored.path, kInterpretAuto, "5.1"},
+        {"not in the library", "/sfx/other.wav", kInterpretAuto, ""},
+        {"empty path", "", kInterpretAuto, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        library.palettes[0].files[0].interpretation = c.interpretation;
+        library.palettes[0].files[1].interpretation = c.interpretation;
+        RebuildChannelInterpretationMap(library);
+        EXPECT_EQ(GetChannelLayoutLabel(library, c.path), c.label);
+    }
+    Library none;
+    RebuildChannelInterpretationMap(none);
+}
+
+}  // namespace
+}  // namespace korvel

@@ -169,6 +169,20 @@ TEST(BuildChannelMap, NoChannelsGiveAnEmptyMap) {
     }
 }
 
+TEST(GetFileChannelMap, ReadsTheFileOrFallsBackToOneChannel) {
+    test::TempDir dir;
+    const std::string six = dir.file("six.wav");
+    ASSERT_TRUE(WriteMappedFile(six, kWav, 6, {}));
+    const ChannelMap sixMap = GetFileChannelMap(six);
+    EXPECT_EQ(sixMap.roles, (std::vector<Role>{Role::L, Role::R, Role::C, Role::LFE, Role::Ls, Role::Rs}));
+
+    for (const std::string& bad : {dir.file("missing.wav"), std::string()}) {
+        const ChannelMap map = GetFileChannelMap(bad);
+        EXPECT_EQ(map.roles, std::vector<Role>{Role::C});
+        EXPECT_TRUE(map.positional);
+    }
+}
+
 TEST(DownmixToStereo, FoldsEachRoleToItsSide) {
     constexpr float g = 0.70710677f;
     struct Case {
