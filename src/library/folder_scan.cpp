@@ -1,0 +1,439 @@
+// The folder scan and the library's per-frame upkeep.
+//
+// [SECTION] Status texts
+// [SECTION] Starting a scan
+// [SECTION] The scan thread
+// [SECTION] Workers
+// [SECTION] Upkeep on the UI thread
+#include "library/folder_scan.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
+
+#include "library/analysis.h"
+#include "library/channel_layout.h"
+#include "library/file_id.h"
+#include "library/id_hashing.h"
+#include "library/keyword_index.h"
+#include "library/library_cache_file.h"
+#include "library/palette_summary.h"
+#include "library/palettes.h"
+
+namespace korvel {
+
+namespace fs = std::filesystem;
+
+std::vector<PendingLibraryFolder> PendingLibraryFolders;
+
+namespace {
+
+int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Status texts
+// ---------------------------------------------------------------------------
+
+// The status texts are fixed buffers that the UI thread reads while the scan
+// writes them; every access goes through the library's status lock.
+template <size_t N>
+void SetText(Library& library, char (&buffer)[N], std::string_view text) {
+    std::lock_guard lock(library.scanStatusMutex);
+    const size_t count = std::min(text.size(), N - 1);
+    std::copy_n(text.data(), count, buffer);
+    buffer[count] = '\0';
+}
+
+std::string FileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
+
+}  // namespace
+
+std::string ScanStatusText(Library& library) {
+    std::lock_guard lock(library.scanStatusMutex);
+    return std::string(library.scanStatus, strnlen(library.scanStatus, sizeof library.scanStatus));
+}
+
+bool IsSupportedAudioExtension(std::string_view extension) {
+    std::string lower(extension);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return std::find(AudioFileExtensions.begin(), AudioFileExtensions.end(), lower) !=
+           AudioFileExtensions.end();
+}
+
+int32_t ScanWorkerCount(int32_t hardwareThreads, int32_t maxThreads, int32_t fileCount) {
+    const int32_t H = hardwareThreads > 0 ? hardwareThreads : 4;
+    const int32_t T = (maxThreads > 0 && maxThreads < H) ? maxThreads : H;
+    return std::max(1, std::min(fileCount, T));
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Starting a scan
+// ---------------------------------------------------------------------------
+
+void StartFolderScan(Library& library, const std::string& folder, bool enabled, int32_t trackGroup,
+                     bool force) {
+    if (library.scanning.load()) return;
+    // The folder's stem names the palette and its cache file; a NUL would cut
+    // that name short onto another palette's file.
+    if (folder.find('\0') != std::string::npos) return;
+    if (library.scanThread.joinable()) library.scanThread.join();
+
+    library.scanning.store(true);
+    library.scanProgress.store(0.0f);
+    library.scanFilesDone.store(0);
+    library.scanFilesTotal.store(0);
+    library.scanReused.store(0);
+    library.scanAnalysed.store(0);
+    SetText(library, library.scanStatus, "");
+    SetText(library, library.scanFolderName, FileNameOf(folder));
+
+    ScanRequest request{&library, folder, enabled, trackGroup, force, library.maxScanThreads};
+    try {
+        library.scanThread = std::thread(FolderScanThread, std::move(request));
+    } catch (const std::system_error&) {
+        library.scanning.store(false);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] The scan thread
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Every sound file below the folder, as long as the scan is not cancelled.
+// Returns whether the walk went through to its end.
+bool WalkFolder(Library& library, const std::string& folder, std::vector<std::string>& paths) {
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    const fs::recursive_directory_iterator end;
+    while (!ec && it != end) {
+        if (!library.scanning.load(std::memory_order_relaxed)) return false;
+        std::error_code typeError;
+        if (it->is_regular_file(typeError)) {
+            std::string name = it->path().filename().string();
+            if (size_t colon = name.find(':'); colon != std::string::npos) name.resize(colon);
+            if (IsSupportedAudioExtension(fs::path(name).extension().string()))
+                paths.push_back(it->path().string());
+        }
+        it.increment(ec);
+    }
+    if (!ec) return true;
+
+    std::string message = ec.message();
+    char text[256];
+    if (message.empty())
+        std::snprintf(text, sizeof text, "Scan interrupted: folder became inaccessible");
+    else
+        std::snprintf(text, sizeof text, "Scan interrupted: %s", message.c_str());
+    SetText(library, library.lastScanError, text);
+    return false;
+}
+
+Palette DoneFilesPalette(ScanJob& job) {
+    Palette palette;
+    palette.folder = job.palette.folder;
+    palette.name = job.palette.name;
+    for (int32_t i = 0; i < job.fileCount; ++i)
+        if (job.done[i].load(std::memory_order_acquire)) palette.files.push_back(job.results[i]);
+    return palette;
+}
+
+void RunWorkers(ScanJob& job, int32_t workers) {
+    if (workers <= 1) {
+        ScanWorker(job);
+        return;
+    }
+    std::vector<std::thread> threads;
+    threads.reserve(workers);
+    for (int32_t w = 0; w < workers; ++w) {
+        try {
+            threads.emplace_back(ScanWorker, std::ref(job));
+        } catch (const std::system_error&) {
+            break;  // fewer workers: the ones that started share the files
+        }
+    }
+    if (threads.empty()) ScanWorker(job);
+    for (std::thread& t : threads) t.join();
+}
+
+}  // namespace
+
+void FolderScanThread(ScanRequest request) {
+    Library& library = *request.library;
+
+    auto job = std::make_unique<ScanJob>();
+    job->library = &library;
+    Palette& palette = job->palette;
+    palette.folder = request.folder;
+    palette.name = fs::path(request.folder).stem().string();
+    palette.enabled = request.enabled;
+    palette.trackGroup = request.trackGroup;
+
+    SetText(library, library.lastScanError, "");
+    {
+        std::lock_guard lock(job->resultsMutex);
+        library.skippedFiles.clear();
+    }
+
+    std::vector<std::string>& paths = job->paths;
+    const bool walkCancelled = !WalkFolder(library, request.folder, paths) &&
+                               !library.scanning.load(std::memory_order_relaxed);
+    const int32_t count = static_cast<int32_t>(paths.size());
+    library.scanFilesTotal.store(count);
+    if (count == 0) {
+        SetText(library, library.scanStatus, "No audio files found.");
+        library.scanning.store(false);
+        return;
+    }
+    std::sort(paths.begin(), paths.end());
+    job->fileCount = count;
+
+    // The previous records serve two ends: unchanged files are taken over
+    // from them (unless the scan is forced), and a cancelled rescan keeps
+    // those of the files it did not reach.
+    std::unordered_map<std::string, LibraryFile> previous;
+    std::string cachePath;
+    if (!library.cacheFolder.empty()) {
+        cachePath = PaletteCachePath(library, palette.name);
+        Palette old;
+        if (ReadPaletteFile(cachePath, old)) {
+            palette.paletteInterpret = old.paletteInterpret;
+            palette.mmDisableGrouping = old.mmDisableGrouping;
+            previous.reserve(old.files.size());
+            for (LibraryFile& f : old.files) {
+                std::string key = f.path;
+                previous.emplace(std::move(key), std::move(f));
+            }
+        }
+    }
+    if (!request.force) job->reuse = std::move(previous);
+    const auto& previousRecords = request.force ? previous : job->reuse;
+
+    job->results.resize(count);
+    job->done = std::make_unique<std::atomic<bool>[]>(count);
+    job->checkpointPath = cachePath;
+
+    const int32_t hardware = static_cast<int32_t>(std::thread::hardware_concurrency());
+    RunWorkers(*job, ScanWorkerCount(hardware, request.maxThreads, count));
+
+    // Workers finish every file they take, so the files from `nextIndex` on
+    // were not reached; a cancelled rescan keeps their previous records.
+    const int32_t reached = std::min(job->nextIndex.load(), count);
+    std::vector<LibraryFile> files;
+    files.reserve(count);
+    for (int32_t i = 0; i < count; ++i) {
+        if (job->done[i].load(std::memory_order_acquire)) {
+            files.push_back(std::move(job->results[i]));
+        } else if (i >= reached) {
+            if (auto found = previousRecords.find(paths[i]); found != previousRecords.end())
+                files.push_back(found->second);
+        }
+    }
+    if (walkCancelled && !previousRecords.empty()) {
+        // Files the cancelled walk never listed keep their records too.
+        std::unordered_set<std::string_view> listed(paths.begin(), paths.end());
+        for (const auto& [path, record] : previousRecords)
+            if (!listed.count(path)) files.push_back(record);
+        std::sort(files.begin(), files.end(),
+                  [](const LibraryFile& a, const LibraryFile& b) { return a.path < b.path; });
+    }
+    palette.files = std::move(files);
+
+    library.scanFilesDone.store(count);
+    library.scanProgress.store(1.0f);
+    palette.scanned = NowSeconds();
+
+    if (palette.mmDisableGrouping) {
+        for (LibraryFile& f : palette.files) {
+            f.mmGroup = 0;
+            f.mmMember = -1;
+        }
+    } else {
+        GroupMultiMonoFiles(palette.files);
+    }
+    SummarizePalette(palette);
+
+    if (!palette.files.empty()) {
+        if (!cachePath.empty()) WritePaletteFile(palette, cachePath);
+        std::lock_guard lock(library.finishedScansMutex);
+        library.finishedScans.push_back(std::move(palette));
+    }
+
+    char text[256];
+    std::snprintf(text, sizeof text, "Done! %d files indexed.", library.scanFilesDone.load());
+    SetText(library, library.scanStatus, text);
+    library.scanning.store(false);
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Workers
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Takes the stored record over when the file's size and time are unchanged.
+bool TryReuse(ScanJob& job, int32_t i) {
+    if (job.reuse.empty()) return false;
+    const std::string& path = job.paths[i];
+    auto found = job.reuse.find(path);
+    if (found == job.reuse.end() || found->second.mtime == 0) return false;
+    const LibraryFile& stored = found->second;
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec) return false;
+    const int64_t time = GetFileModifiedTime(path);
+    if (time == 0 || size != stored.size || time != stored.mtime) return false;
+
+    job.results[i] = stored;
+    job.done[i].store(true, std::memory_order_release);
+    if (!stored.fileId.empty())
+        RegisterFileId({stored.fileId, path, stored.fingerprint, stored.size});
+    job.library->scanReused.fetch_add(1);
+    return true;
+}
+
+bool Analyse(ScanJob& job, int32_t i, FftState& fft) {
+    try {
+        LibraryFile record;
+        if (!AnalyzeAudioFile(job.paths[i], record, &fft)) return false;
+        job.results[i] = std::move(record);
+    } catch (...) {
+        return false;  // out of memory on one file: skip it, keep scanning
+    }
+    job.done[i].store(true, std::memory_order_release);
+    job.library->scanAnalysed.fetch_add(1);
+    return true;
+}
+
+void WriteCheckpoint(ScanJob& job) {
+    std::lock_guard lock(job.resultsMutex);
+    Palette checkpoint = DoneFilesPalette(job);
+    if (!checkpoint.files.empty()) WritePaletteFile(checkpoint, job.checkpointPath);
+}
+
+}  // namespace
+
+void ScanWorker(ScanJob& job) {
+    Library& library = *job.library;
+    FftState fft;  // one plan and window for every file of this worker
+    while (library.scanning.load(std::memory_order_relaxed)) {
+        const int32_t i = job.nextIndex.fetch_add(1);
+        if (i >= job.fileCount) break;
+        const std::string name = FileNameOf(job.paths[i]);
+        SetText(library, library.scanStatus, name);
+
+        if (!TryReuse(job, i) && !Analyse(job, i, fft)) {
+            std::lock_guard lock(job.resultsMutex);
+            library.skippedFiles.push_back(name);
+        }
+
+        const int32_t d = job.doneCount.fetch_add(1) + 1;
+        library.scanFilesDone.store(d);
+        library.scanProgress.store(static_cast<float>(d) / static_cast<float>(job.fileCount));
+
+        if (!job.checkpointPath.empty()) {
+            const int32_t c = job.checkpointCounter.fetch_add(1) + 1;
+            if (c >= job.checkpointInterval) {
+                job.checkpointCounter.store(0);
+                WriteCheckpoint(job);
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Upkeep on the UI thread
+// ---------------------------------------------------------------------------
+
+namespace {
+
+bool MergeFinishedScans(Library& library) {
+    bool merged = false;
+    std::lock_guard lock(library.finishedScansMutex);
+    if (!library.finishedScans.empty()) {
+        library.keywordIndex.dirty = true;
+        library.fileIndexDirty = true;
+        for (Palette& finished : library.finishedScans) {
+            auto same = std::find_if(library.palettes.begin(), library.palettes.end(),
+                                     [&](const Palette& p) { return p.name == finished.name; });
+            if (same != library.palettes.end()) *same = std::move(finished);
+            else library.palettes.push_back(std::move(finished));
+            merged = true;
+        }
+        library.finishedScans.clear();
+    }
+    if (library.keywordIndex.dirty) RebuildKeywordIndex(library.keywordIndex, library);
+    return merged;
+}
+
+void CheckPaletteFolders(Library& library) {
+    for (Palette& palette : library.palettes) {
+        if (palette.folder.empty()) {
+            palette.folderMissing = false;
+            continue;
+        }
+        std::error_code ec;
+        const bool isFolder = fs::is_directory(palette.folder, ec);
+        palette.folderMissing = ec || !isFolder;
+    }
+}
+
+}  // namespace
+
+void UpdateLibrary(Library& library, double uiTime) {
+    // The interpretation map has its own lock, taken after the finished-scans
+    // lock is released so the two are never held together.
+    if (MergeFinishedScans(library)) RebuildChannelInterpretationMap(library);
+
+    if (!library.scanning.load() && !library.folderQueue.empty()) {
+        const std::string folder = library.folderQueue.front();
+        library.folderQueue.erase(library.folderQueue.begin());
+        if (!library.folderQueueNames.empty())
+            library.folderQueueNames.erase(library.folderQueueNames.begin());
+        StartFolderScan(library, folder, true, -1, false);
+    }
+
+    if (uiTime > 0) {
+        if (library.lastFolderCheck == 0) library.lastFolderCheck = uiTime;
+        if (uiTime - library.lastFolderCheck > kFolderCheckSeconds) {
+            library.lastFolderCheck = uiTime;
+            CheckPaletteFolders(library);
+            if (!library.idHashStarted && !library.scanning.load()) {
+                library.idHashStarted = true;
+                StartFileIdHashing(library);
+            }
+        }
+    }
+
+    ApplyFileIdHashResults(library);
+}
+
+void ProcessPendingLibraryFolders(Library& library) {
+    for (const PendingLibraryFolder& pending : PendingLibraryFolders) {
+        const bool known = std::any_of(library.palettes.begin(), library.palettes.end(),
+                                       [&](const Palette& p) { return p.folder == pending.path; });
+        if (known) continue;
+        std::error_code ec;
+        if (!fs::is_directory(pending.path, ec) || ec) continue;
+        if (library.scanning.load()) {
+            library.folderQueue.push_back(pending.path);
+            library.folderQueueNames.push_back(FileNameOf(pending.path));
+        } else {
+            StartFolderScan(library, pending.path, pending.enabled, pending.trackGroup, false);
+        }
+    }
+    PendingLibraryFolders.clear();
+}
+
+}  // namespace korvel

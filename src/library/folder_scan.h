@@ -1,0 +1,93 @@
+#pragma once
+// The background folder scan that builds a palette from a folder, and the
+// library's per-frame upkeep on the UI thread.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "library/library.h"
+
+namespace korvel {
+
+// The file-name extensions a folder scan indexes, lower case.
+inline constexpr std::array<std::string_view, 13> AudioFileExtensions = {
+    ".wav", ".aif", ".aiff", ".caf", ".w64", ".rf64", ".au", ".snd", ".raw", ".sd2", ".paf", ".iff", ".svx"};
+
+inline constexpr int32_t kScanCheckpointInterval = 500;
+inline constexpr double kFolderCheckSeconds = 5.0;
+
+// What the scan thread is given.
+struct ScanRequest {
+    Library* library = nullptr;
+    std::string folder;
+    bool enabled = true;
+    int32_t trackGroup = -1;  // -1 = every group
+    bool force = false;       // ignore the previous cache file's records
+    int32_t maxThreads = 6;
+};
+
+// The state the scan thread shares with its workers for one scan. Each
+// worker writes only the `results` slot it took and then publishes it
+// through that slot's `done` flag (release), so readers that see the flag
+// (acquire) see the whole record.
+struct ScanJob {
+    Library* library = nullptr;
+    std::atomic<int32_t> nextIndex{0};
+    int32_t fileCount = 0;
+    std::vector<std::string> paths;  // sorted by bytes
+    std::unordered_map<std::string, LibraryFile> reuse;
+    std::vector<LibraryFile> results;
+    std::unique_ptr<std::atomic<bool>[]> done;
+    std::mutex resultsMutex;  // guards skippedFiles and checkpoint writes
+    std::atomic<int32_t> doneCount{0};
+    std::string checkpointPath;  // empty = no checkpoints
+    std::atomic<int32_t> checkpointCounter{0};
+    int32_t checkpointInterval = kScanCheckpointInterval;
+    Palette palette;  // the palette being built: its folder and name
+};
+
+// A folder another part of the program asks to have indexed.
+struct PendingLibraryFolder {
+    std::string path;
+    bool enabled = true;
+    int32_t trackGroup = -1;
+};
+
+// Folders waiting for ProcessPendingLibraryFolders. UI thread only: the
+// preferences reader and the demo-content set-up append, the frame empties.
+extern std::vector<PendingLibraryFolder> PendingLibraryFolders;
+
+// `extension` with its dot; any case.
+bool IsSupportedAudioExtension(std::string_view extension);
+
+// Starts a scan of `folder` on the library's scan thread; does nothing while
+// one runs.
+void StartFolderScan(Library& library, const std::string& folder, bool enabled, int32_t trackGroup,
+                     bool force);
+
+void FolderScanThread(ScanRequest request);
+void ScanWorker(ScanJob& job);
+
+// Workers for a scan: at most `maxThreads` (when it is below the hardware
+// count), at most one per file, at least one. `hardwareThreads` 0 means the
+// system did not say, which counts as 4.
+int32_t ScanWorkerCount(int32_t hardwareThreads, int32_t maxThreads, int32_t fileCount);
+
+// Per-frame upkeep, called only while no background job runs: merges
+// finished scans, starts queued ones, checks palette folders every 5 s and
+// drives identity hashing.
+void UpdateLibrary(Library& library, double uiTime);
+
+// Scans or queues every pending library folder that no palette holds yet.
+void ProcessPendingLibraryFolders(Library& library = SoundLibrary);
+
+// The scan status line, read under its lock for display.
+std::string ScanStatusText(Library& library);
+
+}  // namespace korvel

@@ -1,0 +1,59 @@
+#pragma once
+// Loading and managing palettes: the cache folder and its files at start,
+// palettes made from chosen files, relinking, removal, renaming, per-file
+// channel interpretations, and palette names in events' palette lists.
+// Everything here runs on the UI thread.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvel {
+
+struct Library;
+struct Project;
+
+// A palette name becomes a file name in the cache folder as it is, so a name
+// holding '/' (which would reach outside the folder) or NUL (which would cut
+// it short onto another palette's file) is refused; so is an empty name.
+bool IsValidPaletteName(std::string_view name);
+
+// Sets the cache folder (created when missing) and loads every cache file.
+void InitLibraryCache(Library& library);
+void LoadPaletteFiles(Library& library);
+
+std::string MakeUniquePaletteName(const Library& library, const std::string& name);
+
+// A saved palette of the chosen files; the number of files in it, 0 when
+// none could be taken or the name is refused.
+int32_t CreatePaletteFromFiles(Library& library, const std::vector<std::string>& paths,
+                               const std::string& folder, const std::string& name);
+
+// Points a palette at the folder its files moved to; the number of files
+// kept. Does nothing (0) while a background job is busy.
+int32_t RelinkPaletteFolder(Library& library, int32_t paletteIndex, const std::string& newFolder,
+                            bool busy);
+
+void RemovePalette(Library& library, int32_t paletteIndex, bool busy);
+
+// Gives a palette a new name: its cache file moves to the new name and the
+// old name goes to `previousNames`. False (nothing changed) for an invalid
+// index or a refused name. The palette lists of events and recipes are the
+// caller's to update with RenamePaletteInList.
+bool RenamePalette(Library& library, int32_t paletteIndex, const std::string& newName);
+
+// True when any record changed.
+bool SetFileChannelInterpretation(Library& library, const std::string& path, int32_t value);
+
+// Rewrites a comma-separated palette list in place, replacing `oldName`.
+void RenamePaletteInList(char* list, int32_t capacity, const std::string& oldName,
+                         const std::string& newName);
+
+// Brings the palette lists of a project's events up to the palettes' current
+// names through their previous names.
+void ApplyPaletteRenames(const Library& library, Project& project);
+
+// The cache file of a palette name: `cacheFolder` + "/" + name + ".kvlib".
+std::string PaletteCachePath(const Library& library, const std::string& name);
+
+}  // namespace korvel

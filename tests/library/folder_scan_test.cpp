@@ -1,0 +1,342 @@
+// The folder scan: walking, reuse of unchanged files, bad files, cancelling,
+// and the per-frame upkeep that merges and queues scans.
+#include "library/folder_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "library/library.h"
+#include "library/library_cache_file.h"
+#include "support/audio_fixture.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+
+constexpr int kRate = 8000;
+
+void SetTime(const std::string& path, int64_t seconds) {
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(
+                                  std::chrono::sys_seconds(std::chrono::seconds(seconds))));
+}
+
+class FolderScan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(dir.file("cache"));
+        library.cacheFolder = dir.file("cache");
+    }
+    void TearDown() override {
+        library.scanning.store(false);
+        if (library.scanThread.joinable()) library.scanThread.join();
+        library.idHashing.store(false);
+        if (library.idHashThread.joinable()) library.idHashThread.join();
+    }
+
+    // A short tone with a fixed modification time, long enough to analyse.
+    std::string Sound(const std::string& relative, double seconds = 0.3,
+                      int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+        const std::string path = dir.file(relative);
+        fs::create_directories(fs::path(path).parent_path());
+        EXPECT_TRUE(test::WriteSoundFile(path, test::MakeSine(440.0, seconds, kRate), 1, kRate, format));
+        SetTime(path, 1600000000);
+        return path;
+    }
+
+    // Runs a scan to its end and merges it as the next frame would.
+    void Scan(const std::string& folder, bool force = false) {
+        StartFolderScan(library, folder, true, -1, force);
+        if (library.scanThread.joinable()) library.scanThread.join();
+        UpdateLibrary(library, 0.0);
+    }
+
+    const Palette* Find(const std::string& name) const {
+        for (const Palette& p : library.palettes)
+            if (p.name == name) return &p;
+        return nullptr;
+    }
+
+    TempDir dir;
+    Library library;
+};
+
+TEST(FolderScanRules, WorkerCountFollowsHardwareLimitAndFiles) {
+    struct Case {
+        const char* name;
+        int hardware, limit, files, workers;
+    };
+    const Case cases[] = {
+        {"eight threads, limit six", 8, 6, 1000, 6},
+        {"four threads", 4, 6, 1000, 4},
+        {"unknown hardware counts as four", 0, 6, 1000, 4},
+        {"three files, three workers", 8, 6, 3, 3},
+        {"one file runs on the scan thread", 8, 6, 1, 1},
+        {"no limit uses every thread", 8, 0, 1000, 8},
+        {"limit above hardware", 4, 16, 1000, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ScanWorkerCount(c.hardware, c.limit, c.files), c.workers);
+    }
+}
+
+TEST(FolderScanRules, ExtensionsMatchWithoutCase) {
+    for (const char* yes : {".wav", ".WAV", ".Aiff", ".aif", ".caf", ".w64", ".rf64", ".au", ".snd",
+                            ".raw", ".sd2", ".paf", ".iff", ".SVX"})
+        EXPECT_TRUE(IsSupportedAudioExtension(yes)) << yes;
+    for (const char* no : {".flac", ".ogg", ".mp3", "wav", "", ".wav ", ".txt"})
+        EXPECT_FALSE(IsSupportedAudioExtension(no)) << no;
+}
+
+TEST_F(FolderScan, ScansAGeneratedFolder) {
+    const std::string root = dir.file("Rain");
+    Sound("Rain/heavy.wav");
+    Sound("Rain/sub/LIGHT.WAV");
+    Sound("Rain/sub/deeper/drip.aif", 0.3, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    Sound("Rain/ignored.flac", 0.3, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    ASSERT_TRUE(test::WriteBytes(dir.file("Rain/notes.txt"), "not a sound"));
+
+    Scan(root);
+    EXPECT_EQ(ScanStatusText(library), "Done! 3 files indexed.");
+    EXPECT_FALSE(library.scanning.load());
+    EXPECT_EQ(library.scanFilesTotal.load(), 3);
+    EXPECT_EQ(library.scanFilesDone.load(), 3);
+    EXPECT_EQ(library.scanProgress.load(), 1.0f);
+    EXPECT_EQ(library.scanAnalysed.load(), 3);
+    EXPECT_EQ(library.scanReused.load(), 0);
+    EXPECT_STREQ(library.scanFolderName, "Rain");
+    EXPECT_TRUE(library.skippedFiles.empty());
+
+    const Palette* p = Find("Rain");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->folder, root);
+    EXPECT_GT(p->scanned, 0);
+    ASSERT_EQ(p->files.size(), 3u);
+    // Byte order: upper-case "sub/LIGHT" after "heavy"? 'h' < 's', and within
+    // sub, "LIGHT.WAV" < "deeper/..." since 'L' < 'd'.
+    EXPECT_EQ(p->files[0].path, root + "/heavy.wav");
+    EXPECT_EQ(p->files[1].path, root + "/sub/LIGHT.WAV");
+    EXPECT_EQ(p->files[2].path, root + "/sub/deeper/drip.aif");
+    EXPECT_FALSE(p->summary.empty());
+    EXPECT_TRUE(fs::exists(dir.file("cache/Rain.kvlib")));
+    EXPECT_FALSE(library.keywordIndex.dirty);
+    EXPECT_TRUE(library.finishedScans.empty());
+}
+
+TEST_F(FolderScan, BadFilesAreSkippedAndCounted) {
+    const std::string root = dir.file("Bad");
+    Sound("Bad/good.wav");
+    Sound("Bad/aiff inside.wav", 0.3, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    Sound("Bad/too short.wav", 0.1);  // 800 frames: no spectral frame
+    ASSERT_TRUE(test::WriteBytes(dir.file("Bad/empty.wav"), ""));
+    ASSERT_TRUE(test::WriteBytes(dir.file("Bad/headerless.raw"), std::string(20000, '\x11')));
+    ASSERT_TRUE(test::WriteBytes(dir.file("Bad/text.aiff"), "plain words, not audio"));
+    fs::create_symlink(dir.file("Bad/nowhere.wav"), dir.file("Bad/dangling.wav"));
+
+    Scan(root);
+    // The dangling link is no regular file and is not listed.
+    EXPECT_EQ(ScanStatusText(library), "Done! 6 files indexed.");
+    EXPECT_EQ(library.scanAnalysed.load(), 2);
+    std::vector<std::string> skipped = library.skippedFiles;
+    std::sort(skipped.begin(), skipped.end());
+    EXPECT_EQ(skipped, (std::vector<std::string>{"empty.wav", "headerless.raw", "text.aiff",
+                                                 "too short.wav"}));
+    const Palette* p = Find("Bad");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->files.size(), 2u);
+}
+
+TEST_F(FolderScan, RescanAnalysesOnlyTheTouchedFile) {
+    const std::string root = dir.file("Doors");
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; ++i) files.push_back(Sound("Doors/door" + std::to_string(i) + ".wav"));
+    Scan(root);
+    ASSERT_EQ(library.scanAnalysed.load(), 5);
+
+    Scan(root);
+    EXPECT_EQ(library.scanReused.load(), 5);
+    EXPECT_EQ(library.scanAnalysed.load(), 0);
+
+    SetTime(files[2], 1600000100);
+    Scan(root);
+    EXPECT_EQ(library.scanAnalysed.load(), 1);
+    EXPECT_EQ(library.scanReused.load(), 4);
+    const Palette* p = Find("Doors");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->files.size(), 5u);
+    EXPECT_EQ(p->files[2].mtime, 1600000100);
+    EXPECT_EQ(library.palettes.size(), 1u);  // merged by name, not added
+}
+
+TEST_F(FolderScan, DeepRescanAnalysesAllButKeepsPaletteSettings) {
+    const std::string root = dir.file("Wind");
+    Sound("Wind/a.wav");
+    Sound("Wind/b.wav");
+    Scan(root);
+    Palette stored = *Find("Wind");
+    stored.paletteInterpret = 2;
+    stored.mmDisableGrouping = true;
+    stored.files[0].mtime = 0;  // a record without a time is never reused
+    ASSERT_TRUE(WritePaletteFile(stored, dir.file("cache/Wind.kvlib")));
+
+    Scan(root);
+    EXPECT_EQ(library.scanReused.load(), 1);
+    EXPECT_EQ(library.scanAnalysed.load(), 1);
+
+    Scan(root, /*force=*/true);
+    EXPECT_EQ(library.scanReused.load(), 0);
+    EXPECT_EQ(library.scanAnalysed.load(), 2);
+    const Palette* p = Find("Wind");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->paletteInterpret, 2);
+    EXPECT_TRUE(p->mmDisableGrouping);
+}
+
+TEST_F(FolderScan, FolderNamesWithADotLoseTheirExtension) {
+    Sound("Doors.Wood/creak.wav");
+    Scan(dir.file("Doors.Wood"));
+    EXPECT_NE(Find("Doors"), nullptr);
+    EXPECT_TRUE(fs::exists(dir.file("cache/Doors.kvlib")));
+}
+
+TEST_F(FolderScan, EmptyAndMissingFoldersGiveNoPalette) {
+    fs::create_directories(dir.file("Empty"));
+    Scan(dir.file("Empty"));
+    EXPECT_EQ(ScanStatusText(library), "No audio files found.");
+    EXPECT_STREQ(library.lastScanError, "");
+
+    Scan(dir.file("Missing"));
+    EXPECT_EQ(ScanStatusText(library), "No audio files found.");
+    EXPECT_EQ(std::string(library.lastScanError).rfind("Scan interrupted: ", 0), 0u);
+    EXPECT_TRUE(library.palettes.empty());
+    EXPECT_TRUE(fs::is_empty(dir.file("cache")));
+}
+
+TEST_F(FolderScan, WithoutCacheFolderThePaletteIsStillMerged) {
+    library.cacheFolder.clear();
+    Sound("Loose/x.wav");
+    Scan(dir.file("Loose"));
+    EXPECT_NE(Find("Loose"), nullptr);
+    EXPECT_TRUE(fs::is_empty(dir.file("cache")));
+}
+
+// Starts a scan with one worker and cancels it once a few files are done.
+void ScanAndCancel(Library& library, const std::string& folder) {
+    library.maxScanThreads = 1;
+    StartFolderScan(library, folder, true, -1, false);
+    while (library.scanning.load() && library.scanFilesDone.load() < 5) {
+    }
+    library.scanning.store(false);
+    library.scanThread.join();
+    UpdateLibrary(library, 0.0);
+}
+
+TEST_F(FolderScan, CancelledFirstScanGivesTheFilesDone) {
+    const int total = 300;
+    for (int i = 0; i < total; ++i) Sound("Many/f" + std::to_string(1000 + i) + ".wav");
+    ScanAndCancel(library, dir.file("Many"));
+    const Palette* p = Find("Many");
+    ASSERT_NE(p, nullptr);
+    EXPECT_GE(p->files.size(), 5u);
+    EXPECT_LT(p->files.size(), static_cast<size_t>(total));
+    EXPECT_EQ(ScanStatusText(library), "Done! 300 files indexed.");
+    // The first files in path order are the ones done.
+    for (size_t i = 0; i < p->files.size(); ++i)
+        EXPECT_EQ(p->files[i].path, dir.file("Many/f" + std::to_string(1000 + i) + ".wav"));
+}
+
+TEST_F(FolderScan, CancelledRescanKeepsTheRecordsItDidNotReach) {
+    const int total = 300;
+    std::vector<std::string> files;
+    for (int i = 0; i < total; ++i) files.push_back(Sound("Many/f" + std::to_string(1000 + i) + ".wav"));
+    Scan(dir.file("Many"));
+    ASSERT_EQ(Find("Many")->files.size(), static_cast<size_t>(total));
+
+    // Mark every stored record, then change every file so the rescan must
+    // analyse (and so replace) whatever it reaches.
+    Palette stored = *Find("Many");
+    for (LibraryFile& f : stored.files) f.interpretation = 3;
+    ASSERT_TRUE(WritePaletteFile(stored, dir.file("cache/Many.kvlib")));
+    for (const std::string& f : files) SetTime(f, 1600000500);
+
+    ScanAndCancel(library, dir.file("Many"));
+    const Palette* p = Find("Many");
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(p->files.size(), static_cast<size_t>(total));
+    size_t kept = 0, fresh = 0;
+    for (size_t i = 0; i < p->files.size(); ++i) {
+        EXPECT_EQ(p->files[i].path, files[i]);
+        if (p->files[i].interpretation == 3) ++kept;
+        else if (p->files[i].mtime == 1600000500) ++fresh;
+    }
+    EXPECT_GE(fresh, 5u);
+    EXPECT_GT(kept, 0u);
+    EXPECT_EQ(kept + fresh, static_cast<size_t>(total));
+    Palette onDisk;
+    ASSERT_TRUE(ReadPaletteFile(dir.file("cache/Many.kvlib"), onDisk));
+    EXPECT_EQ(onDisk.files.size(), static_cast<size_t>(total));
+}
+
+TEST_F(FolderScan, PendingFoldersAreQueuedWhileAScanRuns) {
+    Sound("A/a.wav");
+    Sound("B/b.wav");
+    Sound("Known/k.wav");
+    Palette known;
+    known.name = "Known";
+    known.folder = dir.file("Known");
+    library.palettes.push_back(known);
+
+    PendingLibraryFolders = {{dir.file("A"), false, 1},
+                             {dir.file("B"), false, 2},
+                             {dir.file("Known"), true, -1},
+                             {dir.file("Nowhere"), true, -1}};
+    ProcessPendingLibraryFolders(library);
+    EXPECT_TRUE(PendingLibraryFolders.empty());
+    EXPECT_EQ(library.folderQueue, std::vector<std::string>{dir.file("B")});
+    EXPECT_EQ(library.folderQueueNames, std::vector<std::string>{"B"});
+
+    library.scanThread.join();
+    UpdateLibrary(library, 0.0);  // merges A, starts B
+    const Palette* a = Find("A");
+    ASSERT_NE(a, nullptr);
+    EXPECT_FALSE(a->enabled);
+    EXPECT_EQ(a->trackGroup, 1);
+    EXPECT_TRUE(library.folderQueue.empty());
+
+    library.scanThread.join();
+    UpdateLibrary(library, 0.0);
+    const Palette* b = Find("B");
+    ASSERT_NE(b, nullptr);
+    EXPECT_TRUE(b->enabled);  // a queued folder keeps none of its own settings
+    EXPECT_EQ(b->trackGroup, -1);
+}
+
+TEST_F(FolderScan, FolderCheckRunsEveryFiveSeconds) {
+    Palette gone;
+    gone.name = "Gone";
+    gone.folder = dir.file("NotThere");
+    Palette saved;
+    saved.name = "Saved";
+    saved.folderMissing = true;
+    library.palettes = {gone, saved};
+
+    UpdateLibrary(library, 10.0);  // first call only starts the clock
+    EXPECT_FALSE(library.palettes[0].folderMissing);
+    UpdateLibrary(library, 15.0);  // exactly 5 s: not yet
+    EXPECT_FALSE(library.palettes[0].folderMissing);
+    UpdateLibrary(library, 15.5);
+    EXPECT_TRUE(library.palettes[0].folderMissing);
+    EXPECT_FALSE(library.palettes[1].folderMissing);
+    EXPECT_TRUE(library.idHashStarted);
+}
+
+}  // namespace
+}  // namespace korvel
