@@ -1,0 +1,159 @@
+#include "dsp/alloy_transfer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace korvel {
+namespace {
+
+std::vector<float> Sine(double hz, int frames, float amplitude = 0.5f, int rate = 48000) {
+    std::vector<float> v(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        v[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / rate));
+    return v;
+}
+
+// A broadband, deterministic test signal (sum of inharmonic partials).
+std::vector<float> Rich(int frames, float amplitude = 0.2f) {
+    std::vector<float> v(static_cast<size_t>(frames), 0.0f);
+    for (double hz : {110.0, 347.0, 911.0, 2203.0, 5111.0, 9973.0}) {
+        const auto s = Sine(hz, frames, amplitude);
+        for (size_t i = 0; i < v.size(); ++i) v[i] += s[i];
+    }
+    return v;
+}
+
+double Rms(const std::vector<float>& v, size_t begin, size_t end) {
+    double sum = 0.0;
+    for (size_t i = begin; i < end; ++i) sum += static_cast<double>(v[i]) * v[i];
+    return std::sqrt(sum / static_cast<double>(end - begin));
+}
+
+TEST(ApplyMicroPitchDrift, DepthZeroCopiesAllButTheLastSample) {
+    std::vector<float> x = Rich(5000);
+    std::vector<float> y = x;
+    ApplyMicroPitchDrift(y, AlloyPathHash("a.wav"), 0.0f, 48000);
+    for (size_t i = 0; i + 1 < x.size(); ++i) ASSERT_EQ(y[i], x[i]) << i;
+    EXPECT_EQ(y.back(), 0.0f);
+}
+
+TEST(ApplyMicroPitchDrift, TheSamePathAlwaysDriftsTheSameWay) {
+    const std::vector<float> x = Rich(48000);
+    std::vector<float> a = x, b = x, c = x;
+    ApplyMicroPitchDrift(a, AlloyPathHash("/s/one.wav"), 0.05f, 48000);
+    ApplyMicroPitchDrift(b, AlloyPathHash("/s/one.wav"), 0.05f, 48000);
+    ApplyMicroPitchDrift(c, AlloyPathHash("/s/two.wav"), 0.05f, 48000);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    // Faster reading reaches the end early; the rest is silent.
+    EXPECT_EQ(a.back(), 0.0f);
+}
+
+TEST(AlloyTransferKernel, WithoutDonorsOrDriftTheCarrierPassesUnchanged) {
+    AlloyTransferParams p;
+    p.frames = 3000;
+    p.driftDepth = 0.001f;  // not above 0.001: no drift
+    AlloySlotVectors slots;
+    for (auto& s : slots) s.assign(3000, 0.0f);
+    slots[1] = Rich(3000);  // no primary: mid is the carrier
+    std::array<bool, 4> present = {false, true, false, false};
+    p.transferDepth = 0.0f;  // and no transfer from itself
+    std::vector<float> out;
+    AlloyTransferKernel(p, slots, present, out);
+    EXPECT_EQ(out, slots[1]);
+}
+
+TEST(TransferSpectralEnvelope, KeepsTheFrameEdgesOfItsOverlapAdd) {
+    struct Case {
+        const char* name;
+        int frames;
+        int zeroFrom;  // 256·(F − 1) + 2028
+    } cases[] = {{"shorter than a frame", 1500, 2028}, {"one second at 48 kHz", 48000, 256 * 179 + 2028}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<float> x = Rich(c.frames);
+        const std::vector<float> original = x;
+        ASSERT_TRUE(TransferSpectralEnvelope(x, original, 0.4f, AlloyCurves{}, AlloyGainLaw{}, 48000));
+        ASSERT_EQ(x.size(), original.size());
+        for (int i = 0; i <= 20; ++i) EXPECT_EQ(x[static_cast<size_t>(i)], 0.0f) << i;
+        for (int i = c.zeroFrom; i < c.frames; ++i) ASSERT_EQ(x[static_cast<size_t>(i)], 0.0f) << i;
+        if (c.frames == 48000) {
+            EXPECT_EQ(c.frames - c.zeroFrom, 148);
+            // An identical donor asks for gain 1: the interior is rebuilt.
+            for (int i = 200; i < c.zeroFrom - 300; ++i)
+                ASSERT_NEAR(x[static_cast<size_t>(i)], original[static_cast<size_t>(i)], 2e-4f) << i;
+        }
+    }
+}
+
+TEST(TransferSpectralEnvelope, FollowsTheDonorLevelWithinTheGainLaw) {
+    const int n = 24000;
+    const std::vector<float> carrier = Rich(n, 0.1f);
+    struct Case {
+        const char* name;
+        float donorScale;
+        AlloyGainLaw law;
+        float expectedRatio;
+    } cases[] = {
+        {"twice as loud", 2.0f, AlloyGainLaw{}, 1.0f + 0.4f * std::tanh(0.6f)},
+        {"silent donor", 0.0f, AlloyGainLaw{}, 1.0f - 0.4f * std::tanh(0.6f)},
+        {"graft law, twice as loud", 2.0f, AlloyGainLaw{0.5f, 0.4f, 2.0f}, 1.0f + 0.4f * std::tanh(0.5f)},
+        {"clamped at the law's ceiling", 1000.0f, AlloyGainLaw{0.6f, 0.3f, 1.2f}, 1.2f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<float> donor = carrier;
+        for (float& s : donor) s *= c.donorScale;
+        std::vector<float> x = carrier;
+        ASSERT_TRUE(TransferSpectralEnvelope(x, donor, 0.4f, AlloyCurves{}, c.law, 48000));
+        const double ratio = Rms(x, 4096, n - 4096) / Rms(carrier, 4096, n - 4096);
+        EXPECT_NEAR(ratio, c.expectedRatio, 2e-3);
+    }
+}
+
+TEST(TransferSpectralEnvelope, TheToneCurveScalesTheStrength) {
+    // k = (1.2·c + 0.4) × depth: a curve at 1 gives 1.6 × depth.
+    const int n = 24000;
+    const std::vector<float> carrier = Rich(n, 0.1f);
+    std::vector<float> donor = carrier;
+    for (float& s : donor) s *= 2.0f;
+    AlloyCurves curves;
+    curves.valid = true;
+    curves.tone.fill(1.0f);
+    std::vector<float> x = carrier;
+    ASSERT_TRUE(TransferSpectralEnvelope(x, donor, 0.25f, curves, AlloyGainLaw{}, 48000));
+    const double ratio = Rms(x, 4096, n - 4096) / Rms(carrier, 4096, n - 4096);
+    EXPECT_NEAR(ratio, 1.0 + 1.6 * 0.25 * std::tanh(0.6), 2e-3);
+}
+
+TEST(GraftAttack, StartsAsTheDonorAndTurnsIntoTheSignalWithConstantPower) {
+    std::vector<float> x(100, 1.0f);
+    const std::vector<float> donor(100, -1.0f);
+    GraftAttack(x, donor, 40);
+    EXPECT_EQ(x[0], -1.0f);
+    EXPECT_NEAR(x[20], -std::cos(std::numbers::pi_v<float> / 4) + std::sin(std::numbers::pi_v<float> / 4), 1e-6f);
+    EXPECT_EQ(x[40], 1.0f);
+}
+
+TEST(ImposeSourceEnvelope, LowersTheSignalWhereTheDonorIsQuiet) {
+    const int rate = 48000;
+    std::vector<float> donor(static_cast<size_t>(rate), 0.0f);
+    for (int i = 0; i < rate / 2; ++i) donor[static_cast<size_t>(i)] = 0.5f;  // loud, then silent
+    std::vector<float> x(donor.size(), 1.0f);
+    ImposeSourceEnvelope(x, donor, rate, 0.7f);
+    EXPECT_NEAR(x[static_cast<size_t>(rate / 2 - 1)], 1.0f, 1e-4f);  // at the follower's peak
+    // After half a second of silence the 100 ms release has nearly reached
+    // 1 − D.
+    const double release = std::pow(std::exp(-1.0 / (0.1 * rate)), rate / 2);
+    EXPECT_NEAR(x.back(), 1.0 + (release - 1.0) * 0.7, 1e-4);
+
+    std::vector<float> y(100, 0.25f);
+    ImposeSourceEnvelope(y, std::vector<float>(100, 0.0f), rate, 0.7f);
+    EXPECT_EQ(y, std::vector<float>(100, 0.25f));
+}
+
+}  // namespace
+}  // namespace korvel
