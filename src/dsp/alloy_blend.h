@@ -27,8 +27,9 @@ AlloyBlendParams MakeAlloyBlendParams(const LayerResult& layer, int32_t sampleRa
                                       const std::array<bool, kAlloySlotCount>& present);
 
 // Per channel: `out` becomes the blended signal, `frames` samples long. The
-// analysis runs on past the end over zero input, so every sample up to the
-// last one is synthesised and the edge fade, not the frame grid, ends it.
+// analysis starts before the first sample and runs on past the last over
+// zero input, so every sample is synthesised with full overlap and the edge
+// fades, not the frame grid, shape the ends.
 void AlloyBlendKernel(const AlloyBlendParams& params, const AlloySlotVectors& slots,
                       const std::array<bool, kAlloySlotCount>& present, AlloyFft& fft, std::vector<float>& out);
 

@@ -28,10 +28,13 @@ AlloyFft::~AlloyFft() {
 
 void AlloyFft::Analyse(const std::vector<float>& x, int start, AlloySpectrum& out) {
     const auto& w = AlloyWindow();
-    const int available = std::clamp(static_cast<int>(x.size()) - start, 0, kAlloyFftSize);
-    for (int i = 0; i < available; ++i)
+    const int size = static_cast<int>(x.size());
+    const int first = std::clamp(-start, 0, kAlloyFftSize);
+    const int last = std::clamp(size - start, first, kAlloyFftSize);
+    std::fill(frame_.begin(), frame_.begin() + first, 0.0f);
+    for (int i = first; i < last; ++i)
         frame_[static_cast<size_t>(i)] = w[static_cast<size_t>(i)] * x[static_cast<size_t>(start + i)];
-    std::fill(frame_.begin() + available, frame_.end(), 0.0f);
+    std::fill(frame_.begin() + last, frame_.end(), 0.0f);
     kiss_fftr(forward_, frame_.data(), out.data());
 }
 
@@ -50,10 +53,12 @@ void AlloyFft::Synthesise(const AlloySpectrum& spectrum, int start, std::vector<
 }
 
 void FinishOverlapAdd(const std::vector<float>& acc, const std::vector<float>& norm, int n,
-                      std::vector<float>& out) {
+                      std::vector<float>& out, int from) {
     out.assign(static_cast<size_t>(std::max(0, n)), 0.0f);
-    for (size_t i = 0; i < out.size(); ++i)
-        if (norm[i] > 1e-6f) out[i] = acc[i] / norm[i];
+    for (size_t i = 0; i < out.size(); ++i) {
+        const size_t k = i + static_cast<size_t>(from);
+        if (norm[k] > 1e-6f) out[i] = acc[k] / norm[k];
+    }
 }
 
 void MagnitudesOf(const AlloySpectrum& spectrum, AlloyMagnitudes& out) {

@@ -30,8 +30,8 @@ public:
     AlloyFft& operator=(const AlloyFft&) = delete;
 
     bool ok() const { return forward_ != nullptr && inverse_ != nullptr; }
-    // Spectrum of the windowed frame x[start … start + 2047]; samples at or
-    // beyond x's end read as 0.
+    // Spectrum of the windowed frame x[start … start + 2047]; samples before
+    // x's start or at or beyond its end read as 0.
     void Analyse(const std::vector<float>& x, int start, AlloySpectrum& out);
     // Inverse transform scaled by 1/2048, windowed again and added into
     // acc[start …] with the squared window into norm[start …] (both at least
@@ -44,9 +44,10 @@ private:
     std::array<float, kAlloyFftSize> frame_{};
 };
 
-// acc[i] / norm[i] where norm[i] > 1e-6, else 0, for i < n.
+// out[i] = acc[from + i] / norm[from + i] where that norm > 1e-6, else 0,
+// for i < n.
 void FinishOverlapAdd(const std::vector<float>& acc, const std::vector<float>& norm, int n,
-                      std::vector<float>& out);
+                      std::vector<float>& out, int from = 0);
 
 void MagnitudesOf(const AlloySpectrum& spectrum, AlloyMagnitudes& out);
 
