@@ -2,13 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 namespace korvel {
 namespace {
 
 // What a fresh process shows, and the defaults other parts of the program
-// read before any preference or project has been loaded.
+// read before any preference or project has been loaded. A new record, since
+// other tests in this binary may have edited the global one.
 TEST(AppState, FreshProcessDefaults) {
-    const AppState& state = GlobalAppState;
+    const auto fresh = std::make_unique<AppState>();
+    const AppState& state = *fresh;
     EXPECT_FLOAT_EQ(state.playhead, 0.0f);
     EXPECT_FALSE(state.playing);
     EXPECT_FLOAT_EQ(state.viewStart, 0.0f);

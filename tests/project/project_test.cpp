@@ -9,7 +9,7 @@ namespace {
 
 // What every later reader of a fresh project relies on.
 TEST(Project, FreshProcessDefaults) {
-    const Project& project = CurrentProject;
+    const Project project;
     EXPECT_FLOAT_EQ(project.totalDuration, 30.0f);
     EXPECT_FLOAT_EQ(project.fps, 24.0f);
     EXPECT_TRUE(project.normalizeLUFS);
