@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "library/brightness_probe.h"
 #include "library/library.h"
 #include "project/app_state.h"
 
@@ -60,6 +61,8 @@ void EndBackgroundJob(BackgroundJob& job) {
 }
 
 void StopWorkers() {
+    StopBrightnessProbe();
+
     Library& library = SoundLibrary;
     library.scanning.store(false);
     library.idHashing.store(false);

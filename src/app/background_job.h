@@ -50,8 +50,8 @@ bool LaunchBackgroundJobWorker(BackgroundJob& job);
 void EndBackgroundJob(BackgroundJob& job);
 
 // UI thread, once, after the main loop: stops and joins every worker thread
-// that exists: the library's scan and identity-hashing threads, then the
-// background job or picture analysis (cancelled first).
+// that exists: the brightness probe, the library's scan and identity-hashing
+// threads, then the background job or picture analysis (cancelled first).
 void StopWorkers();
 
 }  // namespace korvel
