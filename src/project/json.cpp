@@ -4,6 +4,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
 #include <locale.h>
@@ -139,16 +140,107 @@ double ParseJsonNumber(const char*& cursor) {
     return strtod_l(start, nullptr, CLocale());
 }
 
+namespace {
+
+constexpr std::uint64_t kIntegerPowersOfTen[] = {1,         10,         100,         1000,       10000,
+                                                 100000,    1000000,    10000000,    100000000,  1000000000};
+
+// "%.<precision>g" of a positive, finite `value` for precisions up to 9,
+// without printf's exact big-number arithmetic: the value is scaled to
+// `precision` digits with one exactly rounded operation, so the digits are
+// certain unless the scaled value lies within the operation's error of a
+// rounding tie. Returns nullptr for those and for magnitudes outside exact
+// powers of ten; the caller then takes the exact route.
+char* FormatGeneralFast(char* p, double value, int precision) {
+    if (precision < 1 || precision > 9 || value == 0.0) return nullptr;
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    const int biasedExponent = static_cast<int>((bits >> 52) & 0x7FF);
+    if (biasedExponent == 0) return nullptr;  // subnormal
+
+    // value lies in [2^(e2-1), 2^e2); this estimate of floor(log10(value))
+    // is at most one too low.
+    const int e2 = biasedExponent - 1022;
+    int exponent = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
+    const double low = static_cast<double>(kIntegerPowersOfTen[precision - 1]);
+    const double high = static_cast<double>(kIntegerPowersOfTen[precision]);
+    double scaled = 0;
+    for (int tries = 0;; ++tries) {
+        if (tries == 3) return nullptr;
+        const int k = precision - 1 - exponent;
+        if (k > 22 || k < -22) return nullptr;
+        scaled = k >= 0 ? value * kExactPowersOfTen[k] : value / kExactPowersOfTen[-k];
+        if (scaled < low) {
+            --exponent;
+        } else if (scaled >= high) {
+            ++exponent;
+        } else {
+            break;
+        }
+    }
+    const double whole = std::floor(scaled);
+    const double fraction = scaled - whole;
+    // scaled < 1e9 carries an error below 2e-7: closer than that to a tie,
+    // only the exact value can say which way to round.
+    if (std::fabs(fraction - 0.5) < 1e-6) return nullptr;
+    auto digits = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    if (digits == kIntegerPowersOfTen[precision]) {
+        digits /= 10;
+        ++exponent;
+    }
+
+    char text[9];
+    for (int i = precision - 1; i >= 0; --i) {
+        text[i] = static_cast<char>('0' + digits % 10);
+        digits /= 10;
+    }
+    int last = precision - 1;  // trailing zeros are not printed
+    while (last > 0 && text[last] == '0') --last;
+
+    if (exponent < -4 || exponent >= precision) {
+        *p++ = text[0];
+        if (last > 0) {
+            *p++ = '.';
+            for (int i = 1; i <= last; ++i) *p++ = text[i];
+        }
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
+        const int magnitude = exponent < 0 ? -exponent : exponent;
+        if (magnitude >= 100) *p++ = static_cast<char>('0' + magnitude / 100);
+        *p++ = static_cast<char>('0' + magnitude / 10 % 10);
+        *p++ = static_cast<char>('0' + magnitude % 10);
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i) *p++ = text[i];
+        if (last > exponent) {
+            *p++ = '.';
+            for (int i = exponent + 1; i <= last; ++i) *p++ = text[i];
+        }
+    } else {
+        *p++ = '0';
+        *p++ = '.';
+        for (int i = exponent + 1; i < 0; ++i) *p++ = '0';
+        for (int i = 0; i <= last; ++i) *p++ = text[i];
+    }
+    return p;
+}
+
+}  // namespace
+
 void AppendJsonNumber(std::string& out, double value, int precision) {
     if (!std::isfinite(value)) {
         out.push_back('0');
         return;
     }
-    // General format with a precision prints what "%.<precision>g" prints in
-    // the C locale, without the locale look-up of printf.
-    char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision);
-    out.append(buffer, result.ptr);
+    char buffer[40];
+    char* start = buffer;
+    if (std::signbit(value)) *start++ = '-';
+    char* end = FormatGeneralFast(start, std::fabs(value), precision);
+    if (!end) {
+        // General format with a precision prints exactly what
+        // "%.<precision>g" prints in the C locale.
+        end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, precision).ptr;
+    }
+    out.append(buffer, end);
 }
 
 // [SECTION] Lenient parser

@@ -20,9 +20,10 @@ struct JsonMember;
 // One node of the tree; owns its children by value, so copies are deep.
 // Only the fields that belong to `type` are meaningful; the others stay empty.
 struct JsonValue {
+    // type and boolean share one 8-byte slot: a project holds millions of values.
     JsonType type = JsonType::Null;
-    double number = 0.0;
     bool boolean = false;
+    double number = 0.0;
     std::string string;              // bytes as read
     std::vector<JsonValue> array;    // file order
     std::vector<JsonMember> members; // file order, duplicate keys kept

@@ -436,18 +436,39 @@ TEST(JsonWrite, FloatFormats) {
 }
 
 TEST(JsonWrite, NumbersMatchPrintfG) {
+    // The writer's own digit generation must agree with printf everywhere,
+    // including exact ties, carries into a new power of ten and values
+    // next to powers of ten.
+    std::vector<double> values = {0.5,      1.5,     2.5,      1.0625,   0.00012345, 9.9995,  99.995,  999999.5,
+                                  9999995,  0.0001,  0.000099999, 1e-5,  123456789, 1e15,    1e22,    1e23,
+                                  1e-300,   1e300,   5e-324,   0.1,      1.0 / 3.0,  2.0 / 3.0, 100000, 1e21};
+    for (int k = -30; k <= 30; ++k) {
+        double power = std::pow(10.0, k);
+        values.push_back(power);
+        values.push_back(std::nextafter(power, 0.0));
+        values.push_back(std::nextafter(power, 1e308));
+    }
     std::mt19937_64 engine(777);
     std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
     std::uniform_int_distribution<int> exponent(-45, 40);
-    for (int i = 0; i < 50000; ++i) {
+    for (int i = 0; i < 30000; ++i) {
         double value = mantissa(engine) * std::pow(10.0, exponent(engine));
         if (i % 3 == 0 && std::fabs(value) < 3e38) value = static_cast<float>(value);
-        for (int precision : {4, 6}) {
+        values.push_back(value);
+        // Short binary fractions land exactly on decimal ties.
+        values.push_back(static_cast<double>(engine() % 200000) / 1024.0);
+        std::uint64_t bits = engine();
+        double raw;
+        std::memcpy(&raw, &bits, sizeof raw);
+        if (std::isfinite(raw)) values.push_back(raw);
+    }
+    for (double value : values) {
+        for (int precision : {4, 6, 1, 9}) {
             char expected[64];
             std::snprintf(expected, sizeof expected, "%.*g", precision, value);
             std::string ours;
             AppendJsonNumber(ours, value, precision);
-            ASSERT_EQ(ours, expected) << "precision " << precision;
+            ASSERT_EQ(ours, expected) << "precision " << precision << " value " << value;
         }
     }
 }
