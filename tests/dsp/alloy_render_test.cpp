@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/decoded_source_cache.h"
@@ -246,6 +247,28 @@ TEST_F(AlloyRenderFixture, TheCacheServesALayerIdUntilCleared) {
     ASSERT_TRUE(RenderAlloyLayer(changed, 44100, true, again));
     EXPECT_TRUE(again.stereo);
     EXPECT_EQ(again.frameCount, static_cast<int>(44100.0f * 0.5f));
+}
+
+TEST_F(AlloyRenderFixture, ThreadsRenderingTheSameLayerAgree) {
+    // Renders run unlocked and the later store wins; every thread must still
+    // get the same sound, and the cache must hold it afterwards.
+    LayerResult layer = Layer(0);
+    layer.id = NextLayerId();
+    std::vector<AlloyCacheEntry> results(4);
+    std::vector<std::thread> threads;
+    for (auto& r : results) threads.emplace_back([&layer, &r] { RenderAlloyLayer(layer, kRate, true, r); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : results) {
+        EXPECT_EQ(r.frameCount, 24000);
+        EXPECT_EQ(r.samplesL, results[0].samplesL);
+    }
+    std::filesystem::remove(primary);
+    std::filesystem::remove(mid);
+    std::filesystem::remove(high);
+    ClearDecodedSourceCache();
+    AlloyCacheEntry hit;
+    ASSERT_TRUE(RenderAlloyLayer(layer, kRate, true, hit));
+    EXPECT_EQ(hit.samplesR, results[0].samplesR);
 }
 
 TEST_F(AlloyRenderFixture, LayersWithoutAPositiveIdAreNeverCached) {
