@@ -344,7 +344,10 @@ void ScanWorker(ScanJob& job) {
 
         if (!job.checkpointPath.empty()) {
             const int32_t c = job.checkpointCounter.fetch_add(1) + 1;
-            if (c >= job.checkpointInterval) {
+            // Until a file has been analysed, every record done came from the
+            // cache file on disk, which therefore already holds them all:
+            // rewriting it would only cost time on an unchanged rescan.
+            if (c >= job.checkpointInterval && library.scanAnalysed.load() > 0) {
                 job.checkpointCounter.store(0);
                 WriteCheckpoint(job);
             }

@@ -1,0 +1,241 @@
+// Folder scan and per-file analysis throughput.
+//
+// A corpus is generated in a temporary folder when the first benchmark runs.
+// In the same run: decoding the analysed span (first 30 s) of every file with
+// libsndfile alone is the limit; the analysis on one worker and the scan with
+// the full worker pool are measured against it. A separate folder of 10,000
+// tiny files measures an unchanged rescan, which only walks and stats.
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "library/analysis.h"
+#include "library/folder_scan.h"
+#include "library/library.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using korvel::FftState;
+using korvel::Library;
+using korvel::LibraryFile;
+
+struct CorpusFile {
+    std::string path;
+    double analysedSeconds = 0;  // at most the first 30 s
+};
+
+bool WriteTone(const std::string& path, int channels, int rate, double seconds, int format,
+               unsigned seed) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f) return false;
+    const int64_t frames = static_cast<int64_t>(seconds * rate);
+    std::vector<float> block(4096 * static_cast<size_t>(channels));
+    uint32_t noise = seed * 2654435761u + 1;
+    const double hz = 110.0 * (1 + seed % 7);
+    for (int64_t done = 0; done < frames;) {
+        const int64_t n = std::min<int64_t>(4096, frames - done);
+        for (int64_t j = 0; j < n; ++j) {
+            const double t = static_cast<double>(done + j) / rate;
+            noise = noise * 1664525u + 1013904223u;
+            const float v = static_cast<float>(0.4 * std::sin(2 * std::numbers::pi * hz * t) *
+                                                   std::exp(-0.2 * std::fmod(t, 5.0)) +
+                                               0.05 * (static_cast<int32_t>(noise) / 2147483648.0));
+            for (int c = 0; c < channels; ++c) block[j * channels + c] = v;
+        }
+        sf_writef_float(f, block.data(), n);
+        done += n;
+    }
+    return sf_close(f) == 0;
+}
+
+struct Corpus {
+    fs::path root;
+    std::string mixedFolder;
+    std::string tinyFolder;
+    std::vector<CorpusFile> files;
+    double totalSeconds = 0;
+    bool ok = false;
+
+    Corpus() {
+        std::error_code ec;
+        root = fs::temp_directory_path(ec) / ("korvel_scan_bench_" + std::to_string(getpid()));
+        mixedFolder = (root / "Mixed").string();
+        tinyFolder = (root / "Tiny").string();
+        fs::create_directories(mixedFolder, ec);
+        fs::create_directories(root / "cache", ec);
+        // Long stereo takes, medium mono effects and short hits, in the
+        // formats a sound library holds.
+        struct Kind {
+            int count, channels, rate;
+            double seconds;
+            int format;
+        };
+        const Kind kinds[] = {
+            {8, 2, 48000, 40.0, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+            {12, 1, 44100, 8.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+            {12, 2, 48000, 3.0, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+            {16, 1, 96000, 1.0, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
+        };
+        unsigned seed = 1;
+        ok = true;
+        for (const Kind& k : kinds) {
+            for (int i = 0; i < k.count; ++i, ++seed) {
+                const bool aiff = (k.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_AIFF;
+                const std::string path =
+                    mixedFolder + "/take_" + std::to_string(seed) + (aiff ? ".aif" : ".wav");
+                ok = ok && WriteTone(path, k.channels, k.rate, k.seconds, k.format, seed);
+                const double analysed = std::min(k.seconds, 30.0);
+                files.push_back({path, analysed});
+                totalSeconds += analysed;
+            }
+        }
+    }
+
+    // 10,000 files of one spectral frame each, scanned once into the cache.
+    bool PrepareTiny(Library& library) {
+        if (!tinyPrepared) {
+            std::error_code ec;
+            fs::create_directories(tinyFolder, ec);
+            for (int i = 0; i < 10000; ++i) {
+                const std::string path = tinyFolder + "/" + std::to_string(i / 100) + "/hit_" +
+                                         std::to_string(i) + ".wav";
+                if (i % 100 == 0) fs::create_directories(fs::path(path).parent_path(), ec);
+                if (!WriteTone(path, 1, 8000, 2048.0 / 8000.0, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, i))
+                    return false;
+            }
+            tinyPrepared = true;
+        }
+        library.cacheFolder = (root / "cache").string();
+        korvel::StartFolderScan(library, tinyFolder, true, -1, false);
+        library.scanThread.join();
+        library.finishedScans.clear();
+        return library.scanAnalysed.load() == 10000;
+    }
+
+    ~Corpus() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    bool tinyPrepared = false;
+};
+
+Corpus& GetCorpus() {
+    static Corpus corpus;
+    return corpus;
+}
+
+double Seconds(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// Throughputs of this run, in audio seconds per second, for the ratios.
+double gDecodeRate = 0;
+double gOneWorkerRate = 0;
+
+void BM_DecodeOnlyLimit(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    if (!corpus.ok) return state.SkipWithError("corpus could not be written");
+    std::vector<float> buffer;
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const CorpusFile& file : corpus.files) {
+            SF_INFO info{};
+            SNDFILE* f = sf_open(file.path.c_str(), SFM_READ, &info);
+            if (!f) continue;
+            buffer.resize(2048 * static_cast<size_t>(info.channels));
+            const int64_t N = std::min<int64_t>(static_cast<int64_t>(info.samplerate * 30.0f), info.frames);
+            for (int64_t done = 0; done < N;) {
+                const sf_count_t got = sf_readf_float(f, buffer.data(), std::min<int64_t>(2048, N - done));
+                if (got < 1) break;
+                done += got;
+            }
+            benchmark::DoNotOptimize(buffer.data());
+            sf_close(f);
+        }
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+    }
+    gDecodeRate = corpus.totalSeconds * state.iterations() / busy;
+    state.counters["audio_s_per_s"] = gDecodeRate;
+    state.counters["files_per_s"] = corpus.files.size() * state.iterations() / busy;
+}
+BENCHMARK(BM_DecodeOnlyLimit)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AnalyseOneWorker(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    if (!corpus.ok) return state.SkipWithError("corpus could not be written");
+    FftState fft;
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        for (const CorpusFile& file : corpus.files) {
+            LibraryFile record;
+            benchmark::DoNotOptimize(korvel::AnalyzeAudioFile(file.path, record, &fft));
+        }
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+    }
+    gOneWorkerRate = corpus.totalSeconds * state.iterations() / busy;
+    state.counters["audio_s_per_s"] = gOneWorkerRate;
+    state.counters["x_realtime"] = gOneWorkerRate;
+    state.counters["files_per_s"] = corpus.files.size() * state.iterations() / busy;
+    if (gDecodeRate > 0) state.counters["ratio_to_decode"] = gOneWorkerRate / gDecodeRate;
+}
+BENCHMARK(BM_AnalyseOneWorker)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ScanFullPool(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    if (!corpus.ok) return state.SkipWithError("corpus could not be written");
+    Library library;  // no cache folder: every file is analysed
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        korvel::StartFolderScan(library, corpus.mixedFolder, true, -1, true);
+        library.scanThread.join();
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+        library.finishedScans.clear();
+    }
+    const double rate = corpus.totalSeconds * state.iterations() / busy;
+    const int hardware = static_cast<int>(std::thread::hardware_concurrency());
+    state.counters["audio_s_per_s"] = rate;
+    state.counters["files_per_s"] = corpus.files.size() * state.iterations() / busy;
+    state.counters["workers"] = korvel::ScanWorkerCount(hardware, library.maxScanThreads,
+                                                        static_cast<int32_t>(corpus.files.size()));
+    state.counters["hw_threads"] = hardware;
+    if (gDecodeRate > 0) state.counters["ratio_to_decode"] = rate / gDecodeRate;
+    if (gOneWorkerRate > 0) state.counters["x_one_worker"] = rate / gOneWorkerRate;
+}
+BENCHMARK(BM_ScanFullPool)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RescanUnchanged10k(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    Library library;
+    if (!corpus.PrepareTiny(library)) return state.SkipWithError("tiny corpus could not be scanned");
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        korvel::StartFolderScan(library, corpus.tinyFolder, true, -1, false);
+        library.scanThread.join();
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+        library.finishedScans.clear();
+        if (library.scanReused.load() != 10000) return state.SkipWithError("files were not reused");
+    }
+    state.counters["files_per_s"] = 10000.0 * state.iterations() / busy;
+}
+BENCHMARK(BM_RescanUnchanged10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+}  // namespace
