@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <system_error>
@@ -379,8 +380,11 @@ bool ReadPaletteText(std::string_view text, const std::string& path, Palette& ou
 }
 
 bool ReadPaletteFile(const std::string& path, Palette& out) {
+    // A folder opens as a stream on this platform but is no cache file.
+    std::error_code ec;
+    if (path.empty() || std::filesystem::is_directory(path, ec)) return false;
     std::ifstream in(path);
-    if (path.empty() || !in.is_open()) return false;
+    if (!in.is_open()) return false;
     PaletteReader reader(out);
     std::string line;
     while (std::getline(in, line)) reader.Line(line);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "library/channel_layout.h"
@@ -222,6 +223,27 @@ TEST_F(DecodedSourceCacheTest, ByteBudgetEmptiesTheMapAndSkipsOversizedRegions) 
     ASSERT_TRUE(big.ok);
     EXPECT_EQ(big.left.size(), 500u);
     EXPECT_EQ(GetDecodedSourceCacheUsage().entries, 1u);
+}
+
+// Threads that miss the same regions at once all decode them; the later
+// insertions replace equal entries, and the byte count must not drift.
+TEST_F(DecodedSourceCacheTest, ConcurrentRequestsAgreeAndKeepTheByteCount) {
+    const std::string path = WriteConstant("shared.wav", {0.25f, -0.25f}, 44100, 44100);
+    constexpr int kRegions = 12;
+    std::vector<std::thread> threads;
+    std::vector<int> failures(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            for (int region = 0; region < kRegions; ++region) {
+                const Result r = Get(path, 0.05f * static_cast<float>(region), 0.05f, 48000, true);
+                if (!r.ok || r.left.size() != 2400u || r.right.size() != 2400u) ++failures[t];
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    for (int f : failures) EXPECT_EQ(f, 0);
+    EXPECT_EQ(GetDecodedSourceCacheUsage().entries, static_cast<size_t>(kRegions));
+    EXPECT_EQ(GetDecodedSourceCacheUsage().bytes, kRegions * 2u * 2400u * sizeof(float));
 }
 
 TEST_F(DecodedSourceCacheTest, BadFilesFailWithoutCaching) {

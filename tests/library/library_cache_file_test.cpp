@@ -325,6 +325,8 @@ TEST_F(LibraryCacheFileTest, WhatReadsAsFalse) {
     untouched.folder = "/keep";
     untouched.files.resize(2);
     EXPECT_FALSE(ReadPaletteFile(dir.file("missing.kvlib"), untouched));
+    EXPECT_FALSE(ReadPaletteFile(dir.path().string(), untouched));
+    EXPECT_FALSE(ReadPaletteFile("", untouched));
     EXPECT_EQ(untouched.folder, "/keep");
     EXPECT_EQ(untouched.files.size(), 2u);
 }
