@@ -85,8 +85,10 @@ float EstimatePitchYin(const float* samples, int count, float sampleRate, float&
         const float a = norm[tau - 1];
         const float b = norm[tau];
         const float c = norm[tau + 1];
+        // Vertex of the parabola through the three points: it leans toward
+        // the lower neighbour (v = 2b - c - a is negative at a minimum).
         const float v = 2.0f * b - c - a;
-        if (std::fabs(2.0f * v) > 1e-9f) refined = static_cast<float>(tau) + (a - c) / (2.0f * v);
+        if (std::fabs(2.0f * v) > 1e-9f) refined = static_cast<float>(tau) + (c - a) / (2.0f * v);
     }
     confidence = 1.0f - std::clamp(norm[tau], 0.0f, 1.0f);
     return sampleRate / refined;
@@ -115,8 +117,10 @@ float FindSpectralPeak(const PitchSpectrum& spectrum, float targetHz, float rela
 
     float position = static_cast<float>(g);
     if (g > 1 && g < binCount - 1 && mag[g] >= mag[g - 1] && mag[g] >= mag[g + 1]) {
+        // Vertex of the parabola through the peak and its neighbours: it
+        // leans toward the larger neighbour (e is positive at a maximum).
         const float e = 2.0f * mag[g] - mag[g - 1] - mag[g + 1];
-        if (std::fabs(2.0f * e) > 1e-9f) position = static_cast<float>(g) + (mag[g - 1] - mag[g + 1]) / (2.0f * e);
+        if (std::fabs(2.0f * e) > 1e-9f) position = static_cast<float>(g) + (mag[g + 1] - mag[g - 1]) / (2.0f * e);
     }
     return position * binHz;
 }

@@ -56,6 +56,8 @@ void SetResetParameters(ReverbParameters& p) {
     p.modulationDepth = 0.04f;
 }
 
+inline float FiniteOrZero(float x) { return std::isfinite(x) ? x : 0.0f; }
+
 inline float Glide(float current, float target, float amount) {
     return current + (target - current) * amount;
 }
@@ -216,8 +218,11 @@ void ProcessReverb(ReverbState& state, const float* inLeft, const float* inRight
         cur.modulationDepth = Glide(cur.modulationDepth, tgt.modulationDepth, fast);
 
         // Pre-delay, then the input low-pass.
+        // A non-finite sample would stay in the input low-pass and the DC
+        // blocker for good and silence the reverb until the next clear; it
+        // enters as silence instead.
         const int32_t pw = state.preDelayWrite;
-        float side[2] = {inLeft[i], inRight[i]};
+        float side[2] = {FiniteOrZero(inLeft[i]), FiniteOrZero(inRight[i])};
         state.preDelayRing[0][pw] = side[0];
         state.preDelayRing[1][pw] = side[1];
         if (state.preDelayWhole >= 1) {

@@ -26,8 +26,11 @@ TEST(PitchYin, KnownTones) {
         float expected, tolerance;
     };
     const Case cases[] = {
-        {"1 kHz", 1000.0, 2048, 999.8f, 0.5f},
-        {"220 Hz", 220.0, 2048, 220.4f, 0.3f},
+        // The parabolic step must move toward the true lag: the wrong sign
+        // reads 220.4 Hz here.
+        {"1 kHz", 1000.0, 2048, 1000.0f, 0.5f},
+        {"220 Hz", 220.0, 2048, 220.0f, 0.1f},
+        {"440 Hz", 440.0, 4096, 440.0f, 0.1f},
         {"35 Hz needs a long window", 35.0, 8192, 35.0f, 0.2f},
         {"harmonic-rich 110 Hz", 110.0, 4096, 110.0f, 0.5f},
     };
@@ -78,18 +81,27 @@ TEST(PitchYin, LagRangeEndsBelowHalfTheWindow) {
 }
 
 TEST(PitchRefined, SpectrumRefinesTheEstimate) {
+    // Known tones land within 0.05 %; an interpolation step of the wrong
+    // sign pushes them away from the peak (998.1 Hz for 1 kHz).
     struct Case {
         const char* name;
         double hz;
+        int count;
         int harmonics;
     };
-    const Case cases[] = {{"pure 1 kHz", 1000.0, 1}, {"harmonic-rich 220 Hz", 220.0, 6}, {"pure 440 Hz", 440.0, 1}};
+    const Case cases[] = {
+        {"pure 220 Hz, short window", 220.0, 2048, 1}, {"pure 220 Hz", 220.0, 8192, 1},
+        {"harmonic-rich 220 Hz", 220.0, 8192, 6},      {"pure 440 Hz, short window", 440.0, 2048, 1},
+        {"pure 440 Hz", 440.0, 8192, 1},               {"pure 1 kHz, short window", 1000.0, 2048, 1},
+        {"pure 1 kHz", 1000.0, 8192, 1},               {"pure 3 kHz, short window", 3000.0, 2048, 1},
+        {"pure 3 kHz", 3000.0, 8192, 1},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const auto tone = Tone(c.hz, 8192, c.harmonics);
+        const auto tone = Tone(c.hz, c.count, c.harmonics);
         float yinConfidence = 0.0f, confidence = 0.0f;
-        EstimatePitchYin(tone.data(), 8192, kRate, yinConfidence);
-        EXPECT_NEAR(DetectPitch(tone.data(), 8192, kRate, confidence), c.hz, c.hz * 0.003);
+        EstimatePitchYin(tone.data(), c.count, kRate, yinConfidence);
+        EXPECT_NEAR(DetectPitch(tone.data(), c.count, kRate, confidence), c.hz, c.hz * 0.0005);
         EXPECT_GE(confidence, yinConfidence);
         EXPECT_LE(confidence, 1.0f);
     }
@@ -126,8 +138,9 @@ TEST(SpectralPeak, InterpolatesTheStrongestBinNearTheTarget) {
     spectrum.magnitudes[300] = 2.0f;
     spectrum.magnitudes[302] = 2.0f;  // a tie: the first bin wins
     const Case cases[] = {
-        {"peak left of centre", 200.0f, 0.06f, 2.0f * (100.0f + (0.5f - 0.25f) / (2.0f * 1.25f))},
-        {"target beside the peak", 204.0f, 0.02f, 2.0f * (100.0f + (0.5f - 0.25f) / (2.0f * 1.25f))},
+        // The larger left neighbour pulls the vertex below bin 100.
+        {"peak leaning left", 200.0f, 0.06f, 2.0f * (100.0f + (0.25f - 0.5f) / (2.0f * 1.25f))},
+        {"target beside the peak", 204.0f, 0.02f, 2.0f * (100.0f + (0.25f - 0.5f) / (2.0f * 1.25f))},
         {"silent neighbourhood", 1000.0f, 0.03f, 0.0f},
         {"tie", 602.0f, 0.01f, 600.0f},
     };
