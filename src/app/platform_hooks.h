@@ -10,6 +10,7 @@
 namespace korvel {
 
 struct HttpResponse;
+struct ThumbnailFrame;
 
 // Called by the engine after it has mixed each output block while playing:
 // adds the reference video's audio. A plain pointer, as the audio thread
@@ -32,6 +33,9 @@ struct PlatformHooks {
     std::function<void(const std::string& path)> openDocument;
     std::function<void(const std::string& url)> openUrl;
     std::function<void(HttpResponse& response, const std::string& url)> HttpGetHook;
+    // Copies the window's drawn back buffer, between drawing and presenting,
+    // for the project thumbnail; false when nothing could be read.
+    std::function<bool(ThumbnailFrame& frame)> readBackBuffer;
 };
 
 }  // namespace korvel

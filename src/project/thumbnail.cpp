@@ -82,18 +82,18 @@ std::vector<uint8_t> ScaleThumbnail(const ThumbnailFrame& frame) {
         const uint8_t* top = frame.pixels.data() + pitch * static_cast<std::size_t>(row.first);
         const uint8_t* bottom = frame.pixels.data() + pitch * static_cast<std::size_t>(row.second);
         const float fy = row.weight;
+        const float gy = 1.0f - fy;
         for (const Tap& column : columns) {
             const float fx = column.weight;
-            const float w00 = (1.0f - fx) * (1.0f - fy);
-            const float w01 = fx * (1.0f - fy);
-            const float w10 = (1.0f - fx) * fy;
-            const float w11 = fx * fy;
+            const float gx = 1.0f - fx;
             const uint8_t* p00 = top + column.first * 4;
             const uint8_t* p01 = top + column.second * 4;
             const uint8_t* p10 = bottom + column.first * 4;
             const uint8_t* p11 = bottom + column.second * 4;
             for (int c = 0; c < 3; ++c) {
-                const float v = p00[c] * w00 + p01[c] * w01 + p10[c] * w10 + p11[c] * w11 + 0.5f;
+                // Sample × x weight × y weight, in that order and in single
+                // precision: the rounding decides the values that land on .5.
+                const float v = p00[c] * gx * gy + p01[c] * fx * gy + p10[c] * gx * fy + p11[c] * fx * fy + 0.5f;
                 dst[c] = static_cast<uint8_t>(std::min(255.0f, std::floor(v)));
             }
             // The window's alpha carries no meaning in a picture of it.
@@ -127,8 +127,9 @@ void CaptureProjectThumbnail(std::string& pendingPath, const ThumbnailFrameReade
     WritePngFile(path, pixels.data(), kThumbnailWidth, height);
 }
 
-void CaptureProjectThumbnail(const ThumbnailFrameReader& readFrame) {
-    CaptureProjectThumbnail(GlobalAppState.pendingThumbnailPath, readFrame);
+void CaptureProjectThumbnail() {
+    AppState& state = GlobalAppState;
+    CaptureProjectThumbnail(state.pendingThumbnailPath, state.platformHooks.readBackBuffer);
 }
 
 }  // namespace korvel

@@ -42,8 +42,9 @@ bool WritePngFile(const std::string& path, const uint8_t* pixels, uint32_t width
 // Every failure is quiet: the save itself has already succeeded.
 void CaptureProjectThumbnail(std::string& pendingPath, const ThumbnailFrameReader& readFrame);
 
-// The frame's call after drawing and before presenting, with the shell's
-// back-buffer reader: captures into GlobalAppState.pendingThumbnailPath.
-void CaptureProjectThumbnail(const ThumbnailFrameReader& readFrame);
+// The frame's call after drawing and before presenting: captures the path in
+// GlobalAppState.pendingThumbnailPath through the shell's readBackBuffer
+// hook (without the hook the request is still taken and nothing is written).
+void CaptureProjectThumbnail();
 
 }  // namespace korvel

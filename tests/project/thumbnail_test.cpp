@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "app/platform_hooks.h"
+#include "project/app_state.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -97,6 +99,19 @@ TEST(Thumbnail, ScalingUpClampsAtTheEdges) {
     EXPECT_EQ(out[14 * 4], 6);
 }
 
+// Each sample is multiplied by its x weight and then by its y weight in
+// single precision; pre-multiplying the two weights rounds this pixel
+// (5.9999995 before flooring) up to 6.
+TEST(Thumbnail, BlendRoundsAsSampleTimesXWeightTimesYWeight) {
+    auto columns = [](int x, int) {
+        const uint8_t v = x == 0 ? 5 : 205;
+        return std::array<uint8_t, 4>{v, v, v, 255};
+    };
+    const std::vector<uint8_t> out = ScaleThumbnail(MakeFrame(2, 2, columns));
+    ASSERT_EQ(out.size(), 400u * 400u * 4u);
+    EXPECT_EQ(out[(100 * 400 + 100) * 4], 5);
+}
+
 TEST(Thumbnail, CaptureWritesAPngOnceAndClearsTheRequest) {
     test::TempDir dir;
     const std::string path = ThumbnailPathFor(dir.file("Scene.kvproj"));
@@ -141,6 +156,45 @@ TEST(Thumbnail, FailuresAreQuietAndStillClearTheRequest) {
     const uint8_t pixel[4] = {1, 2, 3, 255};
     EXPECT_FALSE(WritePngFile(dir.file("missing/folder/c.png"), pixel, 1, 1));
     EXPECT_TRUE(WritePngFile(dir.file("d.png"), pixel, 1, 1));
+}
+
+// The frame's capture reads the window through the shell's hook, and takes
+// the request also when no hook is installed.
+TEST(Thumbnail, FrameCaptureReadsThroughThePlatformHook) {
+    test::TempDir dir;
+    AppState& state = GlobalAppState;
+    const PlatformHooks savedHooks = state.platformHooks;
+    const std::string savedPending = state.pendingThumbnailPath;
+
+    state.platformHooks.readBackBuffer = nullptr;
+    state.pendingThumbnailPath = dir.file("none.thumb.png");
+    CaptureProjectThumbnail();
+    EXPECT_TRUE(state.pendingThumbnailPath.empty());
+    EXPECT_FALSE(std::filesystem::exists(dir.file("none.thumb.png")));
+
+    int reads = 0;
+    state.platformHooks.readBackBuffer = [&](ThumbnailFrame& frame) {
+        ++reads;
+        frame = MakeFrame(800, 600, [](int, int) { return std::array<uint8_t, 4>{40, 50, 60, 9}; });
+        return true;
+    };
+    state.pendingThumbnailPath = dir.file("hook.thumb.png");
+    CaptureProjectThumbnail();
+    CaptureProjectThumbnail();
+    EXPECT_EQ(reads, 1);
+    EXPECT_TRUE(state.pendingThumbnailPath.empty());
+
+    int width = 0, height = 0, channels = 0;
+    unsigned char* image = stbi_load(dir.file("hook.thumb.png").c_str(), &width, &height, &channels, 4);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(width, 400);
+    EXPECT_EQ(height, 300);
+    const std::array<unsigned char, 4> first = {image[0], image[1], image[2], image[3]};
+    stbi_image_free(image);
+    EXPECT_EQ(first, (std::array<unsigned char, 4>{40, 50, 60, 255}));
+
+    state.platformHooks = savedHooks;
+    state.pendingThumbnailPath = savedPending;
 }
 
 }  // namespace
