@@ -2,6 +2,7 @@
 
 #include "picture/markers.h"
 #include "picture/trace_analysis.h"
+#include "picture/video_player.h"
 #include "project/fixed_text.h"
 
 namespace korvel {
@@ -23,6 +24,12 @@ TEST(PictureRecords, Defaults) {
     EXPECT_FLOAT_EQ(settings.sensitivity, 0.7f);
     EXPECT_FLOAT_EQ(settings.minGap, 0.25f);
     EXPECT_FLOAT_EQ(settings.window, 4.0f);
+
+    // New and opened projects read these before any video is loaded.
+    const VideoPlayer player;
+    EXPECT_FALSE(player.loaded);
+    EXPECT_FLOAT_EQ(player.timelineOffset, 0.0f);
+    EXPECT_EQ(player.frameView, nullptr);
 
     TraceAnalysis analysis;
     EXPECT_FALSE(analysis.valid);

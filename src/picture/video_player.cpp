@@ -1,0 +1,7 @@
+#include "picture/video_player.h"
+
+namespace korvel {
+
+VideoPlayer GlobalVideoPlayer;
+
+}  // namespace korvel
