@@ -4,4 +4,10 @@ namespace korvel {
 
 AppState GlobalAppState;
 
+void AppState::ResetTraceState() {
+    markerEvents.clear();
+    markerScenes.clear();
+    markerSourcePath.clear();
+}
+
 }  // namespace korvel

@@ -195,6 +195,10 @@ struct AppState {
     std::string statusMessage;
     float statusTime = 0.0f;  // seconds the message stays
 
+    // New and opened projects forget the imported markers and scenes and
+    // where they came from; the analysis result itself stays.
+    void ResetTraceState();
+
     // A work area exists only with both ends set and the start first.
     bool HasWorkArea() const { return workAreaIn >= 0.0f && workAreaOut >= 0.0f && workAreaIn < workAreaOut; }
 };

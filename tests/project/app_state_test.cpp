@@ -64,6 +64,21 @@ TEST(AppState, FreshProcessDefaults) {
     EXPECT_TRUE(state.boldFonts);
 }
 
+TEST(AppState, ResetTraceStateForgetsMarkersButKeepsTheAnalysis) {
+    const auto state = std::make_unique<AppState>();
+    state->markerSourcePath = "/session.txt";
+    state->markerEvents.resize(3);
+    state->markerScenes.resize(2);
+    state->traceAnalysis.valid = true;
+    state->traceAnalysis.frames.resize(4);
+    state->ResetTraceState();
+    EXPECT_TRUE(state->markerSourcePath.empty());
+    EXPECT_TRUE(state->markerEvents.empty());
+    EXPECT_TRUE(state->markerScenes.empty());
+    EXPECT_TRUE(state->traceAnalysis.valid) << "cancelling the analysis is a separate step";
+    EXPECT_EQ(state->traceAnalysis.frames.size(), 4u);
+}
+
 TEST(AppState, HasWorkAreaNeedsBothEndsInOrder) {
     struct Case {
         const char* name;
