@@ -434,6 +434,11 @@ void ReadDescription(SNDFILE* file, std::string& description) {
 }  // namespace
 
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft) {
+    return AnalyzeAudioFile(path, out, fft, GlobalAppState.channelOrderFallback);
+}
+
+bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
+                      int32_t channelOrderFallback) {
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     SndFilePtr file(sf_open(path.c_str(), SFM_READ, &info));
@@ -450,8 +455,7 @@ bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft) 
     out.duration = static_cast<float>(info.frames) / rate;
     out.mtime = GetFileModifiedTime(path);
 
-    const ChannelMap map =
-        BuildChannelMap(file.get(), channels, GlobalAppState.channelOrderFallback, 0);
+    const ChannelMap map = BuildChannelMap(file.get(), channels, channelOrderFallback, 0);
     out.layoutClass = map.fromFile ? ClassifyChannelLayout(channels, map) : -1;
 
     uint64_t fingerprint = 0, size = 0;

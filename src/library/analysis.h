@@ -30,6 +30,12 @@ struct FftState {
 // constructed. True when the file was read and at least one full spectral
 // frame was analysed; on false the header, layout, identity and description
 // may already be written while every descriptor keeps its default.
+// `channelOrderFallback` is the user's channel-order setting; threads other
+// than the UI thread pass the copy they were started with, since the UI may
+// change the setting while they run. The short form reads the application
+// state and is for the UI thread.
+bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
+                      int32_t channelOrderFallback);
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft);
 
 // Runs the descriptor part of the analysis (everything after the header) on

@@ -24,6 +24,7 @@
 #include "library/library_cache_file.h"
 #include "library/palette_summary.h"
 #include "library/palettes.h"
+#include "project/app_state.h"
 
 namespace korvel {
 
@@ -62,6 +63,11 @@ std::string ScanStatusText(Library& library) {
     return std::string(library.scanStatus, strnlen(library.scanStatus, sizeof library.scanStatus));
 }
 
+std::vector<std::string> ScanSkippedFiles(Library& library) {
+    std::lock_guard lock(library.scanStatusMutex);
+    return library.skippedFiles;
+}
+
 bool IsSupportedAudioExtension(std::string_view extension) {
     std::string lower(extension);
     for (char& c : lower)
@@ -97,7 +103,10 @@ void StartFolderScan(Library& library, const std::string& folder, bool enabled, 
     SetText(library, library.scanStatus, "");
     SetText(library, library.scanFolderName, FileNameOf(folder));
 
+    // The scan works with the channel-order setting of this moment: the UI
+    // may change the global while the workers run.
     ScanRequest request{&library, folder, enabled, trackGroup, force, library.maxScanThreads};
+    request.channelOrderFallback = GlobalAppState.channelOrderFallback;
     try {
         library.scanThread = std::thread(FolderScanThread, std::move(request));
     } catch (const std::system_error&) {
@@ -174,6 +183,7 @@ void FolderScanThread(ScanRequest request) {
 
     auto job = std::make_unique<ScanJob>();
     job->library = &library;
+    job->channelOrderFallback = request.channelOrderFallback;
     Palette& palette = job->palette;
     palette.folder = request.folder;
     palette.name = fs::path(request.folder).stem().string();
@@ -182,7 +192,7 @@ void FolderScanThread(ScanRequest request) {
 
     SetText(library, library.lastScanError, "");
     {
-        std::lock_guard lock(job->resultsMutex);
+        std::lock_guard lock(library.scanStatusMutex);
         library.skippedFiles.clear();
     }
 
@@ -226,6 +236,10 @@ void FolderScanThread(ScanRequest request) {
 
     const int32_t hardware = static_cast<int32_t>(std::thread::hardware_concurrency());
     RunWorkers(*job, ScanWorkerCount(hardware, request.maxThreads, count));
+    {
+        std::lock_guard lock(library.scanStatusMutex);
+        library.skippedFiles = std::move(job->skippedFiles);
+    }
 
     // Workers finish every file they take, so the files from `nextIndex` on
     // were not reached; a cancelled rescan keeps their previous records.
@@ -262,7 +276,7 @@ void FolderScanThread(ScanRequest request) {
     } else {
         GroupMultiMonoFiles(palette.files);
     }
-    SummarizePalette(palette);
+    SummarizePalette(palette, request.channelOrderFallback);
 
     if (!palette.files.empty()) {
         if (!cachePath.empty()) WritePaletteFile(palette, cachePath);
@@ -306,7 +320,7 @@ bool TryReuse(ScanJob& job, int32_t i) {
 bool Analyse(ScanJob& job, int32_t i, FftState& fft) {
     try {
         LibraryFile record;
-        if (!AnalyzeAudioFile(job.paths[i], record, &fft)) return false;
+        if (!AnalyzeAudioFile(job.paths[i], record, &fft, job.channelOrderFallback)) return false;
         job.results[i] = std::move(record);
     } catch (...) {
         return false;  // out of memory on one file: skip it, keep scanning
@@ -335,7 +349,7 @@ void ScanWorker(ScanJob& job) {
 
         if (!TryReuse(job, i) && !Analyse(job, i, fft)) {
             std::lock_guard lock(job.resultsMutex);
-            library.skippedFiles.push_back(name);
+            job.skippedFiles.push_back(name);
         }
 
         const int32_t d = job.doneCount.fetch_add(1) + 1;

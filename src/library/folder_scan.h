@@ -30,6 +30,9 @@ struct ScanRequest {
     int32_t trackGroup = -1;  // -1 = every group
     bool force = false;       // ignore the previous cache file's records
     int32_t maxThreads = 6;
+    // The user's channel-order setting when the scan started: the UI thread
+    // may change the application state's value while the scan runs.
+    int32_t channelOrderFallback = 0;
 };
 
 // The state the scan thread shares with its workers for one scan. Each
@@ -45,10 +48,14 @@ struct ScanJob {
     std::vector<LibraryFile> results;
     std::unique_ptr<std::atomic<bool>[]> done;
     std::mutex resultsMutex;  // guards skippedFiles and checkpoint writes
+    // Names of the files this scan could not analyse; handed to the library
+    // once the workers are done.
+    std::vector<std::string> skippedFiles;
     std::atomic<int32_t> doneCount{0};
     std::string checkpointPath;  // empty = no checkpoints
     std::atomic<int32_t> checkpointCounter{0};
     int32_t checkpointInterval = kScanCheckpointInterval;
+    int32_t channelOrderFallback = 0;  // the request's copy of the setting
     Palette palette;  // the palette being built: its folder and name
 };
 
@@ -89,5 +96,10 @@ void ProcessPendingLibraryFolders(Library& library = SoundLibrary);
 
 // The scan status line, read under its lock for display.
 std::string ScanStatusText(Library& library);
+
+// The names of the files the last scan could not analyse. A running scan
+// hands its list over when its workers are done, so until then this holds
+// nothing for it.
+std::vector<std::string> ScanSkippedFiles(Library& library);
 
 }  // namespace korvel

@@ -109,8 +109,9 @@ struct Library {
     int32_t maxScanThreads = 6;
     std::atomic<int32_t> scanReused{0};
     std::atomic<int32_t> scanAnalysed{0};
-    // Guards scanStatus, scanFolderName and lastScanError: the scan thread and
-    // its workers write them while the UI thread reads them for display.
+    // Guards scanStatus, scanFolderName, lastScanError and skippedFiles: the
+    // scan thread and its workers write them while the UI thread reads them
+    // for display.
     std::mutex scanStatusMutex;
 
     std::atomic<bool> idHashing{false};

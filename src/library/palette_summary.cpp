@@ -123,8 +123,12 @@ std::string FormatFileCount(int count) {
 }
 
 void SummarizePalette(Palette& palette) {
+    SummarizePalette(palette, GlobalAppState.channelOrderFallback);
+}
+
+void SummarizePalette(Palette& palette, int32_t channelOrderFallback) {
     palette.summary.clear();
-    SummarizePaletteLayouts(palette);
+    SummarizePaletteLayouts(palette, channelOrderFallback);
     if (palette.files.empty()) return;
 
     std::string summary = FormatFileCount(static_cast<int>(palette.files.size())) + " files";
@@ -135,19 +139,22 @@ void SummarizePalette(Palette& palette) {
 }
 
 void SummarizePaletteLayouts(Palette& palette) {
+    SummarizePaletteLayouts(palette, GlobalAppState.channelOrderFallback);
+}
+
+void SummarizePaletteLayouts(Palette& palette, int32_t channelOrderFallback) {
     palette.layoutSummary.clear();
     std::array<int, 11> perClass{};
     int multi = 0;
     // Files without a stored class are classified from their channel count
     // alone, so one answer per count serves the whole palette.
     std::map<int32_t, int32_t> classOfCount;
-    const int order = GlobalAppState.channelOrderFallback;
     for (const LibraryFile& file : palette.files) {
         int32_t layout = file.layoutClass;
         if (layout == -1) {
             auto found = classOfCount.find(file.channels);
             if (found == classOfCount.end()) {
-                const ChannelMap map = BuildChannelMap(nullptr, file.channels, order, 0);
+                const ChannelMap map = BuildChannelMap(nullptr, file.channels, channelOrderFallback, 0);
                 found = classOfCount.emplace(file.channels, ClassifyChannelLayout(file.channels, map))
                             .first;
             }

@@ -12,6 +12,7 @@
 
 #include "library/library.h"
 #include "library/library_cache_file.h"
+#include "project/app_state.h"
 #include "support/audio_fixture.h"
 #include "support/temp_dir.h"
 
@@ -113,7 +114,7 @@ TEST_F(FolderScan, ScansAGeneratedFolder) {
     EXPECT_EQ(library.scanAnalysed.load(), 3);
     EXPECT_EQ(library.scanReused.load(), 0);
     EXPECT_STREQ(library.scanFolderName, "Rain");
-    EXPECT_TRUE(library.skippedFiles.empty());
+    EXPECT_TRUE(ScanSkippedFiles(library).empty());
 
     const Palette* p = Find("Rain");
     ASSERT_NE(p, nullptr);
@@ -126,7 +127,11 @@ TEST_F(FolderScan, ScansAGeneratedFolder) {
     EXPECT_EQ(p->files[1].path, root + "/sub/LIGHT.WAV");
     EXPECT_EQ(p->files[2].path, root + "/sub/deeper/drip.aif");
     EXPECT_FALSE(p->summary.empty());
-    EXPECT_TRUE(fs::exists(dir.file("cache/Rain.kvlib")));
+    Palette onDisk;
+    ASSERT_TRUE(ReadPaletteFile(dir.file("cache/Rain.kvlib"), onDisk));
+    ASSERT_EQ(onDisk.files.size(), 3u);
+    EXPECT_EQ(onDisk.files[2].path, root + "/sub/deeper/drip.aif");
+    EXPECT_EQ(onDisk.folder, root);
     EXPECT_FALSE(library.keywordIndex.dirty);
     EXPECT_TRUE(library.finishedScans.empty());
 }
@@ -145,13 +150,18 @@ TEST_F(FolderScan, BadFilesAreSkippedAndCounted) {
     // The dangling link is no regular file and is not listed.
     EXPECT_EQ(ScanStatusText(library), "Done! 6 files indexed.");
     EXPECT_EQ(library.scanAnalysed.load(), 2);
-    std::vector<std::string> skipped = library.skippedFiles;
+    std::vector<std::string> skipped = ScanSkippedFiles(library);
     std::sort(skipped.begin(), skipped.end());
     EXPECT_EQ(skipped, (std::vector<std::string>{"empty.wav", "headerless.raw", "text.aiff",
                                                  "too short.wav"}));
     const Palette* p = Find("Bad");
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->files.size(), 2u);
+
+    // The list belongs to the last scan: a clean one empties it.
+    Sound("Good/fine.wav");
+    Scan(dir.file("Good"));
+    EXPECT_TRUE(ScanSkippedFiles(library).empty());
 }
 
 TEST_F(FolderScan, RescanAnalysesOnlyTheTouchedFile) {
@@ -226,6 +236,116 @@ TEST_F(FolderScan, WithoutCacheFolderThePaletteIsStillMerged) {
     Scan(dir.file("Loose"));
     EXPECT_NE(Find("Loose"), nullptr);
     EXPECT_TRUE(fs::is_empty(dir.file("cache")));
+}
+
+// Files without a stored channel map are classified with the channel order
+// the scan was started with, never with the application state's current one,
+// which the UI may change while the scan runs.
+TEST_F(FolderScan, LayoutsUseTheChannelOrderTheScanStartedWith) {
+    const std::string path = dir.file("Ten/bed.au");
+    fs::create_directories(dir.file("Ten"));
+    ASSERT_TRUE(test::WriteSoundFile(path, test::MakeSine(440.0, 0.3, kRate, 10), 10, kRate,
+                                     SF_FORMAT_AU | SF_FORMAT_PCM_16));
+    struct Case {
+        const char* name;
+        int32_t global, request;
+        const char* layouts;
+    };
+    // Film order knows no ten-channel layout; the default order reads 7.1.2.
+    const Case cases[] = {
+        {"default order while the global says Film", 1, 0, "1 7.1.2"},
+        {"Film order while the global says default", 0, 1, "1 multi"},
+    };
+    const int32_t saved = GlobalAppState.channelOrderFallback;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GlobalAppState.channelOrderFallback = c.global;
+        ScanRequest request;
+        request.library = &library;
+        request.folder = dir.file("Ten");
+        request.force = true;
+        request.channelOrderFallback = c.request;
+        library.scanning.store(true);
+        FolderScanThread(request);
+        UpdateLibrary(library, 0.0);
+        const Palette* p = Find("Ten");
+        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(p->files.size(), 1u);
+        EXPECT_EQ(p->files[0].layoutClass, -1);
+        EXPECT_EQ(p->layoutSummary, c.layouts);
+    }
+
+    // Starting a scan takes the setting of that moment.
+    GlobalAppState.channelOrderFallback = 1;
+    Scan(dir.file("Ten"), /*force=*/true);
+    GlobalAppState.channelOrderFallback = saved;
+    ASSERT_NE(Find("Ten"), nullptr);
+    EXPECT_EQ(Find("Ten")->layoutSummary, "1 multi");
+}
+
+// Runs one worker over a hand-made job whose checkpoints go to `cachePath`,
+// and returns what the cache file holds afterwards (no final write follows,
+// as after a crash).
+class Checkpoints : public FolderScan {
+protected:
+    std::vector<std::string> Files(int count) {
+        std::vector<std::string> paths;
+        for (int i = 0; i < count; ++i)
+            paths.push_back(Sound("Cp/f" + std::to_string(10000 + i) + ".wav"));
+        return paths;
+    }
+
+    bool RunJob(const std::vector<std::string>& paths, int32_t interval, Palette& onDisk) {
+        const std::string cachePath = dir.file("cache/Cp.kvlib");
+        std::error_code ec;
+        fs::remove(cachePath, ec);
+        ScanJob job;
+        job.library = &library;
+        job.paths = paths;
+        job.fileCount = static_cast<int32_t>(paths.size());
+        job.results.resize(paths.size());
+        job.done = std::make_unique<std::atomic<bool>[]>(paths.size());
+        job.checkpointPath = cachePath;
+        if (interval > 0) job.checkpointInterval = interval;
+        job.palette.folder = dir.file("Cp");
+        job.palette.name = "Cp";
+        library.scanAnalysed.store(0);
+        library.scanning.store(true);
+        ScanWorker(job);
+        library.scanning.store(false);
+        return ReadPaletteFile(cachePath, onDisk);
+    }
+};
+
+TEST_F(Checkpoints, CacheFileHoldsTheFilesDoneAtTheLastCheckpoint) {
+    struct Case {
+        const char* name;
+        int files;
+        int32_t interval;  // 0: the scan's own
+        int expected;      // records on disk; 0: no file
+    };
+    const Case cases[] = {
+        {"every second file, five files", 5, 2, 4},
+        {"interval longer than the folder", 3, 4, 0},
+        {"the scan's own interval of 500", 502, 0, 500},
+    };
+    const std::vector<std::string> all = Files(502);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<std::string> paths(all.begin(), all.begin() + c.files);
+        Palette onDisk;
+        const bool written = RunJob(paths, c.interval, onDisk);
+        ASSERT_EQ(written, c.expected > 0);
+        if (!written) continue;
+        EXPECT_EQ(onDisk.folder, dir.file("Cp"));
+        ASSERT_EQ(onDisk.files.size(), static_cast<size_t>(c.expected));
+        for (int i = 0; i < c.expected; ++i) {
+            EXPECT_EQ(onDisk.files[i].path, paths[i]);
+            EXPECT_EQ(onDisk.files[i].mtime, 1600000000);
+        }
+        // A checkpoint is neither dated nor summarised.
+        EXPECT_EQ(onDisk.scanned, 0);
+    }
 }
 
 // Starts a scan with one worker and cancels it once a few files are done.
