@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 // [SECTION] Kernel
 // [SECTION] Windowed-sinc resampling
@@ -181,7 +182,11 @@ float EdgeOutput(const float* in, int64_t length, int64_t n, double f) {
 float StretchedOutput(const float* in, int64_t length, int64_t n, double f, double ratio,
                       const double stepA[2], const double stepB[2]) {
     const double support = 8.0 * ratio;
-    const int64_t half = static_cast<int64_t>(std::ceil(support));
+    // Taps outside the input are skipped anyway, so the reach never needs to
+    // pass the input's span; this also keeps an enormous ratio from
+    // overflowing the tap range.
+    const double span = static_cast<double>(n) + static_cast<double>(length);
+    const int64_t half = static_cast<int64_t>(std::min(std::ceil(support), span));
     const int64_t k0 = std::max<int64_t>(1 - half, -n);
     const int64_t k1 = std::min<int64_t>(half, length - 1 - n);
     if (k0 > k1) return 0.0f;
@@ -271,6 +276,8 @@ void ResampleSincToLength(std::vector<float>& samples, int newLength, double rat
 void ResampleSincByRatio(std::vector<float>& samples, double ratio) {
     if (!(ratio > 0.0) || std::fabs(ratio - 1.0) < 1e-9) return;
     const double length = std::trunc(static_cast<double>(samples.size()) / ratio + 0.5);
+    // A ratio so small that no buffer could hold the output is not applied.
+    if (!(length <= static_cast<double>(std::numeric_limits<int>::max()))) return;
     if (length <= 0.0) {
         samples.clear();
         return;
@@ -290,6 +297,9 @@ void ResampleLinearToLength(std::vector<float>& samples, int newLength, double r
         const int64_t last = static_cast<int64_t>(samples.size()) - 1;
         for (int64_t i = 0; i < newLength; ++i) {
             const double x = static_cast<double>(i) * ratio;
+            // A position that is not a number reads nothing (a NaN ratio, or
+            // 0 times an infinite one); it stays silent like the sinc's.
+            if (std::isnan(x)) continue;
             // Clamping before the conversion keeps every position defined;
             // past the end the last sample is repeated exactly rather than
             // through (1 - f) a + f a with a large f.

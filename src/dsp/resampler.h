@@ -19,7 +19,7 @@ void ResampleSincByRatio(std::vector<float>& samples, double ratio);
 
 // Replaces `samples` by `newLength` linearly interpolated outputs at
 // positions i * ratio; positions past the end hold the last input sample.
-// An empty input gives silence.
+// An empty input, or a position that is not a number, gives silence.
 void ResampleLinearToLength(std::vector<float>& samples, int newLength, double ratio);
 
 // Exactly 1 within a hundredth of a semitone, otherwise 2^(semitones / 12).

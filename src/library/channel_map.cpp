@@ -1,5 +1,6 @@
 #include "library/channel_map.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
@@ -154,6 +155,8 @@ ChannelMap GetFileChannelMap(const std::string& path) {
 
 void DownmixToStereo(const float* interleaved, int64_t frames, int channels, const ChannelMap& map,
                      std::vector<float>& left, std::vector<float>& right) {
+    // A negative count would turn into an enormous size.
+    frames = std::max<int64_t>(frames, 0);
     left.assign(static_cast<size_t>(frames), 0.0f);
     right.assign(static_cast<size_t>(frames), 0.0f);
     if (channels < 1) return;

@@ -73,7 +73,9 @@ void Insert(const std::string& key, const std::vector<float>& left, const std::v
 
 std::string CacheKey(const std::string& path, float startSeconds, float lengthSeconds, int targetRate,
                      bool wantStereo, int channelOrder, int interpretation) {
-    char suffix[64];
+    // 63 characters hold every sane request; room for the widest floats
+    // keeps absurd ones from being cut short and sharing a key.
+    char suffix[160];
     std::snprintf(suffix, sizeof suffix, "|%.3f|%.3f|%d|%d|f%d|o%d|i%d", static_cast<double>(startSeconds),
                   static_cast<double>(lengthSeconds), targetRate, wantStereo ? 1 : 0, 2, channelOrder,
                   interpretation);
@@ -82,11 +84,12 @@ std::string CacheKey(const std::string& path, float startSeconds, float lengthSe
 
 // [SECTION] Decoding
 
-// Whole frames of `rate` (as float) times `seconds`, or -1 when the product
-// is not a number of frames at all.
+// Whole frames of `rate` (as float) times `seconds`. A product that
+// overflows stays infinite, so an endless length is bounded by the file and
+// the ten minutes alone; one that is not a number gives -1 (no frames).
 double FramesOf(int rate, float seconds) {
     const float product = static_cast<float>(rate) * seconds;
-    return std::isfinite(product) ? std::trunc(static_cast<double>(product)) : -1.0;
+    return std::isnan(product) ? -1.0 : std::trunc(static_cast<double>(product));
 }
 
 }  // namespace

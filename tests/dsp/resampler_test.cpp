@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -74,6 +75,8 @@ TEST(ResampleSinc, MatchesTheKernelDefinitionWithinFloatRounding) {
         {"upsample x3, beyond the end", 1.0 / 3.0, 3100},
         {"identity", 1.0, 1000},
         {"odd fractions", 0.7371, 1350},
+        {"a hair above 1: read points cross the on-tap threshold", 1.0 + 2e-12, 999},
+        {"a hair below 1", 1.0 - 2e-12, 1000},
         {"downsample x2 (stretched kernel)", 2.0, 500},
         {"pitch up a fifth (stretched kernel)", 1.4983070768766815, 667},
         {"48 to 44.1 kHz (stretched kernel)", 48000.0 / 44100.0, 918},
@@ -164,6 +167,49 @@ TEST(ResampleSinc, DownsamplingRejectsWhatWouldAlias) {
     const double lowRms = Rms(low, 200, n / 2 - 200);
     EXPECT_NEAR(lowRms, std::sqrt(0.5), 0.01);
     EXPECT_LT(20.0 * std::log10(highRms / std::sqrt(0.5)), -40.0);
+}
+
+// Ratios far outside any real use must stay defined: no overflowing tap
+// range, no length no buffer could hold, no NaN turned into an index.
+TEST(Resample, ExtremeRatiosStayDefined) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        double ratio;
+        float sincFirst, sincSecond;  // ResampleSincToLength to 4 outputs
+        size_t byRatioLength;         // ResampleSincByRatio of 50 samples
+        float linearFirst, linearSecond;
+    };
+    const Case cases[] = {
+        // Position 0 averages the whole input under the widest kernel; the
+        // next position lies far beyond the end.
+        {"huge", 1e300, 1.0f, 0.0f, 0, 1.0f, 1.0f},
+        {"largest double", std::numeric_limits<double>::max(), 1.0f, 0.0f, 0, 1.0f, 1.0f},
+        {"infinite", inf, 0.0f, 0.0f, 0, 0.0f, 1.0f},
+        {"not a number", nan, 0.0f, 0.0f, 50, 0.0f, 0.0f},
+        {"tiny: output too long to hold", 1e-300, 1.0f, 1.0f, 50, 1.0f, 1.0f},
+        {"smallest denormal", std::numeric_limits<double>::denorm_min(), 1.0f, 1.0f, 50, 1.0f, 1.0f},
+        {"huge negative", -1e300, 1.0f, 0.0f, 50, 1.0f, 1.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<float> sinc(50, 1.0f);
+        ResampleSincToLength(sinc, 4, c.ratio);
+        ASSERT_EQ(sinc.size(), 4u);
+        EXPECT_NEAR(sinc[0], c.sincFirst, 1e-6f);
+        EXPECT_NEAR(sinc[1], c.sincSecond, 1e-6f);
+
+        std::vector<float> byRatio(50, 1.0f);
+        ResampleSincByRatio(byRatio, c.ratio);
+        EXPECT_EQ(byRatio.size(), c.byRatioLength);
+
+        std::vector<float> linear(50, 1.0f);
+        ResampleLinearToLength(linear, 4, c.ratio);
+        ASSERT_EQ(linear.size(), 4u);
+        EXPECT_EQ(linear[0], c.linearFirst);
+        EXPECT_EQ(linear[1], c.linearSecond);
+    }
 }
 
 TEST(ResampleLinear, InterpolatesAndHoldsTheLastSample) {

@@ -220,6 +220,12 @@ TEST(DownmixToStereo, SumsAreNotNormalisedAndLfeIsDropped) {
     ASSERT_EQ(left.size(), 1u);
     EXPECT_FLOAT_EQ(left[0], 1.0f + 2.0f * 0.70710677f);
     EXPECT_FLOAT_EQ(right[0], 1.0f + 2.0f * 0.70710677f);
+
+    // A negative frame count reads nothing instead of sizing the outputs
+    // from its unsigned wrap.
+    DownmixToStereo(frame, -1, 6, map, left, right);
+    EXPECT_TRUE(left.empty());
+    EXPECT_TRUE(right.empty());
 }
 
 }  // namespace

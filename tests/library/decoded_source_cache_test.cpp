@@ -4,6 +4,7 @@
 #include <sndfile.h>
 
 #include <filesystem>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,6 +126,8 @@ TEST_F(DecodedSourceCacheTest, RegionsAndLengths) {
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i) / 1e5f;
     ASSERT_TRUE(test::WriteSoundFile(longFile, ramp, 1, 100, kFloatWav));
 
+    const float kInf = std::numeric_limits<float>::infinity();
+    const float kNan = std::numeric_limits<float>::quiet_NaN();
     struct Case {
         const char* name;
         float start, length;
@@ -134,6 +137,11 @@ TEST_F(DecodedSourceCacheTest, RegionsAndLengths) {
     };
     const Case cases[] = {
         {"ten minutes at most", 0.0f, 700.0f, true, 60000, 0.0f},
+        {"an endless length reads ten minutes", 0.0f, kInf, true, 60000, 0.0f},
+        {"a length whose frame count overflows reads ten minutes", 2.0f, 1e37f, true, 60000, 200 / 1e5f},
+        {"an endless start reads from the beginning", kInf, 1.0f, true, 100, 0.0f},
+        {"a start that is not a number reads from the beginning", kNan, 1.0f, true, 100, 0.0f},
+        {"a length that is not a number fails", 0.0f, kNan, false, 0, 0.0f},
         {"a region inside", 2.0f, 1.5f, true, 150, 200 / 1e5f},
         {"cut at the end of the file", 605.0f, 20.0f, true, 500, 60500 / 1e5f},
         {"start beyond the end reads from the beginning", 900.0f, 1.0f, true, 100, 0.0f},
@@ -193,6 +201,13 @@ TEST_F(DecodedSourceCacheTest, ChannelOrderAndInterpretationAreInTheKey) {
     const Result discrete = Get(path, 0.0f, 1.0f, 48000, true);
     EXPECT_FALSE(discrete.stereo);
     EXPECT_EQ(GetDecodedSourceCacheUsage().entries, 3u);
+
+    // A length whose text is very long must not push the interpretation out
+    // of the key.
+    const std::string pair = WriteConstant("pair.wav", {0.5f, -0.5f}, 48000, 48);
+    EXPECT_TRUE(Get(pair, 0.0f, 1e37f, 48000, true).stereo);
+    UseInterpretation(pair, kInterpretDiscrete);
+    EXPECT_FALSE(Get(pair, 0.0f, 1e37f, 48000, true).stereo);
 }
 
 TEST_F(DecodedSourceCacheTest, EntryLimitEmptiesTheWholeMap) {
