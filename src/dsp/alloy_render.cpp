@@ -1,5 +1,6 @@
 #include "dsp/alloy_render.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -64,7 +65,11 @@ bool LoadAlloySource(const std::string& path, float start, float length, std::ve
 }
 
 bool LoadAlloySources(const LayerResult& layer, int32_t sampleRate, bool stereo, AlloyInputs& inputs) {
-    inputs.frames = static_cast<int32_t>(static_cast<float>(sampleRate) * layer.duration);
+    // A duration read from a project file is not clamped; a length past the
+    // range of a frame count renders nothing rather than converting out of
+    // range.
+    const float exactFrames = static_cast<float>(sampleRate) * layer.duration;
+    inputs.frames = exactFrames < 2147483648.0f ? static_cast<int32_t>(std::max(0.0f, exactFrames)) : 0;
     if (inputs.frames <= 0) return false;
     struct Region {
         const std::string* path;
@@ -151,9 +156,13 @@ bool RenderAlloyLayer(const LayerResult& layer, int32_t sampleRate, bool stereo,
     }
     if (!ok) return false;
     if (layer.id >= 1 && rendered.frameCount >= 1) {
-        AlloyCacheEntry copy = rendered;
-        std::lock_guard lock(gAlloyRenderCache.mutex);
-        gAlloyRenderCache.entries.insert_or_assign(layer.id, std::move(copy));
+        // The copy is made, and an entry another thread stored meanwhile is
+        // freed, outside the lock.
+        AlloyCacheEntry entry = rendered;
+        {
+            std::lock_guard lock(gAlloyRenderCache.mutex);
+            std::swap(gAlloyRenderCache.entries[layer.id], entry);
+        }
     }
     out = std::move(rendered);
     return true;
@@ -170,8 +179,13 @@ bool RenderAlloyLayer(const LayerResult& layer, int32_t sampleRate, bool stereo,
 }
 
 void ClearAlloyRenderCache() {
-    std::lock_guard lock(gAlloyRenderCache.mutex);
-    gAlloyRenderCache.entries.clear();
+    // The entries may hold hundreds of megabytes; they are freed after the
+    // lock is released so that renders looking up other layers do not wait.
+    std::unordered_map<int32_t, AlloyCacheEntry> released;
+    {
+        std::lock_guard lock(gAlloyRenderCache.mutex);
+        released.swap(gAlloyRenderCache.entries);
+    }
 }
 
 }  // namespace korvel

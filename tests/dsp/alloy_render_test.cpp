@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -168,10 +169,15 @@ TEST_F(AlloyRenderFixture, RendersWithoutSoundLeaveTheVoiceAlone) {
     struct Case {
         const char* name;
         LayerResult layer;
-    } cases[] = {{"no duration", Layer(0, 0.0f)}, {"only the envelope is readable", Layer(0)}};
-    cases[1].layer.filepath = dir.file("missing.wav");
-    cases[1].layer.alloyMid.filepath.clear();
-    cases[1].layer.alloyHigh.filepath = dir.file("also-missing.wav");
+    } cases[] = {{"only the envelope is readable", Layer(0)},
+                 {"no duration", Layer(0, 0.0f)},
+                 {"negative duration", Layer(0, -1.0f)},
+                 // A duration read from a file is not clamped.
+                 {"more frames than a frame count holds", Layer(0, 1e10f)},
+                 {"infinite duration", Layer(0, std::numeric_limits<float>::infinity())}};
+    cases[0].layer.filepath = dir.file("missing.wav");
+    cases[0].layer.alloyMid.filepath.clear();
+    cases[0].layer.alloyHigh.filepath = dir.file("also-missing.wav");
     for (auto& c : cases) {
         for (int algo : kAlgorithms) {
             SCOPED_TRACE(testing::Message() << c.name << ", algorithm " << algo);
