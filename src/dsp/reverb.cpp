@@ -56,7 +56,8 @@ void SetResetParameters(ReverbParameters& p) {
     p.modulationDepth = 0.04f;
 }
 
-inline float FiniteOrZero(float x) { return std::isfinite(x) ? x : 0.0f; }
+inline float FiniteOr(float x, float fallback) { return std::isfinite(x) ? x : fallback; }
+inline float FiniteOrZero(float x) { return FiniteOr(x, 0.0f); }
 
 inline float Glide(float current, float target, float amount) {
     return current + (target - current) * amount;
@@ -122,8 +123,19 @@ void ClearReverbState(ReverbState& state) {
     std::memset(state.dcPrevOut, 0, sizeof(state.dcPrevOut));
 }
 
-float ConfigureReverb(ReverbState& state, const ReverbSettings& settings) {
+float ConfigureReverb(ReverbState& state, const ReverbSettings& userSettings) {
     const float sr = static_cast<float>(state.sampleRate);
+    // A non-finite control would reach the delay lengths, whose conversion
+    // to whole samples on the audio thread is then undefined: such a value
+    // counts as its default.
+    const ReverbSettings defaults;
+    ReverbSettings settings = userSettings;
+    settings.size = FiniteOr(userSettings.size, defaults.size);
+    settings.decay = FiniteOr(userSettings.decay, defaults.decay);
+    settings.damping = FiniteOr(userSettings.damping, defaults.damping);
+    settings.preDelay = FiniteOr(userSettings.preDelay, defaults.preDelay);
+    settings.diffusion = FiniteOr(userSettings.diffusion, defaults.diffusion);
+    settings.modulation = FiniteOr(userSettings.modulation, defaults.modulation);
     ReverbParameters& t = state.target;
 
     // The longest line (2^(7/8) times the base) must still fit its ring.

@@ -122,6 +122,31 @@ TEST_F(ReverbTest, SameSettingsGiveTheSameNetwork) {
     EXPECT_EQ(std::memcmp(&first, &state->target, sizeof first), 0);
 }
 
+TEST_F(ReverbTest, NonFiniteControlsCountAsTheirDefaults) {
+    // A NaN or infinite control would make delay lengths that the audio
+    // thread cannot turn into whole samples.
+    ReverbSettings defaults;
+    ConfigureReverb(*state, defaults);
+    const ReverbParameters expected = state->target;
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    ReverbSettings broken;
+    broken.size = inf;
+    broken.decay = nan;
+    broken.damping = -inf;
+    broken.preDelay = nan;
+    broken.diffusion = inf;
+    broken.modulation = nan;
+    ConfigureReverb(*state, broken);
+    EXPECT_EQ(std::memcmp(&expected, &state->target, sizeof expected), 0);
+
+    const auto noise = Noise(kRate / 10);
+    std::vector<float> outL, outR;
+    Run(noise, noise, outL, outR, broken);
+    for (size_t i = 0; i < outL.size(); ++i) ASSERT_TRUE(std::isfinite(outL[i]) && std::isfinite(outR[i])) << i;
+}
+
 TEST_F(ReverbTest, SilentBeforeTheFirstConfiguration) {
     const auto noise = Noise(4096);
     std::vector<float> outL, outR;
