@@ -1,0 +1,89 @@
+#include "project/project_settings.h"
+
+#include "project/fixed_text.h"
+#include "project/project_file_read.h"
+#include "project/project_json_read.h"
+
+namespace korvel {
+
+namespace {
+
+inline constexpr float kMaxMixerGain = 100.0f;
+// The reverb's own range for its pre-delay, as the preferences reader keeps it.
+inline constexpr float kMaxReverbPreDelay = 0.2f;
+
+// The reverb's values feed delay lengths and feedback gains, so a file's
+// values are held to the ranges the controls allow.
+ReverbSettings ReadReverb(const JsonValue& value) {
+    ReverbSettings reverb;
+    reverb.enabled = ReadJsonBool(value.Get("enabled"), true);
+    reverb.size = ReadJsonFloat(value.Get("size"), 0.5f, 0.0f, 1.0f);
+    reverb.decay = ReadJsonFloat(value.Get("decay"), 0.5f, 0.0f, 1.0f);
+    reverb.damping = ReadJsonFloat(value.Get("damping"), 0.3f, 0.0f, 1.0f);
+    reverb.preDelay = ReadJsonFloat(value.Get("preDelay"), 0.015f, 0.0f, kMaxReverbPreDelay);
+    reverb.diffusion = ReadJsonFloat(value.Get("diffusion"), 0.7f, 0.0f, 1.0f);
+    reverb.modulation = ReadJsonFloat(value.Get("modulation"), 0.5f, 0.0f, 1.0f);
+    const JsonValue& sends = value.Get("groupSends");
+    for (std::size_t i = 0; i < reverb.groupSends.size() && i < sends.array.size(); ++i) {
+        reverb.groupSends[i] = ReadJsonFloat(sends.array[i], 0.2f, 0.0f, 1.0f);
+    }
+    return reverb;
+}
+
+}  // namespace
+
+std::vector<Scene> ReadScenesJson(const JsonValue& scenes) {
+    std::vector<Scene> result;
+    for (const JsonValue& entry : scenes.array) {
+        Scene scene;
+        CopyText(scene.name, ReadJsonText(entry.Get("name")));
+        scene.inTime = ReadJsonFloat(entry.Get("inTime"), 0.0f);
+        scene.outTime = ReadJsonFloat(entry.Get("outTime"), 0.0f);
+        CopyText(scene.keywords, ReadJsonText(entry.Get("keywords")));
+        if (scene.outTime > scene.inTime) result.push_back(scene);
+    }
+    return result;
+}
+
+ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {
+    ProjectSessionSettings settings;
+    const JsonValue root = ParseJson(text);
+
+    settings.handleDuration = ReadJsonFloat(root.Get("handleDuration"), settings.handleDuration);
+    settings.handleFullSource = ReadJsonBool(root.Get("handleFullSource"), settings.handleFullSource);
+    settings.fadeInDuration = ReadJsonFloat(root.Get("fadeInDuration"), settings.fadeInDuration);
+    settings.fadeOutDuration = ReadJsonFloat(root.Get("fadeOutDuration"), settings.fadeOutDuration);
+    settings.exportAAFMarkers = ReadJsonBool(root.Get("exportAAFMarkers"), settings.exportAAFMarkers);
+    settings.exportAAFVolAuto = ReadJsonBool(root.Get("exportAAFVolAuto"), settings.exportAAFVolAuto);
+    settings.exportFormatAAF = ReadJsonBool(root.Get("exportFormatAAF"), settings.exportFormatAAF);
+    settings.exportFormatWAV = ReadJsonBool(root.Get("exportFormatWAV"), settings.exportFormatWAV);
+    settings.exportWavMixdown = ReadJsonBool(root.Get("exportWavMixdown"), settings.exportWavMixdown);
+    settings.exportWavStems = ReadJsonBool(root.Get("exportWavStems"), settings.exportWavStems);
+    settings.exportWavTracks = ReadJsonBool(root.Get("exportWavTracks"), settings.exportWavTracks);
+    settings.exportWavClips = ReadJsonBool(root.Get("exportWavClips"), settings.exportWavClips);
+    settings.exportReverbStem = ReadJsonBool(root.Get("exportReverbStem"), settings.exportReverbStem);
+    settings.exportAAFSourceChannels =
+        ReadJsonBool(root.Get("exportAAFSourceChannels"), settings.exportAAFSourceChannels);
+
+    settings.masterGain = ReadJsonFloat(root.Get("masterGain"), 1.0f, 0.0f, kMaxMixerGain);
+    settings.refGain = ReadJsonFloat(root.Get("refGain"), 1.0f, 0.0f, kMaxMixerGain);
+    settings.groupGain0 = ReadJsonFloat(root.Get("groupGain0"), 1.0f, 0.0f, kMaxMixerGain);
+    settings.groupGain1 = ReadJsonFloat(root.Get("groupGain1"), 1.0f, 0.0f, kMaxMixerGain);
+    settings.groupGain2 = ReadJsonFloat(root.Get("groupGain2"), 1.0f, 0.0f, kMaxMixerGain);
+    // Taken as they are: consumers treat a reversed pair as no work area.
+    settings.workAreaIn = ReadJsonFloat(root.Get("workAreaIn"), settings.workAreaIn);
+    settings.workAreaOut = ReadJsonFloat(root.Get("workAreaOut"), settings.workAreaOut);
+
+    settings.scenes = ReadScenesJson(root.Get("scenes"));
+    const JsonValue& reverb = root.Get("reverb");
+    if (reverb.type == JsonType::Object) settings.reverb = ReadReverb(reverb);
+    return settings;
+}
+
+ProjectSessionSettings ReadProjectSessionSettings(const std::string& path) {
+    std::string text;
+    if (path.empty() || !ReadWholeTextFile(path, text)) return ProjectSessionSettings();
+    return ReadProjectSessionSettingsText(text);
+}
+
+}  // namespace korvel

@@ -1,0 +1,51 @@
+#pragma once
+// The second reading pass over a project file: the export choices, the work
+// area, the scenes, the reverb and the mixer gains, which the caller applies
+// to the application state, the project and the playback engine.
+#include <string>
+#include <vector>
+
+#include "dsp/reverb.h"
+#include "project/json.h"
+#include "project/project.h"
+
+namespace korvel {
+
+// Defaults are also what a project gets for every key its file lacks.
+struct ProjectSessionSettings {
+    float handleDuration = 1.0f;  // seconds
+    bool handleFullSource = false;
+    float fadeInDuration = 0.01f;  // seconds
+    float fadeOutDuration = 0.05f;
+    bool exportAAFMarkers = false;
+    bool exportAAFVolAuto = true;
+    bool exportFormatAAF = true;
+    bool exportFormatWAV = true;
+    bool exportWavMixdown = true;
+    bool exportWavStems = false;
+    bool exportWavTracks = false;
+    bool exportWavClips = false;
+    bool exportReverbStem = true;
+    bool exportAAFSourceChannels = true;
+    ReverbSettings reverb;      // the macro is never stored: it stays at its default
+    float workAreaIn = -1.0f;   // seconds
+    float workAreaOut = -1.0f;
+    std::vector<Scene> scenes;
+    float masterGain = 1.0f;  // linear
+    float refGain = 1.0f;
+    float groupGain0 = 1.0f;
+    float groupGain1 = 1.0f;
+    float groupGain2 = 1.0f;
+};
+
+// Never fails: a file that cannot be read gives the defaults, and so does
+// every key it lacks. The "format" tag is not examined; the caller has read
+// the file with ReadProjectFile first.
+ProjectSessionSettings ReadProjectSessionSettings(const std::string& path);
+ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text);
+
+// The scenes of a "scenes" array; a scene whose end is not after its start
+// is dropped.
+std::vector<Scene> ReadScenesJson(const JsonValue& scenes);
+
+}  // namespace korvel
