@@ -125,15 +125,17 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
         std::string candidate = stem + extension;
         bool reuse = false;
         for (int n = 2;; ++n) {
-            if (!usedNames.contains(candidate)) {
-                const fs::path destination = canonicalFolder / candidate;
-                if (!fs::exists(fs::symlink_status(destination, ec)) && !ec) break;
-                // A different file there may be the only copy an earlier
-                // save or a backup refers to: it is never replaced.
-                if (matcher.Matches(destination)) {
-                    reuse = true;
-                    break;
-                }
+            const fs::path destination = canonicalFolder / candidate;
+            const bool free = !usedNames.contains(candidate) &&
+                              fs::symlink_status(destination, ec).type() == fs::file_type::not_found;
+            if (free) break;
+            // A file already there with this content is this source's copy,
+            // whoever gave out the name; a different file there may be the
+            // only copy an earlier save or a backup refers to, so it is never
+            // replaced.
+            if (matcher.Matches(destination)) {
+                reuse = true;
+                break;
             }
             candidate = stem + "_" + std::to_string(n) + extension;
         }
