@@ -1,0 +1,183 @@
+#include "project/collect_audio.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "library/file_id.h"
+#include "project/fixed_text.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CollectAudioTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    Project project;
+    std::string folder = dir.file("Proj");
+
+    // A stand-in sound file: collecting copies bytes and never decodes them.
+    std::string Source(const std::string& relative, const std::string& content) {
+        const std::string path = dir.file(relative);
+        EXPECT_TRUE(test::WriteBytes(path, content));
+        return path;
+    }
+    void AddLayer(const std::string& path, const FileId& id = {}) {
+        LayerResult layer;
+        layer.filepath = path;
+        layer.fileId = id;
+        project.results.push_back(layer);
+    }
+    std::string Copied(const std::string& name) { return test::ReadBytes((fs::path(folder) / "Audio" / name).string()); }
+};
+
+TEST_F(CollectAudioTest, SameNamesFromTwoFoldersGetSuffixesInPathOrder) {
+    const std::string b = Source("lib/b/x.wav", "bbbb");
+    const std::string a = Source("lib/a/x.wav", "aaa");
+    const std::string noext = Source("lib/a/noext", "n1");
+    const std::string noext2 = Source("lib/b/noext", "n2");
+    AddLayer(b);
+    AddLayer(a);
+    AddLayer(noext);
+    AddLayer(noext2);
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(a), "Audio/x.wav") << "the path that sorts first gets the plain name";
+    EXPECT_EQ(map.at(b), "Audio/x_2.wav");
+    EXPECT_EQ(map.at(noext), "Audio/noext");
+    EXPECT_EQ(map.at(noext2), "Audio/noext_2");
+    EXPECT_EQ(Copied("x.wav"), "aaa");
+    EXPECT_EQ(Copied("x_2.wav"), "bbbb");
+
+    // A second save finds every copy in place and gives the same names.
+    EXPECT_EQ(CollectProjectAudio(project, folder), map);
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(folder) / "Audio"), fs::directory_iterator()), 4);
+}
+
+TEST_F(CollectAudioTest, FilesInsideAudioKeepTheirPlaceAndTheirNames) {
+    // Inside, in a subfolder, and sorting after the outside source of the same name.
+    const std::string inside = Source("Proj/Audio/zz/x.wav", "inside");
+    const std::string outside = Source("A/x.wav", "outside");
+    AddLayer(inside);
+    AddLayer(outside);
+    ASSERT_LT(outside, inside) << "the outside file is handled first";
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(inside), "Audio/zz/x.wav");
+    EXPECT_EQ(map.at(outside), "Audio/x_2.wav") << "the inside file's name is reserved first";
+    EXPECT_EQ(test::ReadBytes(inside), "inside");
+}
+
+TEST_F(CollectAudioTest, ReferencedFileInsideIsNeverOverwritten) {
+    const std::string inside = Source("Proj/Audio/x.wav", "kept!");
+    const std::string outside = Source("a/x.wav", "other");
+    AddLayer(inside);
+    AddLayer(outside);
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(inside), "Audio/x.wav");
+    EXPECT_EQ(map.at(outside), "Audio/x_2.wav");
+    EXPECT_EQ(Copied("x.wav"), "kept!");
+    EXPECT_EQ(Copied("x_2.wav"), "other");
+}
+
+TEST_F(CollectAudioTest, DifferentFileAtDestinationIsLeftAndSameContentReused) {
+    // Same size, different content: an earlier save's copy of another sound.
+    Source("Proj/Audio/x.wav", "AAAA");
+    const std::string source = Source("lib/x.wav", "BBBB");
+    AddLayer(source);
+    CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(source), "Audio/x_2.wav");
+    EXPECT_EQ(Copied("x.wav"), "AAAA");
+    EXPECT_EQ(Copied("x_2.wav"), "BBBB");
+
+    // The same content under the plain name is this source's copy.
+    ASSERT_TRUE(test::WriteBytes(dir.file("Proj/Audio/x.wav"), "BBBB"));
+    fs::remove(dir.file("Proj/Audio/x_2.wav"));
+    map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(source), "Audio/x.wav");
+    EXPECT_FALSE(fs::exists(dir.file("Proj/Audio/x_2.wav")));
+}
+
+TEST_F(CollectAudioTest, OneContentUnderTwoPathsSharesOneCopy) {
+    const std::string original = Source("lib/x.wav", "same");
+    Source("Proj/Audio/x.wav", "same");
+    AddLayer(dir.file("Proj/Audio/x.wav"));
+    AddLayer(original);
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.at(original), "Audio/x.wav");
+    EXPECT_FALSE(fs::exists(dir.file("Proj/Audio/x_2.wav")));
+}
+
+TEST_F(CollectAudioTest, GathersPinnedAlloyAndBounceFilesSkippingMissing) {
+    const std::string pinned = Source("lib/pinned.wav", "p");
+    const std::string bed = Source("lib/bed.wav", "b");
+    const std::string nested = Source("lib/nested.wav", "n");
+    const std::string mid = Source("lib/mid.wav", "m");
+    const std::string notAlloy = Source("lib/unused.wav", "u");
+    Event clip;
+    CopyText(clip.pinnedFile, pinned);
+    clip.usePinnedFile = true;
+    Event source;
+    source.pinnedFiles = {nested};
+    Event inner;
+    inner.pinnedFiles = {bed};
+    source.bounceSource = {inner};
+    clip.bounceSource = {source};
+    project.events.push_back(clip);
+    Event unpinned;
+    CopyText(unpinned.pinnedFile, notAlloy);  // not in use
+    project.events.push_back(unpinned);
+    LayerResult alloy;
+    alloy.procMode = 3;
+    alloy.filepath = dir.file("lib/missing.wav");
+    alloy.alloyMid.filepath = mid;
+    project.results.push_back(alloy);
+    LayerResult plain;
+    plain.alloyMid.filepath = notAlloy;  // only alloy layers use their sources
+    project.results.push_back(plain);
+
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    EXPECT_EQ(map.size(), 4u);
+    for (const std::string& path : {pinned, bed, nested, mid}) EXPECT_TRUE(map.contains(path)) << path;
+    EXPECT_FALSE(map.contains(dir.file("lib/missing.wav"))) << "a missing file keeps its path";
+    EXPECT_FALSE(map.contains(notAlloy));
+}
+
+TEST_F(CollectAudioTest, CopiesBecomeFurtherPathsOfTheirIdentity) {
+    const std::string source = Source("lib/id.wav", "identity content");
+    const FileId id = ComputeFileId(source).id;
+    ASSERT_FALSE(id.empty());
+    AddLayer(source, id);
+    CollectProjectAudio(project, folder);
+    fs::remove(source);
+    EXPECT_EQ(ResolvePathById(id), (fs::weakly_canonical(folder) / "Audio" / "id.wav").string());
+}
+
+TEST_F(CollectAudioTest, FailedCopyKeepsTheSourcePathAndSaysSo) {
+    const std::string source = Source("lib/y.wav", "y");
+    AddLayer(source);
+    // A file where the folder should be: nothing can be copied into it.
+    ASSERT_TRUE(test::WriteBytes(dir.file("Proj/Audio"), "not a folder"));
+    testing::internal::CaptureStdout();
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(map.at(source), source);
+    EXPECT_TRUE(output.starts_with("[Project] Failed to collect " + source + ": ")) << output;
+}
+
+TEST_F(CollectAudioTest, EmptyProjectStillMakesTheFolder) {
+    EXPECT_TRUE(CollectProjectAudio(project, folder).empty());
+    EXPECT_TRUE(fs::is_directory(fs::path(folder) / "Audio"));
+}
+
+TEST(RemapCollectedPath, EmptyMappedAndUnmapped) {
+    const CollectedAudioMap map = {{"/a/x.wav", "Audio/x.wav"}};
+    EXPECT_EQ(RemapCollectedPath(map, ""), "");
+    EXPECT_EQ(RemapCollectedPath(map, "/a/x.wav"), "Audio/x.wav");
+    EXPECT_EQ(RemapCollectedPath(map, "/b/x.wav"), "/b/x.wav");
+}
+
+}  // namespace
+}  // namespace korvel
