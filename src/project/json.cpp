@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include <locale.h>
@@ -82,26 +83,28 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 
 }  // namespace
 
-double ParseJsonNumber(const char*& cursor) {
-    const char* start = cursor;
-    const char* p = cursor;
-    const bool negative = *p == '-';
-    if (negative) ++p;
+namespace {
 
-    // Significant digits (after leading zeros), at most 19 so they fit.
-    std::uint64_t mantissa = 0;
+// The span's slow path: any digit count, leading zeros not counted. Only
+// the value's parts are gathered here; the caller decides how to convert.
+struct NumberParts {
+    std::uint64_t mantissa = 0;  // up to 19 significant digits
+    int power = 0;               // of ten, applied to the mantissa
+    bool anyDigits = false;
+    bool exact = true;           // no significant digit was dropped
+};
+
+const char* ScanLongNumber(const char* p, NumberParts& parts) {
     int significant = 0;
-    int mantissaDigits = 0;
-    int scale = 0;  // power of ten the digits are divided by
-    bool exact = true;
+    int scale = 0;
     auto takeDigit = [&](char c) {
-        ++mantissaDigits;
-        if (mantissa == 0 && c == '0') return;
+        parts.anyDigits = true;
+        if (parts.mantissa == 0 && c == '0') return;
         if (significant == 19) {
-            exact = false;
+            parts.exact = false;
             return;
         }
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+        parts.mantissa = parts.mantissa * 10 + static_cast<std::uint64_t>(c - '0');
         ++significant;
     };
     for (; IsDigit(*p); ++p) takeDigit(*p);
@@ -111,16 +114,51 @@ double ParseJsonNumber(const char*& cursor) {
             ++scale;
         }
     }
-    int exponent = 0;
+    parts.power = -scale;
+    return p;
+}
+
+}  // namespace
+
+double ParseJsonNumber(const char*& cursor) {
+    const char* start = cursor;
+    const char* p = cursor;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+
+    // Nearly every number the program writes has a few digits, so they are
+    // gathered first without counting leading zeros; more than 19 digits in
+    // all takes the careful route.
+    NumberParts parts;
+    const char* digits = p;
+    std::uint64_t mantissa = 0;
+    for (; IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+    std::ptrdiff_t digitCount = p - digits;
+    int scale = 0;
+    if (*p == '.') {
+        const char* fraction = ++p;
+        for (; IsDigit(*p); ++p) mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
+        scale = static_cast<int>(p - fraction);
+        digitCount += scale;
+    }
+    if (digitCount <= 19) {
+        parts.mantissa = mantissa;
+        parts.power = -scale;
+        parts.anyDigits = digitCount > 0;
+    } else {
+        p = ScanLongNumber(digits, parts);
+    }
+
     if (*p == 'e' || *p == 'E') {
         const char* e = p + 1;
         bool exponentNegative = false;
         if (*e == '+' || *e == '-') exponentNegative = *e++ == '-';
         // With no digits strtod stops before the 'e'; the span still covers it.
+        int exponent = 0;
         for (; IsDigit(*e); ++e) {
             if (exponent < 100000) exponent = exponent * 10 + (*e - '0');
         }
-        if (exponentNegative) exponent = -exponent;
+        parts.power += exponentNegative ? -exponent : exponent;
         p = e;
     }
     cursor = p;
@@ -129,12 +167,11 @@ double ParseJsonNumber(const char*& cursor) {
     // double need a single rounding, which is exactly what strtod returns.
     // Everything else (no digits, "0x" hex, inf, nan, long or extreme
     // numbers) is left to strtod itself.
-    const int power = exponent - scale;
-    if (exact && mantissaDigits > 0 && *p != 'x' && *p != 'X') {
-        if (mantissa == 0) return negative ? -0.0 : 0.0;
-        if (mantissa <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
-            double value = static_cast<double>(mantissa);
-            value = power >= 0 ? value * kExactPowersOfTen[power] : value / kExactPowersOfTen[-power];
+    if (parts.exact && parts.anyDigits && *p != 'x' && *p != 'X') {
+        if (parts.mantissa == 0) return negative ? -0.0 : 0.0;
+        if (parts.mantissa <= (std::uint64_t{1} << 53) && parts.power >= -22 && parts.power <= 22) {
+            double value = static_cast<double>(parts.mantissa);
+            value = parts.power >= 0 ? value * kExactPowersOfTen[parts.power] : value / kExactPowersOfTen[-parts.power];
             return negative ? -value : value;
         }
     }
@@ -270,19 +307,64 @@ void AppendUtf8(std::string& out, unsigned codePoint) {
     }
 }
 
+// Appends the string at `cursor` to `out`, so keys and values are read
+// straight into the tree; see ParseJsonString.
+void ReadString(const char*& cursor, std::string& out) {
+    const char* p = cursor;
+    if (*p != '"') return;
+    ++p;
+    for (;;) {
+        // Copy runs of plain bytes at once.
+        const char* run = p;
+        while (*p != '"' && *p != '\\' && *p != '\0') ++p;
+        out.append(run, p);
+        if (*p == '\0') break;
+        if (*p == '"') {
+            ++p;
+            break;
+        }
+        ++p;  // the backslash
+        const char escaped = *p;
+        if (escaped == '\0') break;
+        ++p;
+        switch (escaped) {
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                unsigned codePoint = 0;
+                for (int i = 0; i < 4 && *p != '\0'; ++i, ++p) {
+                    codePoint = (codePoint << 4) + static_cast<unsigned>(HexValue(*p));
+                }
+                AppendUtf8(out, codePoint);
+                break;
+            }
+            default: out.push_back(escaped); break;  // '"', '\\', '/' and any other stand for themselves
+        }
+    }
+    cursor = p;
+}
+
+// Every container is built in one allocation of exactly its size: its
+// elements (or members) are first read into a scratch list kept for its
+// depth, reused by every container at that depth during one parse, and
+// moved out when it closes. Growing the tree's own vectors by doubling
+// would touch up to twice the memory and move each value several times.
 class LenientParser {
 public:
     explicit LenientParser(const char* text) : cursor_(text) {}
 
     const char* cursor() const { return cursor_; }
 
+    // `out` must stay where it is until the value is read: never an entry
+    // of the scratch lists of this depth or deeper, which may move.
     void ParseValue(JsonValue& out) {
         SkipBlanks();
         if (AtEnd()) return;
         switch (*cursor_) {
             case '"':
                 out.type = JsonType::String;
-                out.string = ParseJsonString(cursor_);
+                ReadString(cursor_, out.string);
                 return;
             case '[':
                 ParseArray(out);
@@ -341,24 +423,30 @@ private:
         return cursor_ == start && !AtEnd() && *cursor_ != ',' && *cursor_ != close;
     }
 
-    // Curves are long arrays of plain numbers: counting their commas up
-    // front saves growing the vector eight times. Anything nested or quoted
-    // stops the count, and the vector then grows as usual.
-    std::size_t CountPlainElements() const {
-        std::size_t commas = 0;
-        for (const char* p = cursor_;; ++p) {
-            switch (*p) {
-                case ',': ++commas; break;
-                case ']': return commas + 1;
-                case '\0':
-                case '[':
-                case '{':
-                case '"': return 0;
-                default: break;
+    // Reads elements up to the closing bracket, each into a value appended
+    // to `list()`, the scratch list of this depth; a stray character's value
+    // is dropped again. The cursor is where an element should start.
+    template <typename List>
+    void ReadElements(List list) {
+        do {
+            SkipBlanks();
+            const char* start = cursor_;
+            ParseValue(list().emplace_back());
+            if (IsStray(start, ']')) {
+                list().pop_back();
+                ++cursor_;
+                continue;
             }
-        }
+            SkipBlanks();
+            if (*cursor_ == ',') ++cursor_;
+        } while (!AtEnd() && *cursor_ != ']');
+        if (!AtEnd()) ++cursor_;
     }
 
+    // Curves are long arrays of numbers only: their numbers are read first,
+    // so the values are made once their count is known, in place and
+    // without a move. The first element of another kind hands what was read
+    // to the general loop.
     void ParseArray(JsonValue& out) {
         out.type = JsonType::Array;
         ++cursor_;
@@ -368,23 +456,43 @@ private:
             if (*cursor_ == ']') {
                 ++cursor_;
             } else {
-                out.array.reserve(CountPlainElements());
+                numbers_.clear();
+                bool onlyNumbers = true;
                 do {
                     SkipBlanks();
-                    const char* start = cursor_;
-                    ParseValue(out.array.emplace_back());
-                    if (IsStray(start, ']')) {
-                        out.array.pop_back();
-                        ++cursor_;
-                        continue;
+                    if (*cursor_ != '-' && !IsDigit(*cursor_)) {
+                        onlyNumbers = false;
+                        break;
                     }
+                    numbers_.push_back(ParseJsonNumber(cursor_));
                     SkipBlanks();
                     if (*cursor_ == ',') ++cursor_;
                 } while (!AtEnd() && *cursor_ != ']');
-                if (!AtEnd()) ++cursor_;
+
+                if (onlyNumbers) {
+                    if (!AtEnd()) ++cursor_;
+                    out.array.reserve(numbers_.size());
+                    for (const double number : numbers_) AppendNumber(out.array, number);
+                } else {
+                    // The scratch list is found by depth each time: reading a
+                    // nested container may add deeper lists and move this one.
+                    const auto level = static_cast<std::size_t>(depth_);
+                    if (elementLists_.size() <= level) elementLists_.resize(level + 1);
+                    for (const double number : numbers_) AppendNumber(elementLists_[level], number);
+                    ReadElements([&]() -> std::vector<JsonValue>& { return elementLists_[level]; });
+                    std::vector<JsonValue>& read = elementLists_[level];
+                    out.array.assign(std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+                    read.clear();
+                }
             }
         }
         --depth_;
+    }
+
+    static void AppendNumber(std::vector<JsonValue>& list, double number) {
+        JsonValue& value = list.emplace_back();
+        value.type = JsonType::Number;
+        value.number = number;
     }
 
     void ParseObject(JsonValue& out) {
@@ -396,16 +504,18 @@ private:
             if (*cursor_ == '}') {
                 ++cursor_;
             } else {
+                const auto level = static_cast<std::size_t>(depth_);
+                if (memberLists_.size() <= level) memberLists_.resize(level + 1);
                 for (;;) {
                     SkipBlanks();
                     const char* start = cursor_;
-                    JsonMember& member = out.members.emplace_back();
-                    member.key = ParseJsonString(cursor_);
+                    JsonMember& member = memberLists_[level].emplace_back();
+                    ReadString(cursor_, member.key);
                     SkipBlanks();
                     if (*cursor_ == ':') ++cursor_;
                     ParseValue(member.value);
                     if (IsStray(start, '}')) {
-                        out.members.pop_back();
+                        memberLists_[level].pop_back();
                         ++cursor_;
                     } else {
                         SkipBlanks();
@@ -417,6 +527,9 @@ private:
                         break;
                     }
                 }
+                std::vector<JsonMember>& read = memberLists_[level];
+                out.members.assign(std::make_move_iterator(read.begin()), std::make_move_iterator(read.end()));
+                read.clear();
             }
         }
         --depth_;
@@ -425,45 +538,17 @@ private:
     const char* cursor_;
     int depth_ = 0;         // containers open around the cursor
     bool stopped_ = false;  // the depth bound was reached: read as the end of the text
+    // Values read so far in the open containers, by depth; see the class comment.
+    std::vector<std::vector<JsonValue>> elementLists_;
+    std::vector<std::vector<JsonMember>> memberLists_;
+    std::vector<double> numbers_;  // the open array's numbers, while it holds nothing else
 };
 
 }  // namespace
 
 std::string ParseJsonString(const char*& cursor) {
     std::string out;
-    const char* p = cursor;
-    if (*p != '"') return out;
-    ++p;
-    for (;;) {
-        // Copy runs of plain bytes at once.
-        const char* run = p;
-        while (*p != '"' && *p != '\\' && *p != '\0') ++p;
-        out.append(run, p);
-        if (*p == '\0') break;
-        if (*p == '"') {
-            ++p;
-            break;
-        }
-        ++p;  // the backslash
-        const char escaped = *p;
-        if (escaped == '\0') break;
-        ++p;
-        switch (escaped) {
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
-            case 'u': {
-                unsigned codePoint = 0;
-                for (int i = 0; i < 4 && *p != '\0'; ++i, ++p) {
-                    codePoint = (codePoint << 4) + static_cast<unsigned>(HexValue(*p));
-                }
-                AppendUtf8(out, codePoint);
-                break;
-            }
-            default: out.push_back(escaped); break;  // '"', '\\', '/' and any other stand for themselves
-        }
-    }
-    cursor = p;
+    ReadString(cursor, out);
     return out;
 }
 
