@@ -157,6 +157,32 @@ TEST(JsonParse, ArraysAndObjects) {
     CheckParses(std::begin(cases), std::end(cases));
 }
 
+TEST(JsonParse, MixedAndSiblingContainers) {
+    // Arrays that start with numbers and then hold something else, and
+    // containers side by side at one depth, which share their reading space.
+    const ParseCase cases[] = {
+        {"numbers then a string", R"([1,2,"a",3])", R"([1,2,"a",3])", 11},
+        {"numbers then literals", "[1 true,null false]", "[1,true,null,false]", 19},
+        {"numbers then a nested array", "[1,[2,3],4]", "[1,[2,3],4]", 11},
+        {"numbers then a cut string", R"([1,"a)", R"([1,"a"])", 5},
+        {"numbers then a stray blank and end", "[1, ", "[1,null]", 4},
+        {"sibling mixed arrays", R"([[1,"a"],["b",2],[3]])", R"([[1,"a"],["b",2],[3]])", 21},
+        {"sibling objects", R"({"a":{"x":1},"b":{"y":[2]}})", R"({"a":{"x":1},"b":{"y":[2]}})", 27},
+        {"objects in an array", R"([{"a":[1,2]},{"b":[3,{"c":4}]}])", R"([{"a":[1,2]},{"b":[3,{"c":4}]}])", 31},
+        {"cut inside a nested object", R"([1,{"a":[2,{"b":)", R"([1,{"a":[2,{"b":null}]}])", 16},
+    };
+    CheckParses(std::begin(cases), std::end(cases));
+
+    // Each container is one allocation of its own size: a document the size
+    // of a project would otherwise hold up to twice the memory.
+    const JsonValue doc = ParseJson(R"({"a":[1,2,3,4,5],"b":[1,"x",3],"c":{"d":1,"e":2,"f":3},"g":true,"h":4})");
+    const JsonValue* containers[] = {&doc, &doc.Get("a"), &doc.Get("b"), &doc.Get("c")};
+    for (const JsonValue* value : containers) {
+        EXPECT_EQ(value->array.capacity(), value->array.size());
+        EXPECT_EQ(value->members.capacity(), value->members.size());
+    }
+}
+
 TEST(JsonParse, StrayCharactersAreSkipped) {
     // Without progress on these the element and member loops never end.
     const ParseCase cases[] = {
