@@ -66,6 +66,37 @@ TEST(AlloyTransferKernel, WithoutDonorsOrDriftTheCarrierPassesUnchanged) {
     EXPECT_EQ(out, slots[1]);
 }
 
+TEST(AlloyTransferKernel, GraftsTheHighSourcesAttackOnlyWhenLongerThanFourSamples) {
+    struct Case {
+        const char* name;
+        int32_t graftLength;
+        bool highPresent;
+        bool grafted;
+    } cases[] = {
+        {"four samples", 4, true, false},
+        {"five samples", 5, true, true},
+        {"no high source", 1440, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AlloyTransferParams p;
+        p.frames = 6000;
+        p.driftDepth = 0.0f;
+        p.transferDepth = 0.0f;
+        p.graftLength = c.graftLength;
+        AlloySlotVectors slots;
+        for (auto& s : slots) s.assign(6000, 0.0f);
+        slots[0] = Rich(6000);
+        slots[2].assign(6000, -0.5f);
+        const std::array<bool, 4> present = {true, false, c.highPresent, false};
+        std::vector<float> out;
+        AlloyTransferKernel(p, slots, present, out);
+        // The first sample is the donor's alone once the graft runs.
+        EXPECT_EQ(out[0], c.grafted ? -0.5f : slots[0][0]);
+        EXPECT_EQ(out[static_cast<size_t>(c.graftLength)], slots[0][static_cast<size_t>(c.graftLength)]);
+    }
+}
+
 TEST(TransferSpectralEnvelope, KeepsTheFrameEdgesOfItsOverlapAdd) {
     struct Case {
         const char* name;
