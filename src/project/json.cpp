@@ -85,8 +85,7 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
 
 namespace {
 
-// The span's slow path: any digit count, leading zeros not counted. Only
-// the value's parts are gathered here; the caller decides how to convert.
+// What a number's digits say: value = mantissa * 10^power.
 struct NumberParts {
     std::uint64_t mantissa = 0;  // up to 19 significant digits
     int power = 0;               // of ten, applied to the mantissa
@@ -94,6 +93,8 @@ struct NumberParts {
     bool exact = true;           // no significant digit was dropped
 };
 
+// Digits and fraction of any length: leading zeros are dropped, and digits
+// past the 19 a mantissa holds mark the result inexact.
 const char* ScanLongNumber(const char* p, NumberParts& parts) {
     int significant = 0;
     int scale = 0;
@@ -126,9 +127,9 @@ double ParseJsonNumber(const char*& cursor) {
     const bool negative = *p == '-';
     if (negative) ++p;
 
-    // Nearly every number the program writes has a few digits, so they are
-    // gathered first without counting leading zeros; more than 19 digits in
-    // all takes the careful route.
+    // Nearly every number the program writes has a few digits: they are
+    // taken in one pass, leading zeros and all. Past 19 digits the mantissa
+    // could overflow, and the careful scan reads them again.
     NumberParts parts;
     const char* digits = p;
     std::uint64_t mantissa = 0;
@@ -345,11 +346,13 @@ void ReadString(const char*& cursor, std::string& out) {
     cursor = p;
 }
 
-// Every container is built in one allocation of exactly its size: its
-// elements (or members) are first read into a scratch list kept for its
-// depth, reused by every container at that depth during one parse, and
-// moved out when it closes. Growing the tree's own vectors by doubling
-// would touch up to twice the memory and move each value several times.
+// Every container is built in one allocation of exactly its size. Arrays of
+// numbers only collect their numbers first; other containers read their
+// elements (or members) into a scratch list kept for their depth, reused by
+// every container at that depth during one parse, and moved out when they
+// close. Growing the tree's own vectors by doubling would touch up to twice
+// the memory (a project holds millions of values) and move each value
+// several times.
 class LenientParser {
 public:
     explicit LenientParser(const char* text) : cursor_(text) {}
