@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <span>
+#include <unordered_map>
 
 #include "library/file_id.h"
 #include "project/file_io.h"
@@ -48,9 +49,26 @@ std::string ResolveProjectPath(const std::string& stored, const std::string& pro
 
 namespace {
 
-std::string ReadPath(const JsonValue& value, const std::string& projectFolder) {
-    return ResolveProjectPath(std::string(ReadJsonText(value)), projectFolder);
-}
+// Resolves the stored paths of one read. A project names the same few
+// hundred files from thousands of layers; each distinct text touches the file
+// system once.
+class PathResolver {
+public:
+    explicit PathResolver(const std::string& projectFolder) : folder_(projectFolder) {}
+
+    std::string Resolve(const JsonValue& value) {
+        const std::string_view stored = ReadJsonText(value);
+        if (stored.empty()) return {};
+        if (stored.front() == '/') return std::string(stored);  // absolute: nothing to look up
+        auto [entry, added] = cache_.try_emplace(std::string(stored));
+        if (added) entry->second = ResolveProjectPath(entry->first, folder_);
+        return entry->second;
+    }
+
+private:
+    const std::string& folder_;
+    std::unordered_map<std::string, std::string> cache_;
+};
 
 // The id the registry gives a file's content; empty when it cannot be read.
 FileId IdFromContent(const std::string& path) {
@@ -87,15 +105,15 @@ float ReadClipValue(const JsonValue& event, const char* key, const char* olderKe
     return ReadJsonFloat(event.Get(olderKey), fallback);
 }
 
-void ReadPinnedFiles(Event& event, const JsonValue& value, const std::string& projectFolder) {
-    const std::string pinned = ReadPath(value.Get("pinnedFile"), projectFolder);
+void ReadPinnedFiles(Event& event, const JsonValue& value, PathResolver& paths) {
+    const std::string pinned = paths.Resolve(value.Get("pinnedFile"));
     if (!pinned.empty()) {
         CopyText(event.pinnedFile, pinned);
         event.usePinnedFile = true;
         event.pinnedFileId = std::string(ReadJsonText(value.Get("pinnedFileId")));
     }
     for (const JsonValue& entry : value.Get("pinnedFiles").array) {
-        std::string path = ReadPath(entry, projectFolder);
+        std::string path = paths.Resolve(entry);
         if (!path.empty()) event.pinnedFiles.push_back(std::move(path));
     }
     const std::size_t count = event.pinnedFiles.size();
@@ -127,8 +145,10 @@ void ReadCurveJson(const JsonValue& value, CurvePoints& curve) {
     for (std::size_t i = 0; i < count; ++i) curve[i] = CurvePoint(value.array[i]);
 }
 
-Event& ReadEventJson(Event& event, const JsonValue& value, const std::string& projectFolder, bool legacy,
-                     std::int32_t userShapeCount, std::int32_t sceneCount) {
+namespace {
+
+void ReadEvent(Event& event, const JsonValue& value, PathResolver& paths, bool legacy, std::int32_t userShapeCount,
+               std::int32_t sceneCount) {
     event.time = ReadJsonFloat(value.Get("time"), 0.0f);
     event.duration = ReadJsonFloat(value.Get("duration"), 1.0f);
     event.spread = ReadJsonFloat(value.Get("spread"), 0.3f);
@@ -170,7 +190,7 @@ Event& ReadEventJson(Event& event, const JsonValue& value, const std::string& pr
     event.sceneFill = sceneFill.type == JsonType::Number && sceneFill.number != 0.0;
     CopyText(event.keywords, ReadJsonText(value.Get("keywords")));
 
-    ReadPinnedFiles(event, value, projectFolder);
+    ReadPinnedFiles(event, value, paths);
     if (!event.pinnedFiles.empty()) {
         event.usePinnedFile = true;
     } else if (event.usePinnedFile && event.pinnedFile[0] != '\0' && !IsKind(event.shape, EventKind::Clip)) {
@@ -194,23 +214,36 @@ Event& ReadEventJson(Event& event, const JsonValue& value, const std::string& pr
 
     for (const JsonValue& entry : value.Get("bounceSource").array) {
         Event source;
-        ReadEventJson(source, entry, projectFolder, legacy, userShapeCount, sceneCount);
+        ReadEvent(source, entry, paths, legacy, userShapeCount, sceneCount);
         event.bounceSource.push_back(std::move(source));
     }
 
     // The index names a user shape of this file, or none.
     if (event.userShapeIdx < 0 || event.userShapeIdx >= userShapeCount) event.userShapeIdx = -1;
-    return event;
 }
 
-void ReadLayerSourceRef(const std::string& projectFolder, const JsonValue& value, LayerSourceRef& source) {
+void ReadSourceRef(PathResolver& paths, const JsonValue& value, LayerSourceRef& source) {
     if (value.type != JsonType::Object) return;
-    source.filepath = ReadPath(value.Get("filepath"), projectFolder);
+    source.filepath = paths.Resolve(value.Get("filepath"));
     source.fileId = std::string(ReadJsonText(value.Get("fileId")));
     source.offset = ReadJsonFloat(value.Get("offset"), 0.0f);
     source.duration = ReadJsonFloat(value.Get("duration"), 0.0f);
     source.name = std::string(ReadJsonText(value.Get("name")));
     if (source.fileId.empty() && !source.filepath.empty()) source.fileId = IdFromContent(source.filepath);
+}
+
+}  // namespace
+
+Event& ReadEventJson(Event& event, const JsonValue& value, const std::string& projectFolder, bool legacy,
+                     std::int32_t userShapeCount, std::int32_t sceneCount) {
+    PathResolver paths(projectFolder);
+    ReadEvent(event, value, paths, legacy, userShapeCount, sceneCount);
+    return event;
+}
+
+void ReadLayerSourceRef(const std::string& projectFolder, const JsonValue& value, LayerSourceRef& source) {
+    PathResolver paths(projectFolder);
+    ReadSourceRef(paths, value, source);
 }
 
 namespace {
@@ -253,9 +286,9 @@ bool ReadGainArray(const JsonValue& value, std::span<float> curve, float low, fl
     return true;
 }
 
-void ReadLayer(LayerResult& layer, const JsonValue& value, const std::string& projectFolder) {
+void ReadLayer(LayerResult& layer, const JsonValue& value, PathResolver& paths) {
     layer.name = std::string(ReadJsonText(value.Get("name")));
-    layer.filepath = ReadPath(value.Get("filepath"), projectFolder);
+    layer.filepath = paths.Resolve(value.Get("filepath"));
     layer.fileId = std::string(ReadJsonText(value.Get("fileId")));
     layer.sourceOffset = ReadJsonFloat(value.Get("sourceOffset"), 0.0f);
     layer.sourceDuration = ReadJsonFloat(value.Get("sourceDuration"), 0.0f);
@@ -301,9 +334,9 @@ void ReadLayer(LayerResult& layer, const JsonValue& value, const std::string& pr
     if (layer.procMode == 3) {
         layer.alloyMorph = ReadJsonFloat(value.Get("alloyMorph"), 1.0f);
         layer.alloyAlgo = ReadJsonInt(value.Get("alloyAlgo"), 3, 0, 3);
-        ReadLayerSourceRef(projectFolder, value.Get("alloyMid"), layer.alloyMid);
-        ReadLayerSourceRef(projectFolder, value.Get("alloyHigh"), layer.alloyHigh);
-        ReadLayerSourceRef(projectFolder, value.Get("alloyEnv"), layer.alloyEnv);
+        ReadSourceRef(paths, value.Get("alloyMid"), layer.alloyMid);
+        ReadSourceRef(paths, value.Get("alloyHigh"), layer.alloyHigh);
+        ReadSourceRef(paths, value.Get("alloyEnv"), layer.alloyEnv);
     }
 }
 
@@ -373,12 +406,12 @@ void ReadTrackLayout(TrackLayout& layout, const JsonValue& value) {
     }
 }
 
-void ReadFileRefs(const JsonValue& refs, const std::string& projectFolder) {
+void ReadFileRefs(const JsonValue& refs, PathResolver& paths) {
     for (const JsonValue& entry : refs.array) {
         FileIdResult identity;
         identity.id = std::string(ReadJsonText(entry.Get("id")));
         if (identity.id.empty()) continue;
-        identity.path = ReadPath(entry.Get("path"), projectFolder);
+        identity.path = paths.Resolve(entry.Get("path"));
         identity.fingerprint = ParseHexId(std::string(ReadJsonText(entry.Get("hash"))));
         identity.size = ParseDecimalSize(std::string(ReadJsonText(entry.Get("size"))));
         RegisterFileId(identity);
@@ -522,9 +555,10 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     project.bannedFileIds.clear();
     project.built = false;
 
+    PathResolver paths(projectFolder);
     ReadDocumentSettings(project, root);
     result.projectSampleRate = ReadSampleRate(root.Get("projectSampleRate"));
-    result.videoPath = ReadPath(root.Get("videoPath"), projectFolder);
+    result.videoPath = paths.Resolve(root.Get("videoPath"));
     result.videoStartTime = ReadJsonFloat(root.Get("videoStartTime"), 0.0f);
     result.projectDescription = std::string(ReadJsonText(root.Get("projectDescription")));
     for (const JsonValue& entry : root.Get("libraryPaths").array) {
@@ -532,7 +566,7 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     }
     const JsonValue& layout = root.Get("trackLayout");
     if (layout.type == JsonType::Object) ReadTrackLayout(project.trackLayout, layout);
-    ReadFileRefs(root.Get("fileRefs"), projectFolder);
+    ReadFileRefs(root.Get("fileRefs"), paths);
     ReadBannedFiles(project, root);
     for (const JsonValue& entry : root.Get("linkedGroups").array) {
         const std::string_view name = ReadJsonText(entry);
@@ -548,7 +582,7 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     project.events.reserve(events.size());
     for (const JsonValue& entry : events) {
         project.events.emplace_back();
-        ReadEventJson(project.events.back(), entry, projectFolder, legacy, userShapeCount, sceneCount);
+        ReadEvent(project.events.back(), entry, paths, legacy, userShapeCount, sceneCount);
     }
 
     const auto& layers = root.Get("results").array;
@@ -557,7 +591,7 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     for (const JsonValue& entry : layers) {
         if (eventCount == 0) break;  // a layer belongs to an event: none can be kept
         LayerResult layer;
-        ReadLayer(layer, entry, projectFolder);
+        ReadLayer(layer, entry, paths);
         if (layer.eventIdx < 0 || layer.eventIdx >= eventCount) layer.eventIdx = 0;
         ResolveLayerFile(layer, result);
         project.results.push_back(std::move(layer));

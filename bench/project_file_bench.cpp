@@ -1,0 +1,248 @@
+// Opening and saving a large project: 5,000 events and 20,000 layers whose
+// 300 source files already lie in the project's own "Audio" folder, so a save
+// copies nothing and only checks each file. "ms" is milliseconds per open or
+// save, bytes/s the project file's size over that time. Beside them the
+// same file parsed and re-serialised by nlohmann::json (text only: no
+// records, no paths, no identities); those runs report "korvel_ratio", our
+// time over nlohmann's.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "library/file_id.h"
+#include "project/fixed_text.h"
+#include "project/project_file_read.h"
+#include "project/project_file_write.h"
+
+#if __has_include(<nlohmann/json.hpp>)
+#include <nlohmann/json.hpp>
+#define KORVEL_BENCH_HAS_NLOHMANN 1
+#endif
+
+namespace {
+
+using namespace korvel;
+namespace fs = std::filesystem;
+
+constexpr int kEvents = 5000;
+constexpr int kLayers = 20000;
+constexpr int kSources = 300;
+
+struct BenchProject {
+    fs::path folder;
+    std::string path;
+    Project project;
+    std::string videoPath;
+    std::vector<std::string> libraryPaths = {"/library/Foley", "/library/Ambience"};
+    std::string description = "Benchmark project";
+    ReverbSettings reverb;
+    TraceAnalysis trace;
+    std::set<std::string> linkedGroups = {"Group 1", "Group 2"};
+    std::size_t fileBytes = 0;
+
+    BenchProject() {
+        std::error_code ec;
+        folder = fs::temp_directory_path(ec) / "korvel_project_bench" / "Bench";
+        fs::remove_all(folder.parent_path(), ec);
+        fs::create_directories(folder / "Audio", ec);
+        path = (folder / "Bench.kvproj").string();
+
+        std::vector<std::string> sources;
+        std::vector<FileId> ids;
+        for (int s = 0; s < kSources; ++s) {
+            const std::string source = (folder / "Audio" / ("source" + std::to_string(s) + ".wav")).string();
+            if (std::FILE* file = std::fopen(source.c_str(), "wb")) {
+                std::string bytes(4096 + s, static_cast<char>(s));
+                std::fwrite(bytes.data(), 1, bytes.size(), file);
+                std::fclose(file);
+            }
+            sources.push_back(source);
+            ids.push_back(ComputeFileId(source).id);
+        }
+
+        unsigned noise = 2026;
+        auto unit = [&noise] {
+            noise = noise * 1664525u + 1013904223u;
+            return static_cast<float>(noise >> 8) / static_cast<float>(1u << 24);
+        };
+        project.totalDuration = 3600.0f;
+        project.events.resize(kEvents);
+        for (int i = 0; i < kEvents; ++i) {
+            Event& e = project.events[static_cast<std::size_t>(i)];
+            e.shape = i % 7;
+            e.time = static_cast<float>(i) * 0.7131f;
+            e.duration = 0.25f + unit() * 8.0f;
+            e.spread = unit();
+            e.weightCenter = unit();
+            e.gain = unit();
+            e.locked = i % 3 == 0;
+            CopyText(e.keywords, "door slam wood -metal");
+            CopyText(e.folder, "Group " + std::to_string(i / 100));
+            for (int p = 0; p < kCurvePoints; ++p) {
+                e.weight[static_cast<std::size_t>(p)] = unit();
+                e.intensity[static_cast<std::size_t>(p)] = unit();
+            }
+            if (e.shape == KindValue(EventKind::Bed)) {
+                e.pinnedFiles = {sources[static_cast<std::size_t>(i % kSources)]};
+                e.pinnedFileIds = {ids[static_cast<std::size_t>(i % kSources)]};
+                e.usePinnedFile = true;
+            }
+        }
+        project.results.resize(kLayers);
+        for (int i = 0; i < kLayers; ++i) {
+            LayerResult& layer = project.results[static_cast<std::size_t>(i)];
+            const std::size_t source = static_cast<std::size_t>((i * 7) % kSources);
+            layer.name = "source" + std::to_string(source);
+            layer.filepath = sources[source];
+            layer.fileId = ids[source];
+            layer.eventIdx = i / (kLayers / kEvents);
+            layer.startTime = static_cast<float>(i) * 0.17f;
+            layer.duration = 0.5f + unit();
+            layer.weight = unit();
+            layer.track = i % 24;
+            layer.group = i % 3;
+            layer.procMode = i % 4;
+            layer.pitchShift = unit() * 2.0f - 1.0f;
+            if (i % 2 == 0) {
+                layer.hasIntGain = true;
+                for (float& point : layer.intGain) point = unit();
+            }
+            if (layer.procMode == 1) layer.fillChunks = {{0, 48000, 480}, {24000, 48000, 480}};
+            if (layer.procMode == 3) {
+                layer.alloyMid = {sources[(source + 1) % kSources], ids[(source + 1) % kSources], 0.0f, 1.0f, "mid"};
+                layer.alloyHigh = {sources[(source + 2) % kSources], ids[(source + 2) % kSources], 0.0f, 1.0f, "high"};
+            }
+        }
+        if (Save()) fileBytes = static_cast<std::size_t>(fs::file_size(path, ec));
+    }
+
+    ~BenchProject() {
+        std::error_code ec;
+        fs::remove_all(folder.parent_path(), ec);
+    }
+
+    bool Save() const {
+        const ProjectSaveRequest request{
+            .project = project,
+            .videoPath = videoPath,
+            .libraryPaths = libraryPaths,
+            .projectDescription = description,
+            .reverb = reverb,
+            .scenes = project.scenes,
+            .traceAnalysis = trace,
+            .linkedGroups = linkedGroups,
+        };
+        return WriteProjectFile(path, request);
+    }
+};
+
+BenchProject& Bench() {
+    static BenchProject bench;
+    return bench;
+}
+
+// Seconds per open and per save of ours, kept for the ratios the peer reports.
+double gOpenSeconds = 0;
+double gSaveSeconds = 0;
+
+template <typename Body>
+double TimePerIteration(benchmark::State& state, Body body) {
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) body();
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    return state.iterations() ? elapsed.count() / static_cast<double>(state.iterations()) : 0.0;
+}
+
+void SetCounters(benchmark::State& state, double seconds) {
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Bench().fileBytes));
+    state.counters["ms"] = seconds * 1000.0;
+    state.counters["MB"] = static_cast<double>(Bench().fileBytes) / 1e6;
+}
+
+void BM_ProjectOpen(benchmark::State& state) {
+    BenchProject& bench = Bench();
+    if (bench.fileBytes == 0) {
+        state.SkipWithError("the benchmark project could not be saved");
+        return;
+    }
+    Project project;
+    gOpenSeconds = TimePerIteration(state, [&] {
+        ProjectLoadResult result = ReadProjectFile(bench.path, project);
+        benchmark::DoNotOptimize(result.ok);
+    });
+    state.counters["layers"] = static_cast<double>(project.results.size());
+    SetCounters(state, gOpenSeconds);
+}
+BENCHMARK(BM_ProjectOpen)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The text-to-tree part of an open, to tell parsing from building the records.
+void BM_ProjectOpenParseOnly(benchmark::State& state) {
+    std::string text;
+    ReadWholeTextFile(Bench().path, text);
+    const double seconds = TimePerIteration(state, [&] {
+        JsonValue root = ParseJson(text);
+        benchmark::DoNotOptimize(root.members.size());
+    });
+    SetCounters(state, seconds);
+}
+BENCHMARK(BM_ProjectOpenParseOnly)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ProjectSave(benchmark::State& state) {
+    BenchProject& bench = Bench();
+    if (bench.fileBytes == 0) {
+        state.SkipWithError("the benchmark project could not be saved");
+        return;
+    }
+    // Every save prints its "[Project] Saved" line; they would bury the table.
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
+    gSaveSeconds = TimePerIteration(state, [&] { benchmark::DoNotOptimize(bench.Save()); });
+    std::fflush(stdout);
+    if (savedStdout >= 0) dup2(savedStdout, STDOUT_FILENO);
+    if (savedStdout >= 0) close(savedStdout);
+    if (null >= 0) close(null);
+    SetCounters(state, gSaveSeconds);
+}
+BENCHMARK(BM_ProjectSave)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef KORVEL_BENCH_HAS_NLOHMANN
+std::string FileText() {
+    std::string text;
+    ReadWholeTextFile(Bench().path, text);
+    return text;
+}
+
+void BM_ProjectOpen_nlohmann(benchmark::State& state) {
+    const std::string text = FileText();
+    const double seconds = TimePerIteration(state, [&] {
+        nlohmann::json document = nlohmann::json::parse(text);
+        benchmark::DoNotOptimize(document.size());
+    });
+    SetCounters(state, seconds);
+    if (seconds > 0 && gOpenSeconds > 0) state.counters["korvel_ratio"] = gOpenSeconds / seconds;
+}
+BENCHMARK(BM_ProjectOpen_nlohmann)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ProjectSave_nlohmann(benchmark::State& state) {
+    const nlohmann::json document = nlohmann::json::parse(FileText());
+    const double seconds = TimePerIteration(state, [&] {
+        std::string text = document.dump(2);
+        benchmark::DoNotOptimize(text.data());
+    });
+    SetCounters(state, seconds);
+    if (seconds > 0 && gSaveSeconds > 0) state.counters["korvel_ratio"] = gSaveSeconds / seconds;
+}
+BENCHMARK(BM_ProjectSave_nlohmann)->Unit(benchmark::kMillisecond)->UseRealTime();
+#endif
+
+}  // namespace
