@@ -309,7 +309,8 @@ TEST(ProjectFileWrite, NonFiniteValuesAreWrittenAsZero) {
     const std::string text = test::ReadBytes(dir.file("P/P.kvproj"));
     EXPECT_EQ(text.find("nan"), std::string::npos);
     EXPECT_EQ(text.find("inf"), std::string::npos);
-    const JsonValue& written = ParseJson(text).Get("events").At(0);
+    const JsonValue root = ParseJson(text);
+    const JsonValue& written = root.Get("events").At(0);
     EXPECT_EQ(written.Get("weight").At(3).number, 0.0);
     EXPECT_EQ(written.Get("intensity").At(7).number, 0.0);
     EXPECT_EQ(written.Get("time").number, 0.0);
@@ -339,7 +340,8 @@ TEST(ProjectFileWrite, LayerWritesOnlyWhatItsModeUses) {
     layer.pitchShift = 0.0005f;
     state.project.results.push_back(layer);
     ASSERT_TRUE(state.Save(dir.file("P/P.kvproj")));
-    const JsonValue& written = ParseJson(test::ReadBytes(dir.file("P/P.kvproj"))).Get("results").At(0);
+    const JsonValue root = ParseJson(test::ReadBytes(dir.file("P/P.kvproj")));
+    const JsonValue& written = root.Get("results").At(0);
     for (const char* key : {"fillChunks", "pitchShift", "alloyMid", "alloyAlgo", "userVolume", "intGain"}) {
         EXPECT_FALSE(written.Has(key)) << key;
     }
