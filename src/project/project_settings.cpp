@@ -1,5 +1,7 @@
 #include "project/project_settings.h"
 
+#include "playback/playback_engine.h"
+#include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project_file_read.h"
 #include "project/project_json_read.h"
@@ -78,6 +80,32 @@ ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {
     const JsonValue& reverb = root.Get("reverb");
     if (reverb.type == JsonType::Object) settings.reverb = ReadReverb(reverb);
     return settings;
+}
+
+void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppState& state, Project& project,
+                                 PlaybackEngine& engine) {
+    state.handleDuration = settings.handleDuration;
+    state.handleFullSource = settings.handleFullSource;
+    state.fadeInDuration = settings.fadeInDuration;
+    state.fadeOutDuration = settings.fadeOutDuration;
+    state.exportAAFMarkers = settings.exportAAFMarkers;
+    state.exportAAFVolAuto = settings.exportAAFVolAuto;
+    state.exportFormatAAF = settings.exportFormatAAF;
+    state.exportFormatWAV = settings.exportFormatWAV;
+    state.exportWavMixdown = settings.exportWavMixdown;
+    state.exportWavStems = settings.exportWavStems;
+    state.exportWavTracks = settings.exportWavTracks;
+    state.exportWavClips = settings.exportWavClips;
+    state.exportReverbStem = settings.exportReverbStem;
+    state.exportAAFSourceChannels = settings.exportAAFSourceChannels;
+    state.workAreaIn = settings.workAreaIn;
+    state.workAreaOut = settings.workAreaOut;
+    project.scenes = settings.scenes;
+    // As a whole, so opening a project always brings the macro back to its default.
+    engine.reverb = settings.reverb;
+    engine.masterGain = settings.masterGain;
+    engine.refGain = settings.refGain;
+    engine.groupGain = {settings.groupGain0, settings.groupGain1, settings.groupGain2};
 }
 
 ProjectSessionSettings ReadProjectSessionSettings(const std::string& path) {

@@ -11,6 +11,9 @@
 
 namespace korvel {
 
+struct AppState;
+struct PlaybackEngine;
+
 // Defaults are also what a project gets for every key its file lacks.
 struct ProjectSessionSettings {
     float handleDuration = 1.0f;  // seconds
@@ -43,6 +46,13 @@ struct ProjectSessionSettings {
 // the file with ReadProjectFile first.
 ProjectSessionSettings ReadProjectSessionSettings(const std::string& path);
 ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text);
+
+// Puts the settings where an opened project keeps them: the export choices
+// and the work area into the application state, the scenes into the
+// project, the reverb (its macro back at the default) and the gains into the
+// engine. UI thread; the engine's mixer picks the values up at its next block.
+void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppState& state, Project& project,
+                                 PlaybackEngine& engine);
 
 // The scenes of a "scenes" array; a scene whose end is not after its start
 // is dropped.

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "playback/playback_engine.h"
+#include "project/app_state.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -106,6 +109,31 @@ TEST(ProjectSessionSettings, LongSceneTextIsCutToItsField) {
     ASSERT_EQ(settings.scenes.size(), 1u);
     EXPECT_EQ(std::string(settings.scenes[0].name), longName.substr(0, 63));
     EXPECT_EQ(std::string(settings.scenes[0].keywords), longWords.substr(0, 127));
+}
+
+TEST(ProjectSessionSettings, ApplyingReplacesStateSceneReverbAndGains) {
+    const ProjectSessionSettings settings = ReadProjectSessionSettingsText(R"({
+        "handleDuration": 2.5, "exportWavTracks": true, "exportFormatAAF": false, "workAreaIn": 3, "workAreaOut": 9,
+        "scenes": [{"name": "A", "inTime": 0, "outTime": 2}], "reverb": {"size": 0.9, "groupSends": [0.4, 0.5, 0.6]},
+        "masterGain": 0.5, "refGain": 0.25, "groupGain0": 2, "groupGain1": 3, "groupGain2": 4})");
+    auto state = std::make_unique<AppState>();
+    auto engine = std::make_unique<PlaybackEngine>();
+    Project project;
+    project.scenes.resize(3);
+    engine->reverb.macro = 0.1f;
+    ApplyProjectSessionSettings(settings, *state, project, *engine);
+    EXPECT_FLOAT_EQ(state->handleDuration, 2.5f);
+    EXPECT_TRUE(state->exportWavTracks);
+    EXPECT_FALSE(state->exportFormatAAF);
+    EXPECT_TRUE(state->HasWorkArea());
+    ASSERT_EQ(project.scenes.size(), 1u);
+    EXPECT_STREQ(project.scenes[0].name, "A");
+    EXPECT_FLOAT_EQ(engine->reverb.size, 0.9f);
+    EXPECT_FLOAT_EQ(engine->reverb.groupSends[1], 0.5f);
+    EXPECT_FLOAT_EQ(engine->reverb.macro, 0.65f) << "the macro is not stored: opening resets it";
+    EXPECT_FLOAT_EQ(engine->masterGain, 0.5f);
+    EXPECT_FLOAT_EQ(engine->refGain, 0.25f);
+    EXPECT_FLOAT_EQ(engine->groupGain[2], 4.0f);
 }
 
 }  // namespace
