@@ -29,6 +29,7 @@
 #include "picture/trace_analysis.h"
 #include "playback/export_thread.h"
 #include "playback/playback_engine.h"
+#include "project/copyable_atomic.h"
 #include "project/event.h"
 #include "project/layer.h"
 
@@ -87,7 +88,9 @@ struct AppState {
     bool protectSilence = true;              // "protectSilence"
     bool destructiveEQ = false;              // "destructiveEQ"
     bool chainsImportAsGroup = true;         // "chainsImportAsGroup"
-    std::int32_t channelOrderFallback = 0;   // "channelOrderFallback"
+    // "channelOrderFallback". Atomic because the render job, the export and
+    // the brightness probe read it while the settings tab may change it.
+    CopyableAtomic<std::int32_t> channelOrderFallback{0};
     bool showSpectralHeatmap = false;        // "showSpectralHeatmap"
     bool colorByWeight = true;               // "colorByWeight"
     bool showAdvancedInspector = false;      // "showAdvancedInspector"

@@ -1,5 +1,6 @@
 #include "project/project_file_read.h"
 
+
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -8,6 +9,7 @@
 #include <unordered_map>
 
 #include "library/file_id.h"
+#include "library/id_hashing.h"
 #include "project/file_io.h"
 #include "project/fixed_text.h"
 #include "project/project_json_read.h"
@@ -74,16 +76,6 @@ private:
 FileId IdFromContent(const std::string& path) {
     if (path.empty()) return {};
     return ComputeFileId(path).id;
-}
-
-void EnsurePinnedFileIds(Event& event) {
-    event.pinnedFileIds.resize(event.pinnedFiles.size());
-    for (std::size_t i = 0; i < event.pinnedFiles.size(); ++i) {
-        if (event.pinnedFileIds[i].empty()) event.pinnedFileIds[i] = IdFromContent(event.pinnedFiles[i]);
-    }
-    if (event.pinnedFile[0] != '\0' && event.pinnedFileId.empty()) {
-        event.pinnedFileId = IdFromContent(std::string(TextOf(event.pinnedFile)));
-    }
 }
 
 // Leading decimal digits; 0 when there are none or they overflow.
@@ -196,7 +188,7 @@ void ReadEvent(Event& event, const JsonValue& value, PathResolver& paths, bool l
     } else if (event.usePinnedFile && event.pinnedFile[0] != '\0' && !IsKind(event.shape, EventKind::Clip)) {
         event.pinnedFiles.emplace_back(TextOf(event.pinnedFile));
     }
-    EnsurePinnedFileIds(event);
+    EnsureEventFileIds(event);
 
     CopyText(event.folder, ReadJsonText(value.Get("folder")));
     CopyText(event.libFilter, ReadJsonText(value.Get("libFilter")));

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "library/file_id.h"
+#include "project/file_io.h"
 #include "project/fixed_text.h"
 #include "project/project_file_format.h"
 
@@ -516,8 +517,10 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request
     // Formatted whole before the file is opened, so it is open for one write.
     const std::string text = FormatProjectText(request, folder, map);
 
-    const std::string tempPath = path + ".tmp";
-    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A temporary of its own, so an auto-save and a save of the same project
+    // never write into each other's file.
+    const std::string tempPath = UniqueTempPath(path);
+    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     bool written = WriteAllBytes(fd, text);
     // The data must be on disk before the rename makes it the project file.

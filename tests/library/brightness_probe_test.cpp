@@ -14,13 +14,20 @@
 namespace korvel {
 namespace {
 
-// Each test runs in its own process, so the probe's process-wide state
-// starts empty; the fixture still leaves the globals as it found them.
+// The probe keeps process-wide state for the whole run; every test starts
+// from an empty probe so that the tests also pass in one process.
 class BrightnessProbeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         CurrentProject = Project();
         GlobalAppState.unsavedChanges = false;
+        KnownBrightness.clear();
+        PendingProbes.clear();
+        {
+            std::lock_guard<std::mutex> lock(ProbeResultsMutex);
+            ProbeResults.clear();
+        }
+        nextProbeTime = 0.0;
     }
     void TearDown() override {
         StopBrightnessProbe();
