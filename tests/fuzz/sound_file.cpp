@@ -1,0 +1,48 @@
+// The audio-file layer on arbitrary file bytes: header queries, channel maps,
+// per-file analysis, region decoding and waveform overviews must never crash,
+// hang or read out of bounds, whatever a damaged or hostile file claims.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "library/analysis.h"
+#include "library/channel_map.h"
+#include "library/decoded_source_cache.h"
+#include "library/library.h"
+#include "library/waveform.h"
+
+namespace {
+
+const std::string& ScratchPath() {
+    static const std::string path = "/tmp/korvel-fuzz-sound-" + std::to_string(getpid()) + ".wav";
+    return path;
+}
+
+bool WriteScratch(const uint8_t* data, size_t size) {
+    std::FILE* file = std::fopen(ScratchPath().c_str(), "wb");
+    if (!file) return false;
+    const bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (!WriteScratch(data, size)) return 0;
+    const std::string& path = ScratchPath();
+
+    (void)korvel::GetFileChannelMap(path);
+
+    static korvel::FftState fft;
+    korvel::LibraryFile record;
+    (void)korvel::AnalyzeAudioFile(path, record, &fft, 0);
+
+    korvel::DecodedSource region;
+    (void)korvel::DecodeSourceRegion(path, 0.0f, 2.0f, 48000, true, 0, 0, region);
+
+    korvel::WaveformOverview overview;
+    (void)korvel::ComputeWaveformOverview(path, overview);
+    return 0;
+}
