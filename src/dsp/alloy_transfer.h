@@ -45,7 +45,9 @@ int AlloyCarrierSlot(const std::array<bool, kAlloySlotCount>& present);
 void ApplyMicroPitchDrift(std::vector<float>& signal, uint32_t pathHash, float depth, int32_t sampleRate);
 
 // Frame by frame, pulls the signal's smoothed spectral envelope toward the
-// donor's. Returns false (signal untouched) when the transforms cannot be made.
+// donor's. The frames start before the first sample and run on past the last
+// over zero input, so every sample is synthesised with full overlap. Returns
+// false (signal untouched) when the transforms cannot be made.
 bool TransferSpectralEnvelope(std::vector<float>& signal, const std::vector<float>& donor, float depth,
                               const AlloyCurves& curves, const AlloyGainLaw& law, int32_t sampleRate);
 

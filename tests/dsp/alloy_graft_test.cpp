@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -16,6 +17,38 @@ std::vector<float> Rich(int frames) {
         for (int i = 0; i < frames; ++i)
             v[static_cast<size_t>(i)] += 0.1f * static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * i / 48000));
     return v;
+}
+
+// Deterministic white noise whose level swells with a slow sine.
+std::vector<float> SwellingNoise(int frames, float amplitude, uint32_t seed, double swellHz) {
+    std::vector<float> v(static_cast<size_t>(frames));
+    uint32_t state = seed;
+    for (int i = 0; i < frames; ++i) {
+        state = state * 1664525u + 1013904223u;
+        const float r = static_cast<float>(state >> 8) / 16777216.0f * 2.0f - 1.0f;
+        const double swell = 0.6 + 0.4 * std::sin(2.0 * 3.141592653589793 * swellHz * i / 48000);
+        v[static_cast<size_t>(i)] = amplitude * r * static_cast<float>(swell);
+    }
+    return v;
+}
+
+std::vector<float> Sine(double hz, int frames, float amplitude) {
+    std::vector<float> v(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        v[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * i / 48000));
+    return v;
+}
+
+double Rms(const std::vector<float>& v, int begin, int end) {
+    double sum = 0.0;
+    for (int i = begin; i < end; ++i) sum += static_cast<double>(v[static_cast<size_t>(i)]) * v[static_cast<size_t>(i)];
+    return std::sqrt(sum / (end - begin));
+}
+
+float Peak(const std::vector<float>& v, int begin, int end) {
+    float peak = 0.0f;
+    for (int i = begin; i < end; ++i) peak = std::max(peak, std::fabs(v[static_cast<size_t>(i)]));
+    return peak;
 }
 
 TEST(AlloyGraftParams, UseTheirOwnConstants) {
@@ -101,6 +134,57 @@ TEST(AlloyGraftKernel, WithOnlyThePrimaryItIsTheDriftedPrimaryShapedByTheEnvelop
     std::vector<float> reference = out;
     ImposeSourceEnvelope(reference, slots[3], 48000, p.transfer.envelopeDepth);
     EXPECT_EQ(shaped, reference);
+}
+
+TEST(AlloyGraftKernel, TheEdgesStayAtTheInteriorLevel) {
+    // Spikes the spectral transfer left near the ends would make the level
+    // match turn the whole layer down to fit them under its ceiling. The
+    // sources are loud enough that the matched interior peaks at 0.5 to 0.8.
+    const int n = 48000;
+    const std::vector<float> zero(static_cast<size_t>(n), 0.0f);
+    std::vector<float> loudRich = Rich(n);
+    for (float& s : loudRich) s *= 2.0f;
+    struct Case {
+        const char* name;
+        std::vector<float> carrier, mid, high;
+        std::array<bool, 4> present;
+    } cases[] = {
+        {"swelling noise mid as donor", Sine(220.0, n, 0.7f), SwellingNoise(n, 0.7f, 2, 5.0), zero,
+         {true, true, false, false}},
+        {"swelling noise high as donor and tilt", Sine(220.0, n, 0.6f), zero, SwellingNoise(n, 0.6f, 2, 5.0),
+         {true, false, true, false}},
+        {"swelling noise mid as donor, tone mix tilt", Sine(220.0, n, 0.6f), SwellingNoise(n, 0.6f, 2, 5.0),
+         loudRich, {true, true, true, false}},
+    };
+    LayerResult layer;
+    layer.filepath = "/lib/primary.wav";
+    AlloyGraftParams p = MakeAlloyGraftParams(layer, 48000, n);
+    p.transfer.driftDepth = 0.0f;  // the drift's early end would silence the tail
+    p.transfer.graftLength = 0;    // the start would take on the donor's level
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        AlloyInputs inputs;
+        inputs.samplesL = {c.carrier, c.mid, c.high, zero};
+        inputs.present = c.present;
+        inputs.frames = n;
+        AlloyCacheEntry out;
+        AlloyGraftKernel(p, inputs.samplesL, c.present, out.samplesL);
+        const float inner = Peak(out.samplesL, 2048, n - 2048);
+        EXPECT_LE(Peak(out.samplesL, 0, 480), 1.5f * inner);
+        EXPECT_LE(Peak(out.samplesL, n - 480, n), 1.5f * inner);
+
+        MatchAlloyLevel(inputs, out, n, false);
+        double sum = 0.0;
+        int count = 0;
+        for (size_t l = 0; l < 3; ++l) {
+            if (!c.present[l]) continue;
+            const double level = Rms(inputs.samplesL[l], 0, n);
+            sum += level * level;
+            ++count;
+        }
+        const double sourceLevel = std::sqrt(sum / count);
+        EXPECT_GT(Rms(out.samplesL, 2048, n - 2048), 0.9 * sourceLevel);
+    }
 }
 
 }  // namespace
