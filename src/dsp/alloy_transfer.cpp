@@ -48,6 +48,20 @@ void ApplyMicroPitchDrift(std::vector<float>& signal, uint32_t pathHash, float d
     const double phase1 = static_cast<double>(static_cast<float>(pathHash >> 16) / 65535.0f * 6.2832f);
     const double phase2 = static_cast<double>(static_cast<float>(pathHash & 0xFFFFu) / 65535.0f * 6.2832f);
     const double rate = static_cast<double>(sampleRate);
+    auto step = [&](int64_t k) {
+        const double t = static_cast<double>(k) / rate;
+        return 1.0 + depth * (0.4 * std::sin(0.7 * t + phase1) + 0.6 * std::sin(1.7 * t + phase2));
+    };
+    // A drift that reads faster than real time would reach the end of the
+    // signal early and leave a silent tail longer than the layer's fade, so
+    // the sound would cut off. Then the whole drift is slowed just enough to
+    // reach the last sample at the last output; otherwise it is untouched.
+    double scale = 1.0;
+    if (n > 2) {
+        double end = 0.0;
+        for (int64_t k = 0; k + 2 < n; ++k) end += step(k);  // position at output n - 2
+        if (end >= static_cast<double>(n - 1)) scale = static_cast<double>(n - 1) / (end + step(n - 2));
+    }
     std::vector<float> y(static_cast<size_t>(n), 0.0f);
     double p = 0.0;
     for (int64_t k = 0; p < static_cast<double>(n - 1) && k < n; ++k) {
@@ -56,8 +70,7 @@ void ApplyMicroPitchDrift(std::vector<float>& signal, uint32_t pathHash, float d
         y[static_cast<size_t>(k)] =
             i + 1 < n ? f * signal[static_cast<size_t>(i + 1)] + (1.0f - f) * signal[static_cast<size_t>(i)]
                       : signal[static_cast<size_t>(std::min(i, n - 1))];
-        const double t = static_cast<double>(k) / rate;
-        p += 1.0 + depth * (0.4 * std::sin(0.7 * t + phase1) + 0.6 * std::sin(1.7 * t + phase2));
+        p += scale == 1.0 ? step(k) : scale * step(k);
     }
     signal = std::move(y);
 }

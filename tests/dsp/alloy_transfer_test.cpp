@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <string>
 #include <vector>
 
 namespace korvel {
@@ -68,8 +69,52 @@ TEST(ApplyMicroPitchDrift, TheSamePathAlwaysDriftsTheSameWay) {
     ApplyMicroPitchDrift(c, AlloyPathHash("/s/two.wav"), 0.05f, 48000);
     EXPECT_EQ(a, b);
     EXPECT_NE(a, c);
-    // Faster reading reaches the end early; the rest is silent.
-    EXPECT_EQ(a.back(), 0.0f);
+}
+
+// A drift that reads faster than real time used to reach the end early and
+// leave thousands of silent samples, longer than the fade, so sustained
+// layers cut off. Every path must now fill all but the last sample, and a
+// drift that never runs out must stay exactly as it was.
+TEST(ApplyMicroPitchDrift, FastDriftStillFillsTheWholeLayer) {
+    const int n = 48000;
+    const double depth = 0.15f;  // as the drift widens the float setting
+    const std::vector<float> ones(n, 1.0f);
+    int ranOut = 0;
+    for (int i = 0; i < 64; ++i) {
+        const uint32_t hash = AlloyPathHash(("/s/" + std::to_string(i) + ".wav").c_str());
+        SCOPED_TRACE(i);
+        std::vector<float> y = ones;
+        ApplyMicroPitchDrift(y, hash, 0.15f, 48000);
+        for (int k = 0; k + 1 < n; ++k) ASSERT_NEAR(y[static_cast<size_t>(k)], 1.0f, 1e-5f) << k;
+
+        // Recompute the unscaled read position to tell which paths ran out.
+        const double phase1 = static_cast<float>(hash >> 16) / 65535.0f * 6.2832f;
+        const double phase2 = static_cast<float>(hash & 0xFFFFu) / 65535.0f * 6.2832f;
+        double p = 0.0;
+        for (int k = 0; k + 2 < n; ++k) {
+            const double t = k / 48000.0;
+            p += 1.0 + depth * (0.4 * std::sin(0.7 * t + phase1) + 0.6 * std::sin(1.7 * t + phase2));
+        }
+        if (p >= n - 1) {
+            ++ranOut;
+        } else {
+            std::vector<float> ramp(n);
+            for (int k = 0; k < n; ++k) ramp[static_cast<size_t>(k)] = static_cast<float>(k) / n;
+            std::vector<float> a = ramp, b(n, 0.0f);
+            ApplyMicroPitchDrift(a, hash, 0.15f, 48000);
+            double q = 0.0;
+            for (int k = 0; q < n - 1 && k < n; ++k) {
+                const auto i0 = static_cast<int>(q);
+                const auto f = static_cast<float>(q - i0);
+                b[static_cast<size_t>(k)] = f * ramp[static_cast<size_t>(i0 + 1)] + (1.0f - f) * ramp[static_cast<size_t>(i0)];
+                const double t = k / 48000.0;
+                q += 1.0 + depth * (0.4 * std::sin(0.7 * t + phase1) + 0.6 * std::sin(1.7 * t + phase2));
+            }
+            EXPECT_EQ(a, b) << "a drift that never runs out is unchanged";
+        }
+    }
+    EXPECT_GT(ranOut, 0) << "the table must hold paths that read too fast";
+    EXPECT_LT(ranOut, 64) << "and paths that do not";
 }
 
 TEST(AlloyTransferKernel, WithoutDonorsOrDriftTheCarrierPassesUnchanged) {
