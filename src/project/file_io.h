@@ -10,6 +10,11 @@ namespace korvel {
 // `path`. False on any failure, with the previous file untouched.
 bool WriteFileAtomic(const std::string& path, std::string_view text);
 
+// Writes `text` to a new temporary file beside `targetPath`, no other
+// writer's, and makes it durable. Its path, or empty on failure, when
+// nothing is left behind.
+std::string WriteTempFileBeside(const std::string& targetPath, std::string_view text);
+
 // Makes a finished temporary file durable and moves it over `targetPath`.
 // On failure the temporary file is deleted and false returned.
 bool CommitTempFile(const std::string& tempPath, const std::string& targetPath);

@@ -1,6 +1,5 @@
 #include "project/project_file_write.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -492,26 +491,11 @@ std::string FormatProjectText(const ProjectSaveRequest& request, const std::stri
 
 // [SECTION] Writing the file
 
-namespace {
-
-bool WriteAllBytes(int fd, std::string_view text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-}  // namespace
-
 bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request) {
     const fs::path target(path);
     const std::string folder = target.parent_path().string();
     std::error_code ec;
-    if (!folder.empty()) fs::create_directories(folder, ec);  // a failure shows at the open below
+    if (!folder.empty()) fs::create_directories(folder, ec);  // a failure shows when the temporary is made
 
     const CollectedAudioMap map = CollectProjectAudio(request.project, folder);
     // Formatted whole before the file is opened, so it is open for one write.
@@ -519,17 +503,8 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request
 
     // A temporary of its own, so an auto-save and a save of the same project
     // never write into each other's file.
-    const std::string tempPath = UniqueTempPath(path);
-    int fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool written = WriteAllBytes(fd, text);
-    // The data must be on disk before the rename makes it the project file.
-    if (written) fsync(fd);
-    if (close(fd) != 0) written = false;
-    if (!written) {
-        unlink(tempPath.c_str());
-        return false;
-    }
+    const std::string tempPath = WriteTempFileBeside(path, text);
+    if (tempPath.empty()) return false;
     if (rename(tempPath.c_str(), path.c_str()) != 0) {
         std::printf("[Project] Rename failed: %s\n", std::strerror(errno));
         unlink(tempPath.c_str());
