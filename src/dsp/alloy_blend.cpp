@@ -92,28 +92,15 @@ void AlloyBlendKernel(const AlloyBlendParams& params, const AlloySlotVectors& sl
             0.7f * across * across *
             std::exp(-0.5f * static_cast<float>(j * j) / static_cast<float>(radius * radius + 1));
 
-    // Frames run from three hops before the start until the last sample has
-    // full overlap, over zero input where they reach past the sources. A
-    // grid of whole frames only would leave ~20 samples at the start and up
-    // to ~530 at the end unsynthesised, and the samples that a single frame
-    // covers would be its output divided by a near-zero window, spikes that
-    // the level match then turns the whole layer down for.
-    constexpr int kLeadFrames = (kAlloyFftSize - kHop) / kHop;
-    constexpr int kLead = kLeadFrames * kHop;
-    const int gridFrames = std::max(1, (n - kAlloyFftSize) / kHop + 1);
-    const int frameCount = std::max(gridFrames, (n + kHop - 1) / kHop);
-    std::vector<float> acc(static_cast<size_t>(kLead + n) + kAlloyFftSize, 0.0f);
-    std::vector<float> norm(acc.size(), 0.0f);
-    const float span = static_cast<float>(std::max(1, n));
-
-    for (int i = -kLeadFrames; i < frameCount; ++i) {
+    AlloyOverlapAdd frames(n, kHop);
+    for (int i = frames.beginFrame(); i < frames.endFrame(); ++i) {
         const int s = kHop * i;
-        const bool firstFrame = i == -kLeadFrames;
+        const bool firstFrame = i == frames.beginFrame();
         for (size_t l = 0; l < 4; ++l) {
             if (present[l]) fft.Analyse(slots[l], s, work->x[l]);
             else if (firstFrame) work->x[l].fill(kiss_fft_cpx{0.0f, 0.0f});
         }
-        const float position = static_cast<float>(std::max(0, s)) / span;
+        const float position = frames.Position(s);
         const float cw = params.curves.valid ? SampleAlloyCurve(params.curves.tone, position) : 0.5f;
         const float cg = params.curves.valid ? SampleAlloyCurve(params.curves.gain, position) : 1.0f;
 
@@ -250,9 +237,9 @@ void AlloyBlendKernel(const AlloyBlendParams& params, const AlloySlotVectors& sl
             }
         }
 
-        fft.Synthesise(work->u, kLead + s, acc, norm);
+        frames.Add(fft, work->u, s);
     }
-    FinishOverlapAdd(acc, norm, n, out, kLead);
+    frames.Finish(out);
 }
 
 }  // namespace korvel

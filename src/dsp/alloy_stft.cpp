@@ -61,6 +61,15 @@ void FinishOverlapAdd(const std::vector<float>& acc, const std::vector<float>& n
     }
 }
 
+AlloyOverlapAdd::AlloyOverlapAdd(int n, int hop)
+    : n_(n),
+      leadFrames_((kAlloyFftSize - hop) / hop),
+      lead_(leadFrames_ * hop),
+      frameCount_(std::max(std::max(1, (n - kAlloyFftSize) / hop + 1), (n + hop - 1) / hop)),
+      span_(static_cast<float>(std::max(1, n))),
+      acc_(static_cast<size_t>(lead_ + n) + kAlloyFftSize, 0.0f),
+      norm_(acc_.size(), 0.0f) {}
+
 void MagnitudesOf(const AlloySpectrum& spectrum, AlloyMagnitudes& out) {
     for (size_t b = 0; b < kAlloyBins; ++b)
         out[b] = std::sqrt(spectrum[b].r * spectrum[b].r + spectrum[b].i * spectrum[b].i);

@@ -49,6 +49,41 @@ private:
 void FinishOverlapAdd(const std::vector<float>& acc, const std::vector<float>& norm, int n,
                       std::vector<float>& out, int from = 0);
 
+// The padded overlap-add of the spectral algorithms over `n` samples at a
+// hop: frames start (2048 − hop) / hop hops before the first sample and run
+// until the last sample has full overlap, over zero input where they reach
+// past the signal. A grid of whole frames only would leave the first and
+// last samples covered by a single frame, whose output divided by its
+// near-zero window spikes far above the sound, and the level match would
+// then turn the whole layer down to fit the spikes.
+class AlloyOverlapAdd {
+public:
+    AlloyOverlapAdd(int n, int hop);
+
+    // Frames j = beginFrame() … endFrame() − 1 start at sample hop · j.
+    int beginFrame() const { return -leadFrames_; }
+    int endFrame() const { return frameCount_; }
+    // Where the frame starting at `start` lies in the signal, 0 … 1; the
+    // lead-in holds at 0, so curves keep their first value there.
+    float Position(int start) const { return static_cast<float>(start > 0 ? start : 0) / span_; }
+    // Adds the frame that starts at signal sample `start` (negative in the
+    // lead-in).
+    void Add(AlloyFft& fft, const AlloySpectrum& spectrum, int start) {
+        fft.Synthesise(spectrum, lead_ + start, acc_, norm_);
+    }
+    // The `n` synthesised samples.
+    void Finish(std::vector<float>& out) const { FinishOverlapAdd(acc_, norm_, n_, out, lead_); }
+
+private:
+    int n_;
+    int leadFrames_;
+    int lead_;  // samples before the signal's first that the buffers hold
+    int frameCount_;
+    float span_;
+    std::vector<float> acc_;
+    std::vector<float> norm_;
+};
+
 void MagnitudesOf(const AlloySpectrum& spectrum, AlloyMagnitudes& out);
 
 // Triangular smoothing with per-bin half-widths R[b]: weights 1 − |q|/(R+1)

@@ -98,23 +98,10 @@ bool TransferSpectralEnvelope(std::vector<float>& signal, const std::vector<floa
     const auto work = std::make_unique<Work>();
     TriangularSmoother smoother(halfWidths);
 
-    // Frames run from seven hops before the start until the last sample has
-    // full overlap, over zero input where they reach past the signal. A grid
-    // of whole frames only would leave the first and last samples covered by
-    // a single frame, whose reshaped output divided by its near-zero window
-    // spikes far above the sound, and the level match would then turn the
-    // whole layer down to fit the spikes. The tone curve holds its first
-    // value over the lead-in.
-    constexpr int kLeadFrames = (kAlloyFftSize - kHop) / kHop;
-    constexpr int kLead = kLeadFrames * kHop;
-    const int gridFrames = std::max(1, (n - kAlloyFftSize) / kHop + 1);
-    const int frameCount = std::max(gridFrames, (n + kHop - 1) / kHop);
-    std::vector<float> acc(static_cast<size_t>(kLead + n) + kAlloyFftSize, 0.0f);
-    std::vector<float> norm(acc.size(), 0.0f);
-    const float span = static_cast<float>(std::max(1, n));
-    for (int j = -kLeadFrames; j < frameCount; ++j) {
+    AlloyOverlapAdd frames(n, kHop);
+    for (int j = frames.beginFrame(); j < frames.endFrame(); ++j) {
         const int s = kHop * j;
-        const float position = static_cast<float>(std::max(0, s)) / span;
+        const float position = frames.Position(s);
         const float c = curves.valid ? SampleAlloyCurve(curves.tone, position) : 0.5f;
         const float k = (1.2f * c + 0.4f) * depth;
         fft->Analyse(signal, s, work->a);
@@ -131,9 +118,9 @@ bool TransferSpectralEnvelope(std::vector<float>& signal, const std::vector<floa
             work->a[bin].r *= g;
             work->a[bin].i *= g;
         }
-        fft->Synthesise(work->a, kLead + s, acc, norm);
+        frames.Add(*fft, work->a, s);
     }
-    FinishOverlapAdd(acc, norm, n, signal, kLead);
+    frames.Finish(signal);
     return true;
 }
 
