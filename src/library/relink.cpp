@@ -39,6 +39,23 @@ struct WantedContent {
     uint64_t size = 0;
 };
 
+// Fingerprints `newPath`, then, under the registry lock, lets `relink` move
+// the entry `id` stands for to the file with that content. `relink` answers
+// kRelinked or why not; a relink is a new registry revision.
+template <typename Relink>
+int32_t RelinkEntry(FileIdRegistry& registry, const FileId& id, const std::string& newPath, Relink relink) {
+    WantedContent content;
+    if (!ComputeFileFingerprint(newPath, content.fingerprint, content.size)) return kRelinkUnreadable;
+
+    std::lock_guard guard(registry.lock);
+    const FileId canonical = CanonicalFileId(registry, id);
+    auto found = registry.entries.find(canonical);
+    if (found == registry.entries.end()) return kRelinkUnknownId;
+    const int32_t result = relink(found->second, canonical, content);
+    if (result == kRelinked) ++registry.revision;
+    return result;
+}
+
 }  // namespace
 
 std::string_view FileNameComponent(std::string_view path) {
@@ -47,45 +64,29 @@ std::string_view FileNameComponent(std::string_view path) {
 }
 
 int32_t RelinkFileId(FileIdRegistry& registry, const FileId& id, const std::string& newPath) {
-    uint64_t fingerprint = 0;
-    uint64_t size = 0;
-    if (!ComputeFileFingerprint(newPath, fingerprint, size)) return kRelinkUnreadable;
-
-    std::lock_guard guard(registry.lock);
-    const FileId canonical = CanonicalFileId(registry, id);
-    auto found = registry.entries.find(canonical);
-    if (found == registry.entries.end()) return kRelinkUnknownId;
-    FileIdEntry& entry = found->second;
-    if (entry.fingerprint == 0) {
-        entry.fingerprint = fingerprint;
-        entry.size = size;
-        registry.fingerprintIndex[fingerprint].push_back({size, canonical});
-    } else if (entry.fingerprint != fingerprint || entry.size != size) {
-        return kRelinkContentDiffers;
-    }
-    MoveEntryTo(entry, newPath);
-    ++registry.revision;
-    return kRelinked;
+    return RelinkEntry(registry, id, newPath, [&](FileIdEntry& entry, const FileId& canonical, WantedContent content) {
+        if (entry.fingerprint == 0) {
+            entry.fingerprint = content.fingerprint;
+            entry.size = content.size;
+            registry.fingerprintIndex[content.fingerprint].push_back({content.size, canonical});
+        } else if (entry.fingerprint != content.fingerprint || entry.size != content.size) {
+            return kRelinkContentDiffers;
+        }
+        MoveEntryTo(entry, newPath);
+        return kRelinked;
+    });
 }
 
 int32_t ForceRelinkFileId(FileIdRegistry& registry, const FileId& id, const std::string& newPath) {
-    uint64_t fingerprint = 0;
-    uint64_t size = 0;
-    if (!ComputeFileFingerprint(newPath, fingerprint, size)) return kRelinkUnreadable;
-
-    std::lock_guard guard(registry.lock);
-    const FileId canonical = CanonicalFileId(registry, id);
-    auto found = registry.entries.find(canonical);
-    if (found == registry.entries.end()) return kRelinkUnknownId;
-    FileIdEntry& entry = found->second;
-    entry.fingerprint = fingerprint;
-    entry.size = size;
-    entry.path = newPath;
-    entry.alternates.clear();
-    // The old content's item stays, so that content still maps to this id.
-    registry.fingerprintIndex[fingerprint].push_back({size, canonical});
-    ++registry.revision;
-    return kRelinked;
+    return RelinkEntry(registry, id, newPath, [&](FileIdEntry& entry, const FileId& canonical, WantedContent content) {
+        entry.fingerprint = content.fingerprint;
+        entry.size = content.size;
+        entry.path = newPath;
+        entry.alternates.clear();
+        // The old content's item stays, so that content still maps to this id.
+        registry.fingerprintIndex[content.fingerprint].push_back({content.size, canonical});
+        return kRelinked;
+    });
 }
 
 int32_t RelinkAllMissing(FileIdRegistry& registry) {
