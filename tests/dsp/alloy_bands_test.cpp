@@ -6,21 +6,13 @@
 #include <numbers>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace korvel {
 namespace {
 
-std::vector<float> Sine(double hz, int frames, float amplitude = 0.5f, int rate = 48000) {
-    std::vector<float> v(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        v[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / rate));
-    return v;
-}
-
-double Rms(const std::vector<float>& v, size_t begin, size_t end) {
-    double sum = 0.0;
-    for (size_t i = begin; i < end; ++i) sum += static_cast<double>(v[i]) * v[i];
-    return std::sqrt(sum / static_cast<double>(end - begin));
-}
+using test::Rms;
+using test::Sine;
 
 TEST(AlloyBandEdges, AreLogarithmicFromTheBaseToTheTop) {
     LayerResult layer;

@@ -6,16 +6,13 @@
 #include <vector>
 
 #include "dsp/alloy_stft.h"
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
 
 std::vector<float> Rich(int frames, float amplitude = 0.1f) {
-    std::vector<float> v(static_cast<size_t>(frames), 0.0f);
-    for (double hz : {120.0, 800.0, 3100.0, 9000.0})
-        for (int i = 0; i < frames; ++i)
-            v[static_cast<size_t>(i)] += amplitude * static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * i / 48000));
-    return v;
+    return test::Partials({120.0, 800.0, 3100.0, 9000.0}, frames, amplitude);
 }
 
 struct BlendFixture : ::testing::Test {

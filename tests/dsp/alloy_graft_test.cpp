@@ -7,49 +7,17 @@
 #include <vector>
 
 #include "dsp/alloy_bands.h"
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
 
-std::vector<float> Rich(int frames) {
-    std::vector<float> v(static_cast<size_t>(frames), 0.0f);
-    for (double hz : {90.0, 700.0, 2500.0, 7000.0, 15000.0})
-        for (int i = 0; i < frames; ++i)
-            v[static_cast<size_t>(i)] += 0.1f * static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * i / 48000));
-    return v;
-}
+using test::Peak;
+using test::Rms;
+using test::Sine;
+using test::SwellingNoise;
 
-// Deterministic white noise whose level swells with a slow sine.
-std::vector<float> SwellingNoise(int frames, float amplitude, uint32_t seed, double swellHz) {
-    std::vector<float> v(static_cast<size_t>(frames));
-    uint32_t state = seed;
-    for (int i = 0; i < frames; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const float r = static_cast<float>(state >> 8) / 16777216.0f * 2.0f - 1.0f;
-        const double swell = 0.6 + 0.4 * std::sin(2.0 * 3.141592653589793 * swellHz * i / 48000);
-        v[static_cast<size_t>(i)] = amplitude * r * static_cast<float>(swell);
-    }
-    return v;
-}
-
-std::vector<float> Sine(double hz, int frames, float amplitude) {
-    std::vector<float> v(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        v[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * 3.141592653589793 * hz * i / 48000));
-    return v;
-}
-
-double Rms(const std::vector<float>& v, int begin, int end) {
-    double sum = 0.0;
-    for (int i = begin; i < end; ++i) sum += static_cast<double>(v[static_cast<size_t>(i)]) * v[static_cast<size_t>(i)];
-    return std::sqrt(sum / (end - begin));
-}
-
-float Peak(const std::vector<float>& v, int begin, int end) {
-    float peak = 0.0f;
-    for (int i = begin; i < end; ++i) peak = std::max(peak, std::fabs(v[static_cast<size_t>(i)]));
-    return peak;
-}
+std::vector<float> Rich(int frames) { return test::Partials({90.0, 700.0, 2500.0, 7000.0, 15000.0}, frames, 0.1); }
 
 TEST(AlloyGraftParams, UseTheirOwnConstants) {
     LayerResult layer;

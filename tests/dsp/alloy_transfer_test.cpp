@@ -8,49 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace korvel {
 namespace {
 
-std::vector<float> Sine(double hz, int frames, float amplitude = 0.5f, int rate = 48000) {
-    std::vector<float> v(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        v[static_cast<size_t>(i)] = amplitude * static_cast<float>(std::sin(2.0 * std::numbers::pi * hz * i / rate));
-    return v;
-}
+using test::Peak;
+using test::Rms;
+using test::Sine;
+using test::SwellingNoise;
 
 // A broadband, deterministic test signal (sum of inharmonic partials).
 std::vector<float> Rich(int frames, float amplitude = 0.2f) {
-    std::vector<float> v(static_cast<size_t>(frames), 0.0f);
-    for (double hz : {110.0, 347.0, 911.0, 2203.0, 5111.0, 9973.0}) {
-        const auto s = Sine(hz, frames, amplitude);
-        for (size_t i = 0; i < v.size(); ++i) v[i] += s[i];
-    }
-    return v;
-}
-
-// Deterministic white noise whose level swells with a slow sine.
-std::vector<float> SwellingNoise(int frames, float amplitude, uint32_t seed, double swellHz) {
-    std::vector<float> v(static_cast<size_t>(frames));
-    uint32_t state = seed;
-    for (int i = 0; i < frames; ++i) {
-        state = state * 1664525u + 1013904223u;
-        const float r = static_cast<float>(state >> 8) / 16777216.0f * 2.0f - 1.0f;
-        const double swell = 0.6 + 0.4 * std::sin(2.0 * std::numbers::pi * swellHz * i / 48000);
-        v[static_cast<size_t>(i)] = amplitude * r * static_cast<float>(swell);
-    }
-    return v;
-}
-
-float Peak(const std::vector<float>& v, int begin, int end) {
-    float peak = 0.0f;
-    for (int i = begin; i < end; ++i) peak = std::max(peak, std::fabs(v[static_cast<size_t>(i)]));
-    return peak;
-}
-
-double Rms(const std::vector<float>& v, size_t begin, size_t end) {
-    double sum = 0.0;
-    for (size_t i = begin; i < end; ++i) sum += static_cast<double>(v[i]) * v[i];
-    return std::sqrt(sum / static_cast<double>(end - begin));
+    return test::Partials({110.0, 347.0, 911.0, 2203.0, 5111.0, 9973.0}, frames, amplitude);
 }
 
 TEST(ApplyMicroPitchDrift, DepthZeroCopiesAllButTheLastSample) {

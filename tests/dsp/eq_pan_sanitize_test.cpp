@@ -7,23 +7,14 @@
 #include "dsp/eq.h"
 #include "dsp/pan.h"
 #include "dsp/sanitize.h"
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
 
 constexpr int kRate = 48000;
 
-std::vector<float> Sine(double hz, int frames, double amplitude = 0.5) {
-    std::vector<float> v(frames);
-    for (int i = 0; i < frames; ++i) v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * i / kRate));
-    return v;
-}
-
-float Rms(const std::vector<float>& v, size_t from) {
-    double sum = 0.0;
-    for (size_t i = from; i < v.size(); ++i) sum += double(v[i]) * v[i];
-    return static_cast<float>(std::sqrt(sum / double(v.size() - from)));
-}
+using test::Sine;
 
 TEST(FiveBandEq, NearlyFlatGainsLeaveTheBufferBitExact) {
     struct Case {
@@ -72,7 +63,7 @@ TEST(FiveBandEq, EachBandKeepsItsOwnRange) {
         auto stop = Sine(c.stopHz, kRate / 2);
         ApplyFiveBandEq(pass.data(), static_cast<int>(pass.size()), kRate, c.gains);
         ApplyFiveBandEq(stop.data(), static_cast<int>(stop.size()), kRate, c.gains);
-        EXPECT_GT(Rms(pass, 4800), 3.0f * Rms(stop, 4800));
+        EXPECT_GT(test::Rms(pass, 4800, pass.size()), 3.0 * test::Rms(stop, 4800, stop.size()));
     }
 }
 

@@ -5,8 +5,13 @@
 #include <cmath>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace korvel {
 namespace {
+
+using test::Peak;
+using test::Sine;
 
 constexpr int kRate = 48000;
 
@@ -14,19 +19,6 @@ LimiterSettings Prepared() {
     LimiterSettings settings;
     PrepareLimiterSettings(settings, kRate);
     return settings;
-}
-
-std::vector<float> Sine(double hz, int frames, double amplitude) {
-    std::vector<float> v(frames);
-    for (int i = 0; i < frames; ++i)
-        v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * i / kRate));
-    return v;
-}
-
-float Peak(const std::vector<float>& v, size_t from, size_t to) {
-    float peak = 0.0f;
-    for (size_t i = from; i < to; ++i) peak = std::max(peak, std::fabs(v[i]));
-    return peak;
 }
 
 TEST(LimiterSettings, DefaultsAndPreparedCoefficients) {

@@ -5,15 +5,15 @@
 #include <cmath>
 #include <vector>
 
+#include "support/audio_fixture.h"
+
 namespace korvel {
 namespace {
 
 constexpr int kRate = 48000;
 
 std::vector<float> Sine(double seconds, double amplitude, double hz = 997.0, int rate = kRate) {
-    std::vector<float> v(static_cast<size_t>(seconds * rate));
-    for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<float>(amplitude * std::sin(2.0 * M_PI * hz * i / rate));
-    return v;
+    return test::MakeSine(hz, seconds, rate, 1, amplitude);
 }
 
 TEST(KWeighting, MatchesTheStandardFiltersAt48k) {

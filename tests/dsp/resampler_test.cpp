@@ -5,8 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <vector>
+
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
@@ -43,26 +44,6 @@ std::vector<float> ReferenceSinc(const std::vector<float>& in, int newLength, do
     return out;
 }
 
-std::vector<float> Noise(size_t n, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-    std::vector<float> v(n);
-    for (auto& x : v) x = dist(rng);
-    return v;
-}
-
-std::vector<float> Sine(double freq, double rate, size_t n) {
-    std::vector<float> v(n);
-    for (size_t i = 0; i < n; ++i) v[i] = static_cast<float>(std::sin(2 * kPi * freq * i / rate));
-    return v;
-}
-
-double Rms(const std::vector<float>& v, size_t from, size_t to) {
-    double sum = 0;
-    for (size_t i = from; i < to; ++i) sum += double(v[i]) * v[i];
-    return std::sqrt(sum / double(to - from));
-}
-
 TEST(ResampleSinc, MatchesTheKernelDefinitionWithinFloatRounding) {
     struct Case {
         const char* name;
@@ -81,7 +62,7 @@ TEST(ResampleSinc, MatchesTheKernelDefinitionWithinFloatRounding) {
         {"pitch up a fifth (stretched kernel)", 1.4983070768766815, 667},
         {"48 to 44.1 kHz (stretched kernel)", 48000.0 / 44100.0, 918},
     };
-    const std::vector<float> input = Noise(1000, 7);
+    const std::vector<float> input = test::WhiteNoise(1000, 1.0f, 7);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<float> ours = input;
@@ -95,7 +76,7 @@ TEST(ResampleSinc, MatchesTheKernelDefinitionWithinFloatRounding) {
 }
 
 TEST(ResampleSinc, RatioOneReproducesTheInput) {
-    const std::vector<float> input = Noise(4096, 3);
+    const std::vector<float> input = test::WhiteNoise(4096, 1.0f, 3);
     std::vector<float> out = input;
     ResampleSincToLength(out, static_cast<int>(input.size()), 1.0);
     ASSERT_EQ(out.size(), input.size());
@@ -122,7 +103,7 @@ TEST(ResampleSinc, ByRatioLengthsAndNoOps) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<float> input = Noise(c.inLength, 11);
+        const std::vector<float> input = test::WhiteNoise(c.inLength, 1.0f, 11);
         std::vector<float> out = input;
         ResampleSincByRatio(out, c.ratio);
         EXPECT_EQ(out.size(), c.outLength);
@@ -133,10 +114,10 @@ TEST(ResampleSinc, ByRatioLengthsAndNoOps) {
 }
 
 TEST(ResampleSinc, ToLengthZeroGivesEmpty) {
-    std::vector<float> v = Noise(100, 1);
+    std::vector<float> v = test::WhiteNoise(100, 1.0f, 1);
     ResampleSincToLength(v, 0, 0.5);
     EXPECT_TRUE(v.empty());
-    v = Noise(100, 1);
+    v = test::WhiteNoise(100, 1.0f, 1);
     ResampleSincToLength(v, -5, 0.5);
     EXPECT_TRUE(v.empty());
 }
@@ -157,14 +138,14 @@ TEST(ResampleSinc, ConstantStaysConstantUpToTheEnds) {
 // cutoff, while a 5 kHz component must pass at full level.
 TEST(ResampleSinc, DownsamplingRejectsWhatWouldAlias) {
     const size_t n = 9600;
-    std::vector<float> high = Sine(30000.0, 96000.0, n);
-    std::vector<float> low = Sine(5000.0, 96000.0, n);
+    std::vector<float> high = test::Sine(30000.0, n, 1.0, 96000.0);
+    std::vector<float> low = test::Sine(5000.0, n, 1.0, 96000.0);
     ResampleSincByRatio(high, 2.0);
     ResampleSincByRatio(low, 2.0);
     ASSERT_EQ(high.size(), n / 2);
     // Away from the ends, where the kernel is complete.
-    const double highRms = Rms(high, 200, n / 2 - 200);
-    const double lowRms = Rms(low, 200, n / 2 - 200);
+    const double highRms = test::Rms(high, 200, n / 2 - 200);
+    const double lowRms = test::Rms(low, 200, n / 2 - 200);
     EXPECT_NEAR(lowRms, std::sqrt(0.5), 0.01);
     EXPECT_LT(20.0 * std::log10(highRms / std::sqrt(0.5)), -40.0);
 }

@@ -11,18 +11,19 @@
 #include <cstring>
 #include <filesystem>
 #include <numbers>
-#include <random>
 #include <vector>
 
 #include "library/library.h"
 #include "support/audio_fixture.h"
 #include "support/temp_dir.h"
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
 
 using test::MakeSine;
 using test::TempDir;
+using test::WhiteNoise;
 using test::WriteSoundFile;
 
 constexpr int kRate = 48000;
@@ -50,14 +51,6 @@ void ExpectDescriptorDefaults(const LibraryFile& f) {
     EXPECT_EQ(f.harmonicity, fresh.harmonicity);
     EXPECT_EQ(f.attackPosition, fresh.attackPosition);
     EXPECT_EQ(f.attackTime, fresh.attackTime);
-}
-
-std::vector<float> Noise(size_t count, float amplitude, unsigned seed = 7) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> dist(-amplitude, amplitude);
-    std::vector<float> out(count);
-    for (float& v : out) v = dist(rng);
-    return out;
 }
 
 // [SECTION] Descriptors of synthetic signals
@@ -90,7 +83,7 @@ TEST(AnalysisDescriptors, FullScaleSineHasKnownLevelCrestNoteAndBrightness) {
 }
 
 TEST(AnalysisDescriptors, NoiseIsFlatAndInharmonic) {
-    const std::vector<float> noise = Noise(kRate * 2, 0.5f);
+    const std::vector<float> noise = WhiteNoise(kRate * 2, 0.5f, 7);
     LibraryFile f;
     ASSERT_TRUE(AnalyzeMonoSignal(noise.data(), noise.size(), kRate, f, nullptr));
     EXPECT_GT(f.spectralFlatness, 0.4);
@@ -178,7 +171,7 @@ TEST(AnalysisDescriptors, OnlyTheFirstThirtySecondsAreAnalysed) {
 }
 
 TEST(AnalysisDescriptors, TopBandIsEmptyAtEightKilohertz) {
-    const std::vector<float> noise = Noise(8000 * 2, 0.5f);
+    const std::vector<float> noise = WhiteNoise(8000 * 2, 0.5f, 7);
     LibraryFile f;
     ASSERT_TRUE(AnalyzeMonoSignal(noise.data(), noise.size(), 8000, f, nullptr));
     EXPECT_EQ(f.bandEnergies[4], 0.0f);
@@ -197,7 +190,7 @@ TEST(AnalysisDescriptors, NonFiniteSamplesDoNotReachTheDescriptors) {
 }
 
 TEST(AnalysisDescriptors, ASharedTransformStateGivesTheSameAnswers) {
-    const std::vector<float> noise = Noise(kRate, 0.3f, 11);
+    const std::vector<float> noise = WhiteNoise(kRate, 0.3f, 11);
     LibraryFile alone, shared1, shared2;
     FftState state;
     ASSERT_TRUE(AnalyzeMonoSignal(noise.data(), noise.size(), kRate, alone, nullptr));
