@@ -198,4 +198,15 @@ void GroupMultiMonoFiles(std::vector<LibraryFile>& files) {
     }
 }
 
+void GroupPaletteMultiMonoFiles(Palette& palette) {
+    if (!palette.mmDisableGrouping) {
+        GroupMultiMonoFiles(palette.files);
+        return;
+    }
+    for (LibraryFile& file : palette.files) {
+        file.mmGroup = 0;
+        file.mmMember = -1;
+    }
+}
+
 }  // namespace korvel

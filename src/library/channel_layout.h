@@ -12,6 +12,7 @@ namespace korvel {
 
 struct Library;
 struct LibraryFile;
+struct Palette;
 
 // The layout a file is sorted into; stored in LibraryFile::layoutClass.
 using ChannelLayoutClass = int32_t;
@@ -60,5 +61,9 @@ int32_t ParseChannelSuffix(const std::string& stem, std::string& base);
 // names share a base and carry distinct channel suffixes, with equal rate
 // and length, form one group whose id is the content hash of folder + base.
 void GroupMultiMonoFiles(std::vector<LibraryFile>& files);
+
+// Groups the palette's files as GroupMultiMonoFiles does, or leaves every
+// one ungrouped when the palette has grouping turned off.
+void GroupPaletteMultiMonoFiles(Palette& palette);
 
 }  // namespace korvel

@@ -268,14 +268,7 @@ void FolderScanThread(ScanRequest request) {
     library.scanProgress.store(1.0f);
     palette.scanned = NowSeconds();
 
-    if (palette.mmDisableGrouping) {
-        for (LibraryFile& f : palette.files) {
-            f.mmGroup = 0;
-            f.mmMember = -1;
-        }
-    } else {
-        GroupMultiMonoFiles(palette.files);
-    }
+    GroupPaletteMultiMonoFiles(palette);
     SummarizePalette(palette, request.channelOrderFallback);
 
     if (!palette.files.empty()) {

@@ -298,14 +298,7 @@ public:
         std::string fileName = slash == std::string::npos ? path : path.substr(slash + 1);
         const size_t dot = fileName.find_last_of('.');
         out_.name = dot == std::string::npos ? fileName : fileName.substr(0, dot);
-        if (out_.mmDisableGrouping) {
-            for (LibraryFile& f : out_.files) {
-                f.mmGroup = 0;
-                f.mmMember = -1;
-            }
-        } else {
-            GroupMultiMonoFiles(out_.files);
-        }
+        GroupPaletteMultiMonoFiles(out_);
         return !out_.files.empty() || !out_.folder.empty();
     }
 

@@ -203,14 +203,7 @@ int32_t RelinkPaletteFolder(Library& library, int32_t paletteIndex, const std::s
     palette.folderMissing = false;
     palette.scanned = NowSeconds();
 
-    if (palette.mmDisableGrouping) {
-        for (LibraryFile& file : palette.files) {
-            file.mmGroup = 0;
-            file.mmMember = -1;
-        }
-    } else {
-        GroupMultiMonoFiles(palette.files);
-    }
+    GroupPaletteMultiMonoFiles(palette);
     SummarizePalette(palette);
 
     MarkIndexesDirty(library);

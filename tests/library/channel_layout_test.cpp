@@ -157,6 +157,22 @@ TEST(GroupMultiMonoFiles, FolderKeyIgnoresTrailingSeparatorsAndKeepsTheRoot) {
     EXPECT_EQ(files[3].mmMember, 1);
 }
 
+TEST(GroupPaletteMultiMonoFiles, GroupsUnlessThePaletteTurnsGroupingOff) {
+    Palette palette;
+    palette.files = {Mono("/a", "Rain_L"), Mono("/a", "Rain_R")};
+    GroupPaletteMultiMonoFiles(palette);
+    EXPECT_EQ(palette.files[1].mmGroup, ContentHash("/a\nRain"));
+    EXPECT_EQ(palette.files[1].mmMember, 1);
+
+    // Groups from before the switch do not survive it.
+    palette.mmDisableGrouping = true;
+    GroupPaletteMultiMonoFiles(palette);
+    for (const LibraryFile& f : palette.files) {
+        EXPECT_EQ(f.mmGroup, 0u) << f.name;
+        EXPECT_EQ(f.mmMember, -1) << f.name;
+    }
+}
+
 TEST(ChannelInterpretationMap, FileWinsOverPaletteAndRebuildReplaces) {
     Library library;
     Palette surround;
