@@ -4,38 +4,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "library/file_id.h"
+#include "project/path_id_list.h"
 
 namespace korvel {
 
-bool Event::HasPinnedFile(std::string_view path) const {
-    for (const std::string& pinned : pinnedFiles) {
-        if (pinned == path) return true;
-    }
-    return false;
-}
+bool Event::HasPinnedFile(std::string_view path) const { return ListsPath(pinnedFiles, path); }
 
 void Event::AddPinnedFile(const std::string& path, const std::string& fileId) {
-    if (!HasPinnedFile(path)) {
-        // Ids missing from older files become empty ones, so that the new
-        // id lands at its own path's index.
-        pinnedFileIds.resize(pinnedFiles.size());
-        pinnedFiles.push_back(path);
-        pinnedFileIds.push_back(fileId.empty() ? ComputeFileId(path).id : fileId);
-    }
+    AddPathWithId(pinnedFiles, pinnedFileIds, path, fileId);
     usePinnedFile = !pinnedFiles.empty();
 }
 
 void Event::RemovePinnedFile(std::string_view path) {
-    // From the back, so that erasing keeps the indices still to visit valid
-    // and each id is erased at the index of its own path.
-    for (std::size_t i = pinnedFiles.size(); i-- > 0;) {
-        if (pinnedFiles[i] != path) continue;
-        pinnedFiles.erase(pinnedFiles.begin() + static_cast<std::ptrdiff_t>(i));
-        if (i < pinnedFileIds.size()) {
-            pinnedFileIds.erase(pinnedFileIds.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-    }
+    RemovePathWithId(pinnedFiles, pinnedFileIds, path);
     usePinnedFile = !pinnedFiles.empty();
 }
 
