@@ -5,12 +5,12 @@
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "project/json.h"
 
 #if __has_include(<nlohmann/json.hpp>)
@@ -21,6 +21,7 @@
 namespace {
 
 using korvel::JsonWriter;
+using korvel::bench::TimePerIteration;
 
 struct BenchEvent {
     int kind = 0;
@@ -106,14 +107,6 @@ const std::string& DocumentText() {
 // Seconds per document of our side, kept for the ratio the peer reports.
 double gOursParseSeconds = 0;
 double gOursWriteSeconds = 0;
-
-template <typename Body>
-double TimePerIteration(benchmark::State& state, Body body) {
-    auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) body();
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return state.iterations() ? elapsed.count() / static_cast<double>(state.iterations()) : 0.0;
-}
 
 void SetDocumentCounters(benchmark::State& state, std::size_t bytes) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "library/file_id.h"
 #include "project/fixed_text.h"
 #include "project/project_file_read.h"
@@ -31,6 +31,7 @@ namespace {
 
 using namespace korvel;
 namespace fs = std::filesystem;
+using korvel::bench::TimePerIteration;
 
 constexpr int kEvents = 5000;
 constexpr int kLayers = 20000;
@@ -152,14 +153,6 @@ BenchProject& Bench() {
 // Seconds per open and per save of ours, kept for the ratios the peer reports.
 double gOpenSeconds = 0;
 double gSaveSeconds = 0;
-
-template <typename Body>
-double TimePerIteration(benchmark::State& state, Body body) {
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) body();
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    return state.iterations() ? elapsed.count() / static_cast<double>(state.iterations()) : 0.0;
-}
 
 void SetCounters(benchmark::State& state, double seconds) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Bench().fileBytes));
