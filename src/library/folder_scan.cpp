@@ -8,7 +8,6 @@
 #include "library/folder_scan.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -33,12 +32,6 @@ namespace fs = std::filesystem;
 std::vector<PendingLibraryFolder> PendingLibraryFolders;
 
 namespace {
-
-int64_t NowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
 
 // ---------------------------------------------------------------------------
 // [SECTION] Status texts

@@ -29,12 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int64_t NowSeconds() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
-}
-
 bool PaletteNameTaken(const Library& library, const std::string& name) {
     for (const Palette& p : library.palettes)
         if (p.name == name) return true;
@@ -62,6 +56,12 @@ std::string StripTrailingSlashes(std::string path) {
 }
 
 }  // namespace
+
+int64_t NowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 // ---------------------------------------------------------------------------
 // [SECTION] Names and cache paths

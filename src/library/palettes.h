@@ -18,6 +18,9 @@ struct Project;
 // it short onto another palette's file) is refused; so is an empty name.
 bool IsValidPaletteName(std::string_view name);
 
+// Seconds since 1970: the clock of a palette's scan time. Any thread.
+int64_t NowSeconds();
+
 // Sets the cache folder (created when missing) and loads every cache file.
 void InitLibraryCache(Library& library);
 void LoadPaletteFiles(Library& library);
