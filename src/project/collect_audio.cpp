@@ -126,9 +126,13 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
         bool reuse = false;
         for (int n = 2;; ++n) {
             const fs::path destination = canonicalFolder / candidate;
-            const bool free = !usedNames.contains(candidate) &&
-                              fs::symlink_status(destination, ec).type() == fs::file_type::not_found;
-            if (free) break;
+            if (!usedNames.contains(candidate)) {
+                // A name whose status cannot be taken (too long, no access)
+                // ends the search too: its copy then fails and is reported,
+                // and a copy never replaces an existing file.
+                const fs::file_type type = fs::symlink_status(destination, ec).type();
+                if (type == fs::file_type::not_found || ec) break;
+            }
             // A file already there with this content is this source's copy,
             // whoever gave out the name; a different file there may be the
             // only copy an earlier save or a backup refers to, so it is never

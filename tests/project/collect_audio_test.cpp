@@ -167,6 +167,25 @@ TEST_F(CollectAudioTest, FailedCopyKeepsTheSourcePathAndSaysSo) {
     EXPECT_TRUE(output.starts_with("[Project] Failed to collect " + source + ": ")) << output;
 }
 
+TEST_F(CollectAudioTest, NameThatCannotBeLookedUpFailsThatCopyOnly) {
+    // A longest-possible name: its suffixed form is too long for the file
+    // system, so the destination's status cannot be taken.
+    const std::string name = std::string(251, 'n') + ".wav";
+    const std::string first = Source("a/" + name, "first");
+    const std::string second = Source("b/" + name, "second");
+    const std::string other = Source("c/other.wav", "other");
+    AddLayer(first);
+    AddLayer(second);
+    AddLayer(other);
+    testing::internal::CaptureStdout();
+    const CollectedAudioMap map = CollectProjectAudio(project, folder);
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(map.at(first), "Audio/" + name);
+    EXPECT_EQ(map.at(second), second);
+    EXPECT_TRUE(output.starts_with("[Project] Failed to collect " + second + ": ")) << output;
+    EXPECT_EQ(map.at(other), "Audio/other.wav");
+}
+
 TEST_F(CollectAudioTest, EmptyProjectStillMakesTheFolder) {
     EXPECT_TRUE(CollectProjectAudio(project, folder).empty());
     EXPECT_TRUE(fs::is_directory(fs::path(folder) / "Audio"));
