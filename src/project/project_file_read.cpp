@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <span>
 #include <unordered_map>
@@ -315,10 +316,11 @@ void ReadLayer(LayerResult& layer, const JsonValue& value, PathResolver& paths) 
         layer.fillChunks.reserve(chunks.array.size());
         for (const JsonValue& entry : chunks.array) {
             // Sample positions and lengths index the source: never negative,
-            // and a crossfade never longer than its chunk.
+            // a chunk's end (s + l) still a 32-bit position, and a crossfade
+            // never longer than its chunk.
             FillChunk chunk;
             chunk.s = std::max(entry.Get("s").AsInt(0), 0);
-            chunk.l = std::max(entry.Get("l").AsInt(0), 0);
+            chunk.l = std::clamp(entry.Get("l").AsInt(0), 0, std::numeric_limits<std::int32_t>::max() - chunk.s);
             chunk.x = std::clamp(entry.Get("x").AsInt(0), 0, chunk.l);
             layer.fillChunks.push_back(chunk);
         }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "project/project_file_read.h"
@@ -26,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (layer.eventIdx < 0 || layer.eventIdx >= events || layer.group < 0 || layer.group > 2) std::abort();
             for (const korvel::FillChunk& chunk : layer.fillChunks) {
                 if (chunk.s < 0 || chunk.l < 0 || chunk.x < 0 || chunk.x > chunk.l) std::abort();
+                if (chunk.l > std::numeric_limits<std::int32_t>::max() - chunk.s) std::abort();
             }
         }
         if (!(project.fps >= 1.0f && project.fps <= 240.0f)) std::abort();

@@ -572,6 +572,8 @@ TEST(ProjectFileRead, MutatedInputsReadWithDefaultsAndClamps) {
          layer0([](auto& l) { return l.fillChunks.at(0).s; }), 0},
         {"fill chunk crossfade past length", R"("events": [{}], "results": [{"procMode": 1, "fillChunks": [{"s": -5, "l": 10, "x": 40}]}])",
          layer0([](auto& l) { return l.fillChunks.at(0).x; }), 10},
+        {"fill chunk end past 32 bits", R"("events": [{}], "results": [{"procMode": 1, "fillChunks": [{"s": 2000000000, "l": 2000000000}]}])",
+         layer0([](auto& l) { return l.fillChunks.at(0).l; }), 147483647},
         {"fill chunks of another mode", R"("events": [{}], "results": [{"procMode": 0, "fillChunks": [{"s": 1}]}])",
          layer0([](auto& l) { return l.fillChunks.size(); }), 0},
         {"no events drops layers", R"("results": [{"name": "x"}])", project([](auto& p) { return p.results.size(); }), 0},
