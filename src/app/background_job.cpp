@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "dsp/flush_denormals.h"
 #include "library/brightness_probe.h"
 #include "library/library.h"
 #include "project/app_state.h"
@@ -39,7 +40,10 @@ bool LaunchBackgroundJobWorker(BackgroundJob& job) {
     if (!job.active.load() || job.threadStarted || !job.work) return false;
     if (job.worker.joinable()) job.worker.join();
     // The work stays in the job until it ends, so the thread runs it in place.
-    job.worker = std::thread([&job] { job.work(); });
+    job.worker = std::thread([&job] {
+        EnableFlushDenormals();  // builds render alloys and reverb tails
+        job.work();
+    });
     job.threadStarted = true;
     return true;
 }

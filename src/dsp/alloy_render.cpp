@@ -11,6 +11,7 @@
 #include "dsp/alloy_graft.h"
 #include "dsp/alloy_stft.h"
 #include "dsp/alloy_transfer.h"
+#include "dsp/flush_denormals.h"
 #include "library/decoded_source_cache.h"
 #include "playback/playback_engine.h"
 
@@ -146,6 +147,9 @@ bool RenderAlloyLayer(const LayerResult& layer, int32_t sampleRate, bool stereo,
             return out.frameCount > 0;
         }
     }
+    // The band filters and the level match decay into subnormals on silent
+    // stretches; whichever thread renders, it renders with them flushed.
+    const ScopedFlushDenormals flushDenormals;
     AlloyCacheEntry rendered;
     bool ok = false;
     switch (layer.alloyAlgo) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/flush_denormals.h"
+
 // [SECTION] Constants and helpers
 // [SECTION] Reset, clear, configure
 // [SECTION] Parameter steps
@@ -26,6 +28,7 @@ constexpr float kLfoRate2[8] = {1.13f, 0.89f, 1.31f, 0.97f, 1.07f, 1.23f, 0.83f,
 constexpr float kSpreadLeft[8] = {1.0f, 0.0f, 0.92f, 0.08f, 0.84f, 0.16f, 0.76f, 0.24f};
 constexpr float kSpreadRight[8] = {0.0f, 1.0f, 0.08f, 0.92f, 0.16f, 0.84f, 0.24f, 0.76f};
 
+constexpr float kSettledState = 1e-30f;        // about −600 dB
 constexpr float kHadamardScale = 0.35355338f;  // 1 / sqrt(8)
 constexpr float kSecondLfoWeight = 0.75f;
 constexpr float kHouseholder = -0.25f;  // -2 / 8
@@ -215,6 +218,9 @@ void SmoothReverbParameters(ReverbState& state) {
 
 void ProcessReverb(ReverbState& state, const float* inLeft, const float* inRight, float* outLeft,
                    float* outRight, int frames) {
+    // A decaying tail would otherwise sit in the lines as subnormals for
+    // good, costing far more per sample than sound does.
+    const ScopedFlushDenormals flushDenormals;
     ReverbParameters& cur = state.current;
     const ReverbParameters& tgt = state.target;
 
@@ -351,6 +357,18 @@ void ProcessReverb(ReverbState& state, const float* inLeft, const float* inRight
         outLeft[i] = std::isfinite(out[0]) ? out[0] : 0.0f;
         outRight[i] = std::isfinite(out[1]) ? out[1] : 0.0f;
     }
+
+    // With subnormals flushed, a one-pole state s += (x − s)·c stops moving
+    // just above the smallest normal number (its step flushes to zero) and
+    // would feed the lines for good; far below hearing it is silence.
+    auto settle = [](float& v) {
+        if (std::fabs(v) < kSettledState) v = 0.0f;
+    };
+    for (float& v : state.inputFilterState) settle(v);
+    for (auto& damp : state.lineDampState)
+        for (float& v : damp) settle(v);
+    for (float& v : state.dcPrevIn) settle(v);
+    for (float& v : state.dcPrevOut) settle(v);
 }
 
 // [SECTION] Requests from other threads

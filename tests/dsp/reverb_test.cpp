@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -227,6 +228,34 @@ TEST_F(ReverbTest, ConstantInputDecaysToZero) {
         late = std::max({late, std::fabs(outL[i]), std::fabs(outR[i])});
     EXPECT_GT(early, 0.01f);
     EXPECT_LT(late, early * 1e-3f);
+}
+
+// Without flushing, an impulse's tail decays into tens of thousands of
+// subnormal values that stay in the lines for good: the output sticks near
+// 1e-42 and every sample costs far more. Flushed, the tail reaches exact zero
+// and the whole state is zero again.
+TEST_F(ReverbTest, ALongSilentTailReachesExactZero) {
+    ReverbSettings settings;
+    std::vector<float> impulse(kRate, 0.0f);
+    impulse[0] = 1.0f;
+    std::vector<float> outL, outR;
+    Run(impulse, impulse, outL, outR, settings);
+    ASSERT_GT(*std::max_element(outL.begin(), outL.end()), 1e-4f);
+
+    const std::vector<float> silence(100 * kRate, 0.0f);
+    Run(silence, silence, outL, outR, settings);
+    for (size_t i = silence.size() - kRate; i < silence.size(); ++i) {
+        ASSERT_EQ(outL[i], 0.0f) << i;
+        ASSERT_EQ(outR[i], 0.0f) << i;
+    }
+    size_t subnormal = 0, nonZero = 0;
+    for (const auto& line : state->lines)
+        for (const float v : line) {
+            nonZero += v != 0.0f;
+            subnormal += std::fpclassify(v) == FP_SUBNORMAL;
+        }
+    EXPECT_EQ(subnormal, 0u);
+    EXPECT_EQ(nonZero, 0u);
 }
 
 TEST_F(ReverbTest, NonFiniteInputIsSilenceAndTheReverbKeepsWorking) {
