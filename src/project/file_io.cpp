@@ -1,11 +1,22 @@
+// Atomic whole-file writes through temporaries beside the target.
+//
+// [SECTION] Names and links
+// [SECTION] Stale temporaries
+// [SECTION] Temporary files
+// [SECTION] Whole-file writes
+// [SECTION] Readability
 #include "project/file_io.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 
@@ -18,28 +29,69 @@ namespace {
 // Any thread may increment it.
 std::atomic<unsigned> gTempFileCounter{0};
 
-bool WriteAll(int fd, std::string_view text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        ssize_t wrote = write(fd, text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
+constexpr std::string_view kTempMarker = ".tmp-";
+// ".tmp-", a process id and a counter of up to ten digits each, and a dash.
+constexpr std::size_t kTempSuffixReserve = kTempMarker.size() + 10 + 1 + 10;
+
+// [SECTION] Names and links
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
 }
 
-// Renames a synced temporary file over the target; on failure the temporary
-// is deleted.
-bool MoveOver(const std::string& tempPath, const std::string& targetPath) {
-    if (rename(tempPath.c_str(), targetPath.c_str()) == 0) return true;
+std::string NameOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The part of a target's name that its temporaries start with: the whole
+// name, or its beginning when the suffix would push it past the name limit.
+// A cut never splits a UTF-8 sequence, so the name stays displayable.
+std::string TempNameStem(const std::string& targetName) {
+    constexpr std::size_t room = kMaxFileNameBytes - kTempSuffixReserve;
+    if (targetName.size() <= room) return targetName;
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(targetName[cut]) & 0xC0) == 0x80) --cut;
+    return targetName.substr(0, cut);
+}
+
+// Both sides of the rename must reach the disk: the folder's entry is what a
+// power cut would otherwise lose. Best effort, as a failed sync still leaves
+// a complete file.
+void SyncFolderOf(const std::string& path) {
+    const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// The permission bits of an existing target; -1 when there is none.
+int ExistingMode(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<int>(info.st_mode & 07777);
+}
+
+// Renames a temporary file over the target (already resolved); on failure
+// the temporary is deleted.
+bool MoveOver(const std::string& tempPath, const std::string& targetPath, std::error_code& error) {
+    if (rename(tempPath.c_str(), targetPath.c_str()) == 0) {
+        SyncFolderOf(targetPath);
+        return true;
+    }
+    error.assign(errno, std::generic_category());
     if (errno == EXDEV) {
         // A temporary file on another volume cannot be renamed over the
         // target; copying is the only way to get it there.
         std::error_code ec;
-        bool copied = std::filesystem::copy_file(tempPath, targetPath,
-                                                 std::filesystem::copy_options::overwrite_existing, ec);
+        const bool copied = std::filesystem::copy_file(tempPath, targetPath,
+                                                       std::filesystem::copy_options::overwrite_existing, ec);
         unlink(tempPath.c_str());
+        if (copied && !ec) error.clear();
+        else if (ec) error = ec;
         return copied && !ec;
     }
     unlink(tempPath.c_str());
@@ -48,50 +100,164 @@ bool MoveOver(const std::string& tempPath, const std::string& targetPath) {
 
 }  // namespace
 
+std::string ResolveLinkTarget(const std::string& path) {
+    std::string current = path;
+    // As deep as the system itself follows links before giving up.
+    for (int depth = 0; depth < 40; ++depth) {
+        struct stat info {};
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return current;
+        target.resize(static_cast<std::size_t>(length));
+        current = target.front() == '/' ? target : FolderOf(current) + "/" + target;
+    }
+    return current;  // a loop: the write then fails like the system's own open would
+}
+
 std::string UniqueTempPath(const std::string& targetPath) {
+    const std::string target = ResolveLinkTarget(targetPath);
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     char suffix[40];
-    std::snprintf(suffix, sizeof suffix, "-%ld-%u", static_cast<long>(getpid()),
+    std::snprintf(suffix, sizeof suffix, "%ld-%u", static_cast<long>(getpid()),
                   gTempFileCounter.fetch_add(1, std::memory_order_relaxed));
-    return targetPath + ".tmp" + suffix;
+    return folder + TempNameStem(NameOf(target)) + std::string(kTempMarker) + suffix;
+}
+
+// [SECTION] Stale temporaries
+
+void RemoveStaleTempFiles(const std::string& targetPath) {
+    const std::string target = ResolveLinkTarget(targetPath);
+    const std::string prefix = TempNameStem(NameOf(target)) + std::string(kTempMarker);
+    const std::string folder = FolderOf(target);
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) return;
+    const long self = static_cast<long>(getpid());
+    while (const dirent* entry = readdir(listing)) {
+        const std::string_view name(entry->d_name);
+        if (!name.starts_with(prefix)) continue;
+        // "<pid>-<counter>" and nothing else: any other name is not ours.
+        const std::string_view rest = name.substr(prefix.size());
+        long pid = 0;
+        unsigned counter = 0;
+        const auto [pidEnd, pidError] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
+        if (pidError != std::errc() || pid <= 0 || pidEnd == rest.data() + rest.size() || *pidEnd != '-') continue;
+        const auto [end, counterError] = std::from_chars(pidEnd + 1, rest.data() + rest.size(), counter);
+        if (counterError != std::errc() || end != rest.data() + rest.size()) continue;
+        if (pid == self) continue;  // another writer of this process may be busy with it
+        if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+        unlinkat(dirfd(listing), entry->d_name, 0);
+    }
+    closedir(listing);
+}
+
+// [SECTION] Temporary files
+
+TempFile CreateTempFileBeside(const std::string& targetPath) {
+    TempFile temp;
+    if (targetPath.empty()) return temp;
+    const std::string target = ResolveLinkTarget(targetPath);
+    RemoveStaleTempFiles(target);
+    // A leftover of a crashed process with the same id is never reused.
+    for (int attempt = 0; attempt < 16 && temp.fd < 0; ++attempt) {
+        temp.path = UniqueTempPath(target);
+        temp.fd = open(temp.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (temp.fd < 0 && errno != EEXIST) break;
+    }
+    if (temp.fd < 0) {
+        temp.path.clear();
+        return temp;
+    }
+    // Replacing a file must not widen or narrow who may read it.
+    if (const int mode = ExistingMode(target); mode >= 0) fchmod(temp.fd, static_cast<mode_t>(mode));
+    return temp;
+}
+
+bool WriteAllBytes(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = write(fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) return false;
+        done += static_cast<std::size_t>(wrote);
+    }
+    return true;
+}
+
+void DiscardTempFile(TempFile& temp) {
+    if (temp.fd >= 0) close(temp.fd);
+    temp.fd = -1;
+    if (!temp.path.empty()) unlink(temp.path.c_str());
+    temp.path.clear();
+}
+
+bool CloseTempFile(TempFile& temp) {
+    if (temp.fd < 0) return !temp.path.empty();
+    // The data must be on disk before a rename makes it the target. On
+    // file systems that write lazily a full disk shows only here.
+    bool ok = fsync(temp.fd) == 0 || errno == EINVAL || errno == EROFS;
+    if (close(temp.fd) != 0) ok = false;
+    temp.fd = -1;
+    if (!ok) DiscardTempFile(temp);
+    return ok;
+}
+
+bool FinishTempFile(TempFile& temp, const std::string& targetPath, std::error_code& error) {
+    error.clear();
+    if (!CloseTempFile(temp)) {
+        error.assign(EIO, std::generic_category());
+        return false;
+    }
+    const bool moved = MoveOver(temp.path, ResolveLinkTarget(targetPath), error);
+    temp.path.clear();
+    return moved;
 }
 
 std::string WriteTempFileBeside(const std::string& targetPath, std::string_view text) {
-    std::string tempPath;
-    int fd = -1;
-    // A leftover of a crashed process with the same id is never reused.
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        tempPath = UniqueTempPath(targetPath);
-        fd = open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return {};
-    }
-    if (fd < 0) return {};
-
-    bool written = WriteAll(fd, text);
-    // The data must be on disk before a rename makes it the target.
-    if (written) fsync(fd);
-    if (close(fd) != 0) written = false;
-    if (!written) {
-        unlink(tempPath.c_str());
+    TempFile temp = CreateTempFileBeside(targetPath);
+    if (temp.fd < 0) return {};
+    if (!WriteAllBytes(temp.fd, text)) {
+        DiscardTempFile(temp);
         return {};
     }
-    return tempPath;
+    if (!CloseTempFile(temp)) return {};
+    return temp.path;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view text) {
-    if (path.empty()) return false;
-    const std::string tempPath = WriteTempFileBeside(path, text);
-    return !tempPath.empty() && MoveOver(tempPath, path);
-}
-
-bool CommitTempFile(const std::string& tempPath, const std::string& targetPath) {
+bool CommitTempFile(const std::string& tempPath, const std::string& targetPath, std::error_code& error) {
+    error.clear();
+    const std::string target = ResolveLinkTarget(targetPath);
     // Durability is best effort: a failed sync still leaves a complete file.
-    int fd = open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(tempPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
+        // A temporary its writer made by other means takes the target's mode too.
+        if (const int mode = ExistingMode(target); mode >= 0) fchmod(fd, static_cast<mode_t>(mode));
         fsync(fd);
         close(fd);
     }
-    return MoveOver(tempPath, targetPath);
+    return MoveOver(tempPath, target, error);
 }
+
+bool CommitTempFile(const std::string& tempPath, const std::string& targetPath) {
+    std::error_code ignored;
+    return CommitTempFile(tempPath, targetPath, ignored);
+}
+
+// [SECTION] Whole-file writes
+
+bool WriteFileAtomic(const std::string& path, std::string_view text) {
+    TempFile temp = CreateTempFileBeside(path);
+    if (temp.fd < 0) return false;
+    if (!WriteAllBytes(temp.fd, text)) {
+        DiscardTempFile(temp);
+        return false;
+    }
+    std::error_code ignored;
+    return FinishTempFile(temp, path, ignored);
+}
+
+// [SECTION] Readability
 
 bool IsFileReadable(const std::string& path) {
     if (path.empty()) return false;

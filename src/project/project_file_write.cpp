@@ -505,9 +505,9 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request
     // never write into each other's file.
     const std::string tempPath = WriteTempFileBeside(path, text);
     if (tempPath.empty()) return false;
-    if (rename(tempPath.c_str(), path.c_str()) != 0) {
-        std::printf("[Project] Rename failed: %s\n", std::strerror(errno));
-        unlink(tempPath.c_str());
+    std::error_code renameError;
+    if (!CommitTempFile(tempPath, path, renameError)) {
+        std::printf("[Project] Rename failed: %s\n", renameError.message().c_str());
         return false;
     }
 

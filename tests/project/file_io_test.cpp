@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <set>
@@ -115,6 +119,77 @@ TEST(AtomicWrite, ConcurrentWritersOfOneFileNeverMix) {
     std::string result = ReadBytes(target);
     EXPECT_TRUE(result == texts[0] || result == texts[1]) << "size " << result.size();
     EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"shared.kvlib"});
+}
+
+// A process id that no process holds any more: a child that has exited and
+// been reaped.
+long DeadProcessId() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return static_cast<long>(child);
+}
+
+TEST(AtomicWrite, RemovesOnlyTheTemporariesOfProcessesThatAreGone) {
+    TempDir dir;
+    const std::string target = dir.file("Doors.kvlib");
+    const std::string dead = "Doors.kvlib.tmp-" + std::to_string(DeadProcessId()) + "-3";
+    const std::string live = "Doors.kvlib.tmp-1-0";  // pid 1 always runs
+    const std::string own = "Doors.kvlib.tmp-" + std::to_string(getpid()) + "-999999";
+    const std::string otherTarget = "Wind.kvlib.tmp-" + std::to_string(DeadProcessId()) + "-1";
+    const std::string notOurs = "Doors.kvlib.tmp-notes.txt";
+    for (const auto& name : {dead, live, own, otherTarget, notOurs}) ASSERT_TRUE(WriteBytes(dir.file(name), "partial"));
+
+    ASSERT_TRUE(WriteFileAtomic(target, "whole"));
+    EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"Doors.kvlib", live, own, otherTarget, notOurs}));
+}
+
+TEST(AtomicWrite, LongNamesLinksAndModes) {
+    // The longest name the file system takes still saves: the temporary's
+    // suffix must not push its own name past the limit.
+    TempDir dir;
+    const std::string longName = std::string(250 - 6, 'n') + ".kvlib";
+    ASSERT_EQ(longName.size(), 250u);
+    const std::string longTarget = dir.file(longName);
+    ASSERT_TRUE(WriteFileAtomic(longTarget, "first"));
+    ASSERT_TRUE(WriteFileAtomic(longTarget, "second"));
+    EXPECT_EQ(ReadBytes(longTarget), "second");
+    const std::string temp = UniqueTempPath(longTarget);
+    EXPECT_LE(std::filesystem::path(temp).filename().string().size(), kMaxFileNameBytes);
+    // A name of multi-byte characters is cut between characters.
+    std::string wide;
+    while (wide.size() < 248) wide += "\xC3\xA9";  // é
+    const std::string wideTarget = dir.file(wide);
+    ASSERT_TRUE(WriteFileAtomic(wideTarget, "x"));
+    const std::string wideTemp = std::filesystem::path(UniqueTempPath(wideTarget)).filename().string();
+    const std::size_t marker = wideTemp.find(".tmp-");
+    ASSERT_NE(marker, std::string::npos);
+    EXPECT_EQ(marker % 2, 0u) << "cut inside a character";
+
+    // Saving through a symbolic link writes the file it points to; the link
+    // stays a link.
+    ASSERT_TRUE(WriteBytes(dir.file("real/project.kvproj"), "old"));
+    const std::string link = dir.file("link.kvproj");
+    std::filesystem::create_symlink("real/project.kvproj", link);
+    ASSERT_TRUE(WriteFileAtomic(link, "new"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadBytes(dir.file("real/project.kvproj")), "new");
+    EXPECT_EQ(Listing(dir.path() / "real"), std::set<std::string>{"project.kvproj"});
+
+    // The new file keeps the old one's permission bits.
+    for (const mode_t mode : {mode_t{0444}, mode_t{0640}, mode_t{0600}}) {
+        SCOPED_TRACE(mode);
+        const std::string path = dir.file("mode.kvproj");
+        ASSERT_TRUE(WriteBytes(path, "old"));
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        ASSERT_TRUE(WriteFileAtomic(path, "new"));
+        struct stat info {};
+        ASSERT_EQ(stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_EQ(ReadBytes(path), "new");
+        std::filesystem::remove(path);
+    }
 }
 
 TEST(FileReadable, OnlyFilesThatOpen) {
