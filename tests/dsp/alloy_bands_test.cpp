@@ -98,19 +98,56 @@ struct BandsFixture : ::testing::Test {
     }
     // The band signals of a slot, as the kernel filters them.
     std::vector<std::vector<float>> BandsOf(const std::vector<float>& x) const {
-        std::vector<std::vector<float>> bands;
-        const int m = params.bandCount;
-        for (int a = 0; a < m; ++a) {
-            const double lo = a == 0 ? 0.0 : params.edges[static_cast<size_t>(a) - 1];
-            const double hi = a == m - 1 ? kRate * 0.5 : params.edges[static_cast<size_t>(a)];
-            const auto pos = a == 0 ? AlloyBandPosition::First
-                             : a == m - 1 ? AlloyBandPosition::Last
-                                          : AlloyBandPosition::Middle;
-            bands.push_back(FilterBand(x, lo, hi, pos, kRate));
-        }
-        return bands;
+        return AlloyCrossoverBands(x, params.edges, kRate);
     }
 };
+
+// Separate band-pass filters left a 20 dB scoop between neighbouring bands,
+// so one flat source came back hollow. Through the crossover tree the bands
+// of one source sum back to it at every frequency and band count, and each
+// band keeps its own corners.
+TEST_F(BandsFixture, TheBandsOfOneNeutralSourceSumBackToIt) {
+    present[0] = true;
+    const double probes[] = {40, 200, 310, 390, 480, 745, 1000, 1154, 1500, 2773, 3500, 5000, 10323, 15000, 20000};
+    for (const int bands : {4, 10, 24}) {
+        LayerResult layer;
+        layer.alloyFilterBands = bands;
+        params = MakeAlloyBandsParams(layer, kRate, kFrames);
+        for (const double hz : probes) {
+            SCOPED_TRACE(testing::Message() << bands << " bands at " << hz << " Hz");
+            slots[0] = Sine(hz, kFrames, 0.5f, kRate);
+            const std::vector<float> out = Render();
+            const double db = 20.0 * std::log10(Rms(out, kFrames / 2, kFrames) / Rms(slots[0], kFrames / 2, kFrames));
+            EXPECT_NEAR(db, 0.0, 0.05);
+        }
+    }
+
+    // White noise, every frequency at once.
+    slots[0] = test::WhiteNoise(kFrames, 0.3f, 11);
+    const std::vector<float> out = Render();
+    // An all-pass changes only the phase: the energies match.
+    EXPECT_NEAR(Rms(out, 4096, kFrames) / Rms(slots[0], 4096, kFrames), 1.0, 0.01);
+
+    // Each band keeps the corners and about the level of its own band filter:
+    // the all-passes leave levels alone, and the high-passes of the lower
+    // crossovers, the nearest 0.63 octave away, take at most 2 dB.
+    LayerResult layer;
+    params = MakeAlloyBandsParams(layer, kRate, kFrames);
+    const int m = params.bandCount;
+    for (const int a : {0, 3, m - 1}) {
+        const double lo = a == 0 ? 0.0 : params.edges[static_cast<size_t>(a) - 1];
+        const double hi = a == m - 1 ? kRate * 0.5 : params.edges[static_cast<size_t>(a)];
+        const auto pos = a == 0 ? AlloyBandPosition::First : a == m - 1 ? AlloyBandPosition::Last : AlloyBandPosition::Middle;
+        for (const double hz : {lo, std::sqrt(std::max(lo, 20.0) * std::min(hi, 20000.0)), hi}) {
+            if (hz <= 0.0 || hz >= kRate * 0.5) continue;
+            SCOPED_TRACE(testing::Message() << "band " << a << " at " << hz << " Hz");
+            const auto tone = Sine(hz, kFrames, 1.0f, kRate);
+            const double own = Rms(FilterBand(tone, lo, hi, pos, kRate), kFrames / 2, kFrames);
+            const double tree = Rms(BandsOf(tone)[static_cast<size_t>(a)], kFrames / 2, kFrames);
+            EXPECT_NEAR(20.0 * std::log10(tree / own), 0.0, 2.0);
+        }
+    }
+}
 
 TEST_F(BandsFixture, OneSourcePlaysEveryBandWithTheToneTilt) {
     present[1] = true;  // only the mid source
