@@ -30,19 +30,22 @@ void LoopFitSource(std::vector<float>& samples, int32_t targetLength, int32_t sa
         return;
     }
     if (n <= 0) return;
-    const int32_t seam = std::max(64, std::min(sampleRate / 20, n / 4));
+    // Restarting each pass at the source's head would jump from its last
+    // sample to an earlier one: a click at every seam. Instead each pass
+    // runs for n − seam samples and its last `seam` samples crossfade from
+    // the source's tail into its head, so the next pass goes on from the
+    // sample after the head it has already faded into. The seam is at most
+    // half the source so that tail and head never overlap.
+    const int32_t seam = std::min(std::max(64, std::min(sampleRate / 20, n / 4)), n / 2);
+    const int32_t period = n - seam;
     std::vector<float> out(static_cast<size_t>(targetLength));
-    // The first pass is copied as it is; only repetitions get the seam.
-    std::copy(samples.begin(), samples.end(), out.begin());
-    for (int32_t i = n; i < targetLength; ++i) {
-        const int32_t p = i % n;
-        float v = samples[static_cast<size_t>(p)];
-        if (p < seam) {
-            const int32_t q = p + n - seam;
-            if (q >= 0 && q < n) {
-                const float d = static_cast<float>(p) / static_cast<float>(seam);
-                v = (1.0f - d) * samples[static_cast<size_t>(q)] + d * v;
-            }
+    std::copy(samples.begin(), samples.begin() + period, out.begin());
+    for (int32_t i = period; i < targetLength; ++i) {
+        const int32_t r = (i - period) % period;
+        float v = samples[static_cast<size_t>(r)];
+        if (r < seam) {
+            const float d = static_cast<float>(r) / static_cast<float>(seam);
+            v = (1.0f - d) * samples[static_cast<size_t>(period + r)] + d * v;
         }
         out[static_cast<size_t>(i)] = v;
     }

@@ -54,8 +54,9 @@ float SampleAlloyCurve(std::span<const float, kAlloyCurvePoints> curve, float po
 // djb2 over the bytes of a path: the render's only source of variation.
 uint32_t AlloyPathHash(std::string_view path);
 
-// Cuts or tiles one channel to `targetLength`; repetitions after the first
-// start with a linear crossfade from the source's tail into its head.
+// Cuts or tiles one channel to `targetLength`. Tiled, the source repeats
+// with a period of its length less the seam, the end of every pass being a
+// linear crossfade from its tail into its head, so the result is continuous.
 void LoopFitSource(std::vector<float>& samples, int32_t targetLength, int32_t sampleRate);
 
 // Scales the output to the loudness of the present sound sources (at most

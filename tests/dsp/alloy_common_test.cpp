@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
+
+#include "support/signals.h"
 
 namespace korvel {
 namespace {
@@ -48,32 +51,58 @@ TEST(LoopFitSource, CutsLongSourcesAndLeavesEmptyOnes) {
     EXPECT_TRUE(empty.empty());
 }
 
-TEST(LoopFitSource, TilesWithACrossfadeSeamAfterTheFirstPass) {
-    // n = 1000 at 48 kHz: seam = max(64, min(2400, 250)) = 250.
+TEST(LoopFitSource, TilesWithAPeriodOfTheSourceLessItsSeam) {
+    // n = 1000 at 48 kHz: seam = max(64, min(2400, 250)) = 250, period 750.
     std::vector<float> source(1000);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<float>(i);
+    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<float>(i * i % 997);
     std::vector<float> v = source;
     LoopFitSource(v, 2600, 48000);
     ASSERT_EQ(v.size(), 2600u);
-    for (size_t i = 0; i < 1000; ++i) ASSERT_EQ(v[i], source[i]) << i;
-    const int seam = 250;
-    for (int p : {0, 100, 249}) {
-        SCOPED_TRACE(p);
-        const float d = static_cast<float>(p) / seam;
-        const float expected = (1 - d) * source[static_cast<size_t>(p + 1000 - seam)] + d * source[static_cast<size_t>(p)];
-        EXPECT_FLOAT_EQ(v[static_cast<size_t>(1000 + p)], expected);
-        EXPECT_FLOAT_EQ(v[static_cast<size_t>(2000 + p)], expected);
+    const int seam = 250, period = 750;
+    for (size_t i = 0; i < period; ++i) ASSERT_EQ(v[i], source[i]) << i;
+    // The end of every pass fades the tail into the head...
+    for (int r : {0, 100, 249}) {
+        SCOPED_TRACE(r);
+        const float d = static_cast<float>(r) / seam;
+        const float expected = (1 - d) * source[static_cast<size_t>(period + r)] + d * source[static_cast<size_t>(r)];
+        for (int pass = 1; pass <= 3; ++pass) EXPECT_FLOAT_EQ(v[static_cast<size_t>(pass * period + r)], expected);
     }
-    EXPECT_EQ(v[1000 + seam], source[seam]);
+    // ...and the next pass goes on after the head it faded into.
+    for (int pass = 1; pass <= 2; ++pass)
+        for (int r = seam; r < period; ++r)
+            ASSERT_EQ(v[static_cast<size_t>(pass * period + r)], source[static_cast<size_t>(r)]) << pass << " " << r;
 }
 
-TEST(LoopFitSource, VeryShortSourcesSkipTheSeamWhereItWouldStartBeforeTheSource) {
-    // n = 10: seam 64, q = p + 10 - 64 is negative for every p < 10.
-    std::vector<float> source = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    std::vector<float> v = source;
-    LoopFitSource(v, 35, 48000);
-    ASSERT_EQ(v.size(), 35u);
-    for (size_t i = 0; i < v.size(); ++i) EXPECT_EQ(v[i], source[i % 10]) << i;
+// Restarting each pass at the head jumped from the last sample to an
+// earlier one: a 0.5 tone at 233 Hz stepped by 0.79 at every seam where its
+// own largest step is 0.015.
+TEST(LoopFitSource, ATiledToneIsContinuousAcrossItsSeams) {
+    const int rate = 48000;
+    struct Case {
+        const char* name;
+        int sourceLength;
+    } cases[] = {
+        {"seam a quarter of the source", 1000},
+        {"seam of 50 ms", 30011},
+        {"short source, seam half of it", 100},
+        {"seam of 64", 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<float> v = test::Sine(233.0, c.sourceLength, 0.5, rate);
+        float ownStep = 0.0f;
+        for (size_t i = 1; i < v.size(); ++i) ownStep = std::max(ownStep, std::fabs(v[i] - v[i - 1]));
+        LoopFitSource(v, 5 * c.sourceLength + 17, rate);
+        float largest = 0.0f;
+        for (size_t i = 1; i < v.size(); ++i) largest = std::max(largest, std::fabs(v[i] - v[i - 1]));
+        EXPECT_LE(largest, 1.5f * ownStep);
+    }
+}
+
+TEST(LoopFitSource, OneSampleRepeats) {
+    std::vector<float> v = {0.25f};
+    LoopFitSource(v, 5, 48000);
+    EXPECT_EQ(v, (std::vector<float>(5, 0.25f)));
 }
 
 AlloyInputs InputsWithPrimary(float amplitude, int frames) {

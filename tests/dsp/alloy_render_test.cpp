@@ -313,10 +313,11 @@ TEST_F(AlloyRenderFixture, SourcesAreCutOrTiledToTheLayer) {
     int channels = 0;
     const std::vector<float> file = test::ReadSoundFile(stereoPrimary, &channels);
     ASSERT_EQ(channels, 2);
-    // Seam max(64, min(2400, 3000)) = 2400: past it the tile repeats exactly.
-    for (int i : {0, 5000, 11999}) EXPECT_EQ(inputs.samplesL[0][static_cast<size_t>(i)], file[static_cast<size_t>(2 * (24000 + i))]);
-    for (int i : {12000 + 2400, 24000 + 3000, 36000 + 9000})
-        EXPECT_EQ(inputs.samplesR[0][static_cast<size_t>(i)], file[static_cast<size_t>(2 * (24000 + i % 12000) + 1)]);
+    // Seam max(64, min(2400, 3000)) = 2400, period 9,600: past the seam
+    // every pass repeats the source exactly.
+    for (int i : {0, 5000, 9599}) EXPECT_EQ(inputs.samplesL[0][static_cast<size_t>(i)], file[static_cast<size_t>(2 * (24000 + i))]);
+    for (int i : {9600 + 2400, 19200 + 3000, 28800 + 9000, 38400 + 9599})
+        EXPECT_EQ(inputs.samplesR[0][static_cast<size_t>(i)], file[static_cast<size_t>(2 * (24000 + i % 9600) + 1)]);
 
     const std::vector<float> highFile = test::ReadSoundFile(high);
     for (int i : {0, 47999}) EXPECT_EQ(inputs.samplesL[2][static_cast<size_t>(i)], highFile[static_cast<size_t>(i)]);
