@@ -394,11 +394,6 @@ bool AnalyzeMonoSignal(const float* mono, int64_t frames, float sampleRate, Libr
 
 namespace {
 
-struct SndFileCloser {
-    void operator()(SNDFILE* f) const { sf_close(f); }
-};
-using SndFilePtr = std::unique_ptr<SNDFILE, SndFileCloser>;
-
 std::string FileStem(const std::string& path) {
     return std::filesystem::path(path).stem().string();
 }
@@ -440,8 +435,7 @@ bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft) 
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
                       int32_t channelOrderFallback) {
     SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    SndFilePtr file(sf_open(path.c_str(), SFM_READ, &info));
+    SoundFilePtr file = OpenSoundFile(path, info);
     if (!file) return false;
     if (info.frames <= 0 || info.samplerate <= 0 || info.channels <= 0) return false;
 

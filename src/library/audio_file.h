@@ -16,8 +16,27 @@ struct SoundFileCloser {
 using SoundFilePtr = std::unique_ptr<SNDFILE, SoundFileCloser>;
 
 // Opens `path` for reading and fills `info`; null when libsndfile cannot
-// open it (missing, empty, headerless or unknown files).
+// open it (missing, empty, headerless or unknown files). The file is opened
+// here and handed to libsndfile as a descriptor, as libsndfile's own open
+// refuses paths of 1,024 bytes and more.
+//
+// `info.frames` is a count that can be true: a frame count larger than the
+// file's bytes could hold (a stream whose header says "length unknown"
+// reports the largest count there is) is measured by reading the file, which
+// is then back at its start. Memory stays bounded whatever the header says,
+// as long as callers read in blocks or grow their buffers with what they read.
 SoundFilePtr OpenSoundFile(const std::string& path, SF_INFO& info);
+
+// The same without the frame count's check: for callers that only need the
+// header (channels, rate, channel map), so a length-unknown stream is not
+// read through. `info.frames` is the header's word and must not size
+// anything.
+SoundFilePtr OpenSoundFileHeader(const std::string& path, SF_INFO& info);
+
+// The most frames a file of `fileBytes` bytes could hold in the format of
+// `info`: the sample data of uncompressed formats, and a bound no compressed
+// format reaches for the others.
+int64_t MaxPlausibleFrames(const SF_INFO& info, uint64_t fileBytes);
 
 struct AudioFileInfo {
     int32_t channels = 0;

@@ -147,7 +147,7 @@ ChannelMap BuildChannelMap(SNDFILE* file, int channels, int channelOrder, int in
 
 ChannelMap GetFileChannelMap(const std::string& path) {
     SF_INFO info;
-    SoundFilePtr file = OpenSoundFile(path, info);
+    SoundFilePtr file = OpenSoundFileHeader(path, info);
     const int channels = file && info.channels >= 1 ? info.channels : 1;
     // Read without a lock: the setting is a plain integer the UI thread owns.
     return BuildChannelMap(file.get(), channels, GlobalAppState.channelOrderFallback, kInterpretAuto);

@@ -122,10 +122,23 @@ bool DecodeSourceRegion(const std::string& path, float startSeconds, float lengt
     if (!(wanted > 0.0)) return false;
     const int64_t frames = static_cast<int64_t>(wanted);
 
-    std::vector<float> interleaved(static_cast<size_t>(frames) * static_cast<size_t>(channels));
-    const sf_count_t read = sf_readf_float(file.get(), interleaved.data(), frames);
+    // The buffer grows with the frames actually read: a header may claim
+    // far more than the file holds (ten minutes of eight channels at
+    // 655,350 Hz is 12 GB).
+    constexpr int64_t kBlockFrames = 65536;
+    std::vector<float> interleaved;
+    int64_t read = 0;
+    while (read < frames) {
+        const int64_t want = std::min(kBlockFrames, frames - read);
+        interleaved.resize(static_cast<size_t>(read + want) * static_cast<size_t>(channels));
+        const sf_count_t got = sf_readf_float(file.get(), interleaved.data() + read * channels, want);
+        if (got <= 0) break;
+        read += got;
+        if (got < want) break;
+    }
     file.reset();
     if (read <= 0) return false;
+    interleaved.resize(static_cast<size_t>(read) * static_cast<size_t>(channels));
 
     std::vector<float>& left = out.left;
     std::vector<float>& right = out.right;

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "library/audio_file.h"
+
 namespace korvel {
 namespace {
 
@@ -32,15 +34,12 @@ int WaveformBinCount(float duration) {
 }
 
 bool ComputeWaveformOverview(const std::string& path, WaveformOverview& out) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return false;
+    SF_INFO info;
+    SoundFilePtr file = OpenSoundFile(path, info);
+    if (!file) return false;
     const float duration =
         info.samplerate >= 1 ? static_cast<float>(info.frames) / static_cast<float>(info.samplerate) : 0.0f;
-    if (info.samplerate < 1 || !(duration > 0.0f) || info.frames <= 0 || info.channels < 1) {
-        sf_close(file);
-        return false;
-    }
+    if (info.samplerate < 1 || !(duration > 0.0f) || info.frames <= 0 || info.channels < 1) return false;
 
     const int bins = WaveformBinCount(duration);
     const sf_count_t framesPerBin = std::max<sf_count_t>(1, info.frames / bins);
@@ -50,24 +49,37 @@ bool ComputeWaveformOverview(const std::string& path, WaveformOverview& out) {
     out.duration = duration;
     out.sampleRate = info.samplerate;
 
-    std::vector<float> buffer(static_cast<std::size_t>(framesPerBin) * channels);
-    for (int i = 0; i < bins; ++i) {
+    // A bin of a long file spans many frames: it is read in blocks so the
+    // buffer does not grow with the file.
+    constexpr sf_count_t kBlockFrames = 8192;
+    std::vector<float> buffer(static_cast<std::size_t>(std::min(framesPerBin, kBlockFrames)) * channels);
+    const sf_count_t bufferFrames = static_cast<sf_count_t>(buffer.size() / channels);
+    bool ended = false;
+    for (int i = 0; i < bins && !ended; ++i) {
         const sf_count_t want = std::min(info.frames - i * framesPerBin, framesPerBin);
         if (want < 1) break;
-        const sf_count_t got = sf_readf_float(file, buffer.data(), want);
-        if (got <= 0) break;
-        const std::size_t samples = static_cast<std::size_t>(got) * channels;
         float peak = 0.0f;
         double sumSquares = 0.0;
-        for (std::size_t s = 0; s < samples; ++s) {
-            const float x = buffer[s];
-            peak = std::max(peak, std::fabs(x));
-            sumSquares += static_cast<double>(x) * x;
+        std::size_t samples = 0;
+        for (sf_count_t done = 0; done < want;) {
+            const sf_count_t got = sf_readf_float(file.get(), buffer.data(), std::min(want - done, bufferFrames));
+            if (got <= 0) {
+                ended = true;
+                break;
+            }
+            const std::size_t count = static_cast<std::size_t>(got) * channels;
+            for (std::size_t s = 0; s < count; ++s) {
+                const float x = buffer[s];
+                peak = std::max(peak, std::fabs(x));
+                sumSquares += static_cast<double>(x) * x;
+            }
+            samples += count;
+            done += got;
         }
+        if (samples == 0) break;
         out.peaks[static_cast<std::size_t>(i)] = peak;
         out.rms[static_cast<std::size_t>(i)] = static_cast<float>(std::sqrt(sumSquares / static_cast<double>(samples)));
     }
-    sf_close(file);
     return true;
 }
 

@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <string>
 
+#include "library/analysis.h"
+#include "library/decoded_source_cache.h"
+#include "library/library.h"
+#include "library/waveform.h"
 #include "support/audio_fixture.h"
 #include "support/temp_dir.h"
 
@@ -73,6 +77,96 @@ TEST(OpenSoundFile, FailsCleanlyOnBadInput) {
     EXPECT_FALSE(OpenSoundFile(dir.file("junk.wav"), info));
     EXPECT_FALSE(OpenSoundFile(dir.file("none.wav"), info));
     EXPECT_FALSE(OpenSoundFile("", info));
+}
+
+// A stream may leave its length out; libsndfile then reports the largest
+// count there is, which sized buffers of exabytes and gave durations of
+// 2e14 seconds. Every reader must measure such a file by reading it, and a
+// path too long for libsndfile's own open must still be read.
+TEST(OpenSoundFile, LengthUnknownStreamsAndLongPathsReadWithTheirTrueLength) {
+    test::TempDir dir;
+    constexpr int kRate = 44100;
+    const std::vector<float> sine = test::MakeSine(440, 1.5, kRate, 2, 0.5);
+    const std::string known = dir.file("known.flac");
+    ASSERT_TRUE(test::WriteSoundFile(known, sine, 2, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    const std::string unknown = dir.file("unknown.flac");
+    ASSERT_TRUE(test::WriteSoundFile(unknown, sine, 2, kRate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    ASSERT_TRUE(test::SetFlacTotalSamples(unknown, 0));
+    const std::string disguised = dir.file("disguised.wav");  // read by content, as a scan does
+    std::filesystem::copy_file(unknown, disguised);
+    // Six folders of 200 bytes: well past the 1,024 bytes libsndfile takes.
+    std::filesystem::path deep = dir.path();
+    for (int i = 0; i < 6; ++i) deep /= std::string(200, static_cast<char>('a' + i));
+    std::filesystem::create_directories(deep);
+    const std::string longPath = (deep / "long.wav").string();
+    ASSERT_GT(longPath.size(), 1200u);
+    ASSERT_TRUE(test::WriteBytes(longPath, test::ReadBytes(dir.file("known.flac"))));
+
+    SF_INFO header;
+    ASSERT_TRUE(OpenSoundFileHeader(unknown, header));
+    ASSERT_GT(header.frames, int64_t{1} << 40) << "the fixture must say length unknown";
+
+    const struct {
+        const char* name;
+        std::string path;
+    } cases[] = {{"length in the header", known},
+                 {"length unknown", unknown},
+                 {"length unknown, named .wav", disguised},
+                 {"path of 1,200 bytes", longPath}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SF_INFO info;
+        ASSERT_TRUE(OpenSoundFile(c.path, info));
+        EXPECT_EQ(info.frames, 1.5 * kRate);
+
+        EXPECT_NEAR(GetAudioFileInfo(c.path).duration, 1.5f, 1e-4f);
+
+        FftState fft;
+        LibraryFile record;
+        ASSERT_TRUE(AnalyzeAudioFile(c.path, record, &fft, 0));
+        EXPECT_NEAR(record.duration, 1.5f, 1e-4f);
+        EXPECT_GT(record.rmsDb, -12.0f);
+
+        WaveformOverview overview;
+        ASSERT_TRUE(ComputeWaveformOverview(c.path, overview));
+        ASSERT_EQ(overview.peaks.size(), 300u);
+        EXPECT_NEAR(overview.duration, 1.5f, 1e-4f);
+        EXPECT_NEAR(overview.peaks.front(), 0.5f, 0.01f);
+        EXPECT_NEAR(overview.peaks.back(), 0.5f, 0.01f) << "the last bin is drawn too";
+
+        DecodedSource region;
+        ASSERT_TRUE(DecodeSourceRegion(c.path, 1.0f, 5.0f, kRate, true, 0, 0, region));
+        EXPECT_EQ(region.frameCount, kRate / 2) << "the region ends where the file does";
+        DecodedSource beyond;
+        ASSERT_TRUE(DecodeSourceRegion(c.path, 2.0f, 0.5f, kRate, false, 0, 0, beyond));
+        EXPECT_EQ(beyond.frameCount, kRate / 2) << "a start past the end reads from the beginning";
+    }
+}
+
+TEST(MaxPlausibleFrames, SampleDataForUncompressedAndABoundForTheRest) {
+    struct Case {
+        const char* name;
+        int format;
+        int channels;
+        uint64_t bytes;
+        int64_t frames;
+    };
+    const Case cases[] = {
+        {"16-bit stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 4000, 1000},
+        {"24-bit mono", SF_FORMAT_AIFF | SF_FORMAT_PCM_24, 1, 300, 100},
+        {"double, six channels", SF_FORMAT_W64 | SF_FORMAT_DOUBLE, 6, 480, 10},
+        {"FLAC", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 1000, 1000 * 65536},
+        {"Vorbis", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 1, 10, 10 * 65536},
+        {"huge compressed file", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 1, uint64_t{1} << 60, INT64_MAX},
+        {"no channels", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 4000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SF_INFO info{};
+        info.format = c.format;
+        info.channels = c.channels;
+        EXPECT_EQ(MaxPlausibleFrames(info, c.bytes), c.frames);
+    }
 }
 
 TEST(BitsPerSampleFromFormat, Subtypes) {

@@ -13,6 +13,7 @@
 #include "library/library.h"
 #include "project/app_state.h"
 #include "support/audio_fixture.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -299,6 +300,30 @@ TEST_F(DecodedSourceCacheTest, BadFilesFailWithoutCaching) {
         }
     }
     EXPECT_EQ(GetDecodedSourceCacheUsage().entries, 1u);
+}
+
+// A small file whose header claims far more than it holds (655,350 Hz,
+// eight channels, a count still within what its bytes could compress to)
+// must decode what it holds in memory bounded by that: a buffer sized from
+// the header would need 12 GB for ten minutes. The child's address space is
+// limited, so such an allocation aborts it.
+TEST_F(DecodedSourceCacheTest, AHostileHeaderCostsOnlyWhatTheDataHolds) {
+    const std::string path = dir.file("hostile.flac");
+    const std::vector<float> data = test::MakeSine(1000, 0.01, 655350, 8, 0.5);
+    ASSERT_TRUE(test::WriteSoundFile(path, data, 8, 655350, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    ASSERT_TRUE(test::SetFlacTotalSamples(path, 500'000'000));
+    const int64_t heldFrames = static_cast<int64_t>(data.size() / 8);
+
+    const uint64_t limit = test::UnderSanitizer() ? 0 : uint64_t{1} << 30;
+    const test::ChildOutcome outcome = test::RunInChild(
+        [&] {
+            DecodedSource region;
+            if (!DecodeSourceRegion(path, 0.0f, 600.0f, 655350, false, 0, 0, region)) return 1;
+            return region.frameCount == heldFrames ? 0 : 2;
+        },
+        limit);
+    EXPECT_TRUE(outcome.exited) << "signal " << outcome.signal;
+    EXPECT_EQ(outcome.exitCode, 0);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "support/audio_fixture.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <numbers>
 
 namespace korvel::test {
@@ -17,6 +19,22 @@ bool WriteSoundFile(const std::string& path, const std::vector<float>& interleav
     sf_count_t written = sf_writef_float(file, interleaved.data(), frames);
     sf_close(file);
     return written == frames;
+}
+
+bool SetFlacTotalSamples(const std::string& path, uint64_t totalSamples) {
+    std::FILE* file = std::fopen(path.c_str(), "r+b");
+    if (!file) return false;
+    // "fLaC", the block header, then 18 bytes into the block: 4 bits of the
+    // bit depth's end, then the 36-bit count.
+    unsigned char head[26];
+    bool ok = std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, "fLaC", 4) == 0 &&
+              (head[4] & 0x7F) == 0;
+    if (ok) {
+        head[21] = static_cast<unsigned char>((head[21] & 0xF0) | ((totalSamples >> 32) & 0x0F));
+        for (int i = 0; i < 4; ++i) head[22 + i] = static_cast<unsigned char>(totalSamples >> (24 - 8 * i));
+        ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(head, 1, sizeof head, file) == sizeof head;
+    }
+    return std::fclose(file) == 0 && ok;
 }
 
 std::vector<float> MakeSine(double frequency, double seconds, int sampleRate, int channels,

@@ -2,6 +2,7 @@
 // Small synthetic sound files written with libsndfile for tests.
 #include <sndfile.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ bool WriteSoundFile(const std::string& path, const std::vector<float>& interleav
 // every channel, interleaved.
 std::vector<float> MakeSine(double frequency, double seconds, int sampleRate, int channels = 1,
                             double amplitude = 1.0);
+
+// Rewrites the total-sample count in a FLAC file's stream information;
+// 0 is the stream's way of saying "length unknown". False when the file
+// does not start with a stream-information block.
+bool SetFlacTotalSamples(const std::string& path, uint64_t totalSamples);
 
 // Reads a whole file back as interleaved floats; empty when unreadable.
 std::vector<float> ReadSoundFile(const std::string& path, int* channels = nullptr,
