@@ -1,6 +1,9 @@
 #pragma once
 // Markers and scenes imported from a Pro Tools session text.
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "project/event.h"
 
@@ -26,5 +29,38 @@ struct MarkerScene {
     char name[64] = {};
     char text[128] = {};
 };
+
+// Empties `markers` (and `scenes` when given) and fills them from the marker
+// listing of a Pro Tools session text export at `path` (UTF-8). `fps` is the
+// project's frame rate (25 when it is not above 0); the file's own
+// "TIMECODE FORMAT:" replaces it. `recipeNames` are every recipe's name in
+// list order. An unreadable file leaves both outputs empty; nothing is
+// printed.
+void ImportProToolsMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,
+                           std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames);
+
+// The same reader over the file's bytes. Text that is not valid UTF-8 is
+// taken as the Mac Roman of Pro Tools' "TextEdit" export and converted.
+void ReadProToolsMarkerText(std::string_view bytes, float fps, std::vector<MarkerEvent>& markers,
+                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames);
+
+// Fills kind, weightCenter, keywords, recipeName and otherKindWord from a
+// marker's name: a recipe name before a comma, the kind words, the band words
+// and the remaining words as keywords.
+void ParseMarkerText(std::string_view text, const std::vector<std::string>& recipeNames, MarkerEvent& marker);
+
+// ASCII letters lower-cased; every other byte (UTF-8 included) unchanged, so
+// the result does not depend on the locale.
+std::string LowerCaseString(std::string_view text);
+
+// Removes spaces, tabs, carriage returns and line feeds from both ends.
+std::string TrimWhitespace(std::string_view text);
+
+// True when `bytes` is well-formed UTF-8 (no overlong forms, surrogates or
+// code points past U+10FFFF).
+bool IsValidUtf8(std::string_view bytes);
+
+// Mac Roman bytes as UTF-8.
+std::string MacRomanToUtf8(std::string_view bytes);
 
 }  // namespace korvel

@@ -1,0 +1,318 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "picture/markers.h"
+#include "project/fixed_text.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+std::string SessionText(const std::string& name) {
+    return std::string(KORVEL_TEST_DATA_DIR) + "/session-texts/" + name;
+}
+
+// A marker listing with the given rows after the newest layout's header.
+std::string Listing(const std::string& rows, const std::string& preamble = "SAMPLE RATE:\t48000.000000\n") {
+    return preamble +
+           "M A R K E R S  L I S T I N G\n"
+           "#   \tLOCATION     \tTIME REFERENCE    \tUNITS    \tNAME   \tTRACK NAME\tTRACK TYPE\tCOMMENTS\n" +
+           rows;
+}
+
+struct ReadResult {
+    std::vector<MarkerEvent> markers;
+    std::vector<MarkerScene> scenes;
+};
+
+ReadResult Read(const std::string& text, float fps = 24.0f, const std::vector<std::string>& recipes = {}) {
+    ReadResult result;
+    ReadProToolsMarkerText(text, fps, result.markers, &result.scenes, recipes);
+    return result;
+}
+
+TEST(MarkerNames, KindBandRecipeAndKeywordWords) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int kind;
+        float weightCenter;
+        const char* keywords;
+        const char* recipe;
+        bool otherKind;
+    };
+    const Case cases[] = {
+        {"kind and band taken from any place", "Door slam, spot high metal", 0, 0.7f, "Door slam metal", "", false},
+        {"recipe before the comma", "whoosh big, low air", 0, 0.3f, "air", "Whoosh Big", false},
+        {"recipe keeps later band and kind words", "WHOOSH BIG, sub bloom air", 0, 0.1f, "bloom air", "Whoosh Big",
+         false},
+        {"bloom in capitals", "BLOOM glass", 1, 0.3f, "glass", "", false},
+        {"only the first kind and band count", "spot bloom sub air", 0, 0.1f, "bloom air", "", false},
+        {"other kind word", "fill rain mid", 0, 0.5f, "rain", "", true},
+        {"other kind word takes the kind slot", "clip spot", 0, 0.3f, "spot", "", true},
+        {"tabs and commas split words", "a\tb,,c", 0, 0.3f, "a b c", "", false},
+        {"blank", "  \t ", 0, 0.3f, "", "", false},
+        {"recipe name alone", "Whoosh Big", 0, 0.3f, "", "Whoosh Big", false},
+        {"first matching recipe in list order", "door, high", 0, 0.7f, "", "Door", false},
+    };
+    const std::vector<std::string> recipes = {"Whoosh Big", "Door", "door"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MarkerEvent marker;
+        CopyText(marker.keywords, "left over");
+        marker.kind = 1;
+        ParseMarkerText(c.text, recipes, marker);
+        EXPECT_EQ(marker.kind, c.kind);
+        EXPECT_FLOAT_EQ(marker.weightCenter, c.weightCenter);
+        EXPECT_EQ(TextOf(marker.keywords), c.keywords);
+        EXPECT_EQ(TextOf(marker.recipeName), c.recipe);
+        EXPECT_EQ(marker.otherKindWord, c.otherKind);
+    }
+}
+
+// Signed bytes and the locale's tables must not touch UTF-8 names.
+TEST(MarkerNames, LowerCaseAndTrimLeaveUtf8Alone) {
+    EXPECT_EQ(LowerCaseString("SPOT \xC3\x89t\xC3\xA9 Z"), "spot \xC3\x89t\xC3\xA9 z");
+    EXPECT_EQ(TrimWhitespace(" \t\r\n a b \r\n"), "a b");
+    EXPECT_EQ(TrimWhitespace("\r\n"), "");
+}
+
+TEST(MarkerImport, RowsOfWrittenListings) {
+    struct Case {
+        const char* name;
+        std::string text;
+        float fps;
+        int markers;
+        float firstTime;
+        const char* firstName;
+        const char* firstKeywords;
+    };
+    const Case cases[] = {
+        {"samples at the file's rate", Listing("3\t01:00:05:12\t2640576\tSamples\tDoor slam, spot high metal\t\t\t\n"),
+         24.0f, 1, 55.012f, "Door slam, spot high metal", "Door slam metal"},
+        {"samples without a rate line use 48000", Listing("1\t00:00:00:00\t96000\tSamples\tHit\n", ""), 24.0f, 1,
+         2.0f, "Hit", "Hit"},
+        {"location when the reference is not a number",
+         Listing("1\t00:01:02:12\t58|4\tTicks\tHit\n", "TIMECODE FORMAT:\t25 Frame\n"), 24.0f, 1, 62.48f, "Hit",
+         "Hit"},
+        {"caller's rate when the file names none", Listing("1\t00:00:01:12\t\tTicks\tHit\n"), 24.0f, 1, 1.5f, "Hit",
+         "Hit"},
+        {"a rate not above 0 counts as 25", Listing("1\t00:00:01:12\t\tTicks\tHit\n"), 0.0f, 1, 1.48f, "Hit", "Hit"},
+        {"a location of two numbers reads as 0 s", Listing("1\t1:55\tx\tTicks\tHit\n"), 24.0f, 1, 0.0f, "Hit", "Hit"},
+        {"a negative location reads as 0 s", Listing("1\t-5:00:00:00\tx\tTicks\tHit\n"), 24.0f, 1, 0.0f, "Hit",
+         "Hit"},
+        {"sample digit runs clamp", Listing("1\t0:0:0:0\t99999999999999999999999999\tSamples\tHit\n"), 24.0f, 1,
+         1.8446744e19f / 48000.0f, "Hit", "Hit"},
+        {"comment joins the keywords", Listing("1\t0:0:1:0\t48000\tSamples\tspot\tMarkers\tRuler\tlate creak\n"),
+         24.0f, 1, 1.0f, "spot", "late creak"},
+        {"four fields are not a row", Listing("1\t0:0:1:0\t48000\tHit\n"), 24.0f, 0, 0.0f, "", ""},
+        {"an empty name is not a row", Listing("1\t0:0:1:0\t48000\tSamples\t  \tcomment\n"), 24.0f, 0, 0.0f, "", ""},
+        {"a header without LOCATION starts no rows",
+         "M A R K E R S  L I S T I N G\n#\tWHERE\tNAME\n1\t0:0:1:0\t48000\tSamples\tHit\n", 24.0f, 0, 0.0f, "", ""},
+        {"rows only after the section header", "1\t0:0:1:0\t48000\tSamples\tHit\n", 24.0f, 0, 0.0f, "", ""},
+        {"a track listing ends the read",
+         Listing("1\t0:0:1:0\t48000\tSamples\tFirst\nT R A C K  L I S T I N G\n2\t0:0:2:0\t96000\tSamples\tLate\n"),
+         24.0f, 1, 1.0f, "First", "First"},
+        {"spaced-out plug-in and online titles end it too",
+         Listing("1\t0:0:1:0\t48000\tSamples\tFirst\nO N L I N E  F I L E S\n2\t0:0:2:0\t96000\tSamples\tLate\n"),
+         24.0f, 1, 1.0f, "First", "First"},
+        {"CRLF lines", "SAMPLE RATE:\t96000\r\nMARKERS LISTING\r\n#\tLOCATION\tTIME REFERENCE\tUNITS\tNAME\r\n"
+                       "1\t0:0:1:0\t96000\tSamples\tHit\r\n",
+         24.0f, 1, 1.0f, "Hit", "Hit"},
+        {"older layout takes the comment after the name",
+         "MARKERS LISTING\n#\tLOCATION\tTIME REFERENCE\tUNITS\tNAME\tCOMMENTS\n1\t0:0:1:0\t48000\tSamples\tHit\tglass\n",
+         24.0f, 1, 1.0f, "Hit", "Hit glass"},
+        {"no markers section", "SAMPLE RATE:\t48000\n1\t0:0:1:0\t48000\tSamples\tHit\tx\ty\tz\n", 24.0f, 0, 0.0f, "",
+         ""},
+        {"binary bytes", std::string("\x00\x01\xFF\xFE\n\t\t\t\t\t\n\x80", 13), 24.0f, 0, 0.0f, "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReadResult result = Read(c.text, c.fps);
+        ASSERT_EQ(static_cast<int>(result.markers.size()), c.markers);
+        if (c.markers == 0) continue;
+        const MarkerEvent& m = result.markers[0];
+        EXPECT_FLOAT_EQ(m.time, c.firstTime);
+        EXPECT_EQ(TextOf(m.name), c.firstName);
+        EXPECT_EQ(TextOf(m.keywords), c.firstKeywords);
+        EXPECT_TRUE(m.enabled);
+        EXPECT_FLOAT_EQ(m.duration, 3.0f);
+        EXPECT_FLOAT_EQ(m.spread, -1.0f);
+        EXPECT_FLOAT_EQ(m.gain, -1.0f);
+        EXPECT_FLOAT_EQ(m.syncFraction, -1.0f);
+    }
+}
+
+TEST(MarkerImport, SceneMarkers) {
+    const std::string text = Listing(
+        "1\t0:0:1:0\t48000\tSamples\tscene, Kitchen, morning light\t\t\tquiet\n"
+        "2\t0:0:2:0\t96000\tSamples\tSCENE,Hall\n"
+        "3\t0:0:3:0\t144000\tSamples\tscene\t\t\tonly comment\n"
+        "4\t0:0:4:0\t192000\tSamples\tscenery, wide\n");
+    const ReadResult result = Read(text);
+    ASSERT_EQ(result.scenes.size(), 3u);
+    EXPECT_FLOAT_EQ(result.scenes[0].time, 1.0f);
+    EXPECT_EQ(TextOf(result.scenes[0].name), "Kitchen");
+    EXPECT_EQ(TextOf(result.scenes[0].text), "morning light quiet");
+    EXPECT_EQ(TextOf(result.scenes[1].name), "Hall");
+    EXPECT_EQ(TextOf(result.scenes[1].text), "");
+    EXPECT_EQ(TextOf(result.scenes[2].name), "");
+    EXPECT_EQ(TextOf(result.scenes[2].text), "only comment");
+    ASSERT_EQ(result.markers.size(), 1u);
+    EXPECT_EQ(TextOf(result.markers[0].name), "scenery, wide");
+
+    // Without a scene output the scene rows stay markers.
+    std::vector<MarkerEvent> markers;
+    ReadProToolsMarkerText(text, 24.0f, markers, nullptr, {});
+    EXPECT_EQ(markers.size(), 4u);
+}
+
+// Names and comments longer than their fields are cut whole characters at a
+// time, so no half character reaches the project.
+TEST(MarkerImport, LongTextsCutAtCharacterBoundaries) {
+    std::string name;
+    for (int i = 0; i < 100; ++i) name += "\xC3\xA9";  // é, two bytes each
+    std::string comment(300, 'k');
+    const ReadResult result = Read(Listing("1\t0:0:1:0\t48000\tSamples\t" + name + "\t\t\t" + comment + "\n" +
+                                           "2\t0:0:2:0\t96000\tSamples\tscene, " + name + ", " + name + "\n"));
+    ASSERT_EQ(result.markers.size(), 1u);
+    EXPECT_EQ(TextOf(result.markers[0].name).size(), 126u);  // 127 would split an é
+    EXPECT_TRUE(IsValidUtf8(TextOf(result.markers[0].name)));
+    EXPECT_EQ(TextOf(result.markers[0].keywords).size(), 127u);
+    ASSERT_EQ(result.scenes.size(), 1u);
+    EXPECT_EQ(TextOf(result.scenes[0].name).size(), 62u);
+    EXPECT_EQ(TextOf(result.scenes[0].text).size(), 126u);
+    EXPECT_TRUE(IsValidUtf8(TextOf(result.scenes[0].text)));
+
+    // A very long line is read as one row.
+    const std::string longName(1 << 20, 'x');
+    EXPECT_EQ(Read(Listing("1\t0:0:1:0\t48000\tSamples\t" + longName + "\n")).markers.size(), 1u);
+}
+
+TEST(MarkerImport, Utf8Checks) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"ascii", "abc", true},
+        {"two, three and four bytes", "\xC3\xA9\xE2\x80\xA6\xF0\x9F\x8E\xAC", true},
+        {"overlong slash", "\xC0\xAF", false},
+        {"surrogate", "\xED\xA0\x80", false},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"cut sequence", "\xE2\x80", false},
+        {"stray continuation", "\x80", false},
+        {"Mac Roman ellipsis", "a\xC9", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsValidUtf8(c.bytes), c.valid);
+    }
+    EXPECT_EQ(MacRomanToUtf8("x\x80\xC9\xD1\xDB\xFF"), "x\xC3\x84\xE2\x80\xA6\xE2\x80\x94\xE2\x82\xAC\xCB\x87");
+}
+
+TEST(MarkerImport, ReadingAFileFillsAndEmptiesTheOutputs) {
+    test::TempDir dir;
+    std::vector<MarkerEvent> markers(3);
+    std::vector<MarkerScene> scenes(2);
+    ImportProToolsMarkers(dir.file("missing.txt"), 24.0f, markers, &scenes, {});
+    EXPECT_TRUE(markers.empty());
+    EXPECT_TRUE(scenes.empty());
+
+    markers.resize(3);
+    ImportProToolsMarkers(dir.path().string(), 24.0f, markers, nullptr, {});  // a folder
+    EXPECT_TRUE(markers.empty());
+
+    ASSERT_TRUE(test::WriteBytes(dir.file("s.txt"), Listing("1\t0:0:1:0\t48000\tSamples\tHit\n")));
+    ImportProToolsMarkers(dir.file("s.txt"), 24.0f, markers, &scenes, {});
+    EXPECT_EQ(markers.size(), 1u);
+}
+
+// Real exports of several Pro Tools versions, layouts and encodings.
+TEST(MarkerImport, RealExports) {
+    struct Expected {
+        float time;
+        const char* name;
+        const char* keywords;
+    };
+    struct Case {
+        const char* file;
+        std::vector<Expected> markers;
+    };
+    const Case cases[] = {
+        {"SessionText_SimpleTest_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        {"SessionText_TracksOnly_OnlyTrackEDLs_PT2023.6.txt", {}},
+        {"SessionText_UnrecognizedSection_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        {"SessionText_OneOfEverything_23-976fps_DefaultExportOptions_PT2020.3.txt",
+         {{144144 / 48000.0f, "Marker 1", "Marker 1"},
+          {3600.0f, "Marker 2", "Marker 2 This marker has comments."}}},
+        {"SessionText_ExtendedChars_UTF8Format_PT2023.3.txt",
+         {{10.0f, "Test Ellipsis\xE2\x80\xA6", "Test Ellipsis\xE2\x80\xA6"},
+          {70.0f, "Test Em Dash \xE2\x80\x94", "Test Em Dash \xE2\x80\x94"},
+          {130.0f, "Test En Dash \xE2\x80\x93", "Test En Dash \xE2\x80\x93"},
+          {190.0f, "Right Side Quote\xE2\x80\x99s Not An Apostrophe", "Right Side Quote\xE2\x80\x99s Not An Apostrophe"}}},
+        {"SessionText_ExtendedChars_TextEditFormat_PT2023.3.txt",
+         {{10.0f, "Test Ellipsis\xE2\x80\xA6", "Test Ellipsis\xE2\x80\xA6"},
+          {70.0f, "Test Em Dash \xE2\x80\x94", "Test Em Dash \xE2\x80\x94"},
+          {130.0f, "Test En Dash \xE2\x80\x93", "Test En Dash \xE2\x80\x93"},
+          {190.0f, "Right Side Quote\xE2\x80\x99s Not An Apostrophe", "Right Side Quote\xE2\x80\x99s Not An Apostrophe"}}},
+        {"SessionText_MarkerRulersAndTrackMarkers_PT2023.12.txt",
+         {{10.0f, "Marker 1", "Marker 1"},
+          {11.0f, "Marker 2", "Marker 2 Some comments"},
+          {12.0f, "Marker 3", "Marker 3"},
+          {13.0f, "Marker 4", "Marker 4"},
+          {14.0f, "Marker 5", "Marker 5"},
+          {15.0f, "Marker 6", "Marker 6 More comments"},
+          {16.0f, "Marker 7", "Marker 7"}}},
+        // Min:Secs and Samples locations are not timecode: a Ticks row falls
+        // back to a location that reads as 0 s rather than to sample 58.
+        {"SessionText_TimeFormats_MinSecs_PT2022.9.txt",
+         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+          {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
+        {"SessionText_TimeFormats_Samples_PT2022.9.txt",
+         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+          {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
+        {"SessionText_TimeFormats_Timecode_PT2022.9.txt",
+         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+          {23 * 3600 + 58 * 60 + 55 + 18 / 23.976f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
+        {"SessionText_TimeFormats_Timecode_ShowSubframes_PT2022.9.txt",
+         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+          {23 * 3600 + 58 * 60 + 55 + 18 / 23.976f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
+        // A line break in a name leaves its first line as the name; the
+        // continuation lines are too short or nameless to be rows. A tab in a
+        // name moves the rest of it into the comment column.
+        {"SessionText_NewLinesAndTabs_DefaultExportOptions_PT2023.6.txt",
+         {{5.005f, "Marker Name", "Marker Name"},
+          {6.006f, "Normal Marker Name", "Normal Marker Name Comment Here"},
+          {7.007f, "Marker Name Again", "Marker Name Again"},
+          {8.008f, "Normal Marker Name Again", "Normal Marker Name Again"},
+          {9.009f, "Marker Name", "Marker Name With Tab"},
+          {10.01f, "Normal Marker Name", "Normal Marker Name Comments Here"},
+          {11.011f, "Marker Name", "Marker Name With Tab"},
+          {12.012f, "Marker Name", "Marker Name With Tab"},
+          {13.013f, "Normal Marker Name", "Normal Marker Name Comment Here"},
+          {14.014f, "Marker Name", "Marker Name With Tab"},
+          {15.015f, "Marker Name", "Marker Name With Tab"},
+          {16.016f, "Normal Marker Name", "Normal Marker Name Comment Here"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::vector<MarkerEvent> markers;
+        std::vector<MarkerScene> scenes;
+        ImportProToolsMarkers(SessionText(c.file), 24.0f, markers, &scenes, {});
+        EXPECT_TRUE(scenes.empty());
+        ASSERT_EQ(markers.size(), c.markers.size());
+        for (std::size_t i = 0; i < markers.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_NEAR(markers[i].time, c.markers[i].time, 1e-3);
+            EXPECT_EQ(TextOf(markers[i].name), c.markers[i].name);
+            EXPECT_EQ(TextOf(markers[i].keywords), c.markers[i].keywords);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace korvel
