@@ -1,6 +1,7 @@
 #include "library/bwf_writer.h"
 
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -9,6 +10,7 @@
 #include <filesystem>
 
 #include "dsp/sanitize.h"
+#include "project/file_io.h"
 
 // [SECTION] Limits and shared steps
 // [SECTION] Writers
@@ -39,11 +41,6 @@ void Diagnose(const char* format, ...) {
     std::fflush(stdout);
 }
 
-void RemoveQuietly(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
 int64_t HourLimit(int sampleRate) { return static_cast<int64_t>(sampleRate) * 3600; }
 
 bool FitsRiff(int64_t frames, int channels) { return BwfRiffSizeBound(frames, channels) <= kMaxRiffSize; }
@@ -71,13 +68,48 @@ bool SetBroadcastInfo(SNDFILE* file, int sampleRate, double startSeconds, const 
     return sf_command(file, SFC_SET_BROADCAST_INFO, &info, sizeof info) == SF_TRUE;
 }
 
-SNDFILE* OpenForWriting(const std::string& path, int sampleRate, int channels, int format) {
+// A file being written: libsndfile on a temporary beside the target, which
+// becomes the target only once it is complete.
+struct WavOutput {
+    TempFile temp;
+    SNDFILE* file = nullptr;
+};
+
+// libsndfile gets a descriptor of ours: its own open refuses paths of 1,024
+// bytes and more.
+bool OpenForWriting(WavOutput& out, const std::string& path, int sampleRate, int channels, int format) {
+    out.temp = CreateTempFileBeside(path);
+    if (out.temp.fd < 0) return false;
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     info.samplerate = sampleRate;
     info.channels = channels;
     info.format = format;
-    return sf_open(path.c_str(), SFM_WRITE, &info);
+    out.file = sf_open_fd(out.temp.fd, SFM_WRITE, &info, SF_FALSE);
+    if (out.file) return true;
+    DiscardTempFile(out.temp);
+    return false;
+}
+
+// Closes libsndfile (which writes the final header) and keeps the temporary
+// for the finishing steps; false when the header could not be written.
+bool CloseSoundFile(WavOutput& out) {
+    const int status = sf_close(out.file);
+    out.file = nullptr;
+    return status == 0;
+}
+
+void Abandon(WavOutput& out) {
+    if (out.file) sf_close(out.file);
+    out.file = nullptr;
+    DiscardTempFile(out.temp);
+}
+
+// Moves the complete temporary over the target; the earlier file at the
+// target stays until then.
+bool Commit(WavOutput& out, const std::string& path) {
+    std::error_code ignored;
+    return FinishTempFile(out.temp, path, ignored);
 }
 
 }  // namespace
@@ -111,8 +143,9 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         return false;
     }
 
-    SNDFILE* file = OpenForWriting(path, sampleRate, 2, kFormatWav24);
-    if (!file) return false;
+    WavOutput out;
+    if (!OpenForWriting(out, path, sampleRate, 2, kFormatWav24)) return false;
+    SNDFILE* file = out.file;
     if (!SetBroadcastInfo(file, sampleRate, startSeconds, description))
         Diagnose("[Export] WriteBWFStereo: BEXT timecode failed \u2014 clip will land at 00:00:00:00 \u2014 %s",
                  path.c_str());
@@ -126,15 +159,19 @@ bool WriteBWFStereo(const std::string& path, const float* left, const float* rig
         }
         SanitizeSamples(buffer.data(), 2 * n);
         if (sf_writef_float(file, buffer.data(), n) != n) {
-            sf_close(file);
+            Abandon(out);
             Diagnose("[Export] WriteBWFStereo: short write at frame %lld/%lld \u2014 disk full? Deleting %s",
                      static_cast<long long>(start), static_cast<long long>(frames), path.c_str());
-            RemoveQuietly(path);
             return false;
         }
     }
-    sf_close(file);
-    return true;
+    if (!CloseSoundFile(out)) {
+        Abandon(out);
+        Diagnose("[Export] WriteBWFStereo: short write at frame %lld/%lld \u2014 disk full? Deleting %s",
+                 static_cast<long long>(frames), static_cast<long long>(frames), path.c_str());
+        return false;
+    }
+    return Commit(out, path);
 }
 
 bool WriteBWFClipMono(const std::string& path, const float* samples, int frames, int sampleRate,
@@ -151,23 +188,25 @@ bool WriteBWFClipMono(const std::string& path, const float* samples, int frames,
         return false;
     }
 
-    SNDFILE* file = OpenForWriting(path, sampleRate, 1, kFormatWav24);
-    if (!file) return false;
+    WavOutput out;
+    if (!OpenForWriting(out, path, sampleRate, 1, kFormatWav24)) return false;
+    SNDFILE* file = out.file;
     if (!SetBroadcastInfo(file, sampleRate, startSeconds, description))
         Diagnose("[Export] WriteBWFClipMono: BEXT timecode failed \u2014 clip will land at 00:00:00:00 \u2014 %s",
                  path.c_str());
 
     std::vector<float> copy(samples, samples + frames);
     SanitizeSamples(copy.data(), frames);
-    const sf_count_t written = sf_writef_float(file, copy.data(), frames);
-    sf_close(file);
+    sf_count_t written = sf_writef_float(file, copy.data(), frames);
+    // The header written at close counts too: without it the file is not whole.
+    if (!CloseSoundFile(out) && written == frames) written = 0;
     if (written != frames) {
+        Abandon(out);
         Diagnose("[Export] WriteBWFClipMono: short write (%lld/%d) \u2014 disk full? Deleting %s",
                  static_cast<long long>(written), frames, path.c_str());
-        RemoveQuietly(path);
         return false;
     }
-    return true;
+    return Commit(out, path);
 }
 
 bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>>& channels,
@@ -188,8 +227,9 @@ bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>
     }
 
     const bool wavex = extensible && !ambisonic;
-    SNDFILE* file = OpenForWriting(path, sampleRate, channelCount, wavex ? kFormatWavex24 : kFormatWav24);
-    if (!file) return false;
+    WavOutput out;
+    if (!OpenForWriting(out, path, sampleRate, channelCount, wavex ? kFormatWavex24 : kFormatWav24)) return false;
+    SNDFILE* file = out.file;
     // A missing time reference is not worth losing a multichannel master over.
     SetBroadcastInfo(file, sampleRate, startSeconds, description);
 
@@ -207,17 +247,26 @@ bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>
         }
         SanitizeSamples(buffer.data(), n * channelCount);
         if (sf_writef_float(file, buffer.data(), n) != n) {
-            sf_close(file);
+            Abandon(out);
             Diagnose("[Export] WriteBWFMulti: short write \u2014 deleting %s", path.c_str());
-            RemoveQuietly(path);
             return false;
         }
     }
-    sf_close(file);
+    if (!CloseSoundFile(out)) {
+        Abandon(out);
+        Diagnose("[Export] WriteBWFMulti: short write \u2014 deleting %s", path.c_str());
+        return false;
+    }
 
-    if (wavex && !FinalizeWavChannelMask(path, channelMask))
+    // Finished while still a temporary: a file without its channel mask is
+    // not what was asked for, so the earlier file stays and the caller
+    // learns of the failure.
+    if (wavex && !FinalizeWavChannelMask(out.temp.path, channelMask)) {
+        Abandon(out);
         Diagnose("[Export] WriteBWFMulti: WAV finalize (mask/fact) failed \u2014 %s", path.c_str());
-    return true;
+        return false;
+    }
+    return Commit(out, path);
 }
 
 // [SECTION] Extensible finalisation
@@ -295,30 +344,27 @@ bool RewriteChunks(FILE* in, FILE* out, uint32_t channelMask) {
 }  // namespace
 
 bool FinalizeWavChannelMask(const std::string& path, int channelMask) {
-    const std::string temp = path + ".tmp";
     FILE* in = std::fopen(path.c_str(), "rb");
     if (!in) return false;
-    FILE* out = std::fopen(temp.c_str(), "wb");
+    TempFile temp = CreateTempFileBeside(path);
+    FILE* out = temp.fd >= 0 ? fdopen(temp.fd, "wb") : nullptr;
     if (!out) {
         std::fclose(in);
+        DiscardTempFile(temp);
         return false;
     }
+    temp.fd = -1;  // the stream owns the descriptor now
 
-    const bool rewritten = RewriteChunks(in, out, static_cast<uint32_t>(channelMask));
+    bool rewritten = RewriteChunks(in, out, static_cast<uint32_t>(channelMask));
     std::fclose(in);
+    rewritten = std::fflush(out) == 0 && rewritten;
+    if (rewritten) fsync(fileno(out));
     const bool closed = std::fclose(out) == 0;
     if (!rewritten || !closed) {
-        RemoveQuietly(temp);
+        DiscardTempFile(temp);
         return false;
     }
-
-    std::error_code error;
-    std::filesystem::rename(temp, path, error);
-    if (error) {
-        RemoveQuietly(temp);
-        return false;
-    }
-    return true;
+    return CommitTempFile(temp.path, path);
 }
 
 }  // namespace korvel

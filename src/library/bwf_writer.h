@@ -3,7 +3,10 @@
 // chunk whose time reference places the file on the project's timecode.
 // Samples are sanitised on the way out (the callers' buffers stay as they
 // are), files longer than one hour or larger than a RIFF file can describe
-// (4 GiB) are refused, and a failed write leaves no file behind.
+// (4 GiB) are refused. Each file is written to a temporary beside its path
+// and moved into place only when complete (the extensible finishing step
+// included): a failed write leaves no partial file and keeps the earlier
+// file at the path.
 //
 // The writers keep no shared state and may run on any thread; two writers
 // must not be given the same path at once.
@@ -28,7 +31,7 @@ bool WriteBWFMulti(const std::string& path, const std::vector<std::vector<float>
                    int channelMask, int sampleRate, double startSeconds, const char* description,
                    bool ambisonic, bool extensible);
 
-// Rewrites a WAVE-extensible file in place: drops its "fact" chunk and sets
+// Rewrites a WAVE-extensible file through a temporary: drops its "fact" chunk and sets
 // the channel mask of its "fmt " chunk; every other chunk is kept in order.
 // False (the file left as it was) on any failure, including a result that
 // would not fit a RIFF size.

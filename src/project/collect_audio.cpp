@@ -7,6 +7,7 @@
 #include <system_error>
 #include <vector>
 
+#include "project/file_io.h"
 #include "project/project_file_format.h"
 
 namespace korvel {
@@ -147,8 +148,9 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
 
         const fs::path destination = canonicalFolder / candidate;
         if (!reuse) {
-            fs::copy_file(sourcePath, destination, fs::copy_options::none, ec);
-            if (ec) {
+            // Through a temporary: a copy cut short by a crash or a full
+            // disk never stands under the name a saved project refers to.
+            if (!CopyFileAtomic(*source, destination.string(), false, ec)) {
                 std::printf("[Project] Failed to collect %s: %s\n", source->c_str(), ec.message().c_str());
                 map[*source] = *source;
                 continue;

@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -255,6 +256,68 @@ bool WriteFileAtomic(const std::string& path, std::string_view text) {
     }
     std::error_code ignored;
     return FinishTempFile(temp, path, ignored);
+}
+
+bool CopyFileAtomic(const std::string& source, const std::string& target, bool replace, std::error_code& error) {
+    error.clear();
+    const int in = open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        error.assign(errno, std::generic_category());
+        return false;
+    }
+    struct stat info {};
+    if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error.assign(S_ISDIR(info.st_mode) ? EISDIR : errno, std::generic_category());
+        close(in);
+        return false;
+    }
+    TempFile temp = CreateTempFileBeside(target);
+    if (temp.fd < 0) {
+        error.assign(errno, std::generic_category());
+        close(in);
+        return false;
+    }
+    if (!replace) fchmod(temp.fd, info.st_mode & 07777);  // a new file takes the source's mode
+
+    bool copied = true;
+    std::string buffer(1 << 16, '\0');
+    for (;;) {
+        const ssize_t got = read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got == 0) break;
+        if (got < 0 || !WriteAllBytes(temp.fd, std::string_view(buffer.data(), static_cast<std::size_t>(got)))) {
+            copied = false;
+            break;
+        }
+    }
+    if (!copied) error.assign(errno ? errno : EIO, std::generic_category());
+    close(in);
+    if (!copied) {
+        DiscardTempFile(temp);
+        return false;
+    }
+    if (!CloseTempFile(temp)) {
+        error.assign(EIO, std::generic_category());
+        return false;
+    }
+    if (replace) return CommitTempFile(temp.path, target, error);
+
+    // Moved only onto a free name: the rename itself refuses a taken one,
+    // where the file system can; a hard link does the same elsewhere.
+    const std::string resolved = ResolveLinkTarget(target);
+    if (renameat2(AT_FDCWD, temp.path.c_str(), AT_FDCWD, resolved.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno != EINVAL && errno != ENOSYS) {
+            error.assign(errno, std::generic_category());
+            unlink(temp.path.c_str());
+            return false;
+        }
+        const bool linked = link(temp.path.c_str(), resolved.c_str()) == 0;
+        if (!linked) error.assign(errno, std::generic_category());
+        unlink(temp.path.c_str());
+        if (!linked) return false;
+    }
+    SyncFolderOf(resolved);
+    return true;
 }
 
 // [SECTION] Readability

@@ -62,6 +62,13 @@ std::string WriteTempFileBeside(const std::string& targetPath, std::string_view 
 bool CommitTempFile(const std::string& tempPath, const std::string& targetPath);
 bool CommitTempFile(const std::string& tempPath, const std::string& targetPath, std::error_code& error);
 
+// Copies the file at `source` to `target` through a temporary beside the
+// target, so that an interrupted or failed copy never leaves a partial file
+// under the target's name. With `replace` clear an existing target is never
+// replaced (the copy then fails with "file exists"). False with `error` set
+// on failure, when nothing of the copy is left.
+bool CopyFileAtomic(const std::string& source, const std::string& target, bool replace, std::error_code& error);
+
 // A temporary path beside `targetPath` that no other writer in this or
 // another process uses at the same time: the target's name (cut to fit the
 // name limit), ".tmp-", the process id and a counter.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/full_disk.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -416,27 +417,9 @@ TEST_F(BwfWriterTest, FilesBeyondFourGibibytesAreRefusedLikeTheHourLimit) {
     EXPECT_TRUE(fs::is_empty(dir.path()));
 }
 
-// Runs one writer in a child process whose file-size limit stands in for a
-// full disk, with standard output going to `log`. The exit code is 0 when
-// the writer failed and left no file at `path`.
-int WriteToFullDisk(int writer, const std::string& path, const std::string& log) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (!std::freopen(log.c_str(), "w", stdout)) return 2;
-    rlimit limit{64 * 1024, 64 * 1024};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    const std::vector<float> second(48000, 0.5f);
-    bool ok = true;
-    if (writer == 0) ok = WriteBWFStereo(path, second.data(), second.data(), 48000, 48000, 0.0, nullptr);
-    if (writer == 1) ok = WriteBWFClipMono(path, second.data(), 48000, 48000, 0.0, nullptr);
-    if (writer == 2) {
-        const std::vector<std::vector<float>> three(3, second);
-        ok = WriteBWFMulti(path, three, 7, 48000, 0.0, nullptr, false, true);
-    }
-    std::fflush(stdout);
-    return !ok && !fs::exists(path) ? 0 : 1;
-}
-
-TEST_F(BwfWriterTest, AFullDiskLeavesNoFileBehind) {
+// A write onto a full disk fails, says so once, and leaves the earlier
+// export at the path as it was, with no partial file beside it.
+TEST_F(BwfWriterTest, AFullDiskKeepsTheEarlierFileAndLeavesNothingPartial) {
     struct Case {
         const char* name;
         int writer;
@@ -447,16 +430,55 @@ TEST_F(BwfWriterTest, AFullDiskLeavesNoFileBehind) {
         {"mono", 1, "[Export] WriteBWFClipMono: short write (", "/48000) \u2014 disk full? Deleting "},
         {"multi", 2, "[Export] WriteBWFMulti: short write \u2014 deleting ", ""},
     };
+    const std::vector<float> second(48000, 0.5f);
+    const std::vector<float> earlier(100, 0.25f);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.file(std::string(c.name) + ".wav");
+        test::FullDisk disk(64 * 1024);
+        const std::string path = disk.file(std::string(c.name) + ".wav");
+        ASSERT_TRUE(WriteBWFClipMono(path, earlier.data(), 100, 48000, 0.0, nullptr));
+        const std::string before = ReadBytes(path);
         const std::string log = dir.file(std::string(c.name) + ".log");
-        EXPECT_EXIT(std::_Exit(WriteToFullDisk(c.writer, path, log)), testing::ExitedWithCode(0), "");
+        const int failed = disk.Run([&] {
+            if (!std::freopen(log.c_str(), "w", stdout)) return 2;
+            bool ok = true;
+            if (c.writer == 0) ok = WriteBWFStereo(path, second.data(), second.data(), 48000, 48000, 0.0, nullptr);
+            if (c.writer == 1) ok = WriteBWFClipMono(path, second.data(), 48000, 48000, 0.0, nullptr);
+            if (c.writer == 2) {
+                const std::vector<std::vector<float>> three(3, second);
+                ok = WriteBWFMulti(path, three, 7, 48000, 0.0, nullptr, false, true);
+            }
+            return ok ? 1 : 0;
+        });
+        EXPECT_EQ(failed, 0);
+        EXPECT_EQ(ReadBytes(path), before) << "the earlier export is kept";
+        EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), fs::directory_iterator()), 1)
+            << "nothing partial beside it";
         const std::string out = ReadBytes(log);
         EXPECT_EQ(out.rfind(c.messageStart, 0), 0u) << out;
         EXPECT_NE(out.find(c.messageEnd + path + "\n"), std::string::npos) << out;
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
     }
+}
+
+// The extensible finishing step copies the file once more; when the disk
+// fills up there, the writer fails and the earlier file stays. A file-size
+// limit cannot show this (each copy fits), so it needs the small tmpfs.
+TEST_F(BwfWriterTest, AFailedFinishingStepFailsTheWrite) {
+    test::FullDisk disk(64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+    const std::string path = disk.file("surround.wav");
+    ASSERT_TRUE(test::WriteBytes(path, "earlier"));
+    const std::vector<std::vector<float>> six(6, std::vector<float>(2000, 0.5f));  // 36 KB: one copy fits
+    const std::string log = dir.file("finalize.log");
+    const int failed = disk.Run([&] {
+        if (!std::freopen(log.c_str(), "w", stdout)) return 2;
+        return WriteBWFMulti(path, six, 63, 48000, 0.0, nullptr, false, true) ? 1 : 0;
+    });
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(ReadBytes(path), "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), fs::directory_iterator()), 1);
+    EXPECT_EQ(ReadBytes(log), "[Export] WriteBWFMulti: WAV finalize (mask/fact) failed \u2014 " + path + "\n");
 }
 
 TEST_F(BwfWriterTest, FinaliserLeavesForeignFilesUntouched) {

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 #include "library/file_id.h"
 #include "project/fixed_text.h"
+#include "support/full_disk.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -165,6 +167,31 @@ TEST_F(CollectAudioTest, FailedCopyKeepsTheSourcePathAndSaysSo) {
     const std::string output = testing::internal::GetCapturedStdout();
     EXPECT_EQ(map.at(source), source);
     EXPECT_TRUE(output.starts_with("[Project] Failed to collect " + source + ": ")) << output;
+}
+
+// A copy that does not fit is reported and leaves nothing under its name,
+// not even an empty file at a retry: a later save would take a partial copy
+// for the collected sound and keep it for good.
+TEST_F(CollectAudioTest, AFullDiskLeavesNoPartialCopy) {
+    test::FullDisk disk(64 * 1024);
+    const std::string big = Source("lib/big.wav", std::string(100 * 1024, 'b'));
+    const std::string small = Source("lib/small.wav", "small");
+    AddLayer(big);
+    AddLayer(small);
+    const std::string target = disk.file("Proj");
+    const int outcome = disk.Run([&] {
+        testing::internal::CaptureStdout();
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const CollectedAudioMap map = CollectProjectAudio(project, target);
+            if (map.at(big) != big || map.at(small) != "Audio/small.wav") return 1;
+        }
+        const std::string output = testing::internal::GetCapturedStdout();
+        return output.starts_with("[Project] Failed to collect " + big + ": ") ? 0 : 2;
+    });
+    EXPECT_EQ(outcome, 0);
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(target) / "Audio")) names.insert(entry.path().filename());
+    EXPECT_EQ(names, std::set<std::string>{"small.wav"});
 }
 
 TEST_F(CollectAudioTest, NameThatCannotBeLookedUpFailsThatCopyOnly) {

@@ -8,11 +8,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/full_disk.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -190,6 +192,56 @@ TEST(AtomicWrite, LongNamesLinksAndModes) {
         EXPECT_EQ(ReadBytes(path), "new");
         std::filesystem::remove(path);
     }
+}
+
+// Every whole-file writer on a full disk: false, the earlier file as it
+// was, nothing partial beside it.
+TEST(AtomicWrite, AFullDiskKeepsTheEarlierFile) {
+    TempDir sources;
+    const std::string big(100 * 1024, 'n');
+    ASSERT_TRUE(WriteBytes(sources.file("big.wav"), big));
+    struct Case {
+        const char* name;
+        std::function<bool(const std::string& target)> write;
+    };
+    const Case cases[] = {
+        {"atomic write", [&](const std::string& target) { return WriteFileAtomic(target, big); }},
+        {"copy replacing",
+         [&](const std::string& target) {
+             std::error_code ec;
+             return CopyFileAtomic(sources.file("big.wav"), target, true, ec);
+         }},
+        {"temporary committed",
+         [&](const std::string& target) {
+             const std::string temp = WriteTempFileBeside(target, big);
+             return !temp.empty() && CommitTempFile(temp, target);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::FullDisk disk(64 * 1024);
+        const std::string target = disk.file("Sounds.kvlib");
+        ASSERT_TRUE(WriteBytes(target, "earlier"));
+        EXPECT_EQ(disk.Run([&] { return c.write(target) ? 1 : 0; }), 0);
+        EXPECT_EQ(ReadBytes(target), "earlier");
+        EXPECT_EQ(Listing(disk.path()), std::set<std::string>{"Sounds.kvlib"});
+    }
+}
+
+TEST(AtomicWrite, CopiesNeverReplaceATakenNameUnlessAsked) {
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir.file("source.wav"), "source"));
+    ASSERT_TRUE(WriteBytes(dir.file("taken.wav"), "taken"));
+    std::error_code ec;
+    EXPECT_FALSE(CopyFileAtomic(dir.file("source.wav"), dir.file("taken.wav"), false, ec));
+    EXPECT_EQ(ec, std::errc::file_exists);
+    EXPECT_EQ(ReadBytes(dir.file("taken.wav")), "taken");
+    EXPECT_TRUE(CopyFileAtomic(dir.file("source.wav"), dir.file("free.wav"), false, ec));
+    EXPECT_EQ(ReadBytes(dir.file("free.wav")), "source");
+    EXPECT_TRUE(CopyFileAtomic(dir.file("source.wav"), dir.file("taken.wav"), true, ec));
+    EXPECT_EQ(ReadBytes(dir.file("taken.wav")), "source");
+    EXPECT_FALSE(CopyFileAtomic(dir.file("missing.wav"), dir.file("other.wav"), false, ec));
+    EXPECT_EQ(Listing(dir.path()), (std::set<std::string>{"free.wav", "source.wav", "taken.wav"}));
 }
 
 TEST(FileReadable, OnlyFilesThatOpen) {
