@@ -52,25 +52,35 @@ void ApplyMicroPitchDrift(std::vector<float>& signal, uint32_t pathHash, float d
         const double t = static_cast<double>(k) / rate;
         return 1.0 + depth * (0.4 * std::sin(0.7 * t + phase1) + 0.6 * std::sin(1.7 * t + phase2));
     };
-    // A drift that reads faster than real time would reach the end of the
-    // signal early and leave a silent tail longer than the layer's fade, so
-    // the sound would cut off. Then the whole drift is slowed just enough to
-    // reach the last sample at the last output; otherwise it is untouched.
-    double scale = 1.0;
+    // A drift that reads faster than real time reaches the end of the
+    // signal early and would leave a silent tail longer than the layer's
+    // fade: the sound would cut off. The read and its contour stay as they
+    // are; the signal is tiled on, seamlessly, far enough for the read's
+    // last output. A read that only misses the last sample, as every read
+    // does, is left alone.
+    std::vector<float> extended;
+    const std::vector<float>* source = &signal;
     if (n > 2) {
-        double end = 0.0;
-        for (int64_t k = 0; k + 2 < n; ++k) end += step(k);  // position at output n - 2
-        if (end >= static_cast<double>(n - 1)) scale = static_cast<double>(n - 1) / (end + step(n - 2));
+        double p = 0.0;
+        for (int64_t k = 0; k + 2 < n; ++k) p += step(k);  // position at output n − 2
+        if (p >= static_cast<double>(n - 1)) {
+            const double last = p + step(n - 2);  // position at output n − 1
+            extended = signal;
+            LoopFitSource(extended, static_cast<int32_t>(std::min(last + 3.0, 2147483647.0)), sampleRate);
+            source = &extended;
+        }
     }
+    const std::vector<float>& x = *source;
+    const auto m = static_cast<int64_t>(x.size());
     std::vector<float> y(static_cast<size_t>(n), 0.0f);
     double p = 0.0;
-    for (int64_t k = 0; p < static_cast<double>(n - 1) && k < n; ++k) {
+    for (int64_t k = 0; p < static_cast<double>(m - 1) && k < n; ++k) {
+        p = std::max(0.0, p);  // only a depth above 1 could read backwards past the start
         const auto i = static_cast<int64_t>(p);
         const float f = static_cast<float>(p - static_cast<double>(i));
-        y[static_cast<size_t>(k)] =
-            i + 1 < n ? f * signal[static_cast<size_t>(i + 1)] + (1.0f - f) * signal[static_cast<size_t>(i)]
-                      : signal[static_cast<size_t>(std::min(i, n - 1))];
-        p += scale == 1.0 ? step(k) : scale * step(k);
+        y[static_cast<size_t>(k)] = i + 1 < m ? f * x[static_cast<size_t>(i + 1)] + (1.0f - f) * x[static_cast<size_t>(i)]
+                                              : x[static_cast<size_t>(std::min(i, m - 1))];
+        p += step(k);
     }
     signal = std::move(y);
 }

@@ -42,8 +42,8 @@ int AlloyCarrierSlot(const std::array<bool, kAlloySlotCount>& present);
 
 // Reads the signal at a speed varying by ±depth with two slow sines whose
 // phases come from `pathHash`. A drift that would reach the end before the
-// last output is slowed uniformly so that it ends there; the last sample,
-// which the read never reaches, becomes 0.
+// last output reads on into a seamless tiling of the signal; otherwise the
+// last sample, which the read never reaches, becomes 0.
 void ApplyMicroPitchDrift(std::vector<float>& signal, uint32_t pathHash, float depth, int32_t sampleRate);
 
 // Frame by frame, pulls the signal's smoothed spectral envelope toward the
