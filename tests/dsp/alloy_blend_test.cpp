@@ -24,8 +24,8 @@ struct BlendFixture : ::testing::Test {
     void Fill(int n) {
         for (auto& s : slots) s.assign(static_cast<size_t>(n), 0.0f);
     }
-    std::vector<float> Render(int n) {
-        const AlloyBlendParams p = MakeAlloyBlendParams(layer, 48000, n, present);
+    std::vector<float> Render(int n, int32_t rate = 48000) {
+        const AlloyBlendParams p = MakeAlloyBlendParams(layer, rate, n, present);
         std::vector<float> out;
         AlloyBlendKernel(p, slots, present, fft, out);
         return out;
@@ -116,6 +116,31 @@ TEST_F(BlendFixture, SilenceStaysSilent) {
     present = {true, true, true, true};
     const std::vector<float> out = Render(n);
     for (float s : out) ASSERT_EQ(s, 0.0f);
+}
+
+// Below a 24 kHz rate the quarter rate lies under 6 kHz, so the flattening
+// ramp above 6 kHz would run backwards: t < 0 gives weights near +836 and
+// an output about 49 dB too loud at 22.05 kHz. The bands are equal there
+// instead, and the blend stays at the level of its sources.
+TEST_F(BlendFixture, LowSampleRatesKeepTheBlendBounded) {
+    struct Case {
+        const char* name;
+        int32_t rate;
+    } cases[] = {{"22.05 kHz", 22050}, {"16 kHz", 16000}, {"24 kHz", 24000}, {"48 kHz", 48000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int n = c.rate;
+        Fill(n);
+        present = {true, true, true, false};
+        for (size_t l = 0; l < 3; ++l) slots[l] = test::WhiteNoise(static_cast<size_t>(n), 0.2f, 3u + static_cast<unsigned>(l));
+        const std::vector<float> out = Render(n, c.rate);
+        ASSERT_EQ(out.size(), static_cast<size_t>(n));
+        const double in = test::Rms(slots[0], 0, static_cast<size_t>(n));
+        const double level = test::Rms(out, 2048, static_cast<size_t>(n) - 2048) / in;
+        EXPECT_GT(level, 0.2);
+        EXPECT_LT(level, 2.0);
+        EXPECT_LT(test::Peak(out, 0, out.size()), 8.0f * test::Peak(slots[0], 0, static_cast<size_t>(n)));
+    }
 }
 
 }  // namespace
