@@ -433,7 +433,8 @@ bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft) 
 }
 
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
-                      int32_t channelOrderFallback) {
+                      int32_t channelOrderFallback, bool* tooShort) {
+    if (tooShort) *tooShort = false;
     SF_INFO info;
     SoundFilePtr file = OpenSoundFile(path, info);
     if (!file) return false;
@@ -490,6 +491,7 @@ bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
     }
     file.reset();
 
+    if (tooShort) *tooShort = acc.SamplesRead() > 0 && acc.SpectralFrames() == 0;
     if (acc.SamplesRead() == 0 || acc.SpectralFrames() == 0) return false;
     acc.Store(out);
     return true;

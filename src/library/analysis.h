@@ -33,9 +33,10 @@ struct FftState {
 // `channelOrderFallback` is the user's channel-order setting; threads other
 // than the UI thread pass the copy they were started with, since the UI may
 // change the setting while they run. The short form reads the application
-// state and is for the UI thread.
+// state and is for the UI thread. `tooShort`, when given, is set when the
+// file was read but holds too few frames for one spectral frame.
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft,
-                      int32_t channelOrderFallback);
+                      int32_t channelOrderFallback, bool* tooShort = nullptr);
 bool AnalyzeAudioFile(const std::string& path, LibraryFile& out, FftState* fft);
 
 // Runs the descriptor part of the analysis (everything after the header) on

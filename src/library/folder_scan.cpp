@@ -94,7 +94,7 @@ void StartFolderScan(Library& library, const std::string& folder, bool enabled, 
     library.scanReused.store(0);
     library.scanAnalysed.store(0);
     SetText(library, library.scanStatus, "");
-    SetText(library, library.scanFolderName, FileNameOf(folder));
+    SetText(library, library.scanFolderName, FolderLastComponent(folder));
 
     // The scan works with the channel-order setting of this moment: the UI
     // may change the global while the workers run.
@@ -179,7 +179,7 @@ void FolderScanThread(ScanRequest request) {
     job->channelOrderFallback = request.channelOrderFallback;
     Palette& palette = job->palette;
     palette.folder = request.folder;
-    palette.name = fs::path(request.folder).stem().string();
+    palette.name = PaletteNameForFolder(request.folder);
     palette.enabled = request.enabled;
     palette.trackGroup = request.trackGroup;
 
@@ -220,7 +220,10 @@ void FolderScanThread(ScanRequest request) {
             }
         }
     }
-    if (!request.force) job->reuse = std::move(previous);
+    if (!request.force) {
+        job->reuse = std::move(previous);
+        job->knownShort = library.shortFiles;
+    }
     const auto& previousRecords = request.force ? previous : job->reuse;
 
     job->results.resize(count);
@@ -237,6 +240,8 @@ void FolderScanThread(ScanRequest request) {
     // Workers finish every file they take, so the files from `nextIndex` on
     // were not reached; a cancelled rescan keeps their previous records.
     const int32_t reached = std::min(job->nextIndex.load(), count);
+    for (int32_t i = 0; i < reached; ++i) library.shortFiles.erase(paths[i]);
+    library.shortFiles.merge(job->foundShort);
     std::vector<LibraryFile> files;
     files.reserve(count);
     for (int32_t i = 0; i < count; ++i) {
@@ -256,6 +261,8 @@ void FolderScanThread(ScanRequest request) {
                   [](const LibraryFile& a, const LibraryFile& b) { return a.path < b.path; });
     }
     palette.files = std::move(files);
+    // Files that could not be analysed are found but not indexed.
+    const auto indexed = static_cast<int32_t>(palette.files.size());
 
     library.scanFilesDone.store(count);
     library.scanProgress.store(1.0f);
@@ -271,7 +278,7 @@ void FolderScanThread(ScanRequest request) {
     }
 
     char text[256];
-    std::snprintf(text, sizeof text, "Done! %d files indexed.", library.scanFilesDone.load());
+    std::snprintf(text, sizeof text, "Done! %d files indexed.", indexed);
     SetText(library, library.scanStatus, text);
     library.scanning.store(false);
 }
@@ -303,10 +310,34 @@ bool TryReuse(ScanJob& job, int32_t i) {
     return true;
 }
 
+// A file an earlier scan found too short to analyse, unchanged since: it is
+// passed over again, left out of the palette as before.
+bool PassOverShortFile(ScanJob& job, int32_t i) {
+    if (job.knownShort.empty()) return false;
+    const std::string& path = job.paths[i];
+    const auto found = job.knownShort.find(path);
+    if (found == job.knownShort.end()) return false;
+    std::error_code ec;
+    const uint64_t size = fs::file_size(path, ec);
+    if (ec) return false;
+    const int64_t time = GetFileModifiedTime(path);
+    if (time == 0 || size != found->second.size || time != found->second.mtime) return false;
+    std::lock_guard lock(job.resultsMutex);
+    job.foundShort.emplace(path, found->second);
+    return true;
+}
+
 bool Analyse(ScanJob& job, int32_t i, FftState& fft) {
     try {
         LibraryFile record;
-        if (!AnalyzeAudioFile(job.paths[i], record, &fft, job.channelOrderFallback)) return false;
+        bool tooShort = false;
+        if (!AnalyzeAudioFile(job.paths[i], record, &fft, job.channelOrderFallback, &tooShort)) {
+            if (tooShort && record.mtime != 0 && record.size != 0) {
+                std::lock_guard lock(job.resultsMutex);
+                job.foundShort.emplace(job.paths[i], ShortFileStamp{record.size, record.mtime});
+            }
+            return false;
+        }
         job.results[i] = std::move(record);
     } catch (...) {
         return false;  // out of memory on one file: skip it, keep scanning
@@ -333,7 +364,7 @@ void ScanWorker(ScanJob& job) {
         const std::string name = FileNameOf(job.paths[i]);
         SetText(library, library.scanStatus, name);
 
-        if (!TryReuse(job, i) && !Analyse(job, i, fft)) {
+        if (!TryReuse(job, i) && (PassOverShortFile(job, i) || !Analyse(job, i, fft))) {
             std::lock_guard lock(job.resultsMutex);
             job.skippedFiles.push_back(name);
         }
@@ -431,7 +462,7 @@ void ProcessPendingLibraryFolders(Library& library) {
         if (!fs::is_directory(pending.path, ec) || ec) continue;
         if (library.scanning.load()) {
             library.folderQueue.push_back(pending.path);
-            library.folderQueueNames.push_back(FileNameOf(pending.path));
+            library.folderQueueNames.push_back(FolderLastComponent(pending.path));
         } else {
             StartFolderScan(library, pending.path, pending.enabled, pending.trackGroup, false);
         }

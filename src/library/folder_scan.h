@@ -45,6 +45,10 @@ struct ScanJob {
     int32_t fileCount = 0;
     std::vector<std::string> paths;  // sorted by bytes
     std::unordered_map<std::string, LibraryFile> reuse;
+    // Files known too short from an earlier scan (read-only while workers
+    // run), and those this scan found too short (under resultsMutex).
+    std::unordered_map<std::string, ShortFileStamp> knownShort;
+    std::unordered_map<std::string, ShortFileStamp> foundShort;
     std::vector<LibraryFile> results;
     std::unique_ptr<std::atomic<bool>[]> done;
     std::mutex resultsMutex;  // guards skippedFiles and checkpoint writes

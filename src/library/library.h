@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "library/file_id.h"
@@ -85,6 +86,13 @@ struct FileIdHashResult {
     uint64_t size = 0;
 };
 
+// The size and modification time a sound file had when it was found too
+// short to analyse.
+struct ShortFileStamp {
+    uint64_t size = 0;
+    int64_t mtime = 0;
+};
+
 // The sound library. Palettes and both indexes belong to the UI thread; the
 // scan and hashing threads write only the atomics, the status texts and the
 // locked queues.
@@ -123,6 +131,12 @@ struct Library {
 
     std::mutex finishedScansMutex;  // guards finishedScans
     std::vector<Palette> finishedScans;
+
+    // Files too short to analyse, by path, with the size and time they had:
+    // a rescan passes over them unchanged as it takes unchanged records over.
+    // Only the scan thread touches it (one scan runs at a time; a new scan
+    // joins the previous thread first).
+    std::unordered_map<std::string, ShortFileStamp> shortFiles;
 
     std::string cacheFolder;  // empty: no cache files are read or written
     std::vector<std::string> folderQueue;

@@ -57,6 +57,17 @@ std::string StripTrailingSlashes(std::string path) {
 
 }  // namespace
 
+std::string FolderLastComponent(const std::string& folder) {
+    fs::path path(folder);
+    // "a/b/" has an empty file name; "/" alone keeps its root and names nothing.
+    while (path.has_relative_path() && path.filename().empty()) path = path.parent_path();
+    return path.filename().string();
+}
+
+std::string PaletteNameForFolder(const std::string& folder) {
+    return fs::path(FolderLastComponent(folder)).stem().string();
+}
+
 int64_t NowSeconds() {
     return std::chrono::duration_cast<std::chrono::seconds>(
                std::chrono::system_clock::now().time_since_epoch())
@@ -140,7 +151,7 @@ int32_t CreatePaletteFromFiles(Library& library, const std::vector<std::string>&
     std::string base = name;
     if (base.empty()) {
         if (!folder.empty()) {
-            const std::string stem = fs::path(folder).stem().string();
+            const std::string stem = PaletteNameForFolder(folder);
             base = stem.empty() ? "Palette" : stem + " Palette";
         } else {
             base = "Palette";

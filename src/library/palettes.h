@@ -18,6 +18,12 @@ struct Project;
 // it short onto another palette's file) is refused; so is an empty name.
 bool IsValidPaletteName(std::string_view name);
 
+// The last component of a folder path, and its stem (the palette name a
+// scanned folder gets). Trailing separators are ignored: "…/Doors.Wood/"
+// has the last component "Doors.Wood", not "". Any thread.
+std::string FolderLastComponent(const std::string& folder);
+std::string PaletteNameForFolder(const std::string& folder);
+
 // Seconds since 1970: the clock of a palette's scan time. Any thread.
 int64_t NowSeconds();
 

@@ -104,8 +104,8 @@ TEST_F(Palettes, CreateNamesFromTheFolderOrDefault) {
     };
     const Case cases[] = {
         {"folder stem", "/sfx/Rain", "", "Rain Palette"},
-        {"folder with trailing separator", "/sfx/Rain/", "", "Palette"},
-        {"no folder", "", "", "Palette 2"},
+        {"folder with trailing separator", "/sfx/Rain/", "", "Rain Palette 2"},
+        {"no folder", "", "", "Palette"},
         {"given name wins", "/sfx/Rain", "Storm", "Storm"},
     };
     const std::string file = Sound("x.wav");
