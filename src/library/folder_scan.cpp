@@ -142,12 +142,20 @@ bool WalkFolder(Library& library, const std::string& folder, std::vector<std::st
     return false;
 }
 
-Palette DoneFilesPalette(ScanJob& job) {
-    Palette palette;
+// What a checkpoint writes: the files done so far, the previous records of
+// the files not done yet, and the previous file's header values.
+Palette CheckpointPalette(ScanJob& job) {
+    Palette palette = job.previousHeader;
     palette.folder = job.palette.folder;
     palette.name = job.palette.name;
-    for (int32_t i = 0; i < job.fileCount; ++i)
-        if (job.done[i].load(std::memory_order_acquire)) palette.files.push_back(job.results[i]);
+    for (int32_t i = 0; i < job.fileCount; ++i) {
+        if (job.done[i].load(std::memory_order_acquire)) {
+            palette.files.push_back(job.results[i]);
+        } else if (job.previous) {
+            if (auto found = job.previous->find(job.paths[i]); found != job.previous->end())
+                palette.files.push_back(found->second);
+        }
+    }
     return palette;
 }
 
@@ -218,6 +226,8 @@ void FolderScanThread(ScanRequest request) {
                 std::string key = f.path;
                 previous.emplace(std::move(key), std::move(f));
             }
+            old.files.clear();
+            job->previousHeader = std::move(old);
         }
     }
     if (!request.force) {
@@ -225,6 +235,7 @@ void FolderScanThread(ScanRequest request) {
         job->knownShort = library.shortFiles;
     }
     const auto& previousRecords = request.force ? previous : job->reuse;
+    if (!previousRecords.empty()) job->previous = &previousRecords;
 
     job->results.resize(count);
     job->done = std::make_unique<std::atomic<bool>[]>(count);
@@ -349,7 +360,7 @@ bool Analyse(ScanJob& job, int32_t i, FftState& fft) {
 
 void WriteCheckpoint(ScanJob& job) {
     std::lock_guard lock(job.resultsMutex);
-    Palette checkpoint = DoneFilesPalette(job);
+    Palette checkpoint = CheckpointPalette(job);
     if (!checkpoint.files.empty()) WritePaletteFile(checkpoint, job.checkpointPath);
 }
 

@@ -61,6 +61,12 @@ struct ScanJob {
     int32_t checkpointInterval = kScanCheckpointInterval;
     int32_t channelOrderFallback = 0;  // the request's copy of the setting
     Palette palette;  // the palette being built: its folder and name
+    // The previous cache file's records by path (null when there was none)
+    // and its header values. A checkpoint replaces that file, so it keeps
+    // both for the files not done yet: a crash must not shrink the palette
+    // or lose its settings and identities.
+    const std::unordered_map<std::string, LibraryFile>* previous = nullptr;
+    Palette previousHeader;  // no files
 };
 
 // A folder another part of the program asks to have indexed.

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "library/library.h"
@@ -339,7 +340,9 @@ protected:
         return paths;
     }
 
-    bool RunJob(const std::vector<std::string>& paths, int32_t interval, Palette& onDisk) {
+    bool RunJob(const std::vector<std::string>& paths, int32_t interval, Palette& onDisk,
+                const std::unordered_map<std::string, LibraryFile>* previous = nullptr,
+                const Palette& previousHeader = {}) {
         const std::string cachePath = dir.file("cache/Cp.kvlib");
         std::error_code ec;
         fs::remove(cachePath, ec);
@@ -353,6 +356,8 @@ protected:
         if (interval > 0) job.checkpointInterval = interval;
         job.palette.folder = dir.file("Cp");
         job.palette.name = "Cp";
+        job.previous = previous;
+        job.previousHeader = previousHeader;
         library.scanAnalysed.store(0);
         library.scanning.store(true);
         ScanWorker(job);
@@ -390,6 +395,45 @@ TEST_F(Checkpoints, CacheFileHoldsTheFilesDoneAtTheLastCheckpoint) {
         // A checkpoint is neither dated nor summarised.
         EXPECT_EQ(onDisk.scanned, 0);
     }
+}
+
+// A checkpoint replaces the whole cache file: the files it has not reached
+// keep their earlier records (identities included) and the palette its
+// header settings, or a crash would shrink the palette and the next rescan
+// would give the missing files new identities.
+TEST_F(Checkpoints, ACheckpointKeepsTheEarlierRecordsAndSettings) {
+    const std::vector<std::string> paths = Files(10);
+    std::unordered_map<std::string, LibraryFile> previous;
+    for (const std::string& path : paths) {
+        LibraryFile record;
+        record.path = path;
+        record.fileId = "id-" + fs::path(path).stem().string();
+        record.description = "earlier";
+        previous.emplace(path, record);
+    }
+    Palette header;
+    header.paletteInterpret = 2;
+    header.mmDisableGrouping = true;
+    header.savedPalette = true;
+    header.scanned = 1500000000;
+    header.previousNames = {"Older"};
+
+    Palette onDisk;
+    ASSERT_TRUE(RunJob(paths, 4, onDisk, &previous, header));  // last checkpoint after 8 files
+    ASSERT_EQ(onDisk.files.size(), 10u);
+    for (size_t i = 0; i < 10; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(onDisk.files[i].path, paths[i]);
+        EXPECT_EQ(onDisk.files[i].description, i < 8 ? "" : "earlier");
+        if (i >= 8) {
+            EXPECT_EQ(onDisk.files[i].fileId, "id-" + fs::path(paths[i]).stem().string());
+        }
+    }
+    EXPECT_EQ(onDisk.paletteInterpret, 2);
+    EXPECT_TRUE(onDisk.mmDisableGrouping);
+    EXPECT_TRUE(onDisk.savedPalette);
+    EXPECT_EQ(onDisk.scanned, 1500000000);
+    EXPECT_EQ(onDisk.previousNames, std::vector<std::string>{"Older"});
 }
 
 // Starts a scan with one worker and cancels it once a few files are done.
