@@ -1,7 +1,10 @@
 #include "project/collect_audio.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -37,32 +40,141 @@ std::optional<std::string> PathInsideFolder(const std::string& path, const std::
     return path.substr(folder.size() + 1);
 }
 
-// Whether the file at `destination` already is a copy of the source: same
-// size and same content fingerprint. The source's fingerprint is taken once,
-// and only when some destination has its size.
-struct SourceMatcher {
-    const std::string& source;
+// [SECTION] What is known about earlier copies
+//
+// Saves and auto-saves meet the same copies again and again. Telling a copy
+// from a different file of the same size needs content fingerprints, which
+// read 128 KiB per file; what was learnt is kept per path together with the
+// file's size and modification time, so an unchanged save is a status and
+// size test per file again. A stamp is trusted only when the file's time lies
+// well before the moment it was recorded: a file rewritten within the same
+// tick of a coarse file-system clock would otherwise keep its stamp.
+
+struct FileStamp {
     std::uint64_t size = 0;
-    bool sized = false;
+    fs::file_time_type time{};
+    bool operator==(const FileStamp&) const = default;
+};
+
+constexpr auto kStampMargin = std::chrono::seconds(2);
+
+bool StampOf(const fs::path& path, FileStamp& stamp) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) return false;
+    stamp.size = fs::file_size(path, ec);
+    if (ec) return false;
+    stamp.time = fs::last_write_time(path, ec);
+    return !ec;
+}
+
+struct KnownFingerprint {
+    FileStamp stamp;
+    std::uint64_t fingerprint = 0;
+};
+
+struct KnownCopy {
+    std::string source;
+    FileStamp sourceStamp;
+    FileStamp copyStamp;
+};
+
+// Any thread that saves (UI, auto-save) uses it under `lock`.
+struct CollectMemo {
+    std::mutex lock;
+    std::unordered_map<std::string, KnownFingerprint> fingerprints;  // by path
+    std::unordered_map<std::string, KnownCopy> copies;               // by destination path
+};
+CollectMemo gCollectMemo;
+
+// Set by tests before they save; read by whichever thread saves.
+std::atomic<CollectFingerprintReader> gFingerprintReader{&ComputeFileFingerprint};
+
+bool Trusted(const FileStamp& stamp) { return stamp.time + kStampMargin < fs::file_time_type::clock::now(); }
+
+bool FingerprintOf(const std::string& path, const FileStamp& stamp, std::uint64_t& fingerprint) {
+    {
+        std::lock_guard lock(gCollectMemo.lock);
+        if (auto known = gCollectMemo.fingerprints.find(path);
+            known != gCollectMemo.fingerprints.end() && known->second.stamp == stamp) {
+            fingerprint = known->second.fingerprint;
+            return true;
+        }
+    }
+    std::uint64_t size = 0;
+    if (!gFingerprintReader.load()(path, fingerprint, size)) return false;
+    if (Trusted(stamp)) {
+        std::lock_guard lock(gCollectMemo.lock);
+        gCollectMemo.fingerprints[path] = {stamp, fingerprint};
+    }
+    return true;
+}
+
+void RememberCopy(const std::string& destination, const std::string& source, const FileStamp& sourceStamp,
+                  const FileStamp& copyStamp) {
+    std::lock_guard lock(gCollectMemo.lock);
+    if (Trusted(sourceStamp) && Trusted(copyStamp))
+        gCollectMemo.copies[destination] = {source, sourceStamp, copyStamp};
+    else
+        gCollectMemo.copies.erase(destination);
+}
+
+// Whether the file at `destination` already is a copy of the source: same
+// size and same content fingerprint. The source's stamp is taken once, its
+// fingerprint only when some destination has its size, and from the identity
+// registry when the source's identity knows it.
+struct SourceMatcher {
+    SourceMatcher(const std::string& sourcePath, const FileId* sourceId) : source(sourcePath), id(sourceId) {}
+
+    const std::string& source;
+    const FileId* id = nullptr;
+    FileStamp stamp;
+    bool stamped = false;
     bool fingerprinted = false;
     std::uint64_t fingerprint = 0;
 
-    bool Matches(const fs::path& destination) {
-        std::error_code ec;
-        if (!fs::is_regular_file(destination, ec)) return false;
-        if (!sized) {
-            size = fs::file_size(source, ec);
-            if (ec) return false;
-            sized = true;
-        }
-        if (fs::file_size(destination, ec) != size || ec) return false;
-        std::uint64_t ignoredSize = 0;
-        if (!fingerprinted) {
-            if (!ComputeFileFingerprint(source, fingerprint, ignoredSize)) return false;
+    bool Stamp() {
+        if (!stamped) stamped = StampOf(source, stamp);
+        return stamped;
+    }
+
+    bool Fingerprint() {
+        if (fingerprinted) return true;
+        FileIdResult known;
+        if (id && LookupFileId(*id, known) && known.fingerprint != 0 && known.size == stamp.size) {
+            fingerprint = known.fingerprint;
             fingerprinted = true;
+        } else {
+            fingerprinted = FingerprintOf(source, stamp, fingerprint);
+        }
+        return fingerprinted;
+    }
+
+    bool Matches(const fs::path& destination) {
+        FileStamp copy;
+        if (!StampOf(destination, copy) || !Stamp() || copy.size != stamp.size) return false;
+        const std::string key = destination.string();
+        {
+            std::lock_guard lock(gCollectMemo.lock);
+            if (auto known = gCollectMemo.copies.find(key); known != gCollectMemo.copies.end() &&
+                                                            known->second.source == source &&
+                                                            known->second.sourceStamp == stamp &&
+                                                            known->second.copyStamp == copy)
+                return true;
         }
         std::uint64_t other = 0;
-        return ComputeFileFingerprint(destination.string(), other, ignoredSize) && other == fingerprint;
+        if (!Fingerprint() || !FingerprintOf(key, copy, other) || other != fingerprint) return false;
+        RememberCopy(key, source, stamp, copy);
+        return true;
+    }
+
+    // A fresh copy takes the source's time, so that it is as settled as its
+    // source and the next save trusts what it learns about it now.
+    void Copied(const fs::path& destination) {
+        if (!Stamp()) return;
+        std::error_code ec;
+        fs::last_write_time(destination, stamp.time, ec);
+        FileStamp copy;
+        if (!ec && StampOf(destination, copy)) RememberCopy(destination.string(), source, stamp, copy);
     }
 };
 
@@ -121,26 +233,29 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
         const fs::path sourcePath(*source);
         const std::string stem = sourcePath.stem().string();
         const std::string extension = sourcePath.extension().string();
-        SourceMatcher matcher{*source};
+        const auto id = collector.ids.find(*source);
+        SourceMatcher matcher(*source, id != collector.ids.end() ? &id->second : nullptr);
 
         std::string candidate = stem + extension;
         bool reuse = false;
         for (int n = 2;; ++n) {
-            const fs::path destination = canonicalFolder / candidate;
+            // A name given out in this call belongs to that source, even when
+            // another source has the same bytes: each keeps its own copy.
             if (!usedNames.contains(candidate)) {
+                const fs::path destination = canonicalFolder / candidate;
                 // A name whose status cannot be taken (too long, no access)
                 // ends the search too: its copy then fails and is reported,
                 // and a copy never replaces an existing file.
                 const fs::file_type type = fs::symlink_status(destination, ec).type();
                 if (type == fs::file_type::not_found || ec) break;
-            }
-            // A file already there with this content is this source's copy,
-            // whoever gave out the name; a different file there may be the
-            // only copy an earlier save or a backup refers to, so it is never
-            // replaced.
-            if (matcher.Matches(destination)) {
-                reuse = true;
-                break;
+                // A file already there with this content is this source's
+                // copy from an earlier save; a different file there may be
+                // the only copy an earlier save or a backup refers to, so it
+                // is never replaced.
+                if (matcher.Matches(destination)) {
+                    reuse = true;
+                    break;
+                }
             }
             candidate = stem + "_" + std::to_string(n) + extension;
         }
@@ -155,13 +270,18 @@ CollectedAudioMap CollectProjectAudio(const Project& project, const std::string&
                 map[*source] = *source;
                 continue;
             }
+            matcher.Copied(destination);
         }
         map[*source] = prefix + candidate;
-        if (auto id = collector.ids.find(*source); id != collector.ids.end()) {
+        if (id != collector.ids.end()) {
             RegisterFileId({id->second, destination.string(), 0, 0});
         }
     }
     return map;
+}
+
+void SetCollectFingerprintReader(CollectFingerprintReader reader) {
+    gFingerprintReader.store(reader ? reader : &ComputeFileFingerprint);
 }
 
 std::string RemapCollectedPath(const CollectedAudioMap& map, const std::string& path) {

@@ -1,6 +1,7 @@
 #pragma once
 // Copying every sound a project refers to into the "Audio" folder beside the
 // file being saved, so that the saved project is self-contained.
+#include <cstdint>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -31,11 +32,20 @@ AudioCollector GatherProjectAudio(const Project& project);
 
 // Makes `folder`/Audio and brings every referenced file into it. A file
 // already inside keeps its place; any other is copied under its own name or,
-// when that name is taken, the first free "<stem>_<n><ext>". An existing copy
-// is reused only when its size and content fingerprint match the source's; a
-// different file at a destination name is never overwritten. Copies are
-// registered as further paths of their file's identity.
+// when that name is given out in this call or taken by a different file, the
+// first free "<stem>_<n><ext>". An existing copy is reused only when its size
+// and content fingerprint match the source's (fingerprints are remembered by
+// size and modification time, so an unchanged save reads no audio); a
+// different file at a destination name is never overwritten. Copies take
+// their source's modification time and are registered as further paths of
+// their file's identity.
 CollectedAudioMap CollectProjectAudio(const Project& project, const std::string& folder);
+
+// How collecting reads a content fingerprint: ComputeFileFingerprint unless
+// a test counts the reads. nullptr restores the default. Set before saving.
+using CollectFingerprintReader = bool (*)(const std::string& path, std::uint64_t& fingerprint,
+                                          std::uint64_t& size);
+void SetCollectFingerprintReader(CollectFingerprintReader reader);
 
 // "" for "", the stored path for a collected one, else `path` itself.
 std::string RemapCollectedPath(const CollectedAudioMap& map, const std::string& path);

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "library/file_id.h"
 #include "project/fixed_text.h"
@@ -102,14 +106,88 @@ TEST_F(CollectAudioTest, DifferentFileAtDestinationIsLeftAndSameContentReused) {
     EXPECT_FALSE(fs::exists(dir.file("Proj/Audio/x_2.wav")));
 }
 
-TEST_F(CollectAudioTest, OneContentUnderTwoPathsSharesOneCopy) {
-    const std::string original = Source("lib/x.wav", "same");
-    Source("Proj/Audio/x.wav", "same");
-    AddLayer(dir.file("Proj/Audio/x.wav"));
-    AddLayer(original);
-    const CollectedAudioMap map = CollectProjectAudio(project, folder);
-    EXPECT_EQ(map.at(original), "Audio/x.wav");
-    EXPECT_FALSE(fs::exists(dir.file("Proj/Audio/x_2.wav")));
+// Sources with the same bytes used to share one copy. Each referenced path
+// keeps a name of its own: one given out in this call is never handed to
+// another source, whatever its content.
+TEST_F(CollectAudioTest, SameContentUnderTwoPathsGetsTwoNames) {
+    struct Case {
+        const char* name;
+        bool firstInside;  // the first path already lies in the Audio folder
+    } cases[] = {{"both outside", false}, {"one already inside", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        project.results.clear();
+        const std::string first = c.firstInside ? Source("Proj/Audio/x.wav", "same") : Source("lib/a/x.wav", "same");
+        const std::string second = Source("lib/b/x.wav", "same");
+        AddLayer(second);
+        AddLayer(first);
+        const CollectedAudioMap map = CollectProjectAudio(project, folder);
+        EXPECT_EQ(map.at(first), "Audio/x.wav");
+        EXPECT_EQ(map.at(second), "Audio/x_2.wav");
+        EXPECT_EQ(Copied("x_2.wav"), "same");
+        EXPECT_EQ(CollectProjectAudio(project, folder), map) << "and a second save gives the same names";
+    }
+}
+
+std::atomic<int> gFingerprintReads{0};
+bool CountingFingerprint(const std::string& path, std::uint64_t& fingerprint, std::uint64_t& size) {
+    gFingerprintReads.fetch_add(1);
+    return ComputeFileFingerprint(path, fingerprint, size);
+}
+
+void SetTime(const std::string& path, int64_t seconds) {
+    fs::last_write_time(path, std::chrono::file_clock::from_sys(
+                                  std::chrono::sys_seconds(std::chrono::seconds(seconds))));
+}
+
+// Every save and auto-save used to read the head and tail of every audio file
+// already in the folder, on the UI thread. What a save learns is kept by size
+// and modification time: an unchanged save is a status and size test again,
+// and any change to a copy or its source is noticed.
+TEST_F(CollectAudioTest, AnUnchangedSaveReadsNoAudio) {
+    SetCollectFingerprintReader(&CountingFingerprint);
+    std::vector<std::string> sources;
+    for (int i = 0; i < 6; ++i) {
+        sources.push_back(Source("lib/" + std::to_string(i) + "/s.wav", std::string(1000 + i % 2, 'a' + i)));
+        SetTime(sources.back(), 1600000000 + i);
+        AddLayer(sources.back(), i == 0 ? FileId("00000000000000aa") : FileId());
+    }
+    // An earlier copy of one source, made by another run: learnt once.
+    fs::create_directories(fs::path(folder) / "Audio");
+    ASSERT_TRUE(test::WriteBytes(dir.file("Proj/Audio/s_4.wav"), test::ReadBytes(sources[3])));
+    SetTime(dir.file("Proj/Audio/s_4.wav"), 1600000000);
+    const CollectedAudioMap first = CollectProjectAudio(project, folder);
+
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        int reads;
+    } steps[] = {
+        {"unchanged", [] {}, 0},
+        {"unchanged again", [] {}, 0},
+        {"a copy rewritten with other bytes of its size",
+         [&] {
+             ASSERT_TRUE(test::WriteBytes(dir.file("Proj/Audio/s_3.wav"), std::string(1000, 'z')));
+         },
+         -1},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.change();
+        gFingerprintReads = 0;
+        const CollectedAudioMap map = CollectProjectAudio(project, folder);
+        if (step.reads >= 0) {
+            EXPECT_EQ(gFingerprintReads.load(), step.reads);
+            EXPECT_EQ(map, first);
+        } else {
+            EXPECT_GT(gFingerprintReads.load(), 0);
+            // The rewritten copy is no longer this source's: it gets a new name.
+            EXPECT_NE(map.at(sources[2]), first.at(sources[2]));
+            EXPECT_EQ(test::ReadBytes((fs::path(folder) / map.at(sources[2])).string()), test::ReadBytes(sources[2]));
+        }
+    }
+    SetCollectFingerprintReader(nullptr);
 }
 
 TEST_F(CollectAudioTest, GathersPinnedAlloyAndBounceFilesSkippingMissing) {
