@@ -54,6 +54,20 @@ struct DropState {
     bool dropOverInspector = false;
     float dropX = 0.0f;  // UI units
     float dropY = 0.0f;
+
+    // The names of a drop being received, between its begin and complete.
+    std::vector<std::string> receivingNames;
+    bool receiving = false;
+    // The sound files of the last drop wait here for one frame, in which the
+    // panels find the targets under the pointer; at the end of that frame
+    // they move to droppedAudio with the targets held beside them.
+    std::vector<std::string> arrivingAudio;
+    // The targets of the frame the drop arrived in. A drop held while a job
+    // or an export runs keeps them until it is handled; the live flags above
+    // are recomputed by the panels every frame.
+    bool heldOverLibrary = false;
+    std::int32_t heldTargetScene = -1;
+    bool heldOverInspector = false;
 };
 
 // What the last update check found. The texts hold only while

@@ -191,6 +191,7 @@ struct AppState {
     float pendingVideoStart = 0.0f;  // seconds on the timeline
     DropState dropState;
     std::int32_t pendingDeleteEvent = -1;
+    std::int32_t pendingBedLayout = -1;  // event whose bed layers load next, -1 none
 
     std::string videoPath;  // "videoPath"
     std::string projectPath;  // empty for a project never saved
