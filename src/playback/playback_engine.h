@@ -73,6 +73,20 @@ struct Voice {
     bool unloaded = false;     // samples released to save memory; not mixed
 };
 
+// One audition preview: mono samples at their own rate. Immutable once
+// published.
+struct PreviewBuffer {
+    std::vector<float> samples;
+    std::int32_t rate = 48000;
+};
+
+// A preview replaced while the audio thread may still be reading it: freed
+// once blocksFinished exceeds `blockMark`.
+struct RetiredPreview {
+    std::unique_ptr<const PreviewBuffer> buffer;
+    std::uint64_t blockMark = 0;
+};
+
 // Mixer settings are single values the UI thread writes and the audio thread
 // reads without a lock; a change takes effect with the next block.
 // About 1.5 MiB (the reverb state): never construct one on a thread's stack.
@@ -104,12 +118,20 @@ struct PlaybackEngine {
     bool normalizeLUFS = true;
     float refGain = 1.0f;
     float streamWindowSeconds = 30.0f;
-    // Audition preview: a writer stores 0 in previewEnd before it touches the
-    // samples and publishes the new length last.
-    std::vector<float> previewSamples;
-    std::atomic<std::int32_t> previewPos{0};
-    std::atomic<std::int32_t> previewEnd{0};
-    std::int32_t previewRate = 48000;
+    // Audition preview. Each preview is a new immutable buffer published by
+    // pointer: the audio thread reads only the published one and never frees.
+    // The UI thread owns every buffer (previewOwned, previewRetired) and frees
+    // a retired one only once blocksFinished shows that a whole block ran
+    // after the swap. A writer stores 0 in previewEnd first and publishes the
+    // new length last; the audio thread bounds every read by the buffer it
+    // loaded, so a length from one preview never reads past another.
+    std::atomic<const PreviewBuffer*> preview{nullptr};
+    std::atomic<std::int32_t> previewPos{0};  // output frames; audio thread writes
+    std::atomic<std::int32_t> previewEnd{0};  // output frames; 0 = stopped
+    std::unique_ptr<const PreviewBuffer> previewOwned;  // UI thread: the published buffer
+    std::vector<RetiredPreview> previewRetired;         // UI thread: awaiting a finished block
+    // Blocks the audio thread has finished (every block, busy or idle ones too).
+    std::atomic<std::uint64_t> blocksFinished{0};
     ReverbSettings reverb;
     // Prepared by ResetReverb before the first block; resets and clears from
     // other threads go through reverbRequests so they land between blocks.
@@ -144,5 +166,69 @@ struct PlaybackEngine {
 // owns rampGain, the limiter envelope, the send and return buffers and the
 // peaks, and reads the rest as the members above say.
 extern PlaybackEngine LivePlaybackEngine;
+
+// Empties the engine for a full rebuild at `sampleRate` and reserves room for
+// `capacity` voices (256 when 0 or less). Leaves `ready` false. Takes
+// voiceMutex; the caller must not hold it.
+void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity);
+
+// Moves the play position to `seconds` (truncated to a frame, clamped to the
+// position's range) and asks the audio thread to silence the reverb tail
+// before its next block. Any thread.
+void LocatePlayback(PlaybackEngine& engine, double seconds);
+
+// The play position in seconds; 0 while the rate is below 1.
+double GetPlaybackTime(const PlaybackEngine& engine);
+
+// Moves a playhead (seconds) by `frames` video frames at `fps`, kept within
+// 0 .. max(duration, 0). A step that is not finite (fps 0) leaves it.
+void StepPlayheadFrames(float& playhead, float fps, float duration, int frames);
+
+// Appends a rendered voice with its fade lengths (seconds) and updates
+// voiceCount. Takes voiceMutex; the caller must not hold it.
+void AppendVoice(PlaybackEngine& engine, Voice voice, float fadeIn, float fadeOut);
+
+// Keeps, in order, the voices for which keep(voice) is true, moving each
+// kept voice's fade entries with it, and updates voiceCount. The caller
+// holds voiceMutex (removals come with other edits under the same lock).
+template <typename Keep>
+void CompactVoicesLocked(PlaybackEngine& engine, Keep keep);
+
+// Audition preview, UI thread. Starting publishes `samples` (mono at `rate`)
+// as a new buffer and runs it from its start; nothing starts (false) when
+// `rate` is below 1 or there are no samples. Stopping only ends it.
+bool StartPreview(PlaybackEngine& engine, std::vector<float> samples, int rate);
+void StopPreview(PlaybackEngine& engine);
+bool IsPreviewRunning(const PlaybackEngine& engine);
+// Frees retired previews the audio thread can no longer be reading.
+void CollectRetiredPreviews(PlaybackEngine& engine);
+
+// Sets the six reverb parameters from `settings.macro` (clamped to 0..1) by
+// interpolating between the mixer's five presets.
+void ApplyReverbMacro(ReverbSettings& settings);
+
+// The mixer view's display meters, once per drawn frame `dt` seconds after
+// the last: levels follow the block peaks (0 while not playing) with 15 ms
+// attack and 280 ms release; holds keep a higher peak for 1.5 s, then fall
+// with the release. UI thread.
+void UpdateMixerMeters(PlaybackEngine& engine, float dt);
+
+template <typename Keep>
+void CompactVoicesLocked(PlaybackEngine& engine, Keep keep) {
+    std::size_t kept = 0;
+    for (std::size_t j = 0; j < engine.voices.size(); ++j) {
+        if (!keep(engine.voices[j])) continue;
+        if (kept != j) {
+            engine.voices[kept] = std::move(engine.voices[j]);
+            if (j < engine.voiceFadeIns.size()) engine.voiceFadeIns[kept] = engine.voiceFadeIns[j];
+            if (j < engine.voiceFadeOuts.size()) engine.voiceFadeOuts[kept] = engine.voiceFadeOuts[j];
+        }
+        ++kept;
+    }
+    engine.voices.resize(kept);
+    if (engine.voiceFadeIns.size() > kept) engine.voiceFadeIns.resize(kept);
+    if (engine.voiceFadeOuts.size() > kept) engine.voiceFadeOuts.resize(kept);
+    engine.voiceCount.store(static_cast<std::int32_t>(kept), std::memory_order_release);
+}
 
 }  // namespace korvel
