@@ -421,7 +421,13 @@ void RenderLoopFillFromSource(const std::vector<float>& left, const std::vector<
     const bool stereo = !right.empty() && right.size() >= left.size();
     const std::int64_t total = RenderFrames(sampleRate, targetDuration);
 
+    // The voice's own storage is written in place: a voice rendered again
+    // keeps its buffers rather than faulting in fresh pages.
     FillResult result;
+    result.left = std::move(voice.samplesL);
+    result.right = std::move(voice.samplesR);
+    result.left.clear();
+    result.right.clear();
     bool written = false;
     if (n >= 2 && sampleRate >= 1) {
         const SteadyPart part = FindSteadyPart(left.data(), n, sampleRate);
@@ -439,8 +445,10 @@ void RenderLoopFillFromSource(const std::vector<float>& left, const std::vector<
     }
     if (!written) {
         // Nothing to repeat: silence of the requested length, no splice.
-        result = FillResult{};
+        result.chunks.clear();
+        result.seams.clear();
         result.left.assign(static_cast<std::size_t>(total), 0.0f);
+        result.right.clear();
         if (stereo) result.right.assign(static_cast<std::size_t>(total), 0.0f);
     }
 

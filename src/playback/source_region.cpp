@@ -40,6 +40,7 @@ struct RawRegion {
 
 bool ReadRawRegion(const std::string& path, double offset, double length, double preHandle, double postHandle,
                    RawRegion& region) {
+    if (std::isnan(offset) || std::isnan(length) || std::isnan(preHandle) || std::isnan(postHandle)) return false;
     SF_INFO info{};
     SoundFilePtr file = OpenSoundFile(path, info);
     if (!file) return false;
@@ -48,9 +49,9 @@ bool ReadRawRegion(const std::string& path, double offset, double length, double
     const double fileSeconds = static_cast<double>(info.frames) / rate;
 
     double start = offset - preHandle;
-    if (!(start > 0.0)) start = 0.0;  // NaN reads from the start too
+    if (!(start > 0.0)) start = 0.0;
     double end = offset + length + postHandle;
-    if (!(end < fileSeconds)) end = fileSeconds;  // NaN is cut at the end too
+    if (!(end < fileSeconds)) end = fileSeconds;
     const auto maxFrames = std::min<std::int64_t>(info.frames, MaxRenderFrames(info.samplerate));
     const std::int64_t a = ClampedFrames(rate, start, static_cast<double>(info.frames));
     const std::int64_t b = ClampedFrames(rate, end, static_cast<double>(info.frames));
@@ -66,7 +67,7 @@ bool ReadRawRegion(const std::string& path, double offset, double length, double
     region.frames = read;
     region.channels = info.channels;
     region.rate = info.samplerate;
-    region.preHandleSeconds = std::isnan(offset) ? 0.0 : std::max(0.0, offset - start);
+    region.preHandleSeconds = std::max(0.0, offset - start);
     return true;
 }
 
@@ -200,7 +201,8 @@ bool ReadResultSourceChannels(const LayerResult& layer, const Voice& voice, int 
         if (file) fileChannels = info.channels;
         channelMap = BuildChannelMap(file.get(), fileChannels, channelOrder, interpretation);
     }
-    if (fileChannels < 1 || !channelMap.positional) return false;
+    // A mono file has no spread to place: the export pans the voice instead.
+    if (fileChannels < 2 || !channelMap.positional) return false;
 
     std::vector<std::vector<float>> source;
     int sourceChannels = 0;

@@ -70,7 +70,7 @@ std::int64_t SpliceListFrames(const std::vector<FillChunk>& chunks, int sampleRa
 // the layer's file read as separate channels from its sourceOffset at
 // `sampleRate`, with the layer's splice list (the voice's when the layer has
 // none) written into Σ(l − x) frames per channel. False when the file has
-// fewer than one channel, no known speaker layout, cannot be read, or the
+// fewer than two channels, no known speaker layout, cannot be read, or the
 // list writes no frame. Any thread.
 bool ReadResultSourceChannels(const LayerResult& layer, const Voice& voice, int sampleRate, int channelOrder,
                               std::vector<std::vector<float>>& channels, ChannelMap& channelMap);
