@@ -143,7 +143,7 @@ TEST(CompoundFileWriter, EveryLayoutReadsBackByteForByte) {
                 EXPECT_EQ(n->type, 2);
                 const std::vector<std::uint8_t> want = Pattern(item.size, item.seed);
                 ASSERT_EQ(n->data.size(), want.size());
-                EXPECT_EQ(std::memcmp(n->data.data(), want.data(), want.size()), 0);
+                EXPECT_TRUE(n->data == std::string(want.begin(), want.end()));
                 EXPECT_EQ(n->inMiniStream, item.size > 0 && item.size < 4096);
             }
         }

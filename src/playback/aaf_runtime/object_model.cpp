@@ -915,7 +915,17 @@ AAFRESULT Object::AppendComponent(IAAFComponent* component) {
             for (int i = 7; i >= 0; --i) total = total << 8 | own->bytes[i];
         const bool transition = c->kind_ == Kind::Transition;
         const Property* list = FindProp(kSequenceComponents);
-        if (transition && (!list || list->objects.empty())) return AAFRESULT_INVALID_PARAM;
+        if (transition) {
+            // A transition overlaps the segment before it, so that segment
+            // must be there, be no transition and be at least as long.
+            if (!list || list->objects.empty()) return AAFRESULT_INVALID_PARAM;
+            const Object* before = list->objects.back();
+            const Property* beforeLength = before->FindProp(kComponentLength);
+            std::int64_t previous = 0;
+            if (beforeLength && beforeLength->bytes.size() == 8)
+                for (int i = 7; i >= 0; --i) previous = previous << 8 | beforeLength->bytes[i];
+            if (before->kind_ == Kind::Transition || length > previous) return AAFRESULT_INVALID_PARAM;
+        }
         if (!AppendChild(kSequenceComponents, aaf::StoredForm::StrongReferenceVector, c))
             return AAFRESULT_OBJECT_ALREADY_ATTACHED;
         if (c->kind_ != Kind::CommentMarker) SetData(kComponentLength, I64(transition ? total - length : total + length));
