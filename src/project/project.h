@@ -76,8 +76,10 @@ struct Project {
     // Event indices are the event numbers used everywhere.
     std::vector<Event> events;
     std::vector<LayerResult> results;
-    // Layers a running full build has finished: stored by the build thread
-    // with release order, loaded by the UI thread to draw the build so far.
+    // Layers a running build has finished: stored by the build thread with
+    // release order; the UI thread draws that many leading `results` while
+    // it holds PublishedLayersMutex (engine/published_layers.h), under which
+    // every move of the layers happens.
     CopyableAtomic<std::int32_t> builtResultCount{0};
     std::int32_t revision = 0;  // bumped by edits in the events tab
     bool built = false;
@@ -87,7 +89,9 @@ struct Project {
     std::vector<std::string> bannedFiles;
     std::vector<std::string> bannedFileIds;
     std::vector<Scene> scenes;
-    std::int32_t drawCounter = 0;  // mixed into each re-draw's seed
+    // Mixed into each re-draw's seed. Counted up by the Fill draw on the build
+    // thread and by re-rolls; the UI reads it only while no job runs.
+    std::int32_t drawCounter = 0;
 
     // Exact byte comparison.
     bool IsFileBanned(std::string_view path) const;
@@ -100,9 +104,11 @@ struct Project {
 
 // The open project. Owned by the UI thread, which alone edits it. A running
 // background job reads and writes `events` and `results` while the UI starts
-// no edit (the job's active flag); `builtResultCount` is the one member read
-// concurrently (atomic). Live voices never point into `events`: they hold
-// their own copies of the curves they play.
+// no edit (the job's active flag); the layers a build has published are the
+// one part the UI reads meanwhile (see `builtResultCount`). The build also
+// writes relinked pinned paths into `events`, read again once the job ends.
+// Live voices never point into `events`: they hold their own copies of the
+// curves they play.
 extern Project CurrentProject;
 
 }  // namespace korvel
