@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,7 +17,6 @@
 
 #include "dsp/alloy_render.h"
 #include "dsp/flush_denormals.h"
-#include "dsp/reverb.h"
 #include "engine/build_events.h"
 #include "engine/layer_deconfliction.h"
 #include "engine/layer_render.h"
@@ -93,27 +93,8 @@ RenderSetup SetUpEngine(PlaybackEngine& engine, const Project& project) {
     return setup;
 }
 
-// Empties the live voice list for a full rebuild at `sampleRate`. The
-// playback engine's own preparation replaces this once it exists.
-void PrepareLiveVoices(PlaybackEngine& engine, std::int32_t sampleRate, std::size_t capacity) {
-    engine.ready.store(false);
-    std::lock_guard lock(engine.voiceMutex);
-    engine.voices.clear();
-    engine.voiceFadeIns.clear();
-    engine.voiceFadeOuts.clear();
-    engine.voices.reserve(capacity);
-    engine.voiceCount.store(0);
-    engine.sampleRate = sampleRate;
-}
-
-// The play position at the playhead, and a silent reverb tail from the next
-// block on (the audio thread applies the clear between blocks).
-void RelocatePlayback(PlaybackEngine& engine) {
-    const double frames = static_cast<double>(GlobalAppState.playhead) * engine.sampleRate;
-    const double bounded = std::clamp(frames, 0.0, 9.0e18);
-    engine.position.exchange(static_cast<std::int64_t>(bounded));
-    RequestReverbClear(engine.reverbRequests);
-}
+// The play position at the playhead, with a silent reverb tail.
+void RelocatePlayback(PlaybackEngine& engine) { LocatePlayback(engine, GlobalAppState.playhead); }
 
 // A full build renders layers the UI may be drawing: the render writes its
 // findings into a copy, which replaces the layer under the storage lock.
@@ -232,8 +213,8 @@ void RenderAll(float rangeStart, float rangeEnd) {
             LoadWaveformOverview(std::string(event.pinnedFile, strnlen(event.pinnedFile, sizeof event.pinnedFile)).c_str());
 
     const RenderSetup setup = SetUpEngine(engine, project);
-    PrepareLiveVoices(engine, setup.sampleRate, project.events.size() * 8);
-    engine.voicesRendered.store(0);
+    PrepareVoices(engine, setup.sampleRate,
+                  static_cast<int>(std::min<std::size_t>(project.events.size() * 8, INT32_MAX)));
 
     std::int32_t rendered = 0;
     if (!singlePass) {
