@@ -309,11 +309,13 @@ void AppendUtf8(std::string& out, unsigned codePoint) {
 }
 
 // Appends the string at `cursor` to `out`, so keys and values are read
-// straight into the tree; see ParseJsonString.
-void ReadString(const char*& cursor, std::string& out) {
+// straight into the tree; see ParseJsonString. False when the text ended
+// inside the string.
+bool ReadString(const char*& cursor, std::string& out) {
     const char* p = cursor;
-    if (*p != '"') return;
+    if (*p != '"') return true;
     ++p;
+    bool closed = false;
     for (;;) {
         // Copy runs of plain bytes at once.
         const char* run = p;
@@ -322,6 +324,7 @@ void ReadString(const char*& cursor, std::string& out) {
         if (*p == '\0') break;
         if (*p == '"') {
             ++p;
+            closed = true;
             break;
         }
         ++p;  // the backslash
@@ -344,6 +347,7 @@ void ReadString(const char*& cursor, std::string& out) {
         }
     }
     cursor = p;
+    return closed;
 }
 
 // Every container is built in one allocation of exactly its size. Arrays of
@@ -358,6 +362,42 @@ public:
     explicit LenientParser(const char* text) : cursor_(text) {}
 
     const char* cursor() const { return cursor_; }
+    const JsonDamage& damage() const { return damage_; }
+    void Defer(std::span<JsonDeferredArray> deferred) { deferred_ = deferred; }
+
+    // Reads the array at the cursor (a '[') as the member of a root object,
+    // handing each element to `visit` instead of keeping it. The elements
+    // are read as ParseArray would read them: its run of leading numbers is
+    // the general loop's too.
+    template <typename Visit>
+    void VisitRootMemberArray(Visit&& visit) {
+        depth_ = 1;
+        ++cursor_;
+        ++depth_;
+        SkipBlanks();
+        if (AtEnd()) {
+            NoteEnd();
+        } else if (*cursor_ == ']') {
+            ++cursor_;
+        } else {
+            do {
+                SkipBlanks();
+                const char* start = cursor_;
+                JsonValue element;
+                ParseValue(element);
+                if (IsStray(start, ']')) {
+                    ++cursor_;
+                    continue;
+                }
+                visit(element);
+                SkipBlanks();
+                if (*cursor_ == ',') ++cursor_;
+            } while (!AtEnd() && *cursor_ != ']');
+            if (AtEnd()) NoteEnd();
+            else ++cursor_;
+        }
+        --depth_;
+    }
 
     // `out` must stay where it is until the value is read: never an entry
     // of the scratch lists of this depth or deeper, which may move.
@@ -367,7 +407,7 @@ public:
         switch (*cursor_) {
             case '"':
                 out.type = JsonType::String;
-                ReadString(cursor_, out.string);
+                if (!ReadString(cursor_, out.string)) damage_.endedEarly = true;
                 return;
             case '[':
                 ParseArray(out);
@@ -415,9 +455,15 @@ private:
         if (c == '\0') return true;
         if ((c == '[' || c == '{') && depth_ >= kJsonMaxDepth) {
             stopped_ = true;
+            damage_.tooDeep = true;
             return true;
         }
         return false;
+    }
+
+    // A container closed by the end of the text rather than its bracket.
+    void NoteEnd() {
+        if (!stopped_) damage_.endedEarly = true;
     }
 
     // Where an element or member should start, a character that starts
@@ -443,7 +489,8 @@ private:
             SkipBlanks();
             if (*cursor_ == ',') ++cursor_;
         } while (!AtEnd() && *cursor_ != ']');
-        if (!AtEnd()) ++cursor_;
+        if (AtEnd()) NoteEnd();
+        else ++cursor_;
     }
 
     // Curves are long arrays of numbers only: their numbers are read first,
@@ -455,6 +502,7 @@ private:
         ++cursor_;
         ++depth_;
         SkipBlanks();
+        if (AtEnd()) NoteEnd();
         if (!AtEnd()) {
             if (*cursor_ == ']') {
                 ++cursor_;
@@ -473,7 +521,8 @@ private:
                 } while (!AtEnd() && *cursor_ != ']');
 
                 if (onlyNumbers) {
-                    if (!AtEnd()) ++cursor_;
+                    if (AtEnd()) NoteEnd();
+                    else ++cursor_;
                     out.array.reserve(numbers_.size());
                     for (const double number : numbers_) AppendNumber(out.array, number);
                 } else {
@@ -503,6 +552,7 @@ private:
         ++cursor_;
         ++depth_;
         SkipBlanks();
+        if (AtEnd()) NoteEnd();
         if (!AtEnd()) {
             if (*cursor_ == '}') {
                 ++cursor_;
@@ -513,10 +563,15 @@ private:
                     SkipBlanks();
                     const char* start = cursor_;
                     JsonMember& member = memberLists_[level].emplace_back();
-                    ReadString(cursor_, member.key);
+                    if (!ReadString(cursor_, member.key)) damage_.endedEarly = true;
                     SkipBlanks();
                     if (*cursor_ == ':') ++cursor_;
-                    ParseValue(member.value);
+                    if (depth_ == 1 && !deferred_.empty() && DeferMember(member)) {
+                        // Read element by element and dropped; the tree keeps
+                        // an empty array in its place.
+                    } else {
+                        ParseValue(member.value);
+                    }
                     if (IsStray(start, '}')) {
                         memberLists_[level].pop_back();
                         ++cursor_;
@@ -524,7 +579,10 @@ private:
                         SkipBlanks();
                         if (*cursor_ == ',') ++cursor_;
                     }
-                    if (AtEnd()) break;
+                    if (AtEnd()) {
+                        NoteEnd();
+                        break;
+                    }
                     if (*cursor_ == '}') {
                         ++cursor_;
                         break;
@@ -538,9 +596,32 @@ private:
         --depth_;
     }
 
+    // A root member under a deferred key whose value is an array: its
+    // elements are counted (the first such member) or dropped (later ones)
+    // without being kept. False when the member is read as usual.
+    bool DeferMember(JsonMember& member) {
+        for (JsonDeferredArray& deferred : deferred_) {
+            if (member.key != deferred.key) continue;
+            const bool first = !deferred.found;
+            deferred.found = true;
+            SkipBlanks();
+            if (AtEnd() || *cursor_ != '[') return false;
+            member.value.type = JsonType::Array;
+            if (first) deferred.start = cursor_;
+            std::size_t count = 0;
+            VisitRootMemberArray([&](JsonValue&) { ++count; });
+            depth_ = 1;
+            if (first) deferred.count = count;
+            return true;
+        }
+        return false;
+    }
+
     const char* cursor_;
     int depth_ = 0;         // containers open around the cursor
     bool stopped_ = false;  // the depth bound was reached: read as the end of the text
+    JsonDamage damage_;
+    std::span<JsonDeferredArray> deferred_;
     // Values read so far in the open containers, by depth; see the class comment.
     std::vector<std::vector<JsonValue>> elementLists_;
     std::vector<std::vector<JsonMember>> memberLists_;
@@ -567,6 +648,42 @@ JsonValue ParseJson(const char* text) {
     const char* cursor = text;
     return ParseJsonValue(cursor);
 }
+
+namespace {
+
+JsonValue ParseWholeText(const std::string& text, std::span<JsonDeferredArray> deferred, JsonDamage& damage) {
+    LenientParser parser(text.c_str());
+    parser.Defer(deferred);
+    JsonValue value;
+    parser.ParseValue(value);
+    damage = parser.damage();
+    // The parser stops at the first zero byte; a text that goes on past it
+    // (a file overwritten in part, or padded after a crash) lost the rest.
+    damage.zeroByte = std::strlen(text.c_str()) != text.size();
+    return value;
+}
+
+}  // namespace
+
+JsonValue ParseJson(const std::string& text, JsonDamage& damage) { return ParseWholeText(text, {}, damage); }
+
+JsonValue ParseJsonDeferring(const std::string& text, std::span<JsonDeferredArray> deferred, JsonDamage& damage) {
+    for (JsonDeferredArray& array : deferred) {
+        array.found = false;
+        array.start = nullptr;
+        array.count = 0;
+    }
+    return ParseWholeText(text, deferred, damage);
+}
+
+namespace detail {
+
+void ForEachJsonElementImpl(const char* start, void (*visit)(void* context, JsonValue& element), void* context) {
+    LenientParser parser(start);
+    parser.VisitRootMemberArray([&](JsonValue& element) { visit(context, element); });
+}
+
+}  // namespace detail
 
 // [SECTION] Writer
 

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace korvel {
@@ -57,8 +58,43 @@ struct JsonMember {
 
 inline constexpr int kJsonMaxDepth = 256;
 
+// What the lenient parser passed over in silence; the value it reads is the
+// same either way. A file cut short or overwritten in part shows as one of
+// these, where the lenient result alone would look like a smaller document.
+struct JsonDamage {
+    bool endedEarly = false;  // the text ended inside a container or a string
+    bool zeroByte = false;    // a zero byte ended the text before its last byte
+    bool tooDeep = false;     // a container passed the depth bound
+    bool Any() const { return endedEarly || zeroByte || tooDeep; }
+};
+
 JsonValue ParseJson(const char* text);
 inline JsonValue ParseJson(const std::string& text) { return ParseJson(text.c_str()); }
+JsonValue ParseJson(const std::string& text, JsonDamage& damage);
+
+// A large array member of the root object read one element at a time: the
+// document's tree then never holds all its elements at once.
+struct JsonDeferredArray {
+    std::string_view key;
+    // Set by ParseJsonDeferring for the first root member under `key`: whether
+    // there is one, and where its array starts (null when its value is not
+    // an array, which is then in the tree as usual).
+    bool found = false;
+    const char* start = nullptr;
+    std::size_t count = 0;  // its elements
+};
+
+// ParseJson for a document whose root object has large array members: the
+// first member under each key of `deferred` whose value is an array is in the
+// tree as an empty array, its elements are read by ForEachJsonElement. Later
+// members under the same key (which Get never returns) are passed over.
+// `text` must outlive the deferred arrays.
+JsonValue ParseJsonDeferring(const std::string& text, std::span<JsonDeferredArray> deferred, JsonDamage& damage);
+
+// Reads a deferred array's elements in order, each exactly as ParseJson would
+// have, handing each to `visit` and dropping it afterwards.
+template <typename Visit>
+void ForEachJsonElement(const JsonDeferredArray& array, Visit&& visit);
 
 // One value at `cursor` (zero-terminated text); leaves `cursor` just after it.
 JsonValue ParseJsonValue(const char*& cursor);
@@ -68,6 +104,21 @@ std::string ParseJsonString(const char*& cursor);
 // Moves over [-]digits[.digits][(e|E)[+|-]digits]; the value is what strtod
 // reads from the same start (0 when it reads nothing).
 double ParseJsonNumber(const char*& cursor);
+
+namespace detail {
+// The element loop behind ForEachJsonElement; `visit` is called with each
+// element read.
+void ForEachJsonElementImpl(const char* start, void (*visit)(void* context, JsonValue& element), void* context);
+}  // namespace detail
+
+template <typename Visit>
+void ForEachJsonElement(const JsonDeferredArray& array, Visit&& visit) {
+    if (array.start == nullptr) return;
+    detail::ForEachJsonElementImpl(
+        array.start,
+        [](void* context, JsonValue& element) { (*static_cast<std::remove_reference_t<Visit>*>(context))(element); },
+        &visit);
+}
 
 // [SECTION] Writer
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <span>
 #include <unordered_map>
 
@@ -509,13 +511,107 @@ void ReadOptical(ProjectLoadResult& result, const JsonValue& value) {
 
 // [SECTION] ReadProjectFile
 
+namespace {
+
+std::string DamageText(const JsonDamage& damage) {
+    // A zero byte or the depth bound ends the text early too: the cause is named.
+    if (damage.zeroByte) return "it holds a zero byte";
+    if (damage.tooDeep) return "it nests too deep";
+    if (damage.endedEarly) return "it ends early";
+    return {};
+}
+
+// The elements of a large array member: read one at a time from the text
+// when the parse deferred it, so the tree never holds them all.
+template <typename Visit>
+void ForEachRootElement(const JsonValue& root, const JsonDeferredArray& deferred, Visit&& visit) {
+    if (deferred.start != nullptr) {
+        ForEachJsonElement(deferred, visit);
+        return;
+    }
+    for (const JsonValue& entry : root.Get(deferred.key).array) visit(entry);
+}
+
+std::size_t RootElementCount(const JsonValue& root, const JsonDeferredArray& deferred) {
+    return deferred.start != nullptr ? deferred.count : root.Get(deferred.key).array.size();
+}
+
+// The lists the reader replaces, moved out of a project and back again, so
+// the project can be copied without them and is restored even when the copy
+// fails.
+struct ReadListsSet {
+    std::vector<Event> events;
+    std::vector<LayerResult> results;
+    std::vector<UserShape> userShapes;
+    std::vector<std::string> bannedFiles;
+    std::vector<std::string> bannedFileIds;
+
+    void Take(Project& p) {
+        events = std::move(p.events);
+        results = std::move(p.results);
+        userShapes = std::move(p.userShapes);
+        bannedFiles = std::move(p.bannedFiles);
+        bannedFileIds = std::move(p.bannedFileIds);
+    }
+    void Give(Project& p) {
+        p.events = std::move(events);
+        p.results = std::move(results);
+        p.userShapes = std::move(userShapes);
+        p.bannedFiles = std::move(bannedFiles);
+        p.bannedFileIds = std::move(bannedFileIds);
+    }
+};
+
+// A copy of the project's single settings and track layout, with the read
+// lists empty.
+Project CopyWithoutReadLists(Project& project) {
+    struct Restore {
+        Project& project;
+        ReadListsSet lists;
+        ~Restore() { lists.Give(project); }
+    } restore{project, {}};
+    restore.lists.Take(project);
+    return project;
+}
+
+ProjectLoadResult ReadIntoProject(const std::string& text, const std::string& projectFolder, Project& project);
+
+}  // namespace
+
+std::string DamagedProjectStatus(const ProjectLoadResult& result) {
+    return "Opened a damaged file (" + result.damage + "); the original is kept at the next save";
+}
+
 ProjectLoadResult ReadProjectText(const std::string& text, const std::string& projectFolder, Project& project) {
+    // Read into a copy: a file too large for memory fails with a status,
+    // and the open project stays as it was whatever step ran out.
+    try {
+        Project staged = CopyWithoutReadLists(project);
+        ProjectLoadResult result = ReadIntoProject(text, projectFolder, staged);
+        if (result.ok) project = std::move(staged);
+        return result;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    ProjectLoadResult result;
+    result.error = kProjectOutOfMemory;
+    return result;
+}
+
+namespace {
+
+ProjectLoadResult ReadIntoProject(const std::string& text, const std::string& projectFolder, Project& project) {
     ProjectLoadResult result;
     if (text.empty()) {
         result.error = "Empty file";
         return result;
     }
-    const JsonValue root = ParseJson(text);
+    // Events and layers are most of a project: each is read from the text,
+    // used and dropped, so opening costs the text, the project and one
+    // element's tree rather than the whole tree besides.
+    JsonDeferredArray deferred[2] = {{.key = "events"}, {.key = "results"}};
+    JsonDamage damage;
+    const JsonValue root = ParseJsonDeferring(text, deferred, damage);
     if (root.type != JsonType::Object) {
         result.error = "Invalid JSON";
         return result;
@@ -572,23 +668,25 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     // bounds the events' scene links.
     const auto sceneCount = static_cast<std::int32_t>(ReadScenesJson(root.Get("scenes")).size());
     const auto userShapeCount = static_cast<std::int32_t>(project.userShapes.size());
-    const auto& events = root.Get("events").array;
-    project.events.reserve(events.size());
-    for (const JsonValue& entry : events) {
+    // Reserved from the elements the text really holds, so a file of more
+    // than memory takes fails at once rather than after reading half.
+    project.events.reserve(RootElementCount(root, deferred[0]));
+    ForEachRootElement(root, deferred[0], [&](const JsonValue& entry) {
         project.events.emplace_back();
         ReadEvent(project.events.back(), entry, paths, legacy, userShapeCount, sceneCount);
-    }
+    });
 
-    const auto& layers = root.Get("results").array;
     const auto eventCount = static_cast<std::int32_t>(project.events.size());
-    project.results.reserve(layers.size());
-    for (const JsonValue& entry : layers) {
-        if (eventCount == 0) break;  // a layer belongs to an event: none can be kept
-        LayerResult layer;
-        ReadLayer(layer, entry, paths);
-        if (layer.eventIdx < 0 || layer.eventIdx >= eventCount) layer.eventIdx = 0;
-        ResolveLayerFile(layer, result);
-        project.results.push_back(std::move(layer));
+    // A layer belongs to an event: without events none can be kept.
+    if (eventCount > 0) {
+        project.results.reserve(RootElementCount(root, deferred[1]));
+        ForEachRootElement(root, deferred[1], [&](const JsonValue& entry) {
+            LayerResult layer;
+            ReadLayer(layer, entry, paths);
+            if (layer.eventIdx < 0 || layer.eventIdx >= eventCount) layer.eventIdx = 0;
+            ResolveLayerFile(layer, result);
+            project.results.push_back(std::move(layer));
+        });
     }
     project.built = !project.results.empty();
 
@@ -597,13 +695,24 @@ ProjectLoadResult ReadProjectText(const std::string& text, const std::string& pr
     }
     const JsonValue& optical = root.Get("optical");
     if (optical.type == JsonType::Object) ReadOptical(result, optical);
+    result.damage = DamageText(damage);
     result.ok = true;
     return result;
 }
 
+}  // namespace
+
 ProjectLoadResult ReadProjectFile(const std::string& path, Project& project) {
     std::string text;
-    if (path.empty() || !ReadWholeTextFile(path, text)) {
+    bool read = false;
+    try {
+        read = !path.empty() && ReadWholeTextFile(path, text);
+    } catch (const std::bad_alloc&) {
+        ProjectLoadResult result;
+        result.error = kProjectOutOfMemory;
+        return result;
+    }
+    if (!read) {
         ProjectLoadResult result;
         result.error = "Could not open file: " + path;
         return result;

@@ -18,6 +18,11 @@ struct ProjectLoadResult {
     bool ok = false;
     std::string error;    // why the file was not loaded
     std::string warning;  // the newer-version warning
+    // Why the document is damaged ("it ends early", "it holds a zero byte",
+    // "it nests too deep"); empty when it is whole. A damaged file still
+    // loads what could be read, and the first save over it keeps the damaged
+    // original beside it (ProjectSaveRequest::keepDamagedOriginal).
+    std::string damage;
     std::string videoPath;
     float videoStartTime = 0.0f;  // seconds
     std::vector<std::string> libraryPaths;
@@ -31,13 +36,20 @@ struct ProjectLoadResult {
 };
 
 // Fills `project` from the file at `path`. On failure `ok` is false, `error`
-// holds "Could not open file: <path>", "Empty file", "Invalid JSON" or "Not a
-// Korvel project file", and the project is untouched.
+// holds "Could not open file: <path>", "Empty file", "Invalid JSON", "Not a
+// Korvel project file" or kProjectOutOfMemory, and the project is untouched.
 ProjectLoadResult ReadProjectFile(const std::string& path, Project& project);
 
 // The same from text already in memory; relative paths resolve against
 // `projectFolder`.
 ProjectLoadResult ReadProjectText(const std::string& text, const std::string& projectFolder, Project& project);
+
+// The failure text of a file too large for the memory at hand.
+inline constexpr const char* kProjectOutOfMemory = "Not enough memory to open this project";
+
+// The status line for a file that opened damaged, e.g. "Opened a damaged
+// file (it ends early); the original is kept at the next save".
+std::string DamagedProjectStatus(const ProjectLoadResult& result);
 
 // The whole file as bytes; false when it cannot be opened or read.
 bool ReadWholeTextFile(const std::string& path, std::string& text);

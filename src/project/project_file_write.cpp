@@ -491,6 +491,22 @@ std::string FormatProjectText(const ProjectSaveRequest& request, const std::stri
 
 // [SECTION] Writing the file
 
+std::string KeepDamagedOriginal(const std::string& path) {
+    const std::string original = ResolveLinkTarget(path);
+    for (int n = 1; n < 1000; ++n) {
+        char suffix[32];
+        if (n == 1) std::snprintf(suffix, sizeof suffix, ".damaged");
+        else std::snprintf(suffix, sizeof suffix, ".damaged-%d", n);
+        const std::string kept = original + suffix;
+        if (link(original.c_str(), kept.c_str()) == 0) return kept;
+        if (errno == EEXIST) continue;
+        std::error_code ec;
+        if (CopyFileAtomic(original, kept, false, ec)) return kept;
+        if (ec != std::errc::file_exists) return {};
+    }
+    return {};
+}
+
 bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request) {
     const fs::path target(path);
     const std::string folder = target.parent_path().string();
@@ -505,6 +521,16 @@ bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request
     // never write into each other's file.
     const std::string tempPath = WriteTempFileBeside(path, text);
     if (tempPath.empty()) return false;
+    if (request.keepDamagedOriginal && fs::exists(fs::symlink_status(path, ec)) && !ec) {
+        const std::string kept = KeepDamagedOriginal(path);
+        if (kept.empty()) {
+            // Replacing it would lose what the lenient read left out.
+            std::printf("[Project] Could not keep the damaged original of %s\n", path.c_str());
+            unlink(tempPath.c_str());
+            return false;
+        }
+        std::printf("[Project] Kept the damaged original as %s\n", kept.c_str());
+    }
     std::error_code renameError;
     if (!CommitTempFile(tempPath, path, renameError)) {
         std::printf("[Project] Rename failed: %s\n", renameError.message().c_str());

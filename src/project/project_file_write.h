@@ -51,6 +51,10 @@ struct ProjectSaveRequest {
     float groupGain0 = 1.0f;
     float groupGain1 = 1.0f;
     float groupGain2 = 1.0f;
+    // The file at the path was opened damaged (ProjectLoadResult::damage) and
+    // this is the first save over it: the damaged original is kept beside it
+    // first, so what the lenient read could not take is never lost.
+    bool keepDamagedOriginal = false;
 };
 
 // Collects the project's sounds into the "Audio" folder beside `path`, then
@@ -58,6 +62,11 @@ struct ProjectSaveRequest {
 // the previous file at `path` is then untouched. Prints "[Project] ..."
 // lines for a failed rename and for the finished save.
 bool WriteProjectFile(const std::string& path, const ProjectSaveRequest& request);
+
+// Keeps the file at `path` under the first free name of `path` + ".damaged",
+// ".damaged-2", ".damaged-3", ... (a hard link where the file system has
+// them, else a copy). The name it was kept under; empty on failure.
+std::string KeepDamagedOriginal(const std::string& path);
 
 // The whole document text for a save into `projectFolder` whose sounds were
 // collected as `map`. Touches nothing but the file-identity registry (read).

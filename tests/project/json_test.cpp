@@ -239,6 +239,90 @@ TEST(JsonParse, NestingDepthIsBounded) {
     EXPECT_EQ(hostileObjects.type, JsonType::Object);
 }
 
+// The lenient parser reads damaged text without a word; the damage report
+// is what tells a cut or overwritten file from a small whole one.
+TEST(JsonParse, DamageIsReportedBesideTheLenientResult) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool endedEarly, zeroByte, tooDeep;
+    };
+    const Case cases[] = {
+        {"whole object", R"({"a": [1, 2], "b": {"c": "d"}})", false, false, false},
+        {"whole scalar", "12", false, false, false},
+        {"text after the value is not damage", "{} trailing", false, false, false},
+        {"open object", R"({"a": 1)", true, false, false},
+        {"open array of numbers", "[1, 2", true, false, false},
+        {"open array of objects", "[{}, {}", true, false, false},
+        {"open bracket at the end", "[", true, false, false},
+        {"open string value", R"({"a": "unterminated)", true, false, false},
+        {"open key", R"({"ke)", true, false, false},
+        {"escape at the end", "\"a\\", true, false, false},
+        {"zero byte inside", std::string("{\"a\": [1,\0 2]}", 14), true, true, false},
+        {"zero byte after the end", std::string("{}\0", 3), false, true, false},
+        {"past the depth bound", std::string(300, '[') + std::string(300, ']'), false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JsonDamage damage;
+        const JsonValue value = ParseJson(c.text, damage);
+        EXPECT_EQ(damage.endedEarly, c.endedEarly);
+        EXPECT_EQ(damage.zeroByte, c.zeroByte);
+        EXPECT_EQ(damage.tooDeep, c.tooDeep);
+        EXPECT_EQ(damage.Any(), c.endedEarly || c.zeroByte || c.tooDeep);
+        EXPECT_EQ(Dump(value), Dump(ParseJson(c.text))) << "the value read is the same";
+    }
+}
+
+// Deferred arrays are read element by element; what the reader sees must be
+// exactly what the whole tree would have held, odd texts included.
+TEST(JsonParse, DeferredArraysReadExactlyAsTheWholeTree) {
+    const std::string cases[] = {
+        R"({"events": [{"a": 1}, 2, "x", [3], null], "other": 1})",
+        R"({"events": [1, 2.5, -3, {"after": "numbers"}, 4]})",
+        R"({"events": [1, x 2, , {}, ]})",
+        R"({"events": 5, "events": [1, 2]})",
+        R"({"events": [1], "events": [2, 3], "results": [{"r": 1}]})",
+        R"({"results": [{"eventIdx": 0}], "events": [{}, {"time": 2}]})",
+        R"({"events": [{"deep": )" + std::string(300, '[') + "]}], \"after\": 1}",
+        R"({"events": [{"a": 1}, {"b": )",
+        R"({"events": [])",
+        R"({"nested": {"events": [1, 2]}, "events": ["top"]})",
+        R"([{"events": [1]}])",
+        R"({"events" [7, 8], "results": [9]})",
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        JsonDamage wholeDamage, deferredDamage;
+        const JsonValue whole = ParseJson(text, wholeDamage);
+        JsonDeferredArray deferred[2] = {{.key = "events"}, {.key = "results"}};
+        const JsonValue root = ParseJsonDeferring(text, deferred, deferredDamage);
+        EXPECT_EQ(deferredDamage.endedEarly, wholeDamage.endedEarly);
+        EXPECT_EQ(deferredDamage.tooDeep, wholeDamage.tooDeep);
+        for (const JsonDeferredArray& array : deferred) {
+            SCOPED_TRACE(std::string(array.key));
+            const JsonValue& expected = whole.Get(array.key);
+            std::vector<std::string> read;
+            if (array.start) {
+                EXPECT_EQ(root.Get(array.key).type, JsonType::Array);
+                ForEachJsonElement(array, [&](JsonValue& element) { read.push_back(Dump(element)); });
+                EXPECT_EQ(array.count, read.size());
+            } else {
+                EXPECT_EQ(Dump(root.Get(array.key)), Dump(expected));
+                for (const JsonValue& element : root.Get(array.key).array) read.push_back(Dump(element));
+            }
+            std::vector<std::string> wanted;
+            for (const JsonValue& element : expected.array) wanted.push_back(Dump(element));
+            EXPECT_EQ(read, wanted);
+        }
+        // Everything else is in the tree as before.
+        for (const JsonMember& member : whole.members) {
+            if (member.key == "events" || member.key == "results") continue;
+            EXPECT_EQ(Dump(root.Get(member.key)), Dump(member.value)) << member.key;
+        }
+    }
+}
+
 TEST(JsonParse, NumbersEqualStrtod) {
     // The decimal fast path must give strtod's exact result, including at
     // the limits of exact doubles.

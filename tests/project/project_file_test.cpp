@@ -13,6 +13,7 @@
 #include "project/json.h"
 #include "project/project_file_fixture.h"
 #include "project/strict_json.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -682,6 +683,79 @@ TEST(ProjectFileRead, FailuresLeaveTheProjectUntouched) {
     }
 }
 
+// A file cut short, overwritten with zero bytes or nested past the bound
+// still opens with what could be read, but says that it is damaged: the next
+// save would otherwise make the loss permanent without a word.
+TEST(ProjectFileRead, DamagedFilesOpenWithWhatCouldBeReadAndSaySo) {
+    test::TempDir dir;
+    SavedProjectState rich;
+    BuildRichProject(rich, dir);
+    const std::string saved = dir.file("Proj/Proj.kvproj");
+    ASSERT_TRUE(rich.Save(saved));
+    const std::string whole = test::ReadBytes(saved);
+    std::string zeroInside = whole;
+    zeroInside[whole.find("\"results\"")] = '\0';
+
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string damage;
+        bool allEvents;  // every event of the saved project is read
+    };
+    const Case cases[] = {
+        {"whole file", whole, "", true},
+        {"cut to a tenth", whole.substr(0, whole.size() / 10), "it ends early", false},
+        {"cut inside a string", whole.substr(0, whole.find("\"savedBy\"") + 4), "it ends early", false},
+        {"cut after the events", whole.substr(0, whole.find("\"results\"")), "it ends early", true},
+        {"zero byte before the layers", zeroInside, "it holds a zero byte", true},
+        {"zero bytes after the end", whole + std::string(4096, '\0'), "it holds a zero byte", true},
+        {"nested past the bound", R"({"format": "Korvel", "events": [{}, {}], "videoPath": )" + std::string(300, '['),
+         "it nests too deep", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("Damaged/Damaged.kvproj");
+        ASSERT_TRUE(test::WriteBytes(path, c.text));
+        Project project;
+        const ProjectLoadResult result = ReadProjectFile(path, project);
+        ASSERT_TRUE(result.ok) << result.error;
+        EXPECT_EQ(result.damage, c.damage);
+        if (c.allEvents) {
+            EXPECT_EQ(project.events.size(), rich.project.events.size());
+        }
+        if (!c.damage.empty()) {
+            EXPECT_EQ(DamagedProjectStatus(result),
+                      "Opened a damaged file (" + c.damage + "); the original is kept at the next save");
+        }
+    }
+}
+
+// A file whose elements need more memory than there is (two million empty
+// events of 4.7 KB each from a 6 MB file) fails with a status, and the open
+// project stays as it was, instead of the program aborting. The child's
+// address space is limited so the allocation fails there.
+TEST(ProjectFileRead, AFileNeedingMoreMemoryThanThereIsFailsWithAStatus) {
+    if (test::UnderSanitizer()) GTEST_SKIP() << "a sanitizer's shadow memory does not fit an address-space limit";
+    test::TempDir dir;
+    std::string text = R"({"format": "Korvel", "events": [)";
+    for (int i = 0; i < 2'000'000; ++i) text += "{},";
+    text += "{}]}";
+    const std::string path = dir.file("Many/Many.kvproj");
+    ASSERT_TRUE(test::WriteBytes(path, text));
+    const test::ChildOutcome outcome = test::RunInChild(
+        [&] {
+            Project project;
+            project.events.resize(2);
+            project.fps = 30.0f;
+            const ProjectLoadResult result = ReadProjectFile(path, project);
+            if (result.ok || result.error != kProjectOutOfMemory) return 1;
+            return project.events.size() == 2 && project.fps == 30.0f ? 0 : 2;
+        },
+        uint64_t{2} << 30);
+    EXPECT_TRUE(outcome.exited) << "signal " << outcome.signal;
+    EXPECT_EQ(outcome.exitCode, 0);
+}
+
 TEST(ProjectFileRead, MinimalFileAndNewerVersionWarning) {
     struct Case {
         const char* members;
@@ -763,6 +837,33 @@ TEST(ProjectFileRead, TrackLayoutKeysAbsentKeepEarlierValues) {
     ASSERT_TRUE(ReadProjectFile(path, project).ok);
     EXPECT_EQ(project.trackLayout.groups[0].trackCount, 11);
     EXPECT_STREQ(project.trackLayout.groups[1].name, "Mine");
+}
+
+// The first save over a file that opened damaged keeps the damaged original
+// beside it under a free name; a later save has nothing more to keep.
+TEST(ProjectFileWrite, TheFirstSaveOverADamagedFileKeepsTheOriginal) {
+    test::TempDir dir;
+    const std::string path = dir.file("Cut/Cut.kvproj");
+    const std::string damaged = R"({"format": "Korvel", "events": [{"time": 1}, {"ti)";
+    ASSERT_TRUE(test::WriteBytes(path, damaged));
+    ASSERT_TRUE(test::WriteBytes(path + ".damaged", "kept by an earlier save"));
+
+    SavedProjectState state;
+    const ProjectLoadResult result = state.Open(path);
+    ASSERT_TRUE(result.ok);
+    ASSERT_EQ(result.damage, "it ends early");
+    ProjectSaveRequest request = state.Request();
+    request.keepDamagedOriginal = true;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(WriteProjectFile(path, request));
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(test::ReadBytes(path + ".damaged-2"), damaged);
+    EXPECT_EQ(test::ReadBytes(path + ".damaged"), "kept by an earlier save");
+    EXPECT_TRUE(output.starts_with("[Project] Kept the damaged original as " + path + ".damaged-2\n")) << output;
+    EXPECT_NE(test::ReadBytes(path), damaged);
+
+    ASSERT_TRUE(state.Save(path));
+    EXPECT_FALSE(fs::exists(path + ".damaged-3"));
 }
 
 TEST(ResolveProjectPath, RelativeAbsoluteAndMissing) {
