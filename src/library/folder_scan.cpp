@@ -95,6 +95,7 @@ void StartFolderScan(Library& library, const std::string& folder, bool enabled, 
     library.scanAnalysed.store(0);
     SetText(library, library.scanStatus, "");
     SetText(library, library.scanFolderName, FolderLastComponent(folder));
+    library.scanFolder = {folder, enabled, trackGroup};
 
     // The scan works with the channel-order setting of this moment: the UI
     // may change the global while the workers run.
@@ -442,11 +443,11 @@ void UpdateLibrary(Library& library, double uiTime) {
     if (MergeFinishedScans(library)) RebuildChannelInterpretationMap(library);
 
     if (!library.scanning.load() && !library.folderQueue.empty()) {
-        const std::string folder = library.folderQueue.front();
+        const PendingLibraryFolder next = library.folderQueue.front();
         library.folderQueue.erase(library.folderQueue.begin());
         if (!library.folderQueueNames.empty())
             library.folderQueueNames.erase(library.folderQueueNames.begin());
-        StartFolderScan(library, folder, true, -1, false);
+        StartFolderScan(library, next.path, next.enabled, next.trackGroup, false);
     }
 
     if (uiTime > 0) {
@@ -472,13 +473,36 @@ void ProcessPendingLibraryFolders(Library& library) {
         std::error_code ec;
         if (!fs::is_directory(pending.path, ec) || ec) continue;
         if (library.scanning.load()) {
-            library.folderQueue.push_back(pending.path);
+            library.folderQueue.push_back(pending);
             library.folderQueueNames.push_back(FolderLastComponent(pending.path));
         } else {
             StartFolderScan(library, pending.path, pending.enabled, pending.trackGroup, false);
         }
     }
     PendingLibraryFolders.clear();
+}
+
+std::vector<PendingLibraryFolder> FoldersAwaitingPalettes(Library& library,
+                                                          const std::vector<PendingLibraryFolder>& pending) {
+    std::vector<PendingLibraryFolder> folders;
+    auto add = [&](const PendingLibraryFolder& folder) {
+        const auto same = [&](const auto& known) { return known.folder == folder.path; };
+        if (folder.path.empty() || std::any_of(library.palettes.begin(), library.palettes.end(), same))
+            return;
+        const auto listed = [&](const PendingLibraryFolder& f) { return f.path == folder.path; };
+        if (std::none_of(folders.begin(), folders.end(), listed)) folders.push_back(folder);
+    };
+    // Read the flag before the finished list: a scan that ends in between
+    // is then seen at least once, never missed.
+    if (library.scanning.load(std::memory_order_acquire)) add(library.scanFolder);
+    {
+        std::lock_guard lock(library.finishedScansMutex);
+        for (const Palette& finished : library.finishedScans)
+            add({finished.folder, finished.enabled, finished.trackGroup});
+    }
+    for (const PendingLibraryFolder& queued : library.folderQueue) add(queued);
+    for (const PendingLibraryFolder& folder : pending) add(folder);
+    return folders;
 }
 
 }  // namespace korvel

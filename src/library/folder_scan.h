@@ -69,13 +69,6 @@ struct ScanJob {
     Palette previousHeader;  // no files
 };
 
-// A folder another part of the program asks to have indexed.
-struct PendingLibraryFolder {
-    std::string path;
-    bool enabled = true;
-    int32_t trackGroup = -1;
-};
-
 // Folders waiting for ProcessPendingLibraryFolders. UI thread only: the
 // preferences reader and the demo-content set-up append, the frame empties.
 extern std::vector<PendingLibraryFolder> PendingLibraryFolders;
@@ -103,6 +96,13 @@ void UpdateLibrary(Library& library, double uiTime);
 
 // Scans or queues every pending library folder that no palette holds yet.
 void ProcessPendingLibraryFolders(Library& library = SoundLibrary);
+
+// UI thread: the folders asked for that have no palette yet, with their
+// flags: the running scan's, finished scans not yet merged, the queue and the
+// pending folders, in that order, each path once. Saving them keeps a folder
+// the designer added when the program ends before its scan does.
+std::vector<PendingLibraryFolder> FoldersAwaitingPalettes(
+    Library& library = SoundLibrary, const std::vector<PendingLibraryFolder>& pending = PendingLibraryFolders);
 
 // The scan status line, read under its lock for display.
 std::string ScanStatusText(Library& library);

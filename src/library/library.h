@@ -76,6 +76,13 @@ struct Palette {
     std::vector<std::string> previousNames;  // oldest first
 };
 
+// A folder waiting to be indexed, with the flags its palette will get.
+struct PendingLibraryFolder {
+    std::string path;
+    bool enabled = true;
+    int32_t trackGroup = -1;  // 0, 1, 2; -1 = every group
+};
+
 // An identity computed by the hashing thread, waiting for the UI thread to
 // copy it into the palette it was asked for.
 struct FileIdHashResult {
@@ -139,7 +146,10 @@ struct Library {
     std::unordered_map<std::string, ShortFileStamp> shortFiles;
 
     std::string cacheFolder;  // empty: no cache files are read or written
-    std::vector<std::string> folderQueue;
+    // The folder of the scan started last, with its flags: UI thread only.
+    // It names the running scan while `scanning` is set.
+    PendingLibraryFolder scanFolder;
+    std::vector<PendingLibraryFolder> folderQueue;  // scanned in order, one at a time
     std::vector<std::string> folderQueueNames;
     std::vector<std::string> skippedFiles;
     char lastScanError[256] = {};

@@ -11,6 +11,7 @@
 
 #include "dsp/limiter.h"
 #include "dsp/reverb.h"
+#include "playback/mixer_publishing.h"
 #include "project/event.h"
 #include "project/layer.h"
 
@@ -88,7 +89,8 @@ struct RetiredPreview {
 };
 
 // Mixer settings are single values the UI thread writes and the audio thread
-// reads without a lock; a change takes effect with the next block.
+// reads without a lock; a change takes effect with the next block. The reverb
+// settings, a whole record, are published instead (mixer_publishing.h).
 // About 1.5 MiB (the reverb state): never construct one on a thread's stack.
 struct PlaybackEngine {
     std::vector<Voice> voices;  // one per rendered layer, in render order
@@ -132,7 +134,13 @@ struct PlaybackEngine {
     std::vector<RetiredPreview> previewRetired;         // UI thread: awaiting a finished block
     // Blocks the audio thread has finished (every block, busy or idle ones too).
     std::atomic<std::uint64_t> blocksFinished{0};
+    // The UI thread's reverb settings; the mixer never reads them. Each
+    // change is handed over by PublishReverbSettings.
     ReverbSettings reverb;
+    ReverbSettingsMailbox reverbMailbox;
+    // What the mixer runs the reverb with: audio thread only, refreshed by
+    // ApplyPendingReverbChanges between blocks.
+    ReverbSettings mixReverb;
     // Prepared by ResetReverb before the first block; resets and clears from
     // other threads go through reverbRequests so they land between blocks.
     ReverbState reverbState;

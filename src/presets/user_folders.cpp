@@ -5,7 +5,6 @@
 #include <system_error>
 
 namespace korvel {
-namespace {
 
 // An XDG variable that is unset or empty means "use the default"; HOME set
 // to an empty string still counts as set.
@@ -18,6 +17,8 @@ std::string UserFolder(const char* xdgVariable, const char* homeRelative) {
     }
     return {};
 }
+
+namespace {
 
 std::string DocumentsChild(const char* name) {
     std::string documents = DocumentsFolder();

@@ -6,6 +6,10 @@
 
 namespace korvel {
 
+// "$<xdgVariable>/Korvel" when that variable is set and not empty, else
+// "$HOME" followed by `homeRelative`; empty when neither is set.
+std::string UserFolder(const char* xdgVariable, const char* homeRelative);
+
 // Library caches and other application data: $XDG_DATA_HOME/Korvel, else
 // $HOME/.local/share/Korvel. Not created here.
 std::string AppDataFolder();

@@ -19,6 +19,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/background_job.h"
@@ -59,6 +60,8 @@ struct AppState {
     FontTable fonts;
     std::int32_t fontSizePreset = 1;  // 0 Small, 1 Medium, 2 Large ("fontSizePreset")
     bool fontSizeAuto = true;         // "fontSizeAuto"
+    // The automatic preset, chosen from the display's scale at start-up; it
+    // replaces fontSizePreset at the end of loading while fontSizeAuto is set.
     std::int32_t activeFontPreset = 1;
     bool boldFonts = true;  // "boldFonts"
 
@@ -206,6 +209,10 @@ struct AppState {
     // A work area exists only with both ends set and the start first.
     bool HasWorkArea() const { return workAreaIn >= 0.0f && workAreaOut >= 0.0f && workAreaIn < workAreaOut; }
 };
+
+// A path the recent-projects list may hold: not empty, with at least one
+// slash or backslash, and no control character other than TAB.
+bool IsValidRecentProjectPath(std::string_view path);
 
 // The application state. Owned by the UI thread, which alone writes it,
 // except: the background job's active, done, cancel, progress and event

@@ -103,6 +103,7 @@ void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppStat
     project.scenes = settings.scenes;
     // As a whole, so opening a project always brings the macro back to its default.
     engine.reverb = settings.reverb;
+    PublishReverbSettings(engine);
     engine.masterGain = settings.masterGain;
     engine.refGain = settings.refGain;
     engine.groupGain = {settings.groupGain0, settings.groupGain1, settings.groupGain2};

@@ -508,8 +508,23 @@ TEST_F(FolderScan, PendingFoldersAreQueuedWhileAScanRuns) {
                              {dir.file("Nowhere"), true, -1}};
     ProcessPendingLibraryFolders(library);
     EXPECT_TRUE(PendingLibraryFolders.empty());
-    EXPECT_EQ(library.folderQueue, std::vector<std::string>{dir.file("B")});
+    ASSERT_EQ(library.folderQueue.size(), 1u);
+    EXPECT_EQ(library.folderQueue[0].path, dir.file("B"));
     EXPECT_EQ(library.folderQueueNames, std::vector<std::string>{"B"});
+
+    // Until their scans are merged, both folders are known with their flags
+    // (A running or finished, B queued), and the known palette is not listed.
+    PendingLibraryFolders = {{dir.file("C"), true, 0}, {dir.file("B"), true, -1}};
+    const std::vector<PendingLibraryFolder> awaiting = FoldersAwaitingPalettes(library);
+    PendingLibraryFolders.clear();
+    ASSERT_EQ(awaiting.size(), 3u);
+    EXPECT_EQ(awaiting[0].path, dir.file("A"));
+    EXPECT_FALSE(awaiting[0].enabled);
+    EXPECT_EQ(awaiting[0].trackGroup, 1);
+    EXPECT_EQ(awaiting[1].path, dir.file("B"));
+    EXPECT_FALSE(awaiting[1].enabled);
+    EXPECT_EQ(awaiting[1].trackGroup, 2);
+    EXPECT_EQ(awaiting[2].path, dir.file("C"));
 
     library.scanThread.join();
     UpdateLibrary(library, 0.0);  // merges A, starts B
@@ -523,8 +538,9 @@ TEST_F(FolderScan, PendingFoldersAreQueuedWhileAScanRuns) {
     UpdateLibrary(library, 0.0);
     const Palette* b = Find("B");
     ASSERT_NE(b, nullptr);
-    EXPECT_TRUE(b->enabled);  // a queued folder keeps none of its own settings
-    EXPECT_EQ(b->trackGroup, -1);
+    EXPECT_FALSE(b->enabled);  // a queued folder keeps its own flags
+    EXPECT_EQ(b->trackGroup, 2);
+    EXPECT_TRUE(FoldersAwaitingPalettes(library).empty());
 }
 
 TEST_F(FolderScan, FolderCheckRunsEveryFiveSeconds) {

@@ -1,5 +1,7 @@
 #include "presets/user_folders.h"
 
+#include "presets/preferences.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -31,7 +33,7 @@ protected:
             unsetenv(name);
         }
     }
-    static constexpr const char* kNames[] = {"HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR"};
+    static constexpr const char* kNames[] = {"HOME", "XDG_DATA_HOME", "XDG_DOCUMENTS_DIR", "XDG_CONFIG_HOME"};
     std::vector<std::optional<std::string>> saved_;
 };
 
@@ -39,29 +41,48 @@ TEST_F(UserFoldersTest, PathsFollowTheEnvironment) {
     using Env = std::optional<std::string>;
     struct Case {
         const char* name;
-        Env home, dataHome, documents;
-        std::string appData, documentsFolder, recipes;
+        Env home, dataHome, documents, config;
+        std::string appData, documentsFolder, recipes, preferences;
     };
+    // Folder paths are only computed here: the preferences path, which
+    // creates its folder, points into a temporary folder where it can.
+    test::TempDir dir;
+    const std::string d = dir.path().string();
     const Case cases[] = {
-        {"xdg variables win", "/h", "/d", "/docs", "/d/Korvel", "/docs/Korvel", "/docs/Korvel/Recipes"},
-        {"home fallbacks", "/h", std::nullopt, std::nullopt, "/h/.local/share/Korvel", "/h/Documents/Korvel",
-         "/h/Documents/Korvel/Recipes"},
-        {"empty xdg means default", "/h", "", "", "/h/.local/share/Korvel", "/h/Documents/Korvel",
-         "/h/Documents/Korvel/Recipes"},
-        {"nothing set", std::nullopt, std::nullopt, std::nullopt, "", "", ""},
-        {"empty home counts as set", "", std::nullopt, std::nullopt, "/.local/share/Korvel", "/Documents/Korvel",
-         "/Documents/Korvel/Recipes"},
+        {"xdg variables win", d, "/d", "/docs", d + "/c", "/d/Korvel", "/docs/Korvel", "/docs/Korvel/Recipes",
+         d + "/c/Korvel/com.korvel.prefs"},
+        {"home fallbacks", d, std::nullopt, std::nullopt, std::nullopt, d + "/.local/share/Korvel",
+         d + "/Documents/Korvel", d + "/Documents/Korvel/Recipes", d + "/.config/Korvel/com.korvel.prefs"},
+        {"empty xdg means default", d, "", "", "", d + "/.local/share/Korvel", d + "/Documents/Korvel",
+         d + "/Documents/Korvel/Recipes", d + "/.config/Korvel/com.korvel.prefs"},
+        {"nothing set", std::nullopt, std::nullopt, std::nullopt, std::nullopt, "", "", "", ""},
+        {"only the config variable", std::nullopt, std::nullopt, std::nullopt, d + "/only", "", "", "",
+         d + "/only/Korvel/com.korvel.prefs"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Set("HOME", c.home);
         Set("XDG_DATA_HOME", c.dataHome);
         Set("XDG_DOCUMENTS_DIR", c.documents);
+        Set("XDG_CONFIG_HOME", c.config);
+        EXPECT_EQ(PreferencesFilePath(), c.preferences);
+        if (!c.preferences.empty()) {
+            EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(c.preferences).parent_path()));
+        }
         EXPECT_EQ(AppDataFolder(), c.appData);
         EXPECT_EQ(DocumentsFolder(), c.documentsFolder);
         EXPECT_EQ(RecipesFolder(), c.recipes);
         EXPECT_EQ(ChainsFolder(), c.documentsFolder.empty() ? "" : c.documentsFolder + "/Chains");
     }
+
+    // HOME set to an empty string counts as set (folders only: the
+    // preferences path would create its folder at the root).
+    Set("HOME", "");
+    Set("XDG_DATA_HOME", std::nullopt);
+    Set("XDG_DOCUMENTS_DIR", std::nullopt);
+    EXPECT_EQ(AppDataFolder(), "/.local/share/Korvel");
+    EXPECT_EQ(DocumentsFolder(), "/Documents/Korvel");
+    EXPECT_EQ(RecipesFolder(), "/Documents/Korvel/Recipes");
 }
 
 TEST_F(UserFoldersTest, BouncesFolderIsCreatedWithItsParents) {
