@@ -7,8 +7,6 @@
 // [SECTION] Load and save
 #include "presets/preferences.h"
 
-#include <locale.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -21,6 +19,7 @@
 #include "app/theme.h"
 #include "playback/mixer_publishing.h"
 #include "presets/user_folders.h"
+#include "project/c_locale.h"
 #include "project/file_io.h"
 #include "project/project_file_read.h"
 
@@ -33,26 +32,6 @@ namespace {
 // ---------------------------------------------------------------------------
 // [SECTION] Numbers and texts
 // ---------------------------------------------------------------------------
-
-// Numbers are read and written in the C locale whatever the program's own
-// (the toolkit sets the user's): with a decimal comma, "0.5" would read as 0
-// and be written as "0,5". Per thread, so other threads are unaffected.
-class CLocaleScope {
-public:
-    CLocaleScope() {
-        // Made once and kept for the life of the process.
-        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-        if (cLocale != locale_t{}) previous_ = uselocale(cLocale);
-    }
-    ~CLocaleScope() {
-        if (previous_ != locale_t{}) uselocale(previous_);
-    }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-private:
-    locale_t previous_{};
-};
 
 bool IsCSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -331,6 +310,7 @@ PendingLibraryFolder ParseLibraryExValue(std::string_view value) {
 
 void ApplyPreferencesText(std::string_view text, const PreferenceHomes& homes,
                           std::vector<PendingLibraryFolder>& libraryEntries) {
+    // A decimal comma would read "0.5" as 0.
     const CLocaleScope cLocale;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -448,7 +428,7 @@ private:
 }  // namespace
 
 std::string FormatPreferences(const PreferenceHomes& homes) {
-    const CLocaleScope cLocale;
+    const CLocaleScope cLocale;  // and would write it as "0,5"
     std::string text;
     text.reserve(4096);
     LineWriter writer(text);

@@ -10,6 +10,8 @@
 
 #include <locale.h>
 
+#include "project/c_locale.h"
+
 namespace korvel {
 
 // Index of this file:
@@ -65,14 +67,6 @@ std::int32_t JsonValue::AsInt(std::int32_t fallback) const {
 // [SECTION] Number conversion
 
 namespace {
-
-// Numbers are always read with '.' as the decimal point, whatever locale
-// another part of the process may have set. Made once on first use by any
-// thread, immutable afterwards.
-locale_t CLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return locale;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "project/c_locale.h"
+
 namespace korvel {
 namespace {
 
@@ -26,12 +28,6 @@ bool IsNumberSpace(char c) { return IsBlank(c) || c == '\v' || c == '\f'; }
 bool IsNumberByte(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '+' ||
            c == '-' || c == '.' || c == '_' || c == '(' || c == ')';
-}
-
-// Network text must read the same whatever locale the program runs in.
-locale_t CLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return locale;
 }
 
 void AppendUtf8(std::string& out, unsigned code) {

@@ -1,6 +1,7 @@
 #include "presets/preferences.h"
 
 #include <gtest/gtest.h>
+#include <locale.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -212,6 +213,20 @@ TEST_F(PreferencesTest, ValuesAreClampedOrIgnoredKeyByKey) {
         ResetLook();
         EXPECT_EQ(ReadBack(c.text), DefaultFileWith(c.written));
     }
+}
+
+TEST_F(PreferencesTest, NumbersIgnoreTheThreadLocale) {
+    locale_t comma = static_cast<locale_t>(nullptr);
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE"}) {
+        comma = newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(nullptr));
+        if (comma) break;
+    }
+    if (!comma) GTEST_SKIP() << "no locale with a decimal comma is installed";
+    locale_t previous = uselocale(comma);
+    const std::string text = ReadBack("reverbSize=0.25\n");
+    uselocale(previous);
+    freelocale(comma);
+    EXPECT_EQ(text, DefaultFileWith({"reverbSize=0.250"}));
 }
 
 TEST_F(PreferencesTest, ThemeAndFontKeysCallTheShellAsTheyAreRead) {
