@@ -9,6 +9,7 @@
 // [SECTION] Imported markers, settings and preferences, picture analysis
 // [SECTION] Work area, shell, export, library tab, hooks, window
 // [SECTION] Project file state, update check, video hand-over, identity
+// [SECTION] Selection operations (selection.cpp)
 //
 // Members that only one panel keeps from frame to frame (drag, hover and
 // rename state of the timeline, the events list and the trace tab) are added
@@ -205,6 +206,27 @@ struct AppState {
     // New and opened projects forget the imported markers and scenes and
     // where they came from; the analysis result itself stays.
     void ResetTraceState();
+
+    // [SECTION] Selection operations (selection.cpp)
+    // Selects only event `index` (nothing for -1) and makes it primary; a
+    // real event brings the events tab forward.
+    void SelectEvent(std::int32_t index);
+    // As SelectEvent, then, unless `noExpand`, widens the selection to the
+    // linked groups; when the clicked event is in one, the group's earliest
+    // event on the timeline becomes primary (the clicked one on a tie).
+    void SelectEventWithLinks(std::int32_t index, const std::vector<Event>& events, bool noExpand);
+    // Shift-click: selects the events of `order` (the list's display order)
+    // between the primary event and `index`. The primary event stays the anchor.
+    void SelectEventRange(std::int32_t index, const std::vector<std::int32_t>& order);
+    // Control-click: adds or removes one event; it becomes primary either way.
+    void ToggleEventSelection(std::int32_t index);
+    // Keeps the selection on the same events across the deletion of event
+    // `deleted`: it leaves the selection and every later index moves down.
+    void RemoveEventFromSelection(std::int32_t deleted);
+    // Adds every event that shares a linked folder with a selected event.
+    void ExpandSelectionToLinkedGroups(const std::vector<Event>& events);
+    // Exact comparison; an empty name is never a linked group.
+    bool IsLinkedGroup(std::string_view folder) const;
 
     // A work area exists only with both ends set and the start first.
     bool HasWorkArea() const { return workAreaIn >= 0.0f && workAreaOut >= 0.0f && workAreaIn < workAreaOut; }

@@ -2,7 +2,9 @@
 // Timeline events, their kinds with the per-kind defaults, the rule that
 // places an event in a track group, and the event's pinned-file list.
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +46,9 @@ inline constexpr EventKindDefaultTables EventKindDefaults = {
 
 // Track groups: 0 "BG", 1 "FX A", 2 "FX B".
 inline constexpr int kTrackGroupCount = 3;
+
+// True when a recipe already has this name.
+using RecipeNameTaken = std::function<bool(std::string_view)>;
 
 // Fields without a meaningful default are zeroed (and userShapeIdx is -1,
 // "none") so that a half-filled event never holds indeterminate values;
@@ -107,6 +112,14 @@ struct Event {
     void AddPinnedFile(const std::string& path, const std::string& fileId);
     // Removes every entry equal to `path`, with its id where one exists.
     void RemovePinnedFile(std::string_view path);
+
+    // Keeps an automatic intensity curve on the sync point after timing
+    // edits; user shapes and drawn curves (intensityMode != 0) are left alone.
+    void EnsureDefaultIntensityCurve();
+    // Proposes a name such as "Body Spot" or "Rain Forest Bed", made unique
+    // against the recipe names with " 2" to " 99" (not checked without
+    // `recipeNameTaken`); writes at most size - 1 characters.
+    void AutoName(char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken = {}) const;
 };
 
 // The group whose tracks, gain and reverb send the event's layers use.

@@ -133,10 +133,10 @@ void BuildShapeCurves(int32_t kind, float weightCenter, float spread, CurvePoint
     }
 }
 
-void EnsureDefaultIntensityCurve(Event& event) {
-    if (event.userShapeIdx >= 0 || event.intensityMode != 0) return;
-    const float peak = event.duration > 0.0f ? event.syncOffset / event.duration : 0.5f;
-    ShapeCurve(event.intensity, peak, 0.0f, 1.0f);
+void Event::EnsureDefaultIntensityCurve() {
+    if (userShapeIdx >= 0 || intensityMode != 0) return;
+    const float peak = duration > 0.0f ? syncOffset / duration : 0.5f;
+    ShapeCurve(intensity, peak, 0.0f, 1.0f);
 }
 
 // [SECTION] Titles and labels
@@ -149,7 +149,7 @@ const char* EventDisplayLabel(const Project& project, const Event& event) {
     return KindName(event.shape).data();
 }
 
-const char* EventTitle(const Project& project, const Event& event) {
+const char* Project::EventTitle(const Event& event) const {
     constexpr std::size_t kTitleBytes = 64;
     constexpr std::size_t kTitleMax = 62;
     // UI thread only (timeline, events list). Four buffers, so a caller may
@@ -158,7 +158,7 @@ const char* EventTitle(const Project& project, const Event& event) {
     static int nextTitle = 0;
 
     const std::vector<std::string_view> words = PlainKeywordWords(TextOf(event.keywords));
-    if (words.empty()) return EventDisplayLabel(project, event);
+    if (words.empty()) return EventDisplayLabel(*this, event);
 
     char* title = titles[nextTitle];
     nextTitle = (nextTitle + 1) % 4;
@@ -311,7 +311,8 @@ std::string LongestFilterWord(std::string_view filter) {
 
 }  // namespace
 
-void AutoNameEvent(const Event& event, char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken) {
+void Event::AutoName(char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken) const {
+    const Event& event = *this;
     if (out == nullptr || size == 0) return;
     auto write = [&](const std::string& name) { std::snprintf(out, size, "%s", name.c_str()); };
 

@@ -1,10 +1,10 @@
 #pragma once
 // How events get their weight and intensity curves, and how they are named:
-// the title the timeline shows, the plain label, and the name proposed when
-// an event becomes a recipe or a bounce.
+// the title the timeline shows (Project::EventTitle), the plain label, and
+// the name proposed when an event becomes a recipe or a bounce
+// (Event::AutoName); Event::EnsureDefaultIntensityCurve is defined here too.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "project/event.h"
@@ -25,24 +25,7 @@ void RandomSpikeCurve(CurvePoints& curve, float a, float b, uint32_t seed);
 void BuildShapeCurves(int32_t kind, float weightCenter, float spread, CurvePoints& weight,
                       CurvePoints& intensity, float syncFraction);
 
-// Keeps an automatic intensity curve on the sync point after timing edits;
-// user shapes and drawn curves (intensityMode != 0) are left alone.
-void EnsureDefaultIntensityCurve(Event& event);
-
 // The user shape's name when `userShapeIdx` names one, else the kind's name.
 const char* EventDisplayLabel(const Project& project, const Event& event);
-
-// Up to three keyword words with capitals (signed '+'/'-' words skipped), or
-// the display label when no word remains. UI thread only: the text lives in
-// one of four rotating buffers and stays valid until four more titles.
-const char* EventTitle(const Project& project, const Event& event);
-
-// True when a recipe already has this name.
-using RecipeNameTaken = std::function<bool(std::string_view)>;
-
-// Proposes a name such as "Body Spot" or "Rain Forest Bed", made unique
-// against the recipe names with " 2" to " 99"; writes at most size - 1
-// characters.
-void AutoNameEvent(const Event& event, char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken);
 
 }  // namespace korvel

@@ -100,6 +100,12 @@ struct Project {
     void BanFile(const std::string& path, const std::string& fileId);
     // Removes every entry equal to the path; muted layers stay muted.
     void UnbanFile(std::string_view path);
+
+    // Up to three keyword words with capitals (signed '+'/'-' words skipped),
+    // or the display label when no word remains. UI thread only: the text
+    // lives in one of four rotating buffers and stays valid until four more
+    // titles (event_curves.cpp).
+    const char* EventTitle(const Event& event) const;
 };
 
 // The open project. Owned by the UI thread, which alone edits it. A running

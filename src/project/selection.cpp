@@ -1,4 +1,7 @@
-#include "project/selection.h"
+// The selection operations of AppState: one event, a range in the list's
+// order, toggling, the linked groups whose events are selected together, and
+// keeping the selection on the same events when one is deleted.
+#include "project/app_state.h"
 
 #include <algorithm>
 #include <set>
@@ -24,27 +27,27 @@ std::int32_t IndexAfterDeletion(std::int32_t index, std::int32_t deleted) {
 
 }  // namespace
 
-void SelectEvent(AppState& state, std::int32_t index) {
-    state.selectedEvents.clear();
+void AppState::SelectEvent(std::int32_t index) {
+    selectedEvents.clear();
     if (index >= 0) {
-        state.selectedEvents.insert(index);
-        state.activeTab = kEventsTab;
+        selectedEvents.insert(index);
+        activeTab = kEventsTab;
     }
-    state.selectedEvent = index;
-    state.scrollToSelection = true;
+    selectedEvent = index;
+    scrollToSelection = true;
 }
 
-void SelectEventWithLinks(AppState& state, std::int32_t index, const std::vector<Event>& events, bool noExpand) {
-    SelectEvent(state, index);
+void AppState::SelectEventWithLinks(std::int32_t index, const std::vector<Event>& events, bool noExpand) {
+    SelectEvent(index);
     if (noExpand) return;
-    ExpandSelectionToLinkedGroups(state, events);
-    if (!IsValidIndex(index, events) || !IsLinkedGroup(state, TextOf(events[static_cast<std::size_t>(index)].folder))) {
+    ExpandSelectionToLinkedGroups(events);
+    if (!IsValidIndex(index, events) || !IsLinkedGroup(TextOf(events[static_cast<std::size_t>(index)].folder))) {
         return;
     }
     // A linked group acts as one object whose handle is its earliest event.
     std::int32_t best = index;
     float bestTime = events[static_cast<std::size_t>(index)].time;
-    for (std::int32_t selected : state.selectedEvents) {
+    for (std::int32_t selected : selectedEvents) {
         if (!IsValidIndex(selected, events)) continue;
         const float time = events[static_cast<std::size_t>(selected)].time;
         if (time < bestTime) {
@@ -52,15 +55,15 @@ void SelectEventWithLinks(AppState& state, std::int32_t index, const std::vector
             bestTime = time;
         }
     }
-    state.selectedEvent = best;
+    selectedEvent = best;
 }
 
-void ExpandSelectionToLinkedGroups(AppState& state, const std::vector<Event>& events) {
+void AppState::ExpandSelectionToLinkedGroups(const std::vector<Event>& events) {
     std::set<std::string_view> folders;
-    for (std::int32_t selected : state.selectedEvents) {
+    for (std::int32_t selected : selectedEvents) {
         if (!IsValidIndex(selected, events)) continue;
         const std::string_view folder = TextOf(events[static_cast<std::size_t>(selected)].folder);
-        if (IsLinkedGroup(state, folder)) folders.insert(folder);
+        if (IsLinkedGroup(folder)) folders.insert(folder);
     }
     if (folders.empty()) return;
     // Collected first and merged after, so one pass over the events suffices.
@@ -68,12 +71,12 @@ void ExpandSelectionToLinkedGroups(AppState& state, const std::vector<Event>& ev
     for (std::size_t i = 0; i < events.size(); ++i) {
         if (folders.contains(TextOf(events[i].folder))) additions.push_back(static_cast<std::int32_t>(i));
     }
-    state.selectedEvents.insert(additions.begin(), additions.end());
+    selectedEvents.insert(additions.begin(), additions.end());
 }
 
-void SelectEventRange(AppState& state, std::int32_t index, const std::vector<std::int32_t>& order) {
-    if (state.selectedEvent < 0) {
-        SelectEvent(state, index);
+void AppState::SelectEventRange(std::int32_t index, const std::vector<std::int32_t>& order) {
+    if (selectedEvent < 0) {
+        SelectEvent(index);
         return;
     }
     // An index listed twice counts at its last position.
@@ -81,37 +84,37 @@ void SelectEventRange(AppState& state, std::int32_t index, const std::vector<std
     std::ptrdiff_t anchor = -1;
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (order[i] == index) clicked = static_cast<std::ptrdiff_t>(i);
-        if (order[i] == state.selectedEvent) anchor = static_cast<std::ptrdiff_t>(i);
+        if (order[i] == selectedEvent) anchor = static_cast<std::ptrdiff_t>(i);
     }
     if (clicked >= 0 && anchor >= 0) {
-        state.selectedEvents.clear();
+        selectedEvents.clear();
         const std::ptrdiff_t first = std::min(clicked, anchor);
         const std::ptrdiff_t last = std::max(clicked, anchor);
-        for (std::ptrdiff_t i = first; i <= last; ++i) state.selectedEvents.insert(order[static_cast<std::size_t>(i)]);
+        for (std::ptrdiff_t i = first; i <= last; ++i) selectedEvents.insert(order[static_cast<std::size_t>(i)]);
         return;
     }
-    SelectEvent(state, index);
+    SelectEvent(index);
 }
 
-void ToggleEventSelection(AppState& state, std::int32_t index) {
-    if (!state.selectedEvents.erase(index)) state.selectedEvents.insert(index);
-    state.selectedEvent = index;
-    if (!state.selectedEvents.empty()) state.activeTab = kEventsTab;
+void AppState::ToggleEventSelection(std::int32_t index) {
+    if (!selectedEvents.erase(index)) selectedEvents.insert(index);
+    selectedEvent = index;
+    if (!selectedEvents.empty()) activeTab = kEventsTab;
 }
 
-void RemoveEventFromSelection(AppState& state, std::int32_t deleted) {
+void AppState::RemoveEventFromSelection(std::int32_t deleted) {
     std::set<std::int32_t> remaining;
-    for (std::int32_t selected : state.selectedEvents) {
+    for (std::int32_t selected : selectedEvents) {
         if (selected != deleted) remaining.insert(IndexAfterDeletion(selected, deleted));
     }
-    state.selectedEvents = std::move(remaining);
-    state.selectedEvent = IndexAfterDeletion(state.selectedEvent, deleted);
-    state.expandedEvent = IndexAfterDeletion(state.expandedEvent, deleted);
+    selectedEvents = std::move(remaining);
+    selectedEvent = IndexAfterDeletion(selectedEvent, deleted);
+    expandedEvent = IndexAfterDeletion(expandedEvent, deleted);
 }
 
-bool IsLinkedGroup(const AppState& state, std::string_view folder) {
+bool AppState::IsLinkedGroup(std::string_view folder) const {
     if (folder.empty()) return false;
-    return state.linkedGroups.contains(std::string(folder));
+    return linkedGroups.contains(std::string(folder));
 }
 
 }  // namespace korvel

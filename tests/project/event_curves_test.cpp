@@ -103,11 +103,11 @@ TEST(EventCurves, DefaultIntensityFollowsTheSyncPointOnlyWhenAutomatic) {
     Event event;
     event.duration = 2.0f;
     event.syncOffset = 1.5f;
-    EnsureDefaultIntensityCurve(event);
+    event.EnsureDefaultIntensityCurve();
     EXPECT_EQ(std::max_element(event.intensity.begin(), event.intensity.end()) - event.intensity.begin(), 191);
 
     event.duration = 0.0f;  // no length: the peak goes to the middle
-    EnsureDefaultIntensityCurve(event);
+    event.EnsureDefaultIntensityCurve();
     EXPECT_FLOAT_EQ(event.intensity[127], event.intensity[128]);
 
     for (auto keep : {+[](Event& e) { e.userShapeIdx = 0; }, +[](Event& e) { e.intensityMode = 1; }}) {
@@ -115,7 +115,7 @@ TEST(EventCurves, DefaultIntensityFollowsTheSyncPointOnlyWhenAutomatic) {
         drawn.duration = 2.0f;
         drawn.intensity.fill(0.33f);
         keep(drawn);
-        EnsureDefaultIntensityCurve(drawn);
+        drawn.EnsureDefaultIntensityCurve();
         EXPECT_EQ(drawn.intensity[0], 0.33f);
     }
 }
@@ -153,7 +153,7 @@ TEST(EventNames, TitlesAndLabels) {
         SCOPED_TRACE(c.name);
         Event event = MakeEvent(EventKind::Bloom, c.keywords);
         event.userShapeIdx = c.userShape;
-        EXPECT_EQ(EventTitle(project, event), c.title);
+        EXPECT_EQ(project.EventTitle(event), c.title);
         EXPECT_EQ(EventDisplayLabel(project, event), c.label);
     }
 
@@ -161,7 +161,7 @@ TEST(EventNames, TitlesAndLabels) {
     Event event = MakeEvent(EventKind::Bloom);
     const std::string longKeywords = std::string(100, 'x') + " second";
     CopyText(event.keywords, longKeywords);
-    EXPECT_EQ(std::string(EventTitle(project, event)), "X" + std::string(61, 'x'));
+    EXPECT_EQ(std::string(project.EventTitle(event)), "X" + std::string(61, 'x'));
 }
 
 TEST(EventNames, FourTitlesStayValidTogether) {
@@ -169,7 +169,7 @@ TEST(EventNames, FourTitlesStayValidTogether) {
     const Event events[] = {MakeEvent(EventKind::Spot, "one"), MakeEvent(EventKind::Spot, "two"),
                             MakeEvent(EventKind::Spot, "three"), MakeEvent(EventKind::Spot, "four")};
     const char* titles[4];
-    for (int i = 0; i < 4; ++i) titles[i] = EventTitle(project, events[i]);
+    for (int i = 0; i < 4; ++i) titles[i] = project.EventTitle(events[i]);
     EXPECT_STREQ(titles[0], "One");
     EXPECT_STREQ(titles[3], "Four");
 }
@@ -230,13 +230,13 @@ TEST(EventNames, ProposedNames) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         char name[64];
-        AutoNameEvent(c.event, name, sizeof name,
+        c.event.AutoName(name, sizeof name,
                       [&](std::string_view candidate) { return c.recipes.contains(std::string(candidate)); });
         EXPECT_EQ(std::string(name), c.expected);
     }
 
     char small[6];
-    AutoNameEvent(MakeEvent(EventKind::Spot), small, sizeof small, {});
+    MakeEvent(EventKind::Spot).AutoName(small, sizeof small);
     EXPECT_STREQ(small, "Body ");
 }
 

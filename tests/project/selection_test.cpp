@@ -1,4 +1,4 @@
-#include "project/selection.h"
+#include "project/app_state.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +31,14 @@ protected:
 TEST_F(SelectionTest, SelectEventMakesOnePrimaryAndMinusOneClears) {
     state.activeTab = 3;
     state.selectedEvents = {1, 4};
-    SelectEvent(state, 2);
+    state.SelectEvent(2);
     EXPECT_EQ(state.selectedEvents, Indices{2});
     EXPECT_EQ(state.selectedEvent, 2);
     EXPECT_EQ(state.activeTab, 0);
     EXPECT_TRUE(state.scrollToSelection);
 
     state.activeTab = 3;
-    SelectEvent(state, -1);
+    state.SelectEvent(-1);
     EXPECT_TRUE(state.selectedEvents.empty());
     EXPECT_EQ(state.selectedEvent, -1);
     EXPECT_EQ(state.activeTab, 3) << "clearing must not switch tabs";
@@ -51,16 +51,16 @@ TEST_F(SelectionTest, ClickInLinkedGroupSelectsGroupWithEarliestPrimary) {
     AddEvent(2.0f, "Hits");
     state.linkedGroups = {"Hits"};
 
-    SelectEventWithLinks(state, 0, events, false);
+    state.SelectEventWithLinks(0, events, false);
     EXPECT_EQ(state.selectedEvents, (Indices{0, 3}));
     EXPECT_EQ(state.selectedEvent, 3) << "event 3 is earlier on the timeline";
 
-    SelectEventWithLinks(state, 0, events, true);
+    state.SelectEventWithLinks(0, events, true);
     EXPECT_EQ(state.selectedEvents, Indices{0});
     EXPECT_EQ(state.selectedEvent, 0);
 
     // A folder that is not linked selects only the clicked event.
-    SelectEventWithLinks(state, 2, events, false);
+    state.SelectEventWithLinks(2, events, false);
     EXPECT_EQ(state.selectedEvents, Indices{2});
     EXPECT_EQ(state.selectedEvent, 2);
 }
@@ -69,34 +69,34 @@ TEST_F(SelectionTest, LinkedGroupTieKeepsClickedEventPrimary) {
     AddEvent(1.0f, "Hits");
     AddEvent(1.0f, "Hits");
     state.linkedGroups = {"Hits"};
-    SelectEventWithLinks(state, 1, events, false);
+    state.SelectEventWithLinks(1, events, false);
     EXPECT_EQ(state.selectedEvents, (Indices{0, 1}));
     EXPECT_EQ(state.selectedEvent, 1);
 }
 
 TEST_F(SelectionTest, LinkedGroupNamesCompareExactly) {
     state.linkedGroups = {"Hits"};
-    EXPECT_TRUE(IsLinkedGroup(state, "Hits"));
-    EXPECT_FALSE(IsLinkedGroup(state, "hits"));
-    EXPECT_FALSE(IsLinkedGroup(state, "Hits "));
+    EXPECT_TRUE(state.IsLinkedGroup("Hits"));
+    EXPECT_FALSE(state.IsLinkedGroup("hits"));
+    EXPECT_FALSE(state.IsLinkedGroup("Hits "));
     state.linkedGroups.insert("");
-    EXPECT_FALSE(IsLinkedGroup(state, "")) << "an empty folder is never a group";
+    EXPECT_FALSE(state.IsLinkedGroup("")) << "an empty folder is never a group";
 }
 
 TEST_F(SelectionTest, RangeFollowsDisplayOrderAndKeepsAnchor) {
     const std::vector<std::int32_t> order = {4, 2, 0, 3, 1};
-    SelectEvent(state, 2);
+    state.SelectEvent(2);
     state.activeTab = 5;
     state.scrollToSelection = false;
 
-    SelectEventRange(state, 3, order);
+    state.SelectEventRange(3, order);
     EXPECT_EQ(state.selectedEvents, (Indices{2, 0, 3}));
     EXPECT_EQ(state.selectedEvent, 2) << "the primary event stays the anchor";
     EXPECT_EQ(state.activeTab, 5);
     EXPECT_FALSE(state.scrollToSelection);
 
     // Backwards from the same anchor.
-    SelectEventRange(state, 4, order);
+    state.SelectEventRange(4, order);
     EXPECT_EQ(state.selectedEvents, (Indices{4, 2}));
 }
 
@@ -119,7 +119,7 @@ TEST_F(SelectionTest, RangeEdgeCases) {
         SCOPED_TRACE(c.name);
         state.selectedEvents = c.primary >= 0 ? Indices{c.primary} : Indices{};
         state.selectedEvent = c.primary;
-        SelectEventRange(state, c.clicked, c.order);
+        state.SelectEventRange(c.clicked, c.order);
         EXPECT_EQ(state.selectedEvents, c.selected);
         EXPECT_EQ(state.selectedEvent, c.primaryAfter);
     }
@@ -127,18 +127,18 @@ TEST_F(SelectionTest, RangeEdgeCases) {
 
 TEST_F(SelectionTest, ToggleAddsAndRemovesAndAlwaysMovesPrimary) {
     state.activeTab = 2;
-    ToggleEventSelection(state, 4);
+    state.ToggleEventSelection(4);
     EXPECT_EQ(state.selectedEvents, Indices{4});
     EXPECT_EQ(state.activeTab, 0);
-    ToggleEventSelection(state, 1);
+    state.ToggleEventSelection(1);
     EXPECT_EQ(state.selectedEvents, (Indices{1, 4}));
     EXPECT_EQ(state.selectedEvent, 1);
 
-    ToggleEventSelection(state, 1);
-    ToggleEventSelection(state, 4);
-    ToggleEventSelection(state, 7);
+    state.ToggleEventSelection(1);
+    state.ToggleEventSelection(4);
+    state.ToggleEventSelection(7);
     state.activeTab = 2;
-    ToggleEventSelection(state, 7);
+    state.ToggleEventSelection(7);
     EXPECT_TRUE(state.selectedEvents.empty());
     EXPECT_EQ(state.selectedEvent, 7) << "the removed event stays named as primary";
     EXPECT_EQ(state.activeTab, 2) << "an empty selection does not switch tabs";
@@ -148,13 +148,13 @@ TEST_F(SelectionTest, DeletionKeepsSelectionOnTheSameEvents) {
     state.selectedEvents = {1, 2, 5};
     state.selectedEvent = 5;
     state.expandedEvent = 2;
-    RemoveEventFromSelection(state, 2);
+    state.RemoveEventFromSelection(2);
     EXPECT_EQ(state.selectedEvents, (Indices{1, 4}));
     EXPECT_EQ(state.selectedEvent, 4);
     EXPECT_EQ(state.expandedEvent, -1);
 
     state.expandedEvent = 0;
-    RemoveEventFromSelection(state, 4);
+    state.RemoveEventFromSelection(4);
     EXPECT_EQ(state.selectedEvents, Indices{1});
     EXPECT_EQ(state.selectedEvent, -1);
     EXPECT_EQ(state.expandedEvent, 0) << "indices below the deleted one stay";
@@ -167,17 +167,17 @@ TEST_F(SelectionTest, LinkedGroupSurvivesDeletion) {
     AddEvent(2.0f, "Hits");
     AddEvent(4.0f, "Hits");
     state.linkedGroups = {"Hits"};
-    SelectEventWithLinks(state, 3, events, false);
+    state.SelectEventWithLinks(3, events, false);
     ASSERT_EQ(state.selectedEvents, (Indices{0, 2, 3}));
     ASSERT_EQ(state.selectedEvent, 2);
 
     events.erase(events.begin() + 1);
-    RemoveEventFromSelection(state, 1);
+    state.RemoveEventFromSelection(1);
     EXPECT_EQ(state.selectedEvents, (Indices{0, 1, 2}));
     EXPECT_EQ(state.selectedEvent, 1);
     for (std::int32_t index : state.selectedEvents) EXPECT_STREQ(events[static_cast<std::size_t>(index)].folder, "Hits");
 
-    SelectEventWithLinks(state, 2, events, false);
+    state.SelectEventWithLinks(2, events, false);
     EXPECT_EQ(state.selectedEvents, (Indices{0, 1, 2}));
     EXPECT_EQ(state.selectedEvent, 1);
 }
@@ -187,7 +187,7 @@ TEST_F(SelectionTest, ExpandIgnoresIndicesOutsideTheEvents) {
     AddEvent(1.0f, "Hits");
     state.linkedGroups = {"Hits"};
     state.selectedEvents = {0, 9, -3};
-    ExpandSelectionToLinkedGroups(state, events);
+    state.ExpandSelectionToLinkedGroups(events);
     EXPECT_EQ(state.selectedEvents, (Indices{-3, 0, 1, 9}));
 }
 
