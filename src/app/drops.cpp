@@ -19,7 +19,6 @@
 #include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
-#include "project/selection.h"
 #include "project/undo.h"
 
 namespace korvel {
@@ -250,7 +249,7 @@ DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library,
                 operations.addSceneBed ? operations.addSceneBed(project, drop.heldTargetScene) : -1;
             if (IsEventIndex(project, bed)) {
                 AddLayersToBed(state, project, library, bed, files, operations);
-                SelectEvent(state, bed);
+                state.SelectEvent(bed);
             }
             break;
         }
@@ -269,7 +268,7 @@ DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library,
             }
             if (IsEventIndex(project, bed)) {
                 AddLayersToBed(state, project, library, bed, files, operations);
-                SelectEvent(state, bed);
+                state.SelectEvent(bed);
             }
             break;
         }
