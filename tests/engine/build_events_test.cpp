@@ -194,7 +194,8 @@ protected:
     }
 
     Event Pinned(EventKind kind, float time, float duration, std::vector<std::string> paths) {
-        Event event = MakeEvent(kind, time, duration);
+        // Calm: a Spot plans a single layer, so only the pinned files sound.
+        Event event = MakeEvent(kind, time, duration, 0.2f);
         event.pinnedFiles = std::move(paths);
         return event;
     }
@@ -267,11 +268,14 @@ TEST_F(BuildEventsTest, PinnedFilesFoundByIdOrPathAndMissingOnes) {
     EXPECT_EQ(byId.procMode, 2);
     EXPECT_EQ(project.results[1].filepath, "/lib/b.wav");
     EXPECT_EQ(project.results[1].track, 1);
-    // Lined up on the event's time with fades of 12 % and 18 % of its length.
+    // An unreadable file gives the start of the file for the event's length
+    // plus 15 %; on the event's time, cut 0.12 s past its end, with fades of
+    // 12 % and 18 % of that.
     EXPECT_FLOAT_EQ(byId.startTime, 5.0f);
-    EXPECT_FLOAT_EQ(byId.duration, 1.0f);
-    EXPECT_FLOAT_EQ(byId.fadeIn, 0.12f);
-    EXPECT_FLOAT_EQ(byId.fadeOut, 0.18f);
+    EXPECT_FLOAT_EQ(byId.sourceDuration, 1.15f);
+    EXPECT_FLOAT_EQ(byId.duration, 1.12f);
+    EXPECT_FLOAT_EQ(byId.fadeIn, 0.12f * 1.12f);
+    EXPECT_FLOAT_EQ(byId.fadeOut, 0.18f * 1.12f);
 
     const LayerResult& missing = project.results[2];
     EXPECT_EQ(missing.name, "x.wav");
@@ -301,7 +305,9 @@ TEST_F(BuildEventsTest, PinnedFilesNeedAPoolAndTheLegacyFileIsTaken) {
     EXPECT_FLOAT_EQ(project.results[0].duration, 3.0f);
     EXPECT_FLOAT_EQ(project.results[0].fadeIn, 0.0f);
     EXPECT_FLOAT_EQ(project.results[0].fadeOut, 0.0f);
-    EXPECT_TRUE(LayerNames(1).empty());
+    // Without a pool the pinned file is skipped and the plan is sketched.
+    EXPECT_EQ(LayerNames(1), std::vector<std::string>{"[Sketch] Spot"});
+    EXPECT_TRUE(project.results.back().isSketch);
 }
 
 TEST_F(BuildEventsTest, AFixedSeedRepeatsTheBuildApartFromIds) {
@@ -340,7 +346,9 @@ TEST_F(BuildEventsTest, BadEventsBuildWithoutHarm) {
         event.spread = -3.0f;
         event.syncOffset = 2.0f;
         event.pitchVariation = 1.0f;
-        project.events = {event, Pinned(EventKind::Scatter, 0.0f, duration, {"/lib/b.wav"})};
+        Event scatter = Pinned(EventKind::Scatter, 0.0f, duration, {"/lib/b.wav"});
+        scatter.intensity.fill(0.0f);  // no grains: only the pinned layer
+        project.events = {event, scatter};
         project.results.clear();
         BuildEvents(project, palettes, -1, -1.0f, -1.0f, false, false);
         EXPECT_EQ(project.results.size(), 2u);

@@ -79,7 +79,7 @@ protected:
 
     // An event whose one pinned file gives it exactly one layer per build.
     static Event PinnedEvent(float time, float duration, const char* path, bool locked = false) {
-        Event event = MakeEvent(EventKind::Spot, time, duration);
+        Event event = MakeEvent(EventKind::Spot, time, duration, 0.2f);
         event.pinnedFiles = {path};
         event.locked = locked;
         return event;
