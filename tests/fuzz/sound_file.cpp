@@ -1,12 +1,16 @@
 // The audio-file layer on arbitrary file bytes: header queries, channel maps,
-// per-file analysis, region decoding and waveform overviews must never crash,
-// hang or read out of bounds, whatever a damaged or hostile file claims.
+// per-file analysis, region decoding, waveform overviews and the build's
+// region choice with its peak, onset, envelope and transient analyses must
+// never crash, hang or read out of bounds, whatever a damaged or hostile
+// file claims.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
+#include "engine/build_random.h"
+#include "engine/source_region.h"
 #include "library/analysis.h"
 #include "library/channel_map.h"
 #include "library/decoded_source_cache.h"
@@ -44,5 +48,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     korvel::WaveformOverview overview;
     (void)korvel::ComputeWaveformOverview(path, overview);
+
+    // The region routines cache by path: start from empty caches each time.
+    korvel::ClearSourceRegionCaches();
+    korvel::LibraryFile file;
+    file.path = path;
+    file.duration = record.duration > 0.0f ? record.duration : 1.0f;
+    korvel::CurvePoints curve;
+    curve.fill(0.5f);
+    korvel::BuildRandom random{1};
+    for (int kind = 0; kind <= 4; ++kind) {
+        (void)korvel::ChooseSourceRegion(file, 0.25f, kind, 0.0f, random, &curve, 1.0f, 0.5f, nullptr, nullptr);
+        (void)korvel::ChooseSourceRegion(file, 1e9f, kind, 0.0f, random, nullptr, 1.0f, 0.5f, nullptr, nullptr);
+    }
+    (void)korvel::FindOnsetTime(file, -5.0f, 1e30f);
+    (void)korvel::AutoFadeInLength(file, 0.0f, 3.0f);
+    (void)korvel::AutoFadeOutLength(file, 0.0f, 12.0f, 0.5f);
     return 0;
 }
