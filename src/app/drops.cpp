@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -210,7 +209,7 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
     } else {
         engine.ready.store(true, std::memory_order_release);
     }
-    engine.position.exchange(std::llround(static_cast<double>(state.playhead) * engine.sampleRate));
+    LocatePlayback(engine, state.playhead);
 }
 
 }  // namespace
