@@ -10,6 +10,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/clip_event.h"
+#include "engine/layer_render.h"
+#include "engine/published_layers.h"
+#include "engine/track_allocation.h"
+#include "engine/voice_gain.h"
 #include "library/file_id.h"
 #include "library/library.h"
 #include "library/palettes.h"
@@ -171,9 +176,14 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
             clip.usePinnedFile = true;
             clip.locked = true;
         }
-        if (operations.buildClipEvent) operations.buildClipEvent(project, index);
+        {
+            // The one writer of layers while no job runs, but the layer
+            // storage is only ever moved under its lock.
+            LayerStorageEdit edit(project);
+            BuildClipEvent(project, index);
+        }
         LoadWaveformOverview(path.c_str());
-        Event& clip = project.events[static_cast<std::size_t>(index)];  // the build may have moved events
+        Event& clip = project.events[static_cast<std::size_t>(index)];
         clip.duration = std::max(kMinimumClipDuration, clip.duration);
         for (const LayerResult& layer : project.results) {
             if (layer.eventIdx == index) clip.duration = std::max(kMinimumClipDuration, layer.duration);
@@ -182,33 +192,25 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
         state.selectedEvent = index;
     }
 
-    if (operations.allocateTracks) operations.allocateTracks(project);
+    AllocateTracks(project);
+    UpdateGroupLaneCounts(project.trackLayout, project.results);
     engine.normalizeLUFS = project.normalizeLUFS;
-    for (int group = 0; group < kTrackGroupCount; ++group) {
-        engine.groupTargetLUFS[static_cast<std::size_t>(group)] =
-            project.trackLayout.groups[static_cast<std::size_t>(group)].targetLUFS;
+    for (std::size_t group = 0; group < engine.groupTargetLUFS.size(); ++group) {
+        engine.groupTargetLUFS[group] = project.trackLayout.groups[group].targetLUFS;
     }
     std::vector<float> gains;
     gains.reserve(project.events.size());
     for (const Event& event : project.events) gains.push_back(event.gain);
 
     engine.ready.store(false, std::memory_order_release);
-    if (operations.renderLayerVoice) {
-        const auto eventCount = static_cast<std::int32_t>(project.events.size());
-        for (std::size_t i = 0; i < project.results.size(); ++i) {
-            LayerResult& layer = project.results[i];
-            if (state.selectedEvents.count(layer.eventIdx) == 0) continue;
-            operations.renderLayerVoice(engine, layer, static_cast<std::int32_t>(i), state.projectSampleRate,
-                                        gains.data(), eventCount, project.events.data());
-        }
+    const auto eventCount = static_cast<std::int32_t>(project.events.size());
+    for (std::size_t i = 0; i < project.results.size(); ++i) {
+        LayerResult& layer = project.results[i];
+        if (state.selectedEvents.count(layer.eventIdx) == 0) continue;
+        RenderLayerVoice(engine, layer, static_cast<std::int32_t>(i), state.projectSampleRate, gains.data(),
+                         eventCount, project.events.data(), 0, 0, false);
     }
-    // Normalising marks the engine ready again; without it the voices that
-    // exist are still complete.
-    if (operations.normalizeVoiceGains) {
-        operations.normalizeVoiceGains(engine, false);
-    } else {
-        engine.ready.store(true, std::memory_order_release);
-    }
+    NormalizeVoiceGains(engine, false);  // marks the engine ready again
     LocatePlayback(engine, state.playhead);
 }
 

@@ -21,8 +21,6 @@ struct AppState;
 struct Project;
 struct Library;
 struct PlaybackEngine;
-struct LayerResult;
-struct Event;
 
 // What a dropped name is taken for.
 enum class DroppedKind { Ignored, Folder, Video, Sound };
@@ -59,20 +57,15 @@ enum class DropRule { None, NewPalette, SceneBed, InspectorBed, AltBed, Clips };
 
 DropRule ChooseDropRule(const AppState& state, const Project& project);
 
-// The build engine and project operations the rules call. Each is the
-// operation of the same name; a missing one is skipped.
+// The project operations the rules call, each the operation of the same
+// name (Project::AddEvent, Project::AddSceneBed, AddBedLayerFiles). They
+// are handed in until the project's life cycle provides them; a missing one
+// is skipped.
 struct DropOperations {
     std::function<std::int32_t(Project&, float time, std::int32_t kind, float weightCenter)> addEvent;
     std::function<std::int32_t(Project&, std::int32_t scene)> addSceneBed;
     std::function<std::int32_t(Project&, std::int32_t event, const std::vector<std::string>& paths, Library*)>
         addBedLayerFiles;
-    std::function<bool(Project&, std::int32_t event)> buildClipEvent;
-    std::function<void(Project&)> allocateTracks;
-    // Appends the layer's voice, without scale quantisation.
-    std::function<void(PlaybackEngine&, LayerResult&, std::int32_t resultIndex, std::int32_t sampleRate,
-                       const float* eventGains, std::int32_t eventCount, const Event* events)>
-        renderLayerVoice;
-    std::function<void(PlaybackEngine&, bool full)> normalizeVoiceGains;
 };
 
 // The frame's dropped-sounds step. Nothing happens while droppedAudio is
