@@ -3,10 +3,13 @@
 #include "library/folder_scan.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
+#include <thread>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,6 +19,7 @@
 #include "library/palettes.h"
 #include "project/app_state.h"
 #include "support/audio_fixture.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -434,6 +438,79 @@ TEST_F(Checkpoints, ACheckpointKeepsTheEarlierRecordsAndSettings) {
     EXPECT_TRUE(onDisk.savedPalette);
     EXPECT_EQ(onDisk.scanned, 1500000000);
     EXPECT_EQ(onDisk.previousNames, std::vector<std::string>{"Older"});
+}
+
+// A scan killed at any moment, checkpoints and all, leaves a cache file that
+// holds every record with its identity and the palette's settings; the next
+// write of the file removes the temporaries of the killed one.
+TEST_F(Checkpoints, AScanKilledAnywhereKeepsEveryRecordAndIdentity) {
+    const std::vector<std::string> paths = Files(40);
+    const std::string cachePath = dir.file("cache/Cp.kvlib");
+    auto makeJob = [&](ScanJob& job) {
+        job.library = &library;
+        job.paths = paths;
+        job.fileCount = static_cast<int32_t>(paths.size());
+        job.results.resize(paths.size());
+        job.done = std::make_unique<std::atomic<bool>[]>(paths.size());
+        job.checkpointPath = cachePath;
+        job.checkpointInterval = 3;
+        job.palette.folder = dir.file("Cp");
+        job.palette.name = "Cp";
+    };
+    // The earlier scan's records, as its cache file holds them.
+    Palette earlier;
+    {
+        ScanJob job;
+        makeJob(job);
+        job.checkpointPath.clear();
+        library.scanning.store(true);
+        ScanWorker(job);
+        library.scanning.store(false);
+        earlier.folder = job.palette.folder;
+        earlier.files = job.results;
+    }
+    earlier.paletteInterpret = 2;
+    earlier.previousNames = {"Older"};
+    std::unordered_map<std::string, LibraryFile> previous;
+    for (const LibraryFile& file : earlier.files) {
+        ASSERT_FALSE(file.fileId.empty());
+        previous.emplace(file.path, file);
+    }
+    Palette header = earlier;
+    header.files.clear();
+
+    for (int trial = 0; trial < 24; ++trial) {
+        SCOPED_TRACE(trial);
+        ASSERT_TRUE(WritePaletteFile(earlier, cachePath));
+        const pid_t child = test::StartChild([&] {
+            ScanJob job;  // a rescan that analyses every file again
+            makeJob(job);
+            job.previous = &previous;
+            job.previousHeader = header;
+            library.scanAnalysed.store(0);
+            library.scanning.store(true);
+            ScanWorker(job);
+            return 0;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(3 * trial));
+        kill(child, SIGKILL);
+        test::WaitForChild(child);
+
+        Palette onDisk;
+        ASSERT_TRUE(ReadPaletteFile(cachePath, onDisk));
+        ASSERT_EQ(onDisk.files.size(), paths.size());
+        for (size_t i = 0; i < paths.size(); ++i) {
+            EXPECT_EQ(onDisk.files[i].path, paths[i]);
+            EXPECT_EQ(onDisk.files[i].fileId, earlier.files[i].fileId);
+        }
+        EXPECT_EQ(onDisk.paletteInterpret, 2);
+        EXPECT_EQ(onDisk.previousNames, std::vector<std::string>{"Older"});
+
+        ASSERT_TRUE(WritePaletteFile(onDisk, cachePath));
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.file("cache"))) names.insert(entry.path().filename());
+        EXPECT_EQ(names, std::set<std::string>{"Cp.kvlib"}) << "a temporary of the killed scan is left";
+    }
 }
 
 // Starts a scan with one worker and cancels it once a few files are done.

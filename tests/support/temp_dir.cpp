@@ -1,17 +1,28 @@
 #include "support/temp_dir.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 namespace korvel::test {
 
-TempDir::TempDir() {
+TempDir::TempDir() : TempDir(std::filesystem::path()) {}
+
+TempDir::TempDir(const std::filesystem::path& base) {
     std::error_code ec;
-    auto base = std::filesystem::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string pattern = (base / "korvel-test-XXXXXX").string();
+    std::filesystem::path folder = base;
+    if (folder.empty()) folder = std::filesystem::temp_directory_path(ec);
+    if (ec || folder.empty()) folder = "/tmp";
+    std::string pattern = (folder / "korvel-test-XXXXXX").string();
     if (char* made = mkdtemp(pattern.data())) root_ = made;
+}
+
+std::filesystem::path MemoryBackedBase() {
+    std::error_code ec;
+    if (std::filesystem::is_directory("/dev/shm", ec) && access("/dev/shm", W_OK) == 0) return "/dev/shm";
+    return std::filesystem::temp_directory_path(ec);
 }
 
 TempDir::~TempDir() {

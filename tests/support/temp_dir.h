@@ -8,6 +8,8 @@ namespace korvel::test {
 class TempDir {
 public:
     TempDir();
+    // A folder under `base` instead of the system's temporary folder.
+    explicit TempDir(const std::filesystem::path& base);
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -19,6 +21,10 @@ public:
 private:
     std::filesystem::path root_;
 };
+
+// A folder in memory (/dev/shm) where there is one, else the system's
+// temporary folder: for tests that write much and sync every file.
+std::filesystem::path MemoryBackedBase();
 
 // Writes `bytes` to `path`, creating parent folders; returns false on failure.
 bool WriteBytes(const std::string& path, const std::string& bytes);
