@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <numbers>
@@ -237,5 +238,85 @@ void BM_RescanUnchanged10k(benchmark::State& state) {
     state.counters["files_per_s"] = 10000.0 * state.iterations() / busy;
 }
 BENCHMARK(BM_RescanUnchanged10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// A folder holding one 60-second FLAC file (named .wav, as the scan only
+// takes the usual extensions and reads files by their content), with its
+// length in the header and with the length left out ("unknown"), which the
+// scan must measure by reading the whole stream before it analyses. The
+// unknown-length run reports "x_known", its time over the known one's.
+struct FlacFolders {
+    fs::path root;
+    std::string known, unknown;
+    bool ok = false;
+
+    FlacFolders() {
+        std::error_code ec;
+        root = fs::temp_directory_path(ec) / "korvel_scan_bench_flac";
+        fs::remove_all(root, ec);
+        known = (root / "Known").string();
+        unknown = (root / "Unknown").string();
+        fs::create_directories(known, ec);
+        fs::create_directories(unknown, ec);
+        const std::string knownFile = known + "/take.wav";
+        const std::string unknownFile = unknown + "/take.wav";
+        ok = WriteTone(knownFile, 2, 48000, 60.0, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 3);
+        fs::copy_file(knownFile, unknownFile, ec);
+        ok = ok && !ec && ClearFlacLength(unknownFile);
+    }
+    ~FlacFolders() {
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    // Zeroes the 36-bit total-sample count of the stream information.
+    static bool ClearFlacLength(const std::string& path) {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        if (!file) return false;
+        unsigned char head[26];
+        bool ok = std::fread(head, 1, sizeof head, file) == sizeof head && head[0] == 'f' && head[1] == 'L';
+        if (ok) {
+            head[21] &= 0xF0;
+            head[22] = head[23] = head[24] = head[25] = 0;
+            ok = std::fseek(file, 0, SEEK_SET) == 0 && std::fwrite(head, 1, sizeof head, file) == sizeof head;
+        }
+        return std::fclose(file) == 0 && ok;
+    }
+};
+
+FlacFolders& GetFlacFolders() {
+    static FlacFolders folders;
+    return folders;
+}
+
+double gKnownFlacSeconds = 0;
+
+void ScanFlacFolder(benchmark::State& state, bool unknownLength) {
+    FlacFolders& folders = GetFlacFolders();
+    if (!folders.ok) return state.SkipWithError("FLAC files could not be written");
+    Library library;  // no cache folder: the file is analysed every time
+    double busy = 0;
+    float duration = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        korvel::StartFolderScan(library, unknownLength ? folders.unknown : folders.known, true, -1, true);
+        library.scanThread.join();
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+        if (library.finishedScans.empty() || library.finishedScans.front().files.empty())
+            return state.SkipWithError("the file was not scanned");
+        duration = library.finishedScans.front().files.front().duration;
+        library.finishedScans.clear();
+    }
+    const double seconds = busy / static_cast<double>(state.iterations());
+    state.counters["ms"] = seconds * 1000.0;
+    state.counters["duration_s"] = duration;
+    if (!unknownLength) gKnownFlacSeconds = seconds;
+    if (unknownLength && gKnownFlacSeconds > 0) state.counters["x_known"] = seconds / gKnownFlacSeconds;
+}
+
+void BM_ScanFlacKnownLength(benchmark::State& state) { ScanFlacFolder(state, false); }
+BENCHMARK(BM_ScanFlacKnownLength)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ScanFlacUnknownLength(benchmark::State& state) { ScanFlacFolder(state, true); }
+BENCHMARK(BM_ScanFlacUnknownLength)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
