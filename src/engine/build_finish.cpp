@@ -91,8 +91,26 @@ void FinishBuild(Project& project) {
         LimitFades(layer);
         if (const Event* event = EventOf(project, layer.eventIdx)) layer.group = EffectiveGroup(*event);
     }
-    std::stable_sort(project.results.begin(), project.results.end(),
-                     [](const LayerResult& a, const LayerResult& b) { return a.startTime < b.startTime; });
+    // Layers are large records: order their indices, then move each once.
+    std::vector<std::size_t> order(project.results.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return project.results[a].startTime < project.results[b].startTime;
+    });
+    // In place, cycle by cycle: no second copy of the layers' storage.
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start] == start) continue;
+        LayerResult held = std::move(project.results[start]);
+        std::size_t at = start;
+        while (order[at] != start) {
+            const std::size_t from = order[at];
+            project.results[at] = std::move(project.results[from]);
+            order[at] = at;
+            at = from;
+        }
+        project.results[at] = std::move(held);
+        order[at] = at;
+    }
     for (std::int32_t g = 0; g < kTrackGroupCount; ++g) DealGroupLanes(project, g);
     for (LayerResult& layer : project.results) {
         if (layer.group >= 0 && layer.group < kTrackGroupCount) {
