@@ -36,6 +36,7 @@ std::string ExecutableFolder() {
     return slash == std::string::npos ? std::string{} : path.substr(0, slash + 1);
 }
 
+// Whether the unload at exit is registered. Export thread, as AAFLoad.
 bool unloadRegistered = false;
 
 void UnloadAtExit() { UnloadAAFDLL(); }
