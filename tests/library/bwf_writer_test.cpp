@@ -1,5 +1,6 @@
 #include "library/bwf_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -479,6 +480,26 @@ TEST_F(BwfWriterTest, AFailedFinishingStepFailsTheWrite) {
     EXPECT_EQ(ReadBytes(path), "earlier");
     EXPECT_EQ(std::distance(fs::directory_iterator(disk.path()), fs::directory_iterator()), 1);
     EXPECT_EQ(ReadBytes(log), "[Export] WriteBWFMulti: WAV finalize (mask/fact) failed \u2014 " + path + "\n");
+}
+
+// libsndfile's own open refuses paths of 1,024 bytes and more; the writers
+// hand it a descriptor, so an export into a deep folder still works.
+TEST_F(BwfWriterTest, PathsLongerThanLibsndfileTakesAreWritten) {
+    fs::path deep = dir.path();
+    for (int i = 0; i < 6; ++i) deep /= std::string(200, static_cast<char>('a' + i));
+    fs::create_directories(deep);
+    const std::string path = (deep / "mix.wav").string();
+    ASSERT_GT(path.size(), 1200u);
+    const std::vector<float> samples(480, 0.25f);
+    EXPECT_TRUE(WriteBWFStereo(path, samples.data(), samples.data(), 480, 48000, 0.0, nullptr));
+    EXPECT_TRUE(WriteBWFMulti(path, {samples, samples, samples, samples, samples, samples}, 63, 48000, 0.0,
+                              nullptr, false, true));
+    SF_INFO info{};
+    SNDFILE* file = sf_open_fd(open(path.c_str(), O_RDONLY), SFM_READ, &info, SF_TRUE);
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(info.channels, 6);
+    EXPECT_EQ(info.frames, 480);
+    sf_close(file);
 }
 
 TEST_F(BwfWriterTest, FinaliserLeavesForeignFilesUntouched) {

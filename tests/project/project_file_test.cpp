@@ -870,6 +870,45 @@ TEST(ProjectFileWrite, TheFirstSaveOverADamagedFileKeepsTheOriginal) {
     EXPECT_FALSE(fs::exists(path + ".damaged-3"));
 }
 
+// A project saves under the longest name the file system takes, through a
+// symbolic link into the file it points to, and over a read-only file
+// keeping its mode.
+TEST(ProjectFileWrite, LongNamesLinksAndReadOnlyFilesSave) {
+    test::TempDir dir;
+    SavedProjectState state;
+    state.description = "saved";
+    std::fflush(stdout);
+
+    const std::string longName = std::string(250 - 7, 'p') + ".kvproj";
+    const std::string longPath = dir.file("Long/" + longName);
+    ASSERT_TRUE(state.Save(longPath));
+    ASSERT_TRUE(state.Save(longPath));
+
+    const std::string real = dir.file("Real/Real.kvproj");
+    ASSERT_TRUE(test::WriteBytes(real, "old"));
+    fs::create_directories(dir.file("Linked"));
+    const std::string link = dir.file("Linked/Linked.kvproj");
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(state.Save(link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_NE(test::ReadBytes(real), "old");
+
+    const std::string readOnly = dir.file("Locked/Locked.kvproj");
+    ASSERT_TRUE(test::WriteBytes(readOnly, "old"));
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
+    ASSERT_TRUE(state.Save(readOnly));
+    EXPECT_EQ(fs::status(readOnly).permissions(), fs::perms::owner_read | fs::perms::group_read);
+
+    for (const std::string& path : {longPath, real, readOnly}) {
+        SCOPED_TRACE(path);
+        SavedProjectState reopened;
+        ASSERT_TRUE(reopened.Open(path).ok);
+        EXPECT_EQ(reopened.description, "saved");
+        for (const auto& entry : fs::directory_iterator(fs::path(path).parent_path()))
+            EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
+    }
+}
+
 TEST(ResolveProjectPath, RelativeAbsoluteAndMissing) {
     test::TempDir dir;
     fs::create_directories(dir.path() / "P");
