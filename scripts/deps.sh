@@ -11,6 +11,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # audio files, transforms, images
   libsndfile1-dev libkissfft-dev libstb-dev
+  # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),
+  # Dear ImGui, and a virtual display with its resource tool for the tests
+  libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )

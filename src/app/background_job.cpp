@@ -64,18 +64,39 @@ void EndBackgroundJob(BackgroundJob& job) {
     job.cancel.store(false);
 }
 
-void StopWorkers() {
-    StopBrightnessProbe();
+namespace {
 
+void StopLibraryThreads() {
     Library& library = SoundLibrary;
     library.scanning.store(false);
     library.idHashing.store(false);
     if (library.scanThread.joinable()) library.scanThread.join();
     if (library.idHashThread.joinable()) library.idHashThread.join();
+}
 
+void CancelAndJoinJob() {
     BackgroundJob& job = GlobalAppState.backgroundJob;
     job.cancel.store(true);
     if (job.worker.joinable() && job.worker.get_id() != std::this_thread::get_id()) job.worker.join();
+}
+
+// An export cannot be cut off without leaving partial files: it is waited
+// for to its end.
+void JoinExport() { JoinExportThread(GlobalAppState.exportThread); }
+
+// Every worker's stop-and-join, in order. A worker that another part of the
+// program adds puts its step here (the recipe preview before the job).
+constexpr void (*kStopSteps[])() = {
+    StopBrightnessProbe,
+    StopLibraryThreads,
+    CancelAndJoinJob,
+    JoinExport,
+};
+
+}  // namespace
+
+void StopWorkers() {
+    for (auto step : kStopSteps) step();
 }
 
 }  // namespace korvel

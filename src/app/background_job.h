@@ -49,9 +49,11 @@ bool LaunchBackgroundJobWorker(BackgroundJob& job);
 // UI thread, once `done` is set: joins the worker and returns the job to idle.
 void EndBackgroundJob(BackgroundJob& job);
 
-// UI thread, once, after the main loop: stops and joins every worker thread
-// that exists: the brightness probe, the library's scan and identity-hashing
-// threads, then the background job or picture analysis (cancelled first).
+// UI thread, before the window closes and again at shutdown (a second call
+// finds nothing to join): stops and joins every worker thread that exists:
+// the brightness probe, the library's scan and identity-hashing threads, the
+// background job or picture analysis (cancelled first), then waits for a
+// running export to finish.
 void StopWorkers();
 
 }  // namespace korvel

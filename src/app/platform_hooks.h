@@ -20,8 +20,10 @@ using EngineOutputHookFn = void (*)(float* left, float* right, std::uint32_t fra
 
 struct PlatformHooks {
     std::function<void()> closeWindow;
-    // Title-bar pieces: advance x past the menu button and return its width;
-    // return the caption button that was pressed.
+    // Title-bar pieces: the menu button at x (x advanced past it, the new x
+    // returned); the caption buttons at the right edge (their block's left
+    // edge returned, in window pixels). Without a custom title bar the
+    // caption-button hook stays empty.
     std::function<float(float& x, float titleHeight)> drawMenuButton;
     std::function<int(float titleHeight)> drawCaptionButtons;
     EngineOutputHookFn EngineOutputHook = nullptr;

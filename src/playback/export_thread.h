@@ -10,4 +10,8 @@ struct ExportThread {
     std::atomic<bool> running{false};
 };
 
+// UI thread: when the export thread runs, waits for it without time-out and
+// clears the running flag; otherwise nothing.
+void JoinExportThread(ExportThread& exportThread);
+
 }  // namespace korvel

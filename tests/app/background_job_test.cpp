@@ -142,5 +142,28 @@ TEST_F(BackgroundJobTest, StopWorkersCancelsAndJoinsARunningJob) {
     EXPECT_FALSE(job.worker.joinable());
 }
 
+// An export is never cut off: quitting waits for it to write its last file.
+TEST_F(BackgroundJobTest, StopWorkersWaitsForARunningExport) {
+    ExportThread& exportThread = GlobalAppState.exportThread;
+    std::atomic<bool> release{false};
+    std::atomic<bool> finished{false};
+    exportThread.running.store(true);
+    exportThread.thread = std::thread([&] {
+        while (!release.load()) std::this_thread::yield();
+        finished.store(true);
+    });
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        release.store(true);
+    });
+    StopWorkers();
+    releaser.join();
+    EXPECT_TRUE(finished.load());
+    EXPECT_FALSE(exportThread.thread.joinable());
+    EXPECT_FALSE(exportThread.running.load());
+
+    StopWorkers();  // a second call finds nothing to join
+}
+
 }  // namespace
 }  // namespace korvel

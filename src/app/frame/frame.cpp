@@ -1,0 +1,65 @@
+#include "app/frame/frame.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+
+#include "app/background_job.h"
+#include "app/theme.h"
+#include "project/app_state.h"
+
+namespace korvel {
+
+namespace {
+
+// A close asked for by the window, a shortcut or the caption button.
+// Workers are stopped before the window goes so no thread reads the state
+// while it is torn down.
+void ServeCloseRequest() {
+    AppState& state = GlobalAppState;
+    if (!state.CloseRequested) return;
+    state.CloseRequested = false;
+    if (!state.platformHooks.closeWindow) return;
+    StopWorkers();
+    state.platformHooks.closeWindow();
+}
+
+// The window's title strip: the menu button, the draggable caption and the
+// caption buttons. The full title bar with its tabs replaces it.
+void DrawTitleStrip(float width) {
+    AppState& state = GlobalAppState;
+    WindowChrome& chrome = state.windowChrome;
+    const float titleHeight = 32.0f;
+    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0.0f, 0.0f), ImVec2(width, titleHeight), ThemePalette.barBg);
+    float x = chrome.titleLeftPad;
+    ImGui::SetCursorPos(ImVec2(x, (titleHeight - ImGui::GetTextLineHeight()) / 2.0f));
+    ImGui::TextUnformatted("Korvel");
+    x += ImGui::CalcTextSize("Korvel").x + 24.0f;
+    if (state.platformHooks.drawMenuButton) state.platformHooks.drawMenuButton(x, titleHeight);
+    chrome.dragLeft = x;
+    chrome.titleHeight = titleHeight;
+    chrome.dragRight = std::max(x, width - chrome.captionButtonsWidth);
+    if (state.platformHooks.drawCaptionButtons) state.platformHooks.drawCaptionButtons(titleHeight);
+}
+
+}  // namespace
+
+void DrawUI() {
+    ApplyTheme();
+    const ImGuiIO& io = ImGui::GetIO();
+    const float width = io.DisplaySize.x;
+    const float height = io.DisplaySize.y;
+
+    ServeCloseRequest();
+
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+    ImGui::SetNextWindowSize(ImVec2(width, height));
+    const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
+                                   ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
+                                   ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
+                                   ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
+    if (ImGui::Begin("##main", nullptr, flags)) DrawTitleStrip(width);
+    ImGui::End();
+}
+
+}  // namespace korvel
