@@ -69,7 +69,7 @@ struct JsonDamage {
 };
 
 JsonValue ParseJson(const char* text);
-inline JsonValue ParseJson(const std::string& text) { return ParseJson(text.c_str()); }
+JsonValue ParseJson(const std::string& text);
 JsonValue ParseJson(const std::string& text, JsonDamage& damage);
 
 // A large array member of the root object read one element at a time: the
