@@ -48,7 +48,7 @@ namespace {
 
 float Unit(float x) { return x >= 0.0f ? std::min(x, 1.0f) : 0.0f; }
 
-// Multiplies every score by the repeat penalty and drops those at 0 or less.
+// Multiplies every score by the repeat penalty.
 void ApplyRepetition(std::vector<ScoredCandidate>& candidates, const std::vector<UsedSound>& usedThisEvent,
                      const std::vector<UsedSound>& usedInBuild, float startTime) {
     for (ScoredCandidate& c : candidates)
@@ -57,23 +57,6 @@ void ApplyRepetition(std::vector<ScoredCandidate>& candidates, const std::vector
 
 void DropUnwanted(std::vector<ScoredCandidate>& candidates) {
     std::erase_if(candidates, [](const ScoredCandidate& c) { return !(c.score > 0.0f); });
-}
-
-// The event's own sounds first, then the build's: what the region choice
-// steers away from.
-std::vector<UsedSound> JoinUsed(const std::vector<UsedSound>& usedThisEvent, const std::vector<UsedSound>& usedInBuild) {
-    std::vector<UsedSound> used;
-    used.reserve(usedThisEvent.size() + usedInBuild.size());
-    used.insert(used.end(), usedThisEvent.begin(), usedThisEvent.end());
-    used.insert(used.end(), usedInBuild.begin(), usedInBuild.end());
-    return used;
-}
-
-void NoteUse(BuildContext& build, std::vector<UsedSound>& usedThisEvent, const LibraryFile& file,
-             const SourceRegion& region, float eventStart) {
-    const UsedSound use{file.path, region.sourceOffset, region.length, eventStart, file.mmGroup};
-    usedThisEvent.push_back(use);
-    build.usedInBuild.push_back(use);
 }
 
 void SetFromFile(LayerResult& layer, const LibraryFile& file, const SourceRegion& region) {
@@ -85,11 +68,78 @@ void SetFromFile(LayerResult& layer, const LibraryFile& file, const SourceRegion
     layer.audioSyncOffset = region.syncPoint;
 }
 
-// Seconds of the longest event whose counts are derived from its length: a
-// stored duration of 1e30 must neither overflow a count nor loop forever.
-constexpr double kMaxCountedSeconds = 86400.0;
-
 }  // namespace
+
+std::vector<UsedSound> JoinUsed(const std::vector<UsedSound>& usedThisEvent, const std::vector<UsedSound>& usedInBuild) {
+    std::vector<UsedSound> used;
+    used.reserve(usedThisEvent.size() + usedInBuild.size());
+    used.insert(used.end(), usedThisEvent.begin(), usedThisEvent.end());
+    used.insert(used.end(), usedInBuild.begin(), usedInBuild.end());
+    return used;
+}
+
+void NoteUse(BuildContext& build, std::vector<UsedSound>& usedThisEvent, const LibraryFile& file, float offset,
+             float length, float eventStart) {
+    const UsedSound use{file.path, offset, length, eventStart, file.mmGroup};
+    usedThisEvent.push_back(use);
+    build.usedInBuild.push_back(use);
+}
+
+std::vector<ScoredCandidate> RunAttemptLadder(const BuildContext& build, const EventPlan& plan,
+                                              const LayerRequest& request, const std::vector<UsedSound>& usedThisEvent) {
+    const Project& project = build.project;
+    const auto score = [&](float weight, const std::vector<KeywordTerm>& terms, std::int32_t maxResults,
+                           float intensity, const BandWeights* bands, float noisiness, std::int32_t soFar) {
+        return ScoreCandidates(project, plan.pool, weight, request.duration, request.kind, terms, maxResults, intensity,
+                               bands, noisiness, soFar);
+    };
+    const auto penalise = [&](std::vector<ScoredCandidate>& candidates) {
+        ApplyRepetition(candidates, usedThisEvent, build.usedInBuild, plan.eventStart);
+    };
+    const std::vector<KeywordTerm> none;
+    std::vector<ScoredCandidate> candidates;
+    for (int attempt = 1; attempt <= 5 && candidates.empty(); ++attempt) {
+        switch (attempt) {
+            case 1:
+                candidates = score(request.target, plan.terms, 12, request.intensity, request.profile,
+                                   request.meanNoisiness, request.layersSoFar);
+                penalise(candidates);
+                break;
+            case 2:
+                candidates = score(std::clamp(request.target + 0.15f, 0.0f, 1.0f), plan.terms, 16, request.intensity,
+                                   request.profile, request.meanNoisiness, request.layersSoFar);
+                penalise(candidates);
+                DropUnwanted(candidates);
+                if (candidates.empty()) {
+                    candidates = score(std::clamp(request.target - 0.15f, 0.0f, 1.0f), plan.terms, 16,
+                                       request.intensity, request.profile, request.meanNoisiness, request.layersSoFar);
+                    penalise(candidates);
+                }
+                break;
+            case 3:
+                candidates = score(0.5f, none, 20, 0.5f, nullptr, -1.0f, 0);
+                penalise(candidates);
+                break;
+            case 4:
+                candidates = score(0.5f, none, 20, 0.5f, nullptr, -1.0f, 0);
+                // A file this event already plays only when it is long enough
+                // to give another stretch.
+                for (ScoredCandidate& c : candidates) {
+                    for (const UsedSound& used : usedThisEvent) {
+                        if (used.path != c.file->path) continue;
+                        if (!(c.file->duration > 1.5f * used.sourceDuration)) c.score = 0.0f;
+                        break;
+                    }
+                }
+                break;
+            default:
+                candidates = score(0.5f, none, 30, 0.5f, nullptr, -1.0f, 0);
+                break;
+        }
+        DropUnwanted(candidates);
+    }
+    return candidates;
+}
 
 // [SECTION] Spot
 
@@ -130,54 +180,15 @@ void BuildSpotLayers(BuildContext& build, EventPlan& plan) {
             const float meanNoisiness = drawn > 0 ? noisinessSum / static_cast<float>(drawn) : -1.0f;
             const float target = JitterTone(tone, event.pitchVariation, build.random);
 
-            const auto score = [&](float weight, const std::vector<KeywordTerm>& terms, std::int32_t maxResults,
-                                   float intensity, const BandWeights* bands, float noisiness, std::int32_t soFar) {
-                return ScoreCandidates(project, plan.pool, weight, event.duration, spot, terms, maxResults, intensity,
-                                       bands, noisiness, soFar);
-            };
-            const std::vector<KeywordTerm> none;
-            std::vector<ScoredCandidate> candidates;
-            // The attempt ladder: looser and looser requests until one leaves
-            // a candidate.
-            for (int attempt = 1; attempt <= 5 && candidates.empty(); ++attempt) {
-                switch (attempt) {
-                    case 1:
-                        candidates = score(target, plan.terms, 12, plan.peakIntensity, profile, meanNoisiness, drawn);
-                        ApplyRepetition(candidates, usedThisEvent, build.usedInBuild, plan.eventStart);
-                        break;
-                    case 2:
-                        candidates = score(std::clamp(target + 0.15f, 0.0f, 1.0f), plan.terms, 16, plan.peakIntensity,
-                                           profile, meanNoisiness, drawn);
-                        ApplyRepetition(candidates, usedThisEvent, build.usedInBuild, plan.eventStart);
-                        DropUnwanted(candidates);
-                        if (candidates.empty()) {
-                            candidates = score(std::clamp(target - 0.15f, 0.0f, 1.0f), plan.terms, 16,
-                                               plan.peakIntensity, profile, meanNoisiness, drawn);
-                            ApplyRepetition(candidates, usedThisEvent, build.usedInBuild, plan.eventStart);
-                        }
-                        break;
-                    case 3:
-                        candidates = score(0.5f, none, 20, 0.5f, nullptr, -1.0f, 0);
-                        ApplyRepetition(candidates, usedThisEvent, build.usedInBuild, plan.eventStart);
-                        break;
-                    case 4:
-                        candidates = score(0.5f, none, 20, 0.5f, nullptr, -1.0f, 0);
-                        // A file this event already plays only when it is long
-                        // enough to give another stretch.
-                        for (ScoredCandidate& c : candidates) {
-                            for (const UsedSound& used : usedThisEvent) {
-                                if (used.path != c.file->path) continue;
-                                if (!(c.file->duration > 1.5f * used.sourceDuration)) c.score = 0.0f;
-                                break;
-                            }
-                        }
-                        break;
-                    default:
-                        candidates = score(0.5f, none, 30, 0.5f, nullptr, -1.0f, 0);
-                        break;
-                }
-                DropUnwanted(candidates);
-            }
+            LayerRequest request;
+            request.target = target;
+            request.duration = event.duration;
+            request.kind = spot;
+            request.intensity = plan.peakIntensity;
+            request.profile = profile;
+            request.meanNoisiness = meanNoisiness;
+            request.layersSoFar = drawn;
+            std::vector<ScoredCandidate> candidates = RunAttemptLadder(build, plan, request, usedThisEvent);
             if (!event.pinnedFiles.empty())
                 std::erase_if(candidates, [&](const ScoredCandidate& c) { return event.HasPinnedFile(c.file->path); });
             if (candidates.empty()) continue;  // the layer is left out
@@ -204,7 +215,7 @@ void BuildSpotLayers(BuildContext& build, EventPlan& plan) {
                 layer.fadeOut *= scale;
             }
             ApplyPitchVariation(layer, event.pitchVariation, build.random);
-            NoteUse(build, usedThisEvent, file, region, plan.eventStart);
+            NoteUse(build, usedThisEvent, file, region.sourceOffset, region.length, plan.eventStart);
             for (int b = 0; b < kBandCount; ++b) plan.bandProfile[b] += file.bandEnergies[b];
             noisinessSum += NoisinessIndex(file);
             ++drawn;
@@ -289,7 +300,7 @@ void BuildScatterLayers(BuildContext& build, EventPlan& plan) {
                     float len = layer.sourceDuration;
                     if (std::fabs(layer.pitchVarShift) > 0.01f) len /= std::pow(2.0f, layer.pitchVarShift / 12.0f);
                     layer.duration = std::min(gl + std::min(0.08f, 0.15f * gl), len);
-                    NoteUse(build, usedThisEvent, file, region, plan.eventStart);
+                    NoteUse(build, usedThisEvent, file, region.sourceOffset, region.length, plan.eventStart);
                     noisinessSum += NoisinessIndex(file);
                     ++drawn;
                 }
