@@ -345,10 +345,21 @@ void ApplyPreferencesText(std::string_view text, const PreferenceHomes& homes,
 void MergeLibraryEntries(const std::vector<PendingLibraryFolder>& libraryEntries, const PreferenceHomes& homes) {
     Library& library = *homes.library;
     std::vector<PendingLibraryFolder>& pending = *homes.pendingFolders;
+    // Saved selections have no folder: their lines, all with an empty path,
+    // are written in palette order, so the n-th such line belongs to the
+    // n-th saved selection.
+    auto nextSelection = library.palettes.begin();
     for (const PendingLibraryFolder& entry : libraryEntries) {
-        if (entry.path.empty()) continue;  // names no folder to scan
-        const auto palette = std::find_if(library.palettes.begin(), library.palettes.end(),
-                                          [&](const Palette& p) { return p.folder == entry.path; });
+        auto palette = library.palettes.end();
+        if (entry.path.empty()) {
+            nextSelection = std::find_if(nextSelection, library.palettes.end(),
+                                         [](const Palette& p) { return p.folder.empty(); });
+            if (nextSelection == library.palettes.end()) continue;  // no folder to scan either
+            palette = nextSelection++;
+        } else {
+            palette = std::find_if(library.palettes.begin(), library.palettes.end(),
+                                   [&](const Palette& p) { return p.folder == entry.path; });
+        }
         if (palette != library.palettes.end()) {
             // The keyword index holds the words of the enabled palettes only.
             if (palette->enabled != entry.enabled) library.keywordIndex.dirty = true;

@@ -57,7 +57,8 @@ void ApplyPreferencesText(std::string_view text, const PreferenceHomes& homes,
                           std::vector<PendingLibraryFolder>& libraryEntries);
 
 // Gives each entry's flags to the palette of the same folder, or makes it a
-// pending folder (the last entry for a folder wins).
+// pending folder (the last entry for a folder wins). Entries without a path
+// go to the saved selections (palettes without a folder) in order.
 void MergeLibraryEntries(const std::vector<PendingLibraryFolder>& libraryEntries,
                          const PreferenceHomes& homes);
 

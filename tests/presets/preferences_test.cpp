@@ -337,6 +337,28 @@ TEST_F(PreferencesTest, LibraryLinesUpdatePalettesOrBecomePendingFolders) {
     EXPECT_EQ(pending_[1].path, "/SFX/Old");
 }
 
+TEST_F(PreferencesTest, SavedSelectionsGetBackTheirOwnFlags) {
+    AddPalette("");
+    AddPalette("/SFX/Rain");
+    AddPalette("").enabled = false;
+    library_->palettes.back().trackGroup = 2;
+    SavePrefs(homes_);
+    for (Palette& palette : library_->palettes) {  // as the library cache loads them
+        palette.enabled = true;
+        palette.trackGroup = -1;
+    }
+    AddPalette("");  // a selection made since: no line of its own
+
+    LoadPreferences(homes_);
+    const std::vector<Palette>& palettes = library_->palettes;
+    EXPECT_TRUE(palettes[0].enabled);
+    EXPECT_EQ(palettes[0].trackGroup, -1);
+    EXPECT_FALSE(palettes[2].enabled) << "the second selection's line is not given to the first";
+    EXPECT_EQ(palettes[2].trackGroup, 2);
+    EXPECT_TRUE(palettes[3].enabled);
+    EXPECT_TRUE(pending_.empty());
+}
+
 TEST_F(PreferencesTest, PendingFoldersSurviveASaveAndALongLineIsReadWhole) {
     const std::string longFolder = "/SFX/" + std::string(5000, 'x');
     AddPalette("/SFX/Pal|ette").enabled = false;
