@@ -1,6 +1,5 @@
 #include "app/background_job.h"
 
-#include <chrono>
 #include <cstdio>
 #include <utility>
 
@@ -11,10 +10,16 @@
 
 namespace korvel {
 
-double UiClockSeconds() {
-    static const auto start = std::chrono::steady_clock::now();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+namespace {
+// UI thread: advanced by the frame, set by headless tests.
+double UiClock = 0.0;
+}  // namespace
+
+double UiClockSeconds() { return UiClock; }
+void AdvanceUiClock(double seconds) {
+    if (seconds > 0.0) UiClock += seconds;
 }
+void SetUiClockSeconds(double seconds) { UiClock = seconds; }
 
 void StartBackgroundJob(const char* label, std::function<void()> work, bool cancellable,
                         float initialProgress) {

@@ -32,9 +32,13 @@ struct BackgroundJob {
     void* snapshotView = nullptr;  // the frozen picture shown while it runs
 };
 
-// Seconds on the monotonic clock since the process first asked for it; the
-// job's times and its overlays share it.
+// The UI clock in seconds: the sum of the frames' times, so everything timed
+// in frames (jobs, exports, animations, the status line) runs on one clock
+// that headless tests advance themselves. UI thread only.
 double UiClockSeconds();
+// The frame adds its frame time; a negative time is ignored.
+void AdvanceUiClock(double seconds);
+void SetUiClockSeconds(double seconds);
 
 // UI thread. Dropped (the work destroyed, nothing changed) while a job is
 // active or the picture analysis runs; otherwise records the job in

@@ -146,6 +146,8 @@ struct AppState {
     ExportThread exportThread;
     std::atomic<bool> exportDone{false};
     std::function<void()> exportWork;
+    double exportDoneTime = 0.0;  // UI clock when the frame first saw exportDone; 0 none
+    std::function<void()> exportCompleteCallback;  // called once, 0.8 s after the export ended
 
     bool paletteRenameFocus = false;
     std::int32_t renamingPaletteIndex = -1;

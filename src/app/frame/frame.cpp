@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/background_job.h"
+#include "app/frame_work.h"
 #include "app/theme.h"
 #include "project/app_state.h"
 
@@ -12,24 +13,13 @@ namespace korvel {
 
 namespace {
 
-// A close asked for by the window, a shortcut or the caption button.
-// Workers are stopped before the window goes so no thread reads the state
-// while it is torn down.
-void ServeCloseRequest() {
-    AppState& state = GlobalAppState;
-    if (!state.CloseRequested) return;
-    state.CloseRequested = false;
-    if (!state.platformHooks.closeWindow) return;
-    StopWorkers();
-    state.platformHooks.closeWindow();
-}
-
 // The window's title strip: the menu button, the draggable caption and the
 // caption buttons. The full title bar with its tabs replaces it.
 void DrawTitleStrip(float width) {
     AppState& state = GlobalAppState;
     WindowChrome& chrome = state.windowChrome;
     const float titleHeight = 32.0f;
+    TickStatusLine(ImGui::GetIO().DeltaTime);
     ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0.0f, 0.0f), ImVec2(width, titleHeight), ThemePalette.barBg);
     float x = chrome.titleLeftPad;
     ImGui::SetCursorPos(ImVec2(x, (titleHeight - ImGui::GetTextLineHeight()) / 2.0f));
@@ -49,8 +39,9 @@ void DrawUI() {
     const ImGuiIO& io = ImGui::GetIO();
     const float width = io.DisplaySize.x;
     const float height = io.DisplaySize.y;
+    AdvanceUiClock(io.DeltaTime);
 
-    ServeCloseRequest();
+    RunFrameWork(io.DeltaTime, io.MouseDown[0]);
 
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
     ImGui::SetNextWindowSize(ImVec2(width, height));
@@ -60,6 +51,7 @@ void DrawUI() {
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
     if (ImGui::Begin("##main", nullptr, flags)) DrawTitleStrip(width);
     ImGui::End();
+    FrameEndOfFrame();
 }
 
 }  // namespace korvel

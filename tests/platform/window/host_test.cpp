@@ -36,7 +36,11 @@ void SetDesktopDpi(int dpi) {
 class HostTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The first frame reads the preferences and the library caches: a
+        // fresh home each time, so earlier runs never change the colours.
         setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", runtime_.file("config").c_str(), 1);
+        setenv("XDG_DATA_HOME", runtime_.file("data").c_str(), 1);
         SetDesktopDpi(96);
     }
     void TearDown() override {

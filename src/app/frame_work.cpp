@@ -1,0 +1,375 @@
+#include "app/frame_work.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "app/background_job.h"
+#include "app/drops.h"
+#include "engine/bed_event.h"
+#include "engine/render_job.h"
+#include "library/brightness_probe.h"
+#include "library/folder_scan.h"
+#include "library/library.h"
+#include "library/missing_sources.h"
+#include "library/palettes.h"
+#include "playback/audio_output.h"
+#include "playback/playback_engine.h"
+#include "presets/preferences.h"
+#include "project/project.h"
+#include "app/theme.h"
+
+// [SECTION] Edit guard and frame state
+// [SECTION] Start-up frames, library folders, video, drops
+// [SECTION] Scene links, beds, deletes, rebuilds and renders
+// [SECTION] The running job, the export, upkeep and transport
+// [SECTION] Close, open and the end of the frame
+// [SECTION] Status line
+
+namespace korvel {
+
+// [SECTION] Edit guard and frame state
+
+FrameWorkState FrameWork;
+
+bool UiMayEditProject(const AppState& state) {
+    return !state.backgroundJob.active.load(std::memory_order_acquire) &&
+           !state.exportRunning.load(std::memory_order_acquire);
+}
+
+namespace {
+
+// How long the export's progress shows "done" before the completion runs.
+constexpr double kExportCompleteHold = 0.8;
+
+}  // namespace
+
+void RunFrameWork(double frameSeconds, bool mouseButtonDown) {
+    FrameFirstFrameWork();
+    FrameLauncherDecision();
+    FrameLibraryFolders();
+    FrameVideoReset();
+    FrameProjectVideo();
+    FrameDroppedVideo();
+    FrameDroppedSounds();
+    FrameSceneLinks();
+    FrameBedLayers(mouseButtonDown);
+    FramePendingDelete();
+    FrameCacheRebuild();
+    FrameBedLoading();
+    FrameRenderRequest();
+    if (!FrameRunningJob()) return;
+    FrameJoinIdleWorker();
+    FrameExportFinished();
+    FrameIdleUpkeep();
+    FrameTransport(frameSeconds);
+    // The commands taken from the keys and the mailbox come here (first
+    // group), with the commands.
+    FrameCloseRequest();
+    // The commands' second group comes here.
+    FrameProjectToOpen();
+}
+
+// [SECTION] Start-up frames, library folders, video, drops
+
+void FrameFirstFrameWork() {
+    if (FrameWork.firstFrameDone) return;
+    AppState& state = GlobalAppState;
+    InitLibraryCache(SoundLibrary);
+    LoadPreferences();
+    // Moving old preset folders, the demo content and the recipes and
+    // chains are loaded here once presets are built.
+    FrameWork.firstFrameDone = true;
+
+    PlaybackEngine& engine = LivePlaybackEngine;
+    if (state.projectSampleRate != engine.sampleRate) {
+        engine.sampleRate = state.projectSampleRate;
+        // The audio thread may already run: the reset lands between blocks.
+        RequestReverbReset(engine.reverbRequests, engine.sampleRate);
+        // Reopening the output at that rate belongs to live playback.
+    }
+    // The update check starts here once it is built.
+}
+
+void FrameLauncherDecision() {
+    if (!FrameWork.firstFrameDone || FrameWork.launcherChecked) return;
+    AppState& state = GlobalAppState;
+    FrameWork.launcherChecked = true;
+    if (state.showLauncherOnStartup && !state.launcherDismissed) state.launcherOpen = true;
+}
+
+void FrameLibraryFolders() {
+    // The library's queue of folders to add waits two frames, so the first
+    // frames draw before the scan starts; it is served here once the library
+    // offers it.
+    if (FrameWork.frameCounter < 2) ++FrameWork.frameCounter;
+}
+
+void FrameVideoReset() {
+    AppState& state = GlobalAppState;
+    if (!state.videoChangePending) return;
+    state.videoChangePending = false;
+    // Cancelling the picture read and closing the video come here with the
+    // video player.
+    state.videoPath.clear();
+    if (state.activeTab == 1 && !state.traceAnalysis.valid && state.markerEvents.empty()) state.activeTab = 0;
+}
+
+void FrameProjectVideo() {
+    // The project's video (pendingVideoPath at pendingVideoStart) is loaded
+    // here by the video player; until then it waits.
+}
+
+void FrameDroppedVideo() {
+    // A dropped video replaces the project's picture and length: it waits
+    // while the edit guard refuses. Loading it belongs to the video player.
+}
+
+void FrameDroppedSounds() {
+    AppState& state = GlobalAppState;
+    // HandleDroppedAudio holds the drop itself while a job or an export runs.
+    HandleDroppedAudio(state, CurrentProject, SoundLibrary, LivePlaybackEngine, DropOperations{});
+}
+
+// [SECTION] Scene links, beds, deletes, rebuilds and renders
+
+void FrameSceneLinks() {
+    Project& project = CurrentProject;
+    const auto sceneCount = static_cast<std::int32_t>(project.scenes.size());
+    for (Event& event : project.events) {
+        if (event.sceneLink < 0) continue;
+        if (event.sceneLink >= sceneCount) {
+            event.sceneLink = -1;
+            continue;
+        }
+        const Scene& scene = project.scenes[static_cast<std::size_t>(event.sceneLink)];
+        // A build may be reading these: only a real change is written.
+        const float duration = scene.outTime - scene.inTime;
+        if (event.time != scene.inTime) event.time = scene.inTime;
+        if (event.syncOffset != 0.0f) event.syncOffset = 0.0f;
+        if (event.duration != duration) event.duration = duration;
+    }
+}
+
+void FrameBedLayers(bool mouseButtonDown) {
+    Project& project = CurrentProject;
+    if (mouseButtonDown || !UiMayEditProject() || project.events.empty()) return;
+    bool changed = false;
+    for (std::size_t i = 0; i < project.events.size(); ++i) {
+        if (!IsKind(project.events[i].shape, EventKind::Bed)) continue;
+        if (SyncBedEventLayers(project, static_cast<std::int32_t>(i))) changed = true;
+    }
+    if (changed) GlobalAppState.audioUpdateRequested.store(true, std::memory_order_release);
+}
+
+void FramePendingDelete() {
+    // The timeline's background picker asks for a delete here; it is taken
+    // while the edit guard allows, with an undo step, once deleting events
+    // is built. Until then the request waits.
+}
+
+void FrameCacheRebuild() {
+    AppState& state = GlobalAppState;
+    if (!state.audioUpdateRequested.load(std::memory_order_acquire) || !UiMayEditProject(state)) return;
+    state.audioUpdateRequested.store(false);
+    StartBackgroundJob("Updating audio...", [] { RunRebuildCacheJob(false); }, false, -1.0f);
+}
+
+void FrameBedLoading() {
+    AppState& state = GlobalAppState;
+    if (state.pendingBedLayout < 0 || !UiMayEditProject(state)) return;
+    const std::int32_t event = std::exchange(state.pendingBedLayout, -1);
+    if (event >= static_cast<std::int32_t>(CurrentProject.events.size())) return;
+    StartBackgroundJob("Loading bed\u2026", [event] { RunRenderEventJob(event); }, false, -1.0f);
+}
+
+void FrameRenderRequest() {
+    AppState& state = GlobalAppState;
+    if (state.pendingRenderMode <= 0 || !UiMayEditProject(state) || state.traceRunning.load()) return;
+    RenderRequest request;
+    request.mode = std::exchange(state.pendingRenderMode, 0);
+    request.eventList = std::move(state.pendingRenderEvents);
+    state.pendingRenderEvents.clear();
+    if (request.mode == kRenderRebuildEvent && !request.eventList.empty()) request.eventIndex = request.eventList[0];
+
+    state.lockAfterBuild = true;
+    if (state.activeTab == 1) state.activeTab = 0;
+    Project& project = CurrentProject;
+    if (request.mode == kRenderRebuildAll) {
+        for (Event& event : project.events) event.locked = false;
+    }
+    if (state.HasWorkArea()) {
+        request.rangeStart = state.workAreaIn;
+        request.rangeEnd = state.workAreaOut;
+    }
+    request.full = request.mode == kRenderBuild || request.mode == kRenderRebuildAll;
+    const char* label = request.mode == kRenderRebuildAll                                       ? "Rebuilding..."
+                        : request.mode == kRenderRebuildEvent || request.mode == kRenderEventList ? "Rebuilding event..."
+                                                                                                  : "Building...";
+    const std::int32_t mode = request.mode;
+    const auto listed = static_cast<std::int32_t>(request.eventList.size());
+    const bool full = request.full;
+    StartBackgroundJob(label, [request = std::move(request)] { RunRenderJob(request); }, true, -1.0f);
+
+    BackgroundJob& job = state.backgroundJob;
+    PlaybackEngine& engine = LivePlaybackEngine;
+    if (full) {
+        job.revealBuildProgress = true;
+        engine.ready.store(false, std::memory_order_release);
+        engine.voicesRendered.store(0);
+        engine.voiceCount.store(0);
+        project.builtResultCount.store(0);
+        job.jobEventsDone.store(0);
+        job.jobEventTotal = 0;
+    } else if (mode == kRenderEventList) {
+        job.revealBuildProgress = true;
+        job.revealByBuiltLayers = true;
+        project.results.reserve(project.results.size() + 48 * static_cast<std::size_t>(listed) + 64);
+        job.jobEventsDone.store(0);
+        job.jobEventTotal = listed;
+    }
+}
+
+// [SECTION] The running job, the export, upkeep and transport
+
+bool FrameRunningJob() {
+    BackgroundJob& job = GlobalAppState.backgroundJob;
+    if (!job.active.load()) return true;
+    LaunchBackgroundJobWorker(job);
+    // The overlays and what a finished build reports come with the jobs'
+    // own drawing; here a finished job is joined and the UI may edit again.
+    if (job.done.load(std::memory_order_acquire)) EndBackgroundJob(job);
+    return true;
+}
+
+void FrameJoinIdleWorker() {
+    AppState& state = GlobalAppState;
+    BackgroundJob& job = state.backgroundJob;
+    if (!job.active.load() && !state.traceRunning.load() && job.worker.joinable()) job.worker.join();
+}
+
+void FrameExportFinished() {
+    AppState& state = GlobalAppState;
+    if (!state.exportRunning.load(std::memory_order_acquire) || !state.exportDone.load(std::memory_order_acquire)) {
+        return;
+    }
+    JoinExportThread(state.exportThread);
+    if (state.exportProgress.load() >= 0.0f) state.exportProgress.store(1.0f);
+    const double now = UiClockSeconds();
+    if (state.exportDoneTime == 0.0) state.exportDoneTime = now;
+    if (now - state.exportDoneTime < kExportCompleteHold) return;
+    state.exportRunning.store(false);
+    state.exportDone.store(false);
+    state.exportDoneTime = 0.0;
+    if (state.exportCompleteCallback) {
+        auto callback = std::move(state.exportCompleteCallback);
+        state.exportCompleteCallback = nullptr;
+        callback();
+    }
+}
+
+void FrameIdleUpkeep() {
+    const double now = UiClockSeconds();
+    if (!GlobalAppState.backgroundJob.active.load()) {
+        UpdateLibrary(SoundLibrary, now);
+        ScanMissingSources(false, now);
+    }
+    UpdateSourceWeights(now);
+}
+
+void FrameTransport(double frameSeconds) {
+    AppState& state = GlobalAppState;
+    PlaybackEngine& engine = LivePlaybackEngine;
+    const bool ready = engine.ready.load(std::memory_order_acquire);
+    if (state.playing) {
+        // The engine's clock when it plays; the frame's otherwise.
+        const double t = ready && engine.playing.load() ? GetPlaybackTime(engine)
+                                                        : static_cast<double>(state.playhead) + frameSeconds;
+        // Keeping the video in step with t comes here with the video player.
+        state.playhead = static_cast<float>(t);
+        if (t >= static_cast<double>(CurrentProject.totalDuration)) {
+            state.playhead = 0.0f;
+            state.playing = false;
+            engine.playing.store(false);
+            LocatePlayback(engine, 0.0);
+        }
+    }
+    // Auditioning one layer stops 0.1 s after its end; it comes with the
+    // layer rows that start it.
+    if (!state.playing && ready) LocatePlayback(engine, static_cast<double>(state.playhead));
+    // Streaming voices near the playhead comes here with live playback.
+}
+
+// [SECTION] Close, open and the end of the frame
+
+void FrameCloseRequest() {
+    AppState& state = GlobalAppState;
+    if (!state.CloseRequested) return;
+    // An export is never cut off: the close waits, the loop kept busy by the
+    // export, until the frame has seen it finish.
+    if (state.exportRunning.load(std::memory_order_acquire)) return;
+    state.CloseRequested = false;
+    if (state.unsavedChanges && !CurrentProject.events.empty()) {
+        state.unsavedPromptState = 1;
+        state.quitAfterPrompt = true;
+        return;
+    }
+    if (!state.platformHooks.closeWindow) return;
+    // Workers first, so the preferences are written with nothing running.
+    StopWorkers();
+    SavePrefs();
+    state.platformHooks.closeWindow();
+}
+
+void FrameProjectToOpen() {
+    AppState& state = GlobalAppState;
+    if (state.PendingOpenPath.empty() || !UiMayEditProject(state)) return;
+    if (state.unsavedChanges && !CurrentProject.events.empty()) {
+        state.parkedOpenPath = std::move(state.PendingOpenPath);
+        state.PendingOpenPath.clear();
+        state.unsavedPromptState = 1;
+        return;
+    }
+    // Opening the project comes here with the project's life cycle; the
+    // path waits until then.
+}
+
+void FrameEndOfFrame() {
+    DropState& drop = GlobalAppState.dropState;
+    // A dropped folder is offered to the library tab for one frame.
+    drop.droppedFolderPaths.clear();
+    EndDropHoverFrame(drop);
+}
+
+// [SECTION] Status line
+
+void PostStatus(const std::string& text, float seconds) {
+    AppState& state = GlobalAppState;
+    state.statusMessage = text;
+    state.statusTime = seconds;
+}
+
+void TickStatusLine(double frameSeconds) {
+    AppState& state = GlobalAppState;
+    if (state.statusTime > 0.0f) state.statusTime -= static_cast<float>(frameSeconds);
+    AudioOutput& output = LiveAudioOutput;
+    if (!output.statusText.empty()) {
+        PostStatus(output.statusText, 5.0f);
+        output.statusText.clear();
+    }
+}
+
+std::uint32_t StatusTextColor(const std::string& text) {
+    const auto has = [&text](const char* word) { return text.find(word) != std::string::npos; };
+    // The export reports its failure in capitals.
+    if (has("Error") || has("failed") || has("FAILED")) return Rgb(0xFF7864);
+    if (has("missing") || has("unreadable") || has("sketch")) return Rgb(0xFFC864);
+    return Rgb(0xB4DCB4);
+}
+
+int StatusTextAlpha(float secondsLeft) {
+    if (!(secondsLeft > 0.0f)) return 0;
+    return static_cast<int>(std::floor(std::min(2.0f * secondsLeft, 1.0f) * 200.0f));
+}
+
+}  // namespace korvel
