@@ -1,6 +1,7 @@
 // The build engine: planning and scoring 200 Spot events over a generated
-// library of 10,000 records, one Spot and one long full-intensity Scatter,
-// each beside a bare loop of as many ScoreSound calls over the same pool
+// library of 10,000 records, and single events of each kind (a Spot, a long
+// Scatter, a long Bloom, a Fill of the largest plan, an alloy Spot with
+// extra layers), each beside a bare loop of as many ScoreSound calls over the same pool
 // (the limit); and the region choice per kind on a 30 s stereo file, with
 // its caches cleared and warm, beside decoding the file once.
 //
@@ -132,29 +133,46 @@ void BM_Build200SpotEvents(benchmark::State& state) {
 }
 BENCHMARK(BM_Build200SpotEvents)->Unit(benchmark::kMillisecond)->Iterations(2);
 
+// 0 Spot, 1 a 30 s Scatter, 2 a 30 s Bloom, 3 a Fill of 24 layers, 4 an
+// alloy Spot with extra layers; all at full intensity. An alloy layer scores
+// the pool once per source (four), every other layer once.
 void BM_BuildOneEvent(benchmark::State& state) {
-    const bool scatter = state.range(0) == 1;
+    static const char* const kLabels[] = {"Spot", "Scatter 30 s", "Bloom 30 s", "Fill, 24 layers",
+                                          "alloy Spot with extra layers"};
+    static const EventKind kKinds[] = {EventKind::Spot, EventKind::Scatter, EventKind::Bloom, EventKind::Fill,
+                                       EventKind::Spot};
+    const auto which = static_cast<std::size_t>(state.range(0));
     const std::vector<Palette>& palettes = Library10k();
     double seconds = 0.0;
     long passes = 0;
+    float duration = 1.0f;
     for (auto _ : state) {
         Project project;
         Event event = MakeSpot(1.0f, 1.0f, false);
-        if (scatter) {
-            event.shape = KindValue(EventKind::Scatter);
-            event.duration = 30.0f;
+        event.shape = KindValue(kKinds[which]);
+        if (which == 1 || which == 2) event.duration = 30.0f;
+        if (which == 2)
+            for (int i = 0; i < kCurvePoints; ++i) event.intensity[i] = 0.5f + 0.5f * std::sin(0.1f * static_cast<float>(i));
+        if (which == 3) {
+            event.duration = 60.0f;
+            event.fillLayers = 24;
         }
+        if (which == 4) {
+            event.alloy = true;
+            event.spread = 1.0f;
+            for (int i = 0; i < kCurvePoints; ++i) event.weight[i] = static_cast<float>(i) / 255.0f;
+        }
+        duration = event.duration;
         project.events.push_back(event);
         const auto t0 = Clock::now();
         BuildEvents(project, palettes, 0, -1.0f, -1.0f, false, false);
         seconds += std::chrono::duration<double>(Clock::now() - t0).count();
-        passes = ScoredLayers(project);
+        passes = ScoredLayers(project) * (which == 4 ? 4 : 1);
     }
-    state.SetLabel(scatter ? "Scatter 30 s, full intensity" : "Spot, full intensity");
-    ReportAgainstScoring(state, seconds, passes, 0.0, scatter ? 0.2f : 1.0f,
-                         KindValue(scatter ? EventKind::Scatter : EventKind::Spot));
+    state.SetLabel(kLabels[which]);
+    ReportAgainstScoring(state, seconds, passes, 0.0, which == 1 ? 0.2f : duration, KindValue(kKinds[which]));
 }
-BENCHMARK(BM_BuildOneEvent)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_BuildOneEvent)->DenseRange(0, 4)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // A 30 s stereo file of noise bursts over a quiet bed, written once.
 const std::string& RegionFile() {
