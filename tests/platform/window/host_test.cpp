@@ -19,6 +19,7 @@
 
 #include "app/background_job.h"
 #include "app/shell.h"
+#include "app/theme.h"
 #include "platform/image_file.h"
 #include "platform/window/gl_host.h"
 #include "project/app_state.h"
@@ -249,6 +250,28 @@ TEST_F(HostTest, ThumbnailHoldsTheDrawnFrame) {
     EXPECT_NEAR(pixels[at + 0], 0x0E, 1);
     EXPECT_NEAR(pixels[at + 1], 0x0E, 1);
     EXPECT_NEAR(pixels[at + 2], 0x10, 1);
+}
+
+// A switch of theme reaches the drawn frame: the window background is read
+// back in theme 0's and then theme 1's colour.
+TEST_F(HostTest, DrawnFrameShowsTheThemesWindowBackground) {
+    Start();
+    for (int theme : {0, 1}) {
+        SCOPED_TRACE(theme);
+        SetTheme(theme);
+        const std::string png = runtime_.file("theme" + std::to_string(theme) + ".png");
+        GlobalAppState.pendingThumbnailPath = png;
+        Passes(1);
+        std::vector<std::uint8_t> pixels;
+        int w = 0, h = 0;
+        ASSERT_TRUE(LoadImageRGBA(png, pixels, w, h));
+        const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 200) * 4;
+        const std::uint32_t bg = ThemePalette.windowBg;
+        EXPECT_NEAR(pixels[at + 0], bg & 0xFF, 1);
+        EXPECT_NEAR(pixels[at + 1], bg >> 8 & 0xFF, 1);
+        EXPECT_NEAR(pixels[at + 2], bg >> 16 & 0xFF, 1);
+    }
+    SetTheme(0);
 }
 
 TEST_F(HostTest, ImageFileBecomesATextureOfItsSize) {
