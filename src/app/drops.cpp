@@ -218,7 +218,7 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
 
 DropRule ChooseDropRule(const AppState& state, const Project& project) {
     const DropState& drop = state.dropState;
-    if (drop.droppedAudio.empty()) return DropRule::None;
+    if (drop.droppedAudio.empty()) return DropRule::Idle;
     if (drop.heldOverLibrary) return DropRule::NewPalette;
     if (drop.heldTargetScene >= 0 && drop.heldTargetScene < static_cast<std::int32_t>(project.scenes.size())) {
         return DropRule::SceneBed;
@@ -231,10 +231,10 @@ DropRule ChooseDropRule(const AppState& state, const Project& project) {
 DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library, PlaybackEngine& engine,
                             const DropOperations& operations) {
     DropState& drop = state.dropState;
-    if (drop.droppedAudio.empty()) return DropRule::None;
+    if (drop.droppedAudio.empty()) return DropRule::Idle;
     // Jobs and the export read the project and the voices: the drop waits.
     if (state.backgroundJob.active.load(std::memory_order_acquire) || state.exportRunning.load()) {
-        return DropRule::None;
+        return DropRule::Idle;
     }
     const DropRule rule = ChooseDropRule(state, project);
     const std::vector<std::string> files = std::move(drop.droppedAudio);
@@ -277,7 +277,7 @@ DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library,
             PushUndo();
             PlaceClips(state, project, engine, files, operations);
             break;
-        case DropRule::None:
+        case DropRule::Idle:
             break;
     }
 

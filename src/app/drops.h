@@ -52,8 +52,9 @@ void EndDropHoverFrame(DropState& drop);
 
 // [SECTION] Dropped sound files
 
-// Which of the five rules a drop of sound files follows.
-enum class DropRule { None, NewPalette, SceneBed, InspectorBed, AltBed, Clips };
+// Which of the five rules a drop of sound files follows; Idle when there is
+// nothing to do yet (no sounds, or the drop is held).
+enum class DropRule { Idle, NewPalette, SceneBed, InspectorBed, AltBed, Clips };
 
 DropRule ChooseDropRule(const AppState& state, const Project& project);
 

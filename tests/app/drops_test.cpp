@@ -158,7 +158,7 @@ protected:
         BeginDrop(drop);
         for (const std::string& file : files) AddDroppedName(drop, file);
         CompleteDrop(drop, 300.0f, 200.0f, alt);
-        EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::None);
+        EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::Idle);
         if (panels) panels(drop);
         EndDropHoverFrame(drop);
         return HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations);
@@ -291,17 +291,17 @@ TEST_F(DroppedSounds, AHeldDropKeepsItsTargets) {
     scene.outTime = 5.0f;
     CurrentProject.scenes = {scene};
     GlobalAppState.backgroundJob.active.store(true);
-    EXPECT_EQ(Drop({readable}, false, [](DropState& d) { d.dropTargetScene = 0; }), DropRule::None);
+    EXPECT_EQ(Drop({readable}, false, [](DropState& d) { d.dropTargetScene = 0; }), DropRule::Idle);
     for (int frame = 0; frame < 3; ++frame) {
         EndDropHoverFrame(GlobalAppState.dropState);  // frames without a drop: the panels set nothing
-        EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::None);
+        EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::Idle);
     }
     EXPECT_TRUE(CurrentProject.events.empty());
     EXPECT_TRUE(UndoStack.empty());
 
     GlobalAppState.backgroundJob.active.store(false);
     GlobalAppState.exportRunning.store(true);
-    EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::None);
+    EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::Idle);
     GlobalAppState.exportRunning.store(false);
     EXPECT_EQ(HandleDroppedAudio(GlobalAppState, CurrentProject, library, *engine, operations), DropRule::SceneBed);
     EXPECT_EQ(CurrentProject.events.size(), 1u);

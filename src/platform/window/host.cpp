@@ -26,6 +26,7 @@
 #include "platform/display_scale.h"
 #include "platform/executable_dir.h"
 #include "platform/hand_over.h"
+#include "platform/window/drop_input.h"
 #include "platform/window/gl_host.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
@@ -148,7 +149,8 @@ void HandleEvent(const SDL_Event& event) {
             if (event.window.event == SDL_WINDOWEVENT_HIT_TEST) OnHitTestEvent();
             break;
         default:
-            // Files dropped on the window are taken here once drops are built.
+            // The UI library has no use for drops; their names are freed here.
+            if (HandleDropEvent(event)) return;
             break;
     }
     ImGui_ImplSDL2_ProcessEvent(&event);

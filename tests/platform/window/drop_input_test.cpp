@@ -1,0 +1,77 @@
+// Drops reaching the window as SDL events on a virtual display: the names
+// are sorted into the drop state with the pointer where the drop happened.
+#include "platform/window/drop_input.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/shell.h"
+#include "platform/window/host.h"
+#include "project/app_state.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+void PushDropEvent(Uint32 type, const std::string& name = {}) {
+    SDL_Event event{};
+    event.type = type;
+    event.drop.windowID = SDL_GetWindowID(MainWindowHandle);
+    event.drop.file = name.empty() ? nullptr : SDL_strdup(name.c_str());  // the receiver frees it
+    ASSERT_EQ(SDL_PushEvent(&event), 1);
+}
+
+class DropInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        GlobalAppState.dropState = DropState{};
+        int exitCode = -1;
+        ASSERT_TRUE(StartUp("", exitCode));
+        ASSERT_NE(MainWindowHandle, nullptr);
+    }
+    void TearDown() override {
+        ShutDown();
+        GlobalAppState.dropState = DropState{};
+    }
+
+    test::TempDir runtime_;
+    test::TempDir files_;
+};
+
+TEST_F(DropInputTest, ADropIsSortedWithThePointerWhereItHappened) {
+    const std::string folder = files_.file("Rain.wav");  // a folder, whatever its name says
+    std::filesystem::create_directories(folder);
+    SDL_WarpMouseInWindow(MainWindowHandle, 300, 200);
+    RunLoopPass();
+
+    PushDropEvent(SDL_DROPBEGIN);
+    PushDropEvent(SDL_DROPFILE, "/media/first.MP4");
+    PushDropEvent(SDL_DROPFILE, "/media/door.WAV");
+    PushDropEvent(SDL_DROPTEXT, "some dragged text");
+    PushDropEvent(SDL_DROPFILE, folder);
+    PushDropEvent(SDL_DROPFILE, "/media/second.mov");
+    PushDropEvent(SDL_DROPFILE, "/media/notes.zip");
+    PushDropEvent(SDL_DROPFILE, "/media/creak.flac");
+    PushDropEvent(SDL_DROPCOMPLETE);
+    RunLoopPass();
+
+    const DropState& drop = GlobalAppState.dropState;
+    EXPECT_EQ(drop.droppedVideo, "/media/second.mov");
+    EXPECT_EQ(drop.droppedFolderPaths, std::vector<std::string>{folder});
+    // The sounds reach droppedAudio once the frame that drew the drop ends.
+    const std::vector<std::string> sounds = {"/media/door.WAV", "/media/creak.flac"};
+    EXPECT_TRUE(drop.arrivingAudio == sounds || drop.droppedAudio == sounds);
+    EXPECT_FALSE(drop.altAtDrop);
+    EXPECT_FALSE(drop.receiving);
+    EXPECT_NEAR(drop.dropX, 300.0f / UiScale, 1.0f);
+    EXPECT_NEAR(drop.dropY, 200.0f / UiScale, 1.0f);
+}
+
+}  // namespace
+}  // namespace korvel
