@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/frame_work.h"
 #include "engine/clip_event.h"
 #include "engine/layer_render.h"
 #include "engine/published_layers.h"
@@ -141,6 +142,11 @@ bool IsBedEvent(const Project& project, std::int32_t index) {
            IsKind(project.events[static_cast<std::size_t>(index)].shape, EventKind::Bed);
 }
 
+// The selection is exactly one event, a Bed.
+bool SelectedBedOnly(const AppState& state, const Project& project) {
+    return state.selectedEvents.size() == 1 && IsBedEvent(project, *state.selectedEvents.begin());
+}
+
 bool IsEventIndex(const Project& project, std::int32_t index) {
     return index >= 0 && index < static_cast<std::int32_t>(project.events.size());
 }
@@ -233,10 +239,16 @@ DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library,
     DropState& drop = state.dropState;
     if (drop.droppedAudio.empty()) return DropRule::Idle;
     // Jobs and the export read the project and the voices: the drop waits.
-    if (state.backgroundJob.active.load(std::memory_order_acquire) || state.exportRunning.load()) {
-        return DropRule::Idle;
+    if (!UiMayEditProject(state)) return DropRule::Idle;
+    DropRule rule = ChooseDropRule(state, project);
+    // A rule whose project operation is not handed in makes no edit at all,
+    // not even an empty undo step.
+    if ((rule == DropRule::SceneBed && (!operations.addSceneBed || !operations.addBedLayerFiles)) ||
+        ((rule == DropRule::InspectorBed || rule == DropRule::AltBed) && !operations.addBedLayerFiles) ||
+        (rule == DropRule::Clips && !operations.addEvent) ||
+        (rule == DropRule::AltBed && !operations.addEvent && !SelectedBedOnly(state, project))) {
+        rule = DropRule::Idle;
     }
-    const DropRule rule = ChooseDropRule(state, project);
     const std::vector<std::string> files = std::move(drop.droppedAudio);
     drop.droppedAudio.clear();
 
@@ -261,7 +273,7 @@ DropRule HandleDroppedAudio(AppState& state, Project& project, Library& library,
         case DropRule::AltBed: {
             PushUndo();
             std::int32_t bed = -1;
-            if (state.selectedEvents.size() == 1 && IsBedEvent(project, *state.selectedEvents.begin())) {
+            if (SelectedBedOnly(state, project)) {
                 bed = *state.selectedEvents.begin();
             } else if (operations.addEvent) {
                 bed = operations.addEvent(project, state.playhead, KindValue(EventKind::Bed), kClipWeightCenter);

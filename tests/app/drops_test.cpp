@@ -308,6 +308,23 @@ TEST_F(DroppedSounds, AHeldDropKeepsItsTargets) {
     EXPECT_EQ(UndoStack.size(), 1u);
 }
 
+// Until the project operations are handed in, a drop that needs one is
+// dropped whole: no undo step, no unsaved change, nothing left waiting.
+TEST_F(DroppedSounds, ARuleWithoutItsOperationMakesNoEdit) {
+    operations = DropOperations{};
+    Scene scene;
+    scene.outTime = 5.0f;
+    CurrentProject.scenes = {scene};
+    EXPECT_EQ(Drop({readable}, false, [](DropState& d) { d.dropTargetScene = 0; }), DropRule::Idle);
+    EXPECT_EQ(Drop({readable}, true, nullptr), DropRule::Idle);
+    EXPECT_EQ(Drop({readable}, false, nullptr), DropRule::Idle);
+    EXPECT_TRUE(UndoStack.empty());
+    EXPECT_FALSE(GlobalAppState.unsavedChanges);
+    EXPECT_TRUE(CurrentProject.events.empty());
+    EXPECT_TRUE(GlobalAppState.dropState.droppedAudio.empty());
+    EXPECT_EQ(Drop({readable}, false, [](DropState& d) { d.dropOverLibrary = true; }), DropRule::NewPalette);
+}
+
 TEST_F(DroppedSounds, RuleOrder) {
     struct Case {
         const char* name;
