@@ -222,6 +222,8 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
 
 }  // namespace
 
+DropOperations FrameDropOperations;
+
 DropRule ChooseDropRule(const AppState& state, const Project& project) {
     const DropState& drop = state.dropState;
     if (drop.droppedAudio.empty()) return DropRule::Idle;

@@ -69,6 +69,10 @@ struct DropOperations {
         addBedLayerFiles;
 };
 
+// The operations the frame's dropped-sounds step hands in; empty until the
+// project's life cycle installs them. UI thread only.
+extern DropOperations FrameDropOperations;
+
 // The frame's dropped-sounds step. Nothing happens while droppedAudio is
 // empty, and the drop is held (with its targets) while a background job or
 // an export runs. Otherwise the rule's edits are made after one undo

@@ -128,7 +128,7 @@ void FrameDroppedVideo() {
 void FrameDroppedSounds() {
     AppState& state = GlobalAppState;
     // HandleDroppedAudio holds the drop itself while a job or an export runs.
-    HandleDroppedAudio(state, CurrentProject, SoundLibrary, LivePlaybackEngine, DropOperations{});
+    HandleDroppedAudio(state, CurrentProject, SoundLibrary, LivePlaybackEngine, FrameDropOperations);
 }
 
 // [SECTION] Scene links, beds, deletes, rebuilds and renders

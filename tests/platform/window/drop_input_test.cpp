@@ -10,9 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "app/drops.h"
 #include "app/shell.h"
 #include "platform/window/host.h"
+#include "playback/playback_engine.h"
 #include "project/app_state.h"
+#include "project/fixed_text.h"
+#include "project/project.h"
+#include "project/undo.h"
+#include "support/audio_fixture.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -91,6 +97,51 @@ TEST_F(DropInputTest, TheFrameOfTheDropHandsItsSoundsOn) {
     EXPECT_TRUE(drop.arrivingAudio.empty());
     EXPECT_FALSE(drop.hoverAudio || drop.hoverFolder || drop.hoverVideo);
     EXPECT_NEAR(drop.dropX, 120.0f / UiScale, 1.0f);
+}
+
+// A drop of sounds over nothing in particular, from the SDL events to the
+// Clip events of the frame after it: one undo step, the engine ready.
+TEST_F(DropInputTest, DroppedSoundsBecomeClipsInTheNextFrame) {
+    const std::string readable = files_.file("door.wav");
+    ASSERT_TRUE(test::WriteSoundFile(readable, test::MakeSine(440.0, 0.25, 48000), 1, 48000));
+    const std::string unreadable = files_.file("broken.wav");
+    ASSERT_TRUE(test::WriteBytes(unreadable, "not a sound"));
+    CurrentProject = Project{};
+    UndoStack.clear();
+    GlobalAppState.selectedEvents.clear();
+    GlobalAppState.selectedEvent = -1;
+    GlobalAppState.playhead = 3.0f;
+    FrameDropOperations.addEvent = [](Project& project, float time, std::int32_t kind, float weightCenter) {
+        Event event;
+        event.time = time;
+        event.shape = kind;
+        event.weightCenter = weightCenter;
+        project.events.push_back(event);
+        return static_cast<std::int32_t>(project.events.size()) - 1;
+    };
+
+    PushDropEvent(SDL_DROPBEGIN);
+    PushDropEvent(SDL_DROPFILE, readable);
+    PushDropEvent(SDL_DROPFILE, unreadable);
+    PushDropEvent(SDL_DROPCOMPLETE);
+    RunLoopPass();  // the drop's own frame: the panels look at the pointer
+    RunLoopPass();  // the next frame places the clips
+
+    FrameDropOperations = DropOperations{};
+    ASSERT_EQ(CurrentProject.events.size(), 2u);
+    for (const Event& clip : CurrentProject.events) {
+        EXPECT_TRUE(IsKind(clip.shape, EventKind::Clip));
+        EXPECT_FLOAT_EQ(clip.time, 3.0f);
+        EXPECT_GE(clip.duration, 0.1f);
+        EXPECT_TRUE(clip.locked);
+    }
+    EXPECT_EQ(TextOf(CurrentProject.events[0].pinnedFile), readable);
+    EXPECT_EQ(TextOf(CurrentProject.events[1].pinnedFile), unreadable);
+    EXPECT_EQ(UndoStack.size(), 1u);
+    EXPECT_TRUE(LivePlaybackEngine.ready.load());
+    EXPECT_TRUE(GlobalAppState.dropState.droppedAudio.empty());
+    CurrentProject = Project{};
+    UndoStack.clear();
 }
 
 }  // namespace
