@@ -244,12 +244,14 @@ TEST_F(HostTest, ThumbnailHoldsTheDrawnFrame) {
     ASSERT_TRUE(LoadImageRGBA(png, pixels, w, h));
     EXPECT_EQ(w, kThumbnailWidth);
     EXPECT_EQ(h, 225);
-    // Below the title strip the window background of the start-up palette
-    // (0E0E10) covers the frame, not the clear colour (0B0D10).
+    // Below the title strip the window background covers the frame, not
+    // the clear colour (0B0D10).
     const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 200) * 4;
-    EXPECT_NEAR(pixels[at + 0], 0x0E, 1);
-    EXPECT_NEAR(pixels[at + 1], 0x0E, 1);
-    EXPECT_NEAR(pixels[at + 2], 0x10, 1);
+    const std::uint32_t bg = ThemePalette.windowBg;
+    ASSERT_NE(bg & 0xFFFFFFu, 0x100D0Bu);
+    EXPECT_NEAR(pixels[at + 0], bg & 0xFF, 1);
+    EXPECT_NEAR(pixels[at + 1], bg >> 8 & 0xFF, 1);
+    EXPECT_NEAR(pixels[at + 2], bg >> 16 & 0xFF, 1);
 }
 
 // A switch of theme reaches the drawn frame: the window background is read
