@@ -6,6 +6,8 @@
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/ui_layout.h"
+#include "picture/video_player.h"
 #include "app/theme.h"
 #include "project/app_state.h"
 
@@ -15,10 +17,11 @@ namespace {
 
 // The window's title strip: the menu button, the draggable caption and the
 // caption buttons. The full title bar with its tabs replaces it.
-void DrawTitleStrip(float width) {
+void DrawTitleStrip(const UILayout& layout) {
     AppState& state = GlobalAppState;
     WindowChrome& chrome = state.windowChrome;
-    const float titleHeight = 32.0f;
+    const float width = layout.displayWidth;
+    const float titleHeight = layout.titleBarHeight;
     TickStatusLine(ImGui::GetIO().DeltaTime);
     ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0.0f, 0.0f), ImVec2(width, titleHeight), ThemePalette.barBg);
     float x = chrome.titleLeftPad;
@@ -49,7 +52,17 @@ void DrawUI() {
                                    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
                                    ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
-    if (ImGui::Begin("##main", nullptr, flags)) DrawTitleStrip(width);
+    if (ImGui::Begin("##main", nullptr, flags)) {
+        UILayoutInputs in;
+        in.displayWidth = width;
+        in.displayHeight = height;
+        in.fontSize = ImGui::GetFontSize();
+        in.captionButtons = static_cast<bool>(GlobalAppState.platformHooks.drawCaptionButtons);
+        in.hasVideo = GlobalVideoPlayer.loaded && GlobalVideoPlayer.frameView != nullptr;
+        in.videoPixelWidth = static_cast<float>(GlobalVideoPlayer.width);
+        in.videoPixelHeight = static_cast<float>(GlobalVideoPlayer.height);
+        DrawTitleStrip(ComputeUILayout(in));
+    }
     ImGui::End();
     FrameEndOfFrame();
 }
