@@ -11,6 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # audio files, transforms, images
   libsndfile1-dev libkissfft-dev libstb-dev
+  # the reference video and its sound: FFmpeg decodes every video
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),
   # Dear ImGui, and a virtual display with its resource tool for the tests
   libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils

@@ -1,10 +1,16 @@
 #pragma once
 // The reference video: the picture the sound is designed to. The project
 // model reads whether one is loaded and where it starts on the timeline; the
-// decoding itself belongs to the video player.
+// player opens one file with FFmpeg, decodes into the display target its
+// frame sink makes, and follows the transport (play, pause, seek, a tick
+// every UI frame).
 #include <cstdint>
+#include <memory>
 
 namespace korvel {
+
+struct VideoDecoder;
+struct VideoFrameSink;
 
 struct VideoPlayer {
     bool loaded = false;    // a video is open
@@ -16,10 +22,31 @@ struct VideoPlayer {
     float timelineOffset = 0.0f;
     void* frameView = nullptr;       // the display texture the video area draws; null when none
     float currentFrameTime = -1.0f;  // video time of the frame shown; -1 when none
+    // Handed over by the window half before any load; tests hand a sink in
+    // memory. Not owned.
+    VideoFrameSink* device = nullptr;
+    std::unique_ptr<VideoDecoder> decoder;  // null when closed
+
+    VideoPlayer();
+    ~VideoPlayer();
+    VideoPlayer(const VideoPlayer&) = delete;
+    VideoPlayer& operator=(const VideoPlayer&) = delete;
+
+    bool Load(const char* path);
+    void Close();
+    void Play();
+    void Pause();
+    // Timeline time.
+    void Seek(float timelineTime);
+    // Once per UI frame: the timeline time of the frame now shown.
+    float Tick();
 };
 
 // The one video player. UI thread only (the picture analysis samples frames
-// through the player's own decoder lock).
+// with a decoder of its own).
 extern VideoPlayer GlobalVideoPlayer;
+
+// Seconds of a steady clock.
+double ClockSeconds();
 
 }  // namespace korvel

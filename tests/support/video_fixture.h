@@ -1,0 +1,30 @@
+#pragma once
+// Small synthetic videos written with libavcodec's own encoders: each
+// frame's index is readable from its pixels (eight vertical stripes, one bit
+// each, most significant on the left), optionally with a tone track.
+#include <cstdint>
+#include <string>
+
+namespace korvel::test {
+
+struct TestVideoSpec {
+    int width = 64;
+    int height = 32;
+    int fps = 10;
+    int frames = 30;          // 0 = a file with sound only
+    int keyInterval = 10;     // frames between key frames
+    bool solidColour = false;  // every frame one colour (rgb below) instead of stripes
+    std::uint8_t rgb[3] = {200, 40, 40};
+    int toneRate = 0;        // sample rate of a 440 Hz tone track; 0 = none
+    int toneChannels = 2;
+    double toneSeconds = 0;  // 0 = as long as the video
+    short toneAmplitude = 8000;
+};
+
+// Writes a Matroska file (MPEG-4 part 2 video, 16-bit PCM audio); false on failure.
+bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec);
+
+// The frame index shown in an RGBA picture of the stripes.
+int ReadFrameIndex(const std::uint8_t* rgba, int width, int height);
+
+}  // namespace korvel::test
