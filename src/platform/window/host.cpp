@@ -22,12 +22,15 @@
 #include "app/theme.h"
 #include "dsp/reverb.h"
 #include "library/library.h"
+#include "picture/ref_audio.h"
+#include "picture/video_player.h"
 #include "platform/command_line.h"
 #include "platform/display_scale.h"
 #include "platform/executable_dir.h"
 #include "platform/hand_over.h"
 #include "platform/window/drop_input.h"
 #include "platform/window/gl_host.h"
+#include "platform/window/video_texture.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/thumbnail.h"
@@ -344,8 +347,9 @@ void InstallPlatformHooks() {
     if (state.windowChrome.customTitleBar) {
         hooks.drawCaptionButtons = [](float titleHeight) { return DrawCaptionButtons(titleHeight); };
     }
-    // The video's audio, the dialogs, the shell and the HTTP client install
-    // theirs here as they are built.
+    hooks.EngineOutputHook = RefAudioOutputHook;
+    // The dialogs, the shell and the HTTP client install theirs here as they
+    // are built.
     hooks.readBackBuffer = [](ThumbnailFrame& frame) { return ReadBackBuffer(frame); };
 }
 
@@ -416,6 +420,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     UiBackendsStarted = true;
 
     state.logoTexture = LoadTextureFromFile(state.executableFolder + kLogoFile, state.logoWidth, state.logoHeight);
+    GlobalVideoPlayer.device = &VideoTexture;
 
     // Audio: the engine runs at the project's rate. Opening the output
     // belongs to live playback, which starts it here once it is built.
@@ -479,8 +484,11 @@ void ShutDown() {
         state.lockFilePath.clear();
     }
     StopWorkers();
-    // Saving the preferences and closing the audio output and the video come
-    // here, in that order, once they are built.
+    // Saving the preferences and closing the audio output come here, in that
+    // order, once they are built. The video closes while its texture's
+    // context still exists; closing stops its sound's decoding worker.
+    GlobalVideoPlayer.Close();
+    GlobalVideoPlayer.device = nullptr;
 
     HandOver.Close();
     if (UiBackendsStarted) {

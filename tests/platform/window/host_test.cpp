@@ -20,11 +20,15 @@
 #include "app/background_job.h"
 #include "app/shell.h"
 #include "app/theme.h"
+#include "picture/ref_audio.h"
+#include "picture/video_player.h"
 #include "platform/image_file.h"
 #include "platform/window/gl_host.h"
+#include "platform/window/video_texture.h"
 #include "project/app_state.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
+#include "support/video_fixture.h"
 
 namespace korvel {
 namespace {
@@ -300,6 +304,40 @@ TEST_F(HostTest, ImageFileBecomesATextureOfItsSize) {
     EXPECT_EQ(kept, 7);
     ASSERT_TRUE(test::WriteBytes(runtime_.file("bad.png"), "\x89PNG not really"));
     EXPECT_EQ(LoadTextureFromFile(runtime_.file("bad.png"), kept, kept), nullptr);
+}
+
+TEST_F(HostTest, VideoFramesReachTheVideoTexture) {
+    Start();
+    EXPECT_EQ(GlobalAppState.platformHooks.EngineOutputHook, &RefAudioOutputHook);
+    ASSERT_EQ(GlobalVideoPlayer.device, &VideoTexture);
+    test::TestVideoSpec spec;
+    spec.solidColour = true;
+    const std::string path = runtime_.file("red.mkv");
+    ASSERT_TRUE(test::WriteTestVideo(path, spec));
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(GlobalVideoPlayer.Load(path.c_str()));
+    ::testing::internal::GetCapturedStdout();
+    ASSERT_NE(GlobalVideoPlayer.frameView, nullptr);
+    const GLuint name = static_cast<GLuint>(reinterpret_cast<std::uintptr_t>(GlobalVideoPlayer.frameView));
+
+    std::vector<std::uint8_t> pixels(64 * 32 * 4);
+    glBindTexture(GL_TEXTURE_2D, name);
+    GLint format = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_INTERNAL_FORMAT, &format);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+    EXPECT_EQ(format, GL_RGBA8);
+    for (std::size_t p : {std::size_t{0}, std::size_t{64 * 16 + 32}, std::size_t{64 * 32 - 1}}) {
+        EXPECT_NEAR(pixels[p * 4 + 0], 200, 8) << p;
+        EXPECT_NEAR(pixels[p * 4 + 1], 40, 8) << p;
+        EXPECT_NEAR(pixels[p * 4 + 2], 40, 8) << p;
+        EXPECT_EQ(pixels[p * 4 + 3], 255) << p;
+    }
+    // Shutdown closes the video and frees its texture while the context lives.
+    ShutDown();
+    EXPECT_FALSE(GlobalVideoPlayer.loaded);
+    EXPECT_EQ(GlobalVideoPlayer.device, nullptr);
+    EXPECT_EQ(VideoTexture.texture, 0u);
 }
 
 TEST_F(HostTest, SnapshotStorageIsMadeOnlyAtANewSize) {
