@@ -367,7 +367,11 @@ public:
     // handing each element to `visit` instead of keeping it. The elements
     // are read as ParseArray would read them: its run of leading numbers is
     // the general loop's too.
-    template <typename Visit>
+    //
+    // With `Skip` the elements are only passed over (`visit` is called with
+    // a null value for each): the cursor, the damage and the count come out
+    // as reading them would give, without building anything.
+    template <bool Skip = false, typename Visit>
     void VisitRootMemberArray(Visit&& visit) {
         depth_ = 1;
         ++cursor_;
@@ -382,7 +386,8 @@ public:
                 SkipBlanks();
                 const char* start = cursor_;
                 JsonValue element;
-                ParseValue(element);
+                if constexpr (Skip) SkipValue();
+                else ParseValue(element);
                 if (IsStray(start, ']')) {
                     ++cursor_;
                     continue;
@@ -393,6 +398,99 @@ public:
             } while (!AtEnd() && *cursor_ != ']');
             if (AtEnd()) NoteEnd();
             else ++cursor_;
+        }
+        --depth_;
+    }
+
+    // ParseValue's twin that builds nothing. It must move the cursor and
+    // note damage exactly as ParseValue does (the fuzz target compares them):
+    // an array's run of numbers reads as its general loop does, so one loop
+    // serves both.
+    void SkipValue() {
+        SkipBlanks();
+        if (AtEnd()) return;
+        switch (*cursor_) {
+            case '"':
+                scratch_.clear();
+                if (!ReadString(cursor_, scratch_)) damage_.endedEarly = true;
+                return;
+            case '[': SkipArray(); return;
+            case '{': SkipObject(); return;
+            case 't':
+                if (cursor_[1] == 'r' && cursor_[2] == 'u' && cursor_[3] == 'e') cursor_ += 4;
+                return;
+            case 'f':
+                if (cursor_[1] == 'a' && cursor_[2] == 'l' && cursor_[3] == 's' && cursor_[4] == 'e') cursor_ += 5;
+                return;
+            case 'n':
+                if (cursor_[1] == 'u' && cursor_[2] == 'l' && cursor_[3] == 'l') cursor_ += 4;
+                return;
+            default:
+                if (*cursor_ == '-' || IsDigit(*cursor_)) (void)ParseJsonNumber(cursor_);
+                return;
+        }
+    }
+
+    void SkipArray() {
+        ++cursor_;
+        ++depth_;
+        SkipBlanks();
+        if (AtEnd()) NoteEnd();
+        if (!AtEnd()) {
+            if (*cursor_ == ']') {
+                ++cursor_;
+            } else {
+                do {
+                    SkipBlanks();
+                    const char* start = cursor_;
+                    SkipValue();
+                    if (IsStray(start, ']')) {
+                        ++cursor_;
+                        continue;
+                    }
+                    SkipBlanks();
+                    if (*cursor_ == ',') ++cursor_;
+                } while (!AtEnd() && *cursor_ != ']');
+                if (AtEnd()) NoteEnd();
+                else ++cursor_;
+            }
+        }
+        --depth_;
+    }
+
+    void SkipObject() {
+        ++cursor_;
+        ++depth_;
+        SkipBlanks();
+        if (AtEnd()) NoteEnd();
+        if (!AtEnd()) {
+            if (*cursor_ == '}') {
+                ++cursor_;
+            } else {
+                for (;;) {
+                    SkipBlanks();
+                    const char* start = cursor_;
+                    scratch_.clear();
+                    if (!ReadString(cursor_, scratch_)) damage_.endedEarly = true;
+                    SkipBlanks();
+                    if (*cursor_ == ':') ++cursor_;
+                    SkipValue();
+                    if (IsStray(start, '}')) {
+                        ++cursor_;
+                    } else {
+                        SkipBlanks();
+                        if (*cursor_ == ',') ++cursor_;
+                    }
+                    if (AtEnd()) {
+                        NoteEnd();
+                        break;
+                    }
+                    if (*cursor_ == '}') {
+                        ++cursor_;
+                        break;
+                    }
+                }
+            }
         }
         --depth_;
     }
@@ -607,7 +705,7 @@ private:
             member.value.type = JsonType::Array;
             if (first) deferred.start = cursor_;
             std::size_t count = 0;
-            VisitRootMemberArray([&](JsonValue&) { ++count; });
+            VisitRootMemberArray<true>([&](JsonValue&) { ++count; });
             depth_ = 1;
             if (first) deferred.count = count;
             return true;
@@ -620,6 +718,7 @@ private:
     bool stopped_ = false;  // the depth bound was reached: read as the end of the text
     JsonDamage damage_;
     std::span<JsonDeferredArray> deferred_;
+    std::string scratch_;  // strings passed over by SkipValue
     // Values read so far in the open containers, by depth; see the class comment.
     std::vector<std::vector<JsonValue>> elementLists_;
     std::vector<std::vector<JsonMember>> memberLists_;
