@@ -7,16 +7,12 @@
 #include <functional>
 #include <string>
 
+#include "playback/output_hook.h"
+
 namespace korvel {
 
 struct HttpResponse;
 struct ThumbnailFrame;
-
-// Called by the engine after it has mixed each output block while playing:
-// adds the reference video's audio. A plain pointer, as the audio thread
-// calls it.
-using EngineOutputHookFn = void (*)(float* left, float* right, std::uint32_t frames, double seconds,
-                                    int sampleRate);
 
 struct PlatformHooks {
     std::function<void()> closeWindow;
@@ -26,6 +22,9 @@ struct PlatformHooks {
     // caption-button hook stays empty.
     std::function<float(float& x, float titleHeight)> drawMenuButton;
     std::function<int(float titleHeight)> drawCaptionButtons;
+    // The reference video's audio, for the mixer. The shell hands it to the
+    // audio thread with SetEngineOutputHook (playback/output_hook.h) before
+    // the audio output starts.
     EngineOutputHookFn EngineOutputHook = nullptr;
     std::function<std::string()> pickFolder;
     std::function<std::string()> pickExportLocation;

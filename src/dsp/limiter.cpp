@@ -40,8 +40,9 @@ void PrepareLimiterSettings(LimiterSettings& settings, int sampleRate) {
     settings.release = 1.0f - std::exp(-1.0f / (0.2f * rate));
 }
 
-void LimitStereo(const LimiterSettings& settings, float* left, float* right, int64_t frames) {
-    float envelope = 0.0f;
+void LimitStereoRunning(const LimiterSettings& settings, float& envelope, float* left, float* right,
+                        int64_t frames) {
+    if (!std::isfinite(envelope)) envelope = 0.0f;
     for (int64_t i = 0; i < frames; ++i) {
         const float peak = std::fmax(std::fabs(left[i]), std::fabs(right[i]));
         envelope = FollowEnvelope(settings, envelope, peak);
@@ -49,6 +50,11 @@ void LimitStereo(const LimiterSettings& settings, float* left, float* right, int
         left[i] = SoftClip(left[i] * gain);
         right[i] = SoftClip(right[i] * gain);
     }
+}
+
+void LimitStereo(const LimiterSettings& settings, float* left, float* right, int64_t frames) {
+    float envelope = 0.0f;
+    LimitStereoRunning(settings, envelope, left, right, frames);
 }
 
 void LimitChannels(const LimiterSettings& settings, std::vector<std::vector<float>>& channels,

@@ -19,6 +19,11 @@ struct LimiterSettings {
 // is left as it is. A rate below 1 leaves both coefficients 0.
 void PrepareLimiterSettings(LimiterSettings& settings, int sampleRate);
 
+// In place, carrying `envelope` from one call to the next (the live mix's
+// blocks). A non-finite envelope starts again from 0.
+void LimitStereoRunning(const LimiterSettings& settings, float& envelope, float* left, float* right,
+                        int64_t frames);
+
 // In place. The envelope starts at 0 on every call.
 void LimitStereo(const LimiterSettings& settings, float* left, float* right, int64_t frames);
 

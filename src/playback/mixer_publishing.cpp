@@ -12,4 +12,20 @@ bool ApplyPendingReverbChanges(PlaybackEngine& engine) {
     return requests || settings;
 }
 
+void PublishMixerSettings(PlaybackEngine& engine) {
+    MixerSettings settings;
+    settings.masterGain = engine.masterGain;
+    settings.soloVoice = engine.soloVoice;
+    settings.groupGain = engine.groupGain;
+    settings.groupMute = engine.groupMute;
+    settings.groupSolo = engine.groupSolo;
+    settings.masterMute = engine.masterMute;
+    engine.mixerMailbox.Publish(settings);
+}
+
+void ApplyPendingMixerChanges(PlaybackEngine& engine) {
+    ApplyPendingReverbChanges(engine);
+    engine.mixerMailbox.Take(engine.mix);
+}
+
 }  // namespace korvel

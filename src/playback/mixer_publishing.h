@@ -53,9 +53,31 @@ static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 
 using ReverbSettingsMailbox = SettingsMailbox<ReverbSettings>;
 
+// The mixer's faders and switches as the audio thread mixes with them: a
+// copy of the engine's fields of the same names (the UI thread's).
+struct MixerSettings {
+    float masterGain = 1.0f;
+    std::int32_t soloVoice = -1;
+    std::array<float, 3> groupGain = {1.0f, 1.0f, 1.0f};
+    std::array<bool, 3> groupMute = {};
+    std::array<bool, 3> groupSolo = {};
+    bool masterMute = false;
+};
+
+using MixerSettingsMailbox = SettingsMailbox<MixerSettings>;
+
 // UI thread: hands the engine's `reverb` (the UI's copy, which the mixer tab
 // and the preferences edit) to the mixer. Call after every change.
 void PublishReverbSettings(PlaybackEngine& engine);
+
+// UI thread: hands the engine's mixer fields (masterGain, soloVoice, the
+// group gains, mutes and solos, masterMute) to the mixer. Call after every
+// change.
+void PublishMixerSettings(PlaybackEngine& engine);
+
+// Audio thread, at the start of every block: ApplyPendingReverbChanges, and
+// takes the newest published mixer settings into `mix`.
+void ApplyPendingMixerChanges(PlaybackEngine& engine);
 
 // Audio thread, before it mixes a block (or any thread that owns the engine
 // while no block runs): carries out pending reverb resets and clears and

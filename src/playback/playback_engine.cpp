@@ -28,6 +28,7 @@ void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity) {
 
     std::lock_guard lock(engine.voiceMutex);
     engine.sampleRate = sampleRate;
+    engine.mixSampleRate.store(sampleRate, std::memory_order_release);
     PrepareLimiterSettings(engine.limiter, sampleRate);
     engine.limiterEnvelope = 0.0f;
     // Swapping with empty vectors frees the samples; clear() would keep the
@@ -47,6 +48,13 @@ void AppendVoice(PlaybackEngine& engine, Voice voice, float fadeIn, float fadeOu
 }
 
 // [SECTION] Play position
+
+void SetPlaybackSampleRate(PlaybackEngine& engine, int sampleRate) {
+    std::lock_guard lock(engine.voiceMutex);
+    engine.sampleRate = sampleRate;
+    PrepareLimiterSettings(engine.limiter, sampleRate);
+    engine.mixSampleRate.store(sampleRate, std::memory_order_release);
+}
 
 void LocatePlayback(PlaybackEngine& engine, double seconds) {
     double frames = static_cast<double>(engine.sampleRate) * seconds;

@@ -111,6 +111,8 @@ struct PlaybackEngine {
     std::int32_t revision = 0;
     float masterGain = 1.0f;
     std::int32_t soloVoice = -1;
+    // masterGain, soloVoice and the group and master controls belong to the
+    // UI thread; each change reaches the mixer by PublishMixerSettings.
     std::array<float, kTrackGroupCount> groupGain = {1.0f, 1.0f, 1.0f};
     std::array<bool, kTrackGroupCount> groupMute = {};
     std::array<bool, kTrackGroupCount> groupSolo = {};
@@ -141,6 +143,8 @@ struct PlaybackEngine {
     // What the mixer runs the reverb with: audio thread only, refreshed by
     // ApplyPendingReverbChanges between blocks.
     ReverbSettings mixReverb;
+    MixerSettingsMailbox mixerMailbox;
+    MixerSettings mix;  // audio thread only: refreshed by ApplyPendingMixerChanges
     // Prepared by ResetReverb before the first block; resets and clears from
     // other threads go through reverbRequests so they land between blocks.
     ReverbState reverbState;
@@ -167,7 +171,11 @@ struct PlaybackEngine {
     float meterHoldTimer = 0.0f;
     std::array<float, kTrackGroupCount> groupMeterHoldTimer = {};
     std::int32_t sampleRate = 48000;
+    // The rate the audio thread mixes at: stored with sampleRate by
+    // PrepareVoices and SetPlaybackSampleRate, loaded once per block.
+    std::atomic<std::int32_t> mixSampleRate{48000};
 };
+static_assert(kTrackGroupCount == 3, "MixerSettings holds three groups");
 
 // The engine of live playback and of every export. Its settings belong to
 // the UI thread; the voice list to whoever holds voiceMutex; the audio thread
@@ -179,6 +187,10 @@ extern PlaybackEngine LivePlaybackEngine;
 // `capacity` voices (256 when 0 or less). Leaves `ready` false. Takes
 // voiceMutex; the caller must not hold it.
 void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity);
+
+// Sets sampleRate and the rate the audio thread mixes at, outside a rebuild
+// (start-up, project open). Prepares the limiter for it.
+void SetPlaybackSampleRate(PlaybackEngine& engine, int sampleRate);
 
 // Moves the play position to `seconds` (truncated to a frame, clamped to the
 // position's range) and asks the audio thread to silence the reverb tail

@@ -107,6 +107,7 @@ void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppStat
     engine.masterGain = settings.masterGain;
     engine.refGain = settings.refGain;
     engine.groupGain = {settings.groupGain0, settings.groupGain1, settings.groupGain2};
+    PublishMixerSettings(engine);
 }
 
 ProjectSessionSettings ReadProjectSessionSettings(const std::string& path) {

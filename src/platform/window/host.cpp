@@ -425,7 +425,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     // Audio: the engine runs at the project's rate. Opening the output
     // belongs to live playback, which starts it here once it is built.
     PlaybackEngine& engine = LivePlaybackEngine;
-    engine.sampleRate = state.projectSampleRate;
+    SetPlaybackSampleRate(engine, state.projectSampleRate);
     ResetReverb(engine.reverbState, engine.sampleRate);
 
     // A second copy without a project path runs without the listener.
