@@ -8,6 +8,7 @@
 #include "app/drops.h"
 #include "engine/bed_event.h"
 #include "engine/render_job.h"
+#include "engine/voice_sync.h"
 #include "library/brightness_probe.h"
 #include "library/folder_scan.h"
 #include "library/library.h"
@@ -15,6 +16,7 @@
 #include "library/palettes.h"
 #include "playback/audio_output.h"
 #include "playback/playback_engine.h"
+#include "playback/render_cache.h"
 #include "presets/preferences.h"
 #include "project/project.h"
 #include "app/theme.h"
@@ -171,8 +173,10 @@ void FramePendingDelete() {
 void FrameCacheRebuild() {
     AppState& state = GlobalAppState;
     if (!state.audioUpdateRequested.load(std::memory_order_acquire) || !UiMayEditProject(state)) return;
+    // Cleared first; a refused start (the picture analysis runs) keeps it,
+    // so the frame tries again.
     state.audioUpdateRequested.store(false);
-    StartBackgroundJob("Updating audio...", [] { RunRebuildCacheJob(false); }, false, -1.0f);
+    if (!RebuildCacheAsync("Updating audio...", false)) state.audioUpdateRequested.store(true);
 }
 
 void FrameBedLoading() {
@@ -274,7 +278,7 @@ void FrameIdleUpkeep() {
         UpdateLibrary(SoundLibrary, now);
         ScanMissingSources(false, now);
     }
-    UpdateSourceWeights(now);
+    UpdateSourceWeightsAndLayers(now);
 }
 
 void FrameTransport(double frameSeconds) {
@@ -297,7 +301,9 @@ void FrameTransport(double frameSeconds) {
     // Auditioning one layer stops 0.1 s after its end; it comes with the
     // layer rows that start it.
     if (!state.playing && ready) LocatePlayback(engine, static_cast<double>(state.playhead));
-    // Streaming voices near the playhead comes here with live playback.
+    if (!state.backgroundJob.active.load() && !state.exportRunning.load() && ready)
+        StreamVoicesNearPlayhead(engine, CurrentProject.results.data(),
+                                 static_cast<std::int32_t>(CurrentProject.results.size()));
 }
 
 // [SECTION] Close, open and the end of the frame

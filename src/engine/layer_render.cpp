@@ -4,12 +4,14 @@
 // [SECTION] Audio by processing mode
 // [SECTION] Scale tuning
 // [SECTION] RenderLayerVoice
+// [SECTION] Published layers
 #include "engine/layer_render.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "dsp/loudness.h"
 #include "dsp/pitch.h"
 #include "dsp/resampler.h"
+#include "engine/published_layers.h"
 #include "engine/loop_fill.h"
 #include "library/decoded_source_cache.h"
 #include "library/file_id.h"
@@ -29,6 +32,10 @@
 namespace korvel {
 
 // [SECTION] Placement
+
+float LayerGainTaper(float weight) {
+    return weight <= 0.7f ? 1.0f : 1.0f - 0.3f * std::min(1.0f, (weight - 0.7f) / 0.15f);
+}
 
 std::uint32_t PlacementSeed(std::int32_t track, std::int32_t eventIndex) {
     return (static_cast<std::uint32_t>(track) * 0x9E37u) ^ (static_cast<std::uint32_t>(eventIndex) * 0x9E3779B1u) ^
@@ -319,8 +326,7 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
     voice.azimuth = place.azimuth;
     voice.width = place.width;
     voice.height = place.height;
-    const float taper = layer.weight <= 0.7f ? 1.0f : 1.0f - 0.3f * std::min(1.0f, (layer.weight - 0.7f) / 0.15f);
-    voice.gain = taper * layer.layerGain * layer.userVolume;
+    voice.gain = LayerGainTaper(layer.weight) * layer.layerGain * layer.userVolume;
 
     voice.group = layer.group;
     // A layer track allocation dropped plays as muted.
@@ -420,6 +426,23 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
     Loudness(engine, layer, voice, sampleRate);
 
     AppendVoice(engine, std::move(voice), layer.fadeIn, layer.fadeOut);
+}
+
+}  // namespace korvel
+
+// [SECTION] Published layers
+
+namespace korvel {
+
+void RenderPublishedLayerVoice(PlaybackEngine& engine, std::vector<LayerResult>& layers, std::size_t index,
+                               std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
+                               const Event* events, std::int32_t scaleType, std::int32_t scaleRoot,
+                               bool keepPlaceholders) {
+    LayerResult layer = layers[index];
+    RenderLayerVoice(engine, layer, static_cast<std::int32_t>(index), sampleRate, eventGains, eventCount, events,
+                     scaleType, scaleRoot, keepPlaceholders);
+    std::lock_guard lock(PublishedLayersMutex);
+    layers[index] = std::move(layer);
 }
 
 }  // namespace korvel

@@ -4,7 +4,9 @@
 // overview and loudness.
 #include <array>
 #include <cstdint>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "project/event.h"
 #include "project/layer.h"
@@ -23,6 +25,17 @@ struct Voice;
 void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t resultIndex,
                       std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
                       const Event* events, std::int32_t scaleType, std::int32_t scaleRoot, bool keepPlaceholders);
+
+// RenderLayerVoice of layers[index] while another thread may draw the
+// layers: the render writes its findings into a copy, which replaces the
+// layer under PublishedLayersMutex. Build and job threads.
+void RenderPublishedLayerVoice(PlaybackEngine& engine, std::vector<LayerResult>& layers, std::size_t index,
+                               std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
+                               const Event* events, std::int32_t scaleType, std::int32_t scaleRoot,
+                               bool keepPlaceholders);
+
+// A voice's gain taper by its layer's weight: 1 up to 0.7, down to 0.7 at 0.85.
+float LayerGainTaper(float weight);
 
 // Where a layer sits around the listener, in radians.
 struct SpatialPlacement {

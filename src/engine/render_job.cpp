@@ -83,12 +83,8 @@ struct RenderSetup {
 };
 
 RenderSetup SetUpEngine(PlaybackEngine& engine, const Project& project) {
-    engine.normalizeLUFS = project.normalizeLUFS;
-    for (std::size_t g = 0; g < engine.groupTargetLUFS.size(); ++g)
-        engine.groupTargetLUFS[g] = project.trackLayout.groups[g].targetLUFS;
     RenderSetup setup;
-    setup.eventGains.reserve(project.events.size());
-    for (const Event& event : project.events) setup.eventGains.push_back(event.gain);
+    setup.eventGains = SetUpEngineForProject(engine, project);
     setup.sampleRate = GlobalAppState.projectSampleRate;
     return setup;
 }
@@ -96,15 +92,10 @@ RenderSetup SetUpEngine(PlaybackEngine& engine, const Project& project) {
 // The play position at the playhead, with a silent reverb tail.
 void RelocatePlayback(PlaybackEngine& engine) { LocatePlayback(engine, GlobalAppState.playhead); }
 
-// A full build renders layers the UI may be drawing: the render writes its
-// findings into a copy, which replaces the layer under the storage lock.
 void RenderPublishedLayer(PlaybackEngine& engine, Project& project, std::size_t index, const RenderSetup& setup) {
-    LayerResult layer = project.results[index];
-    RenderLayerVoice(engine, layer, static_cast<std::int32_t>(index), setup.sampleRate, setup.eventGains.data(),
-                     static_cast<std::int32_t>(project.events.size()), project.events.data(), project.scaleType,
-                     project.scaleRoot, false);
-    std::lock_guard lock(PublishedLayersMutex);
-    project.results[index] = std::move(layer);
+    RenderPublishedLayerVoice(engine, project.results, index, setup.sampleRate, setup.eventGains.data(),
+                              static_cast<std::int32_t>(project.events.size()), project.events.data(), project.scaleType,
+                              project.scaleRoot, false);
 }
 
 }  // namespace

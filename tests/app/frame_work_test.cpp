@@ -186,6 +186,24 @@ TEST_F(FrameWorkTest, HeldStepsWaitForTheJobAndTheExport) {
     }
 }
 
+TEST_F(FrameWorkTest, AudioUpdateRefusedWhileThePictureAnalysisRunsIsKept) {
+    AppState& s = GlobalAppState;
+    s.audioUpdateRequested.store(true);
+    s.traceRunning.store(true);
+    FrameCacheRebuild();
+    EXPECT_TRUE(s.audioUpdateRequested.load()) << "tried again next frame";
+    EXPECT_FALSE(s.backgroundJob.active.load());
+    s.traceRunning.store(false);
+    FrameCacheRebuild();
+    EXPECT_FALSE(s.audioUpdateRequested.load());
+    EXPECT_TRUE(s.backgroundJob.active.load());
+    EXPECT_STREQ(s.backgroundJob.label, "Updating audio...");
+    s.backgroundJob.cancel.store(true);
+    s.backgroundJob.work = nullptr;
+    s.backgroundJob.done.store(true);
+    EndBackgroundJob(s.backgroundJob);
+}
+
 TEST_F(FrameWorkTest, RenderRequestLabelsAndFlags) {
     AppState& s = GlobalAppState;
     struct Case {
