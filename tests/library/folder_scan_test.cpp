@@ -7,7 +7,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
 #include <set>
 #include <thread>
 #include <string>
@@ -618,6 +623,90 @@ TEST_F(FolderScan, PendingFoldersAreQueuedWhileAScanRuns) {
     EXPECT_FALSE(b->enabled);  // a queued folder keeps its own flags
     EXPECT_EQ(b->trackGroup, 2);
     EXPECT_TRUE(FoldersAwaitingPalettes(library).empty());
+}
+
+// The cache file a forced scan writes for a fixed set of sounds, byte for
+// byte, with the three values that differ from run to run put in brackets:
+// the folder's place, the scan time and the random file identities. Work on
+// the scan's speed must leave every byte of it alone. Set
+// KORVEL_WRITE_SCAN_GOLDEN to a path to write the normalised text there.
+TEST_F(FolderScan, CacheFileBytesOfAScanStayTheSame) {
+    struct Source {
+        const char* name;
+        int rate, channels;
+        double seconds;
+        int format;
+        int kind;  // 0 tone, 1 noise, 2 silence, 3 clipped tone, 4 decaying chord
+        double hz;
+    };
+    const Source sources[] = {
+        {"tone_a440.wav", 8000, 1, 0.5, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 440.0},
+        {"tone_1k_stereo.wav", 48000, 2, 1.5, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, 1000.0},
+        {"noise.wav", 44100, 1, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 0.0},
+        {"silence.aif", 22050, 1, 1.0, SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 0.0},
+        {"clipped_220.wav", 44100, 1, 1.0, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 3, 220.0},
+        {"chord_low.wav", 96000, 1, 2.0, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 4, 55.0},
+        {"Sub/too_short.wav", 8000, 1, 0.2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 300.0},
+    };
+    for (const Source& s : sources) {
+        const auto frames = static_cast<size_t>(s.seconds * s.rate);
+        std::vector<float> samples(frames * s.channels);
+        uint32_t noise = 12345;
+        for (size_t n = 0; n < frames; ++n) {
+            const double t = static_cast<double>(n) / s.rate;
+            const double phase = 2 * std::numbers::pi * s.hz * t;
+            noise = noise * 1664525u + 1013904223u;
+            double v = 0;
+            switch (s.kind) {
+                case 0: v = 0.5 * std::sin(phase); break;
+                case 1: v = 0.3 * (static_cast<int32_t>(noise) / 2147483648.0); break;
+                case 2: v = 0; break;
+                case 3: v = std::clamp(3.0 * std::sin(phase), -1.0, 1.0); break;
+                case 4:
+                    v = (0.4 * std::sin(phase) + 0.2 * std::sin(3 * phase) + 0.1 * std::sin(5.02 * phase)) *
+                        std::exp(-2.0 * t);
+                    break;
+            }
+            for (int c = 0; c < s.channels; ++c)
+                samples[n * s.channels + c] = static_cast<float>(c == 0 ? v : 0.5 * v);
+        }
+        const std::string path = dir.file(std::string("Golden/") + s.name);
+        fs::create_directories(fs::path(path).parent_path());
+        ASSERT_TRUE(test::WriteSoundFile(path, samples, s.channels, s.rate, s.format)) << s.name;
+        SetTime(path, 1600000000);
+    }
+    library.maxScanThreads = 3;
+    Scan(dir.file("Golden"), true);
+
+    std::ifstream in(dir.file("cache/Golden.kvlib"), std::ios::binary);
+    ASSERT_TRUE(in);
+    std::stringstream raw;
+    raw << in.rdbuf();
+    const std::string prefix = dir.file("Golden");
+    std::string normalised, line;
+    std::istringstream lines(raw.str());
+    while (std::getline(lines, line)) {
+        if (line.rfind("# scanned: ", 0) == 0) line = "# scanned: [time]";
+        for (size_t at = line.find(prefix); at != std::string::npos; at = line.find(prefix, at))
+            line.replace(at, prefix.size(), "[folder]");
+        if (line[0] != '#') {
+            // The identity is the 30th field of a record line.
+            size_t start = 0;
+            for (int field = 0; field < 29 && start != std::string::npos; ++field)
+                start = line.find('\t', start) + 1;
+            const size_t end = line.find('\t', start);
+            if (start != 0 && end != std::string::npos && end > start) line.replace(start, end - start, "[id]");
+        }
+        normalised += line + '\n';
+    }
+    if (const char* out = std::getenv("KORVEL_WRITE_SCAN_GOLDEN")) {
+        std::ofstream(out, std::ios::binary) << normalised;
+    }
+    std::ifstream goldenFile(std::string(KORVEL_TEST_DATA_DIR) + "/library/scan_golden.kvlib", std::ios::binary);
+    ASSERT_TRUE(goldenFile);
+    std::stringstream golden;
+    golden << goldenFile.rdbuf();
+    EXPECT_EQ(normalised, golden.str());
 }
 
 TEST_F(FolderScan, FolderCheckRunsEveryFiveSeconds) {
