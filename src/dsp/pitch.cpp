@@ -3,6 +3,7 @@
 #include <kiss_fftr.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -46,21 +47,28 @@ float EstimatePitchYin(const float* samples, int count, float sampleRate, float&
     const int W = std::min(count, kMaxWindow) / 2;
     if (W < kMinHalfWindow || samples == nullptr) return 0.0f;
 
-    // Cumulative-mean normalised difference d'(tau), tau = 0 ... W - 1.
-    std::vector<float> norm(static_cast<size_t>(W));
-    norm[0] = 1.0f;
-    float running = 0.0f;
-    for (int tau = 1; tau < W; ++tau) {
-        const float d = Difference(samples, W, tau);
-        running += d;
-        norm[tau] = running > 0.0f ? static_cast<float>(tau) * d / running : 1.0f;
-    }
-
     const int lo = std::max(2, static_cast<int>(sampleRate / 10000.0f));
     const int hi = std::min(static_cast<int>(sampleRate / 30.0f), W - 1);
 
+    // Cumulative-mean normalised difference d'(tau), filled in lag order
+    // only as far as the search needs it: a voiced block stops at the bottom
+    // of its first dip (plus one lag for the parabola), which saves most of
+    // the W^2 work; the values computed are the same either way.
+    std::array<float, kMaxWindow / 2> norm;
+    norm[0] = 1.0f;
+    float running = 0.0f;
+    int filled = 1;  // norm[0 .. filled) hold their values
+    const auto fillTo = [&](int last) {
+        for (; filled <= last && filled < W; ++filled) {
+            const float d = Difference(samples, W, filled);
+            running += d;
+            norm[filled] = running > 0.0f ? static_cast<float>(filled) * d / running : 1.0f;
+        }
+    };
+
     int tau = -1;
     for (int t = lo; t < hi; ++t) {
+        fillTo(t);
         if (norm[t] < kYinThreshold) {
             tau = t;
             break;
@@ -68,7 +76,7 @@ float EstimatePitchYin(const float* samples, int count, float sampleRate, float&
     }
     if (tau >= 0) {
         // Walk to the bottom of the dip.
-        while (tau + 1 < hi && norm[tau + 1] < norm[tau]) ++tau;
+        for (fillTo(tau + 1); tau + 1 < hi && norm[tau + 1] < norm[tau]; fillTo(tau + 1)) ++tau;
     } else {
         float best = 1.0f;
         for (int t = lo; t < hi; ++t) {
@@ -79,6 +87,7 @@ float EstimatePitchYin(const float* samples, int count, float sampleRate, float&
         }
         if (tau < 0 || best > kUnvoiced) return 0.0f;
     }
+    fillTo(tau + 1);  // the parabola's right-hand point
 
     float refined = static_cast<float>(tau);
     if (tau < W - 1) {

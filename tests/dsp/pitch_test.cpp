@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <string>
 #include <vector>
 
 namespace korvel {
@@ -68,6 +71,89 @@ TEST(PitchYin, NoPitchGivesZeroWithZeroConfidence) {
         confidence = -1.0f;
         EXPECT_EQ(DetectPitch(c.samples.data(), static_cast<int>(c.samples.size()), kRate, confidence), 0.0f);
         EXPECT_EQ(confidence, 0.0f);
+    }
+}
+
+// The estimate written out the plain way: every lag's difference summed
+// directly and the normalised curve computed whole before the search.
+float DirectYin(const std::vector<float>& x, float rate, float& confidence) {
+    confidence = 0;
+    const int W = std::min<int>(static_cast<int>(x.size()), 8192) / 2;
+    if (W < 64) return 0;
+    std::vector<float> norm(W, 1.0f);
+    float running = 0;
+    for (int tau = 1; tau < W; ++tau) {
+        float d = 0;
+        for (int j = 0; j < W; ++j) d += (x[j] - x[j + tau]) * (x[j] - x[j + tau]);
+        running += d;
+        norm[tau] = running > 0 ? static_cast<float>(tau) * d / running : 1.0f;
+    }
+    const int lo = std::max(2, static_cast<int>(rate / 10000.0f));
+    const int hi = std::min(static_cast<int>(rate / 30.0f), W - 1);
+    int tau = -1;
+    for (int t = lo; t < hi && tau < 0; ++t)
+        if (norm[t] < 0.15f) tau = t;
+    if (tau >= 0) {
+        while (tau + 1 < hi && norm[tau + 1] < norm[tau]) ++tau;
+    } else {
+        float best = 1;
+        for (int t = lo; t < hi; ++t)
+            if (norm[t] < best) best = norm[tau = t];
+        if (tau < 0 || best > 0.5f) return 0;
+    }
+    float refined = static_cast<float>(tau);
+    const float a = norm[tau - 1], b = norm[tau], c = norm[tau + 1];
+    const float v = 2 * b - c - a;
+    if (std::fabs(2 * v) > 1e-9f) refined = static_cast<float>(tau) + (c - a) / (2 * v);
+    confidence = 1 - std::clamp(b, 0.0f, 1.0f);
+    return rate / refined;
+}
+
+// The estimate stops computing lags once its answer is settled; over tones,
+// noise, silence and clipped signals it gives what the whole direct curve
+// gives, within float rounding.
+TEST(PitchYin, EqualsTheDirectSumOverEveryLag) {
+    const auto noise = [](int count, double amplitude, uint32_t seed) {
+        std::vector<float> x(count);
+        for (float& v : x) {
+            seed = seed * 1664525u + 1013904223u;
+            v = static_cast<float>(amplitude * (static_cast<int32_t>(seed) / 2147483648.0));
+        }
+        return x;
+    };
+    const auto clipped = [](std::vector<float> x, float limit) {
+        for (float& v : x) v = std::clamp(v * 4.0f, -limit, limit);
+        return x;
+    };
+    std::vector<float> toneInNoise = Tone(330.0, 2048);
+    const std::vector<float> hiss = noise(2048, 0.2, 7);
+    for (size_t i = 0; i < toneInNoise.size(); ++i) toneInNoise[i] += hiss[i];
+    struct Case {
+        std::string name;
+        std::vector<float> x;
+        float rate;
+    };
+    const Case cases[] = {
+        {"1 kHz sine", Tone(1000.0, 2048), kRate},
+        {"220 Hz sine", Tone(220.0, 2048), kRate},
+        {"55 Hz with harmonics, long window", Tone(55.0, 8192, 6), kRate},
+        {"3 kHz sine at 8 kHz", Tone(3000.0 * 6.0, 2048), 8000.0f},
+        {"tone in noise", toneInNoise, kRate},
+        {"white noise", noise(2048, 0.5, 1), kRate},
+        {"quiet noise at 44.1 kHz", noise(4096, 1e-4, 99), 44100.0f},
+        {"silence", std::vector<float>(2048, 0.0f), kRate},
+        {"clipped 150 Hz", clipped(Tone(150.0, 2048), 1.0f), kRate},
+        {"clipped 2 kHz square", clipped(Tone(2000.0, 2048), 0.25f), kRate},
+        {"one impulse", [] { std::vector<float> x(2048, 0.0f); x[100] = 1.0f; return x; }(), kRate},
+        {"lag range empty at 1 kHz", Tone(100.0, 2048), 1000.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        float expectedConfidence = -1, confidence = -1;
+        const float expected = DirectYin(c.x, c.rate, expectedConfidence);
+        const float f0 = EstimatePitchYin(c.x.data(), static_cast<int>(c.x.size()), c.rate, confidence);
+        EXPECT_NEAR(f0, expected, 1e-4f * std::max(1.0f, expected));
+        EXPECT_NEAR(confidence, expectedConfidence, 1e-5f);
     }
 }
 
