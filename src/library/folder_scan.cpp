@@ -24,6 +24,7 @@
 #include "library/palette_summary.h"
 #include "library/palettes.h"
 #include "project/app_state.h"
+#include "project/file_io.h"
 
 namespace korvel {
 
@@ -141,23 +142,6 @@ bool WalkFolder(Library& library, const std::string& folder, std::vector<std::st
         std::snprintf(text, sizeof text, "Scan interrupted: %s", message.c_str());
     SetText(library, library.lastScanError, text);
     return false;
-}
-
-// What a checkpoint writes: the files done so far, the previous records of
-// the files not done yet, and the previous file's header values.
-Palette CheckpointPalette(ScanJob& job) {
-    Palette palette = job.previousHeader;
-    palette.folder = job.palette.folder;
-    palette.name = job.palette.name;
-    for (int32_t i = 0; i < job.fileCount; ++i) {
-        if (job.done[i].load(std::memory_order_acquire)) {
-            palette.files.push_back(job.results[i]);
-        } else if (job.previous) {
-            if (auto found = job.previous->find(job.paths[i]); found != job.previous->end())
-                palette.files.push_back(found->second);
-        }
-    }
-    return palette;
 }
 
 void RunWorkers(ScanJob& job, int32_t workers) {
@@ -359,10 +343,29 @@ bool Analyse(ScanJob& job, int32_t i, FftState& fft) {
     return true;
 }
 
+// Writes the files done so far, the previous records of the files not done
+// yet, and the previous file's header values. A slot marked done is final
+// (its worker never writes it again), so the records are read in place,
+// without the results lock: the other workers keep finishing files while
+// the text is formatted and written. One checkpoint writes at a time; one
+// that falls due meanwhile is skipped, the next will hold its files.
 void WriteCheckpoint(ScanJob& job) {
-    std::lock_guard lock(job.resultsMutex);
-    Palette checkpoint = CheckpointPalette(job);
-    if (!checkpoint.files.empty()) WritePaletteFile(checkpoint, job.checkpointPath);
+    if (job.checkpointWriting.exchange(true, std::memory_order_acquire)) return;
+    Palette header = job.previousHeader;
+    header.folder = job.palette.folder;
+    header.name = job.palette.name;
+    std::vector<const LibraryFile*> files;
+    files.reserve(static_cast<size_t>(job.fileCount));
+    for (int32_t i = 0; i < job.fileCount; ++i) {
+        if (job.done[i].load(std::memory_order_acquire)) {
+            files.push_back(&job.results[i]);
+        } else if (job.previous) {
+            if (auto found = job.previous->find(job.paths[i]); found != job.previous->end())
+                files.push_back(&found->second);
+        }
+    }
+    if (!files.empty()) WriteFileAtomic(job.checkpointPath, FormatPaletteFile(header, files));
+    job.checkpointWriting.store(false, std::memory_order_release);
 }
 
 }  // namespace

@@ -51,13 +51,14 @@ struct ScanJob {
     std::unordered_map<std::string, ShortFileStamp> foundShort;
     std::vector<LibraryFile> results;
     std::unique_ptr<std::atomic<bool>[]> done;
-    std::mutex resultsMutex;  // guards skippedFiles and checkpoint writes
+    std::mutex resultsMutex;  // guards skippedFiles and foundShort
     // Names of the files this scan could not analyse; handed to the library
     // once the workers are done.
     std::vector<std::string> skippedFiles;
     std::atomic<int32_t> doneCount{0};
     std::string checkpointPath;  // empty = no checkpoints
     std::atomic<int32_t> checkpointCounter{0};
+    std::atomic<bool> checkpointWriting{false};  // a worker is writing a checkpoint
     int32_t checkpointInterval = kScanCheckpointInterval;
     int32_t channelOrderFallback = 0;  // the request's copy of the setting
     Palette palette;  // the palette being built: its folder and name

@@ -129,15 +129,16 @@ void AppendInteger(std::string& out, T value) {
 
 // [SECTION] Writing
 
-std::string FormatPaletteFile(const Palette& palette) {
-    std::string text;
-    text.reserve(256 + palette.files.size() * 320);
+namespace {
+
+// The header lines; `fileCount` records follow them.
+void AppendHeader(std::string& text, const Palette& palette, size_t fileCount) {
     text += "# Korvel SFX Library v";
     AppendInteger(text, kLibraryCacheVersion);
     text += "\n# folder: ";
     text += palette.folder;
     text += "\n# files: ";
-    AppendInteger(text, palette.files.size());
+    AppendInteger(text, fileCount);
     text += '\n';
     if (palette.scanned > 0) {
         text += "# scanned: ";
@@ -156,57 +157,74 @@ std::string FormatPaletteFile(const Palette& palette) {
         text += name;
         text += '\n';
     }
+}
 
-    for (const LibraryFile& f : palette.files) {
-        const auto tab = [&text] { text += '\t'; };
-        text += EscapeLibraryField(f.path);
+void AppendRecord(std::string& text, const LibraryFile& f) {
+    const auto tab = [&text] { text += '\t'; };
+    text += EscapeLibraryField(f.path);
+    tab();
+    text += EscapeLibraryField(f.name);
+    tab();
+    AppendFloat(text, f.duration);
+    tab();
+    AppendFloat(text, f.sampleRate);
+    tab();
+    AppendInteger(text, f.channels);
+    tab();
+    AppendInteger(text, f.bitsPerSample);
+    for (const float band : f.bandEnergies) {
         tab();
-        text += EscapeLibraryField(f.name);
-        tab();
-        AppendFloat(text, f.duration);
-        tab();
-        AppendFloat(text, f.sampleRate);
-        tab();
-        AppendInteger(text, f.channels);
-        tab();
-        AppendInteger(text, f.bitsPerSample);
-        for (const float band : f.bandEnergies) {
-            tab();
-            AppendFloat(text, band);
-        }
-        for (const float v : {f.brightness, f.hfRatio, f.spectralWeight, f.crestDb, f.peakPosition,
-                              f.zeroCrossingRate, f.peakToRmsDb, f.rmsDb, f.temporalCentroid,
-                              f.spectralFlux, f.pitchHz}) {
-            tab();
-            AppendFloat(text, v);
-        }
-        tab();
-        AppendInteger(text, f.midiNote);
-        for (const float v : {f.pitchCents, f.pitchConfidence, f.spectralFlatness, f.harmonicity,
-                              f.attackPosition, f.attackTime}) {
-            tab();
-            AppendFloat(text, v);
-        }
-        tab();
-        text += f.fileId;
-        tab();
-        char hex[24];
-        std::snprintf(hex, sizeof hex, "%016" PRIx64, f.fingerprint);
-        text += hex;
-        tab();
-        AppendInteger(text, f.size);
-        tab();
-        AppendInteger(text, f.mtime);
-        tab();
-        AppendInteger(text, f.mmGroup);
-        tab();
-        AppendInteger(text, f.layoutClass);
-        tab();
-        AppendInteger(text, f.interpretation);
-        tab();
-        text += EscapeLibraryField(f.description);
-        text += '\n';
+        AppendFloat(text, band);
     }
+    for (const float v : {f.brightness, f.hfRatio, f.spectralWeight, f.crestDb, f.peakPosition,
+                          f.zeroCrossingRate, f.peakToRmsDb, f.rmsDb, f.temporalCentroid,
+                          f.spectralFlux, f.pitchHz}) {
+        tab();
+        AppendFloat(text, v);
+    }
+    tab();
+    AppendInteger(text, f.midiNote);
+    for (const float v : {f.pitchCents, f.pitchConfidence, f.spectralFlatness, f.harmonicity,
+                          f.attackPosition, f.attackTime}) {
+        tab();
+        AppendFloat(text, v);
+    }
+    tab();
+    text += f.fileId;
+    tab();
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%016" PRIx64, f.fingerprint);
+    text += hex;
+    tab();
+    AppendInteger(text, f.size);
+    tab();
+    AppendInteger(text, f.mtime);
+    tab();
+    AppendInteger(text, f.mmGroup);
+    tab();
+    AppendInteger(text, f.layoutClass);
+    tab();
+    AppendInteger(text, f.interpretation);
+    tab();
+    text += EscapeLibraryField(f.description);
+    text += '\n';
+}
+
+}  // namespace
+
+std::string FormatPaletteFile(const Palette& palette) {
+    std::string text;
+    text.reserve(256 + palette.files.size() * 320);
+    AppendHeader(text, palette, palette.files.size());
+    for (const LibraryFile& f : palette.files) AppendRecord(text, f);
+    return text;
+}
+
+std::string FormatPaletteFile(const Palette& header, std::span<const LibraryFile* const> files) {
+    std::string text;
+    text.reserve(256 + files.size() * 320);
+    AppendHeader(text, header, files.size());
+    for (const LibraryFile* f : files) AppendRecord(text, *f);
     return text;
 }
 

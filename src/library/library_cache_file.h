@@ -2,17 +2,22 @@
 // The library cache file (".kvlib"): one text file per palette, header lines
 // starting with "#", then one TAB-separated line per library file. Written
 // as version 8; versions back to 3 (no version line) are read.
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace korvel {
 
+struct LibraryFile;
 struct Palette;
 
 inline constexpr int kLibraryCacheVersion = 8;
 
 // The whole text of a palette's cache file, lines ending in line feeds.
 std::string FormatPaletteFile(const Palette& palette);
+// The same text for `header`'s header values (its own files are ignored) and
+// `files` in the order given, without copying the records into a palette.
+std::string FormatPaletteFile(const Palette& header, std::span<const LibraryFile* const> files);
 
 // Writes the palette through WriteFileAtomic; false when that fails, and the
 // previous file then stays as it was.

@@ -518,6 +518,76 @@ TEST_F(Checkpoints, AScanKilledAnywhereKeepsEveryRecordAndIdentity) {
     }
 }
 
+// Several workers finishing files while checkpoints are written, with a
+// reader watching the cache file all along: every version it sees reads back
+// whole, with every file of the folder in order, and the last one written
+// holds results of this scan.
+TEST_F(Checkpoints, CheckpointsWrittenWhileWorkersFinishFilesReadBackWhole) {
+    const std::vector<std::string> paths = Files(60);
+    const std::string cachePath = dir.file("cache/Cp.kvlib");
+    std::unordered_map<std::string, LibraryFile> previous;
+    for (const std::string& path : paths) {
+        LibraryFile record;
+        record.path = path;
+        record.description = "earlier";
+        previous.emplace(path, record);
+    }
+    Palette earlier;
+    earlier.folder = dir.file("Cp");
+    for (const std::string& path : paths) earlier.files.push_back(previous.at(path));
+    ASSERT_TRUE(WritePaletteFile(earlier, cachePath));
+
+    ScanJob job;
+    job.library = &library;
+    job.paths = paths;
+    job.fileCount = static_cast<int32_t>(paths.size());
+    job.results.resize(paths.size());
+    job.done = std::make_unique<std::atomic<bool>[]>(paths.size());
+    job.checkpointPath = cachePath;
+    job.checkpointInterval = 2;
+    job.palette.folder = dir.file("Cp");
+    job.palette.name = "Cp";
+    job.previous = &previous;
+    library.scanAnalysed.store(0);
+    library.scanning.store(true);
+
+    std::atomic<bool> finished{false};
+    int reads = 0;
+    std::thread reader([&] {
+        while (!finished.load()) {
+            Palette onDisk;
+            if (!ReadPaletteFile(cachePath, onDisk)) {
+                ADD_FAILURE() << "the cache file could not be read";
+                return;
+            }
+            ++reads;
+            ASSERT_EQ(onDisk.files.size(), paths.size());
+            for (size_t i = 0; i < paths.size(); ++i) {
+                ASSERT_EQ(onDisk.files[i].path, paths[i]);
+                if (onDisk.files[i].description.empty()) {
+                    ASSERT_EQ(onDisk.files[i].mtime, 1600000000);  // a whole fresh record
+                }
+            }
+        }
+    });
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w) workers.emplace_back(ScanWorker, std::ref(job));
+    for (std::thread& t : workers) t.join();
+    finished.store(true);
+    reader.join();
+    library.scanning.store(false);
+    EXPECT_GT(reads, 0);
+
+    // At least the first checkpoint was written; the ones that fell due
+    // while it was writing were skipped, so how many files the last holds
+    // depends on timing.
+    Palette last;
+    ASSERT_TRUE(ReadPaletteFile(cachePath, last));
+    ASSERT_EQ(last.files.size(), paths.size());
+    EXPECT_TRUE(std::any_of(last.files.begin(), last.files.end(),
+                            [](const LibraryFile& f) { return f.description.empty(); }));
+}
+
 // Starts a scan with one worker and cancels it once a few files are done.
 void ScanAndCancel(Library& library, const std::string& folder) {
     library.maxScanThreads = 1;
@@ -532,15 +602,24 @@ void ScanAndCancel(Library& library, const std::string& folder) {
 TEST_F(FolderScan, CancelledFirstScanGivesTheFilesDone) {
     const int total = 300;
     for (int i = 0; i < total; ++i) Sound("Many/f" + std::to_string(1000 + i) + ".wav");
-    ScanAndCancel(library, dir.file("Many"));
-    const Palette* p = Find("Many");
-    ASSERT_NE(p, nullptr);
-    EXPECT_GE(p->files.size(), 5u);
-    EXPECT_LT(p->files.size(), static_cast<size_t>(total));
-    EXPECT_EQ(ScanStatusText(library), "Done! " + std::to_string(p->files.size()) + " files indexed.");
-    // The first files in path order are the ones done.
-    for (size_t i = 0; i < p->files.size(); ++i)
-        EXPECT_EQ(p->files[i].path, dir.file("Many/f" + std::to_string(1000 + i) + ".wav"));
+    // A scan that got through every file before its cancel took effect (a
+    // loaded machine) proves nothing and is repeated from scratch.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::error_code ec;
+        fs::remove(dir.file("cache/Many.kvlib"), ec);
+        library.palettes.clear();
+        ScanAndCancel(library, dir.file("Many"));
+        const Palette* p = Find("Many");
+        ASSERT_NE(p, nullptr);
+        if (p->files.size() == static_cast<size_t>(total)) continue;
+        EXPECT_GE(p->files.size(), 5u);
+        EXPECT_EQ(ScanStatusText(library), "Done! " + std::to_string(p->files.size()) + " files indexed.");
+        // The first files in path order are the ones done.
+        for (size_t i = 0; i < p->files.size(); ++i)
+            EXPECT_EQ(p->files[i].path, dir.file("Many/f" + std::to_string(1000 + i) + ".wav"));
+        return;
+    }
+    FAIL() << "every scan ended before its cancel took effect";
 }
 
 TEST_F(FolderScan, CancelledRescanKeepsTheRecordsItDidNotReach) {
@@ -554,25 +633,33 @@ TEST_F(FolderScan, CancelledRescanKeepsTheRecordsItDidNotReach) {
     // analyse (and so replace) whatever it reaches.
     Palette stored = *Find("Many");
     for (LibraryFile& f : stored.files) f.interpretation = 3;
-    ASSERT_TRUE(WritePaletteFile(stored, dir.file("cache/Many.kvlib")));
     for (const std::string& f : files) SetTime(f, 1600000500);
 
-    ScanAndCancel(library, dir.file("Many"));
-    const Palette* p = Find("Many");
-    ASSERT_NE(p, nullptr);
-    ASSERT_EQ(p->files.size(), static_cast<size_t>(total));
-    size_t kept = 0, fresh = 0;
-    for (size_t i = 0; i < p->files.size(); ++i) {
-        EXPECT_EQ(p->files[i].path, files[i]);
-        if (p->files[i].interpretation == 3) ++kept;
-        else if (p->files[i].mtime == 1600000500) ++fresh;
+    // The cancel comes once five files are done; on a loaded machine the
+    // worker may still get through every file before it takes effect, which
+    // leaves no record to keep: such a run proves nothing and is repeated.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        ASSERT_TRUE(WritePaletteFile(stored, dir.file("cache/Many.kvlib")));
+        ScanAndCancel(library, dir.file("Many"));
+        const Palette* p = Find("Many");
+        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(p->files.size(), static_cast<size_t>(total));
+        size_t kept = 0, fresh = 0;
+        for (size_t i = 0; i < p->files.size(); ++i) {
+            EXPECT_EQ(p->files[i].path, files[i]);
+            if (p->files[i].interpretation == 3) ++kept;
+            else if (p->files[i].mtime == 1600000500) ++fresh;
+        }
+        if (kept == 0 && fresh == static_cast<size_t>(total)) continue;
+        EXPECT_GE(fresh, 5u);
+        EXPECT_GT(kept, 0u);
+        EXPECT_EQ(kept + fresh, static_cast<size_t>(total));
+        Palette onDisk;
+        ASSERT_TRUE(ReadPaletteFile(dir.file("cache/Many.kvlib"), onDisk));
+        EXPECT_EQ(onDisk.files.size(), static_cast<size_t>(total));
+        return;
     }
-    EXPECT_GE(fresh, 5u);
-    EXPECT_GT(kept, 0u);
-    EXPECT_EQ(kept + fresh, static_cast<size_t>(total));
-    Palette onDisk;
-    ASSERT_TRUE(ReadPaletteFile(dir.file("cache/Many.kvlib"), onDisk));
-    EXPECT_EQ(onDisk.files.size(), static_cast<size_t>(total));
+    FAIL() << "every scan ended before its cancel took effect";
 }
 
 TEST_F(FolderScan, PendingFoldersAreQueuedWhileAScanRuns) {
