@@ -7,6 +7,7 @@
 // tiny files measures an unchanged rescan, which only walks and stats.
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +23,7 @@
 #include "library/analysis.h"
 #include "library/folder_scan.h"
 #include "library/library.h"
+#include "library/library_cache_file.h"
 
 namespace {
 
@@ -118,13 +120,15 @@ struct Corpus {
                 if (!WriteTone(path, 1, 8000, 2048.0 / 8000.0, SF_FORMAT_WAV | SF_FORMAT_PCM_U8, i))
                     return false;
             }
-            tinyPrepared = true;
         }
         library.cacheFolder = (root / "cache").string();
+        if (tinyScanned) return true;
         korvel::StartFolderScan(library, tinyFolder, true, -1, false);
         library.scanThread.join();
         library.finishedScans.clear();
-        return library.scanAnalysed.load() == 10000;
+        tinyPrepared = true;
+        tinyScanned = library.scanAnalysed.load() == 10000;
+        return tinyScanned;
     }
 
     ~Corpus() {
@@ -133,6 +137,7 @@ struct Corpus {
     }
 
     bool tinyPrepared = false;
+    bool tinyScanned = false;  // the cache file holds all 10,000 files
 };
 
 Corpus& GetCorpus() {
@@ -222,6 +227,31 @@ void BM_ScanFullPool(benchmark::State& state) {
 }
 BENCHMARK(BM_ScanFullPool)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The limit of an unchanged rescan: walking the same folder and taking every
+// file's size and time, nothing else.
+double gBareWalkRate = 0;
+
+void BM_BareWalkStat10k(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    Library library;
+    if (!corpus.PrepareTiny(library)) return state.SkipWithError("tiny corpus could not be scanned");
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        int64_t count = 0;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(corpus.tinyFolder, ec), end; !ec && it != end; it.increment(ec)) {
+            struct stat info;
+            if (it->is_regular_file(ec) && ::stat(it->path().c_str(), &info) == 0) count += info.st_size > 0;
+        }
+        benchmark::DoNotOptimize(count);
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+    }
+    gBareWalkRate = 10000.0 * state.iterations() / busy;
+    state.counters["files_per_s"] = gBareWalkRate;
+}
+BENCHMARK(BM_BareWalkStat10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 void BM_RescanUnchanged10k(benchmark::State& state) {
     Corpus& corpus = GetCorpus();
     Library library;
@@ -235,9 +265,56 @@ void BM_RescanUnchanged10k(benchmark::State& state) {
         library.finishedScans.clear();
         if (library.scanReused.load() != 10000) return state.SkipWithError("files were not reused");
     }
-    state.counters["files_per_s"] = 10000.0 * state.iterations() / busy;
+    const double rate = 10000.0 * state.iterations() / busy;
+    state.counters["files_per_s"] = rate;
+    if (gBareWalkRate > 0) state.counters["ratio_to_bare_walk"] = rate / gBareWalkRate;
 }
 BENCHMARK(BM_RescanUnchanged10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Writing the 10,000-file cache file (formatting, temporary, sync, rename)
+// beside writing the same bytes with one fwrite.
+double gPlainWriteSeconds = 0;
+
+void BM_CacheBytesOneFwrite10k(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    Library library;
+    if (!corpus.PrepareTiny(library)) return state.SkipWithError("tiny corpus could not be scanned");
+    korvel::Palette palette;
+    if (!korvel::ReadPaletteFile((corpus.root / "cache" / "Tiny.kvlib").string(), palette))
+        return state.SkipWithError("no cache file");
+    const std::string bytes = korvel::FormatPaletteFile(palette);
+    const std::string path = (corpus.root / "plain.kvlib").string();
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) return state.SkipWithError("cannot write");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+    }
+    gPlainWriteSeconds = busy / static_cast<double>(state.iterations());
+    state.counters["MB"] = static_cast<double>(bytes.size()) / 1e6;
+}
+BENCHMARK(BM_CacheBytesOneFwrite10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+void BM_CacheFileWrite10k(benchmark::State& state) {
+    Corpus& corpus = GetCorpus();
+    Library library;
+    if (!corpus.PrepareTiny(library)) return state.SkipWithError("tiny corpus could not be scanned");
+    korvel::Palette palette;
+    const std::string path = (corpus.root / "cache" / "Tiny.kvlib").string();
+    if (!korvel::ReadPaletteFile(path, palette)) return state.SkipWithError("no cache file");
+    double busy = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!korvel::WritePaletteFile(palette, path)) return state.SkipWithError("write failed");
+        busy += Seconds(std::chrono::steady_clock::now() - start);
+    }
+    const double seconds = busy / static_cast<double>(state.iterations());
+    if (gPlainWriteSeconds > 0) state.counters["x_one_fwrite"] = seconds / gPlainWriteSeconds;
+}
+BENCHMARK(BM_CacheFileWrite10k)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 // A folder holding one 60-second FLAC file (named .wav, as the scan only
 // takes the usual extensions and reads files by their content), with its

@@ -7,6 +7,8 @@
 // [SECTION] Upkeep on the UI thread
 #include "library/folder_scan.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -285,6 +287,18 @@ void FolderScanThread(ScanRequest request) {
 
 namespace {
 
+// The file's size and its modification time as GetFileModifiedTime gives it
+// (whole seconds since 1970, truncated toward zero), from one stat call: an
+// unchanged rescan does little else per file.
+bool SizeAndTime(const std::string& path, uint64_t& size, int64_t& time) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    size = static_cast<uint64_t>(info.st_size);
+    time = static_cast<int64_t>(info.st_mtim.tv_sec);
+    if (time < 0 && info.st_mtim.tv_nsec > 0) ++time;
+    return true;
+}
+
 // Takes the stored record over when the file's size and time are unchanged.
 bool TryReuse(ScanJob& job, int32_t i) {
     if (job.reuse.empty()) return false;
@@ -292,10 +306,9 @@ bool TryReuse(ScanJob& job, int32_t i) {
     auto found = job.reuse.find(path);
     if (found == job.reuse.end() || found->second.mtime == 0) return false;
     const LibraryFile& stored = found->second;
-    std::error_code ec;
-    const uint64_t size = fs::file_size(path, ec);
-    if (ec) return false;
-    const int64_t time = GetFileModifiedTime(path);
+    uint64_t size = 0;
+    int64_t time = 0;
+    if (!SizeAndTime(path, size, time)) return false;
     if (time == 0 || size != stored.size || time != stored.mtime) return false;
 
     job.results[i] = stored;
@@ -313,10 +326,9 @@ bool PassOverShortFile(ScanJob& job, int32_t i) {
     const std::string& path = job.paths[i];
     const auto found = job.knownShort.find(path);
     if (found == job.knownShort.end()) return false;
-    std::error_code ec;
-    const uint64_t size = fs::file_size(path, ec);
-    if (ec) return false;
-    const int64_t time = GetFileModifiedTime(path);
+    uint64_t size = 0;
+    int64_t time = 0;
+    if (!SizeAndTime(path, size, time)) return false;
     if (time == 0 || size != found->second.size || time != found->second.mtime) return false;
     std::lock_guard lock(job.resultsMutex);
     job.foundShort.emplace(path, found->second);
