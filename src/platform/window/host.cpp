@@ -31,6 +31,7 @@
 #include "platform/window/drop_input.h"
 #include "platform/window/gl_host.h"
 #include "platform/window/video_texture.h"
+#include "playback/output_hook.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/thumbnail.h"
@@ -348,6 +349,7 @@ void InstallPlatformHooks() {
         hooks.drawCaptionButtons = [](float titleHeight) { return DrawCaptionButtons(titleHeight); };
     }
     hooks.EngineOutputHook = RefAudioOutputHook;
+    SetEngineOutputHook(hooks.EngineOutputHook);
     // The dialogs, the shell and the HTTP client install theirs here as they
     // are built.
     hooks.readBackBuffer = [](ThumbnailFrame& frame) { return ReadBackBuffer(frame); };
@@ -487,6 +489,7 @@ void ShutDown() {
     // Saving the preferences and closing the audio output come here, in that
     // order, once they are built. The video closes while its texture's
     // context still exists; closing stops its sound's decoding worker.
+    SetEngineOutputHook(nullptr);
     GlobalVideoPlayer.Close();
     GlobalVideoPlayer.device = nullptr;
 

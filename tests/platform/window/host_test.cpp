@@ -25,6 +25,7 @@
 #include "platform/image_file.h"
 #include "platform/window/gl_host.h"
 #include "platform/window/video_texture.h"
+#include "playback/output_hook.h"
 #include "project/app_state.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
@@ -309,6 +310,7 @@ TEST_F(HostTest, ImageFileBecomesATextureOfItsSize) {
 TEST_F(HostTest, VideoFramesReachTheVideoTexture) {
     Start();
     EXPECT_EQ(GlobalAppState.platformHooks.EngineOutputHook, &RefAudioOutputHook);
+    EXPECT_EQ(EngineOutputHook.load(), &RefAudioOutputHook);  // the audio thread's copy
     ASSERT_EQ(GlobalVideoPlayer.device, &VideoTexture);
     test::TestVideoSpec spec;
     spec.solidColour = true;
@@ -338,6 +340,7 @@ TEST_F(HostTest, VideoFramesReachTheVideoTexture) {
     EXPECT_FALSE(GlobalVideoPlayer.loaded);
     EXPECT_EQ(GlobalVideoPlayer.device, nullptr);
     EXPECT_EQ(VideoTexture.texture, 0u);
+    EXPECT_EQ(EngineOutputHook.load(), nullptr);
 }
 
 TEST_F(HostTest, SnapshotStorageIsMadeOnlyAtANewSize) {
