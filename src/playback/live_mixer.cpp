@@ -88,21 +88,24 @@ void MixVoiceIntoBlock(PlaybackEngine& engine, const Voice& voice, std::size_t i
     first = std::clamp<std::int64_t>(first, 0, n);
     last = std::clamp<std::int64_t>(last, first, n);
 
-    // Time inside the voice at the first frame, in seconds and in frames.
+    // Time inside the voice at the first frame, in seconds and in frames. The
+    // read position moves by whole frames, so its fraction stays the same.
     const double t1 = static_cast<double>(t0 + first) / rateD - start;
-    const double x1 = rateD * t1;
+    const double x1 = std::floor(rateD * t1);
+    const float frac = static_cast<float>(rateD * t1 - x1);
+    const std::int64_t i1st = static_cast<std::int64_t>(x1);
+    const double invRate = 1.0 / rateD;
+    // Frames whose read index falls before the voice or past its samples are skipped.
+    const std::int64_t from = std::max(first, first - i1st);
+    const std::int64_t to = std::min(last, first + (lastIndex - i1st) + 1);
     const float* samplesL = voice.samplesL.data();
     const float* samplesR = stereo ? voice.samplesR.data() : nullptr;
     float peakL = peaks.left[g];
     float peakR = peaks.right[g];
-    for (std::int64_t f = first; f < last; ++f) {
-        const double steps = static_cast<double>(f - first);
-        const double x = x1 + steps;
-        const double whole = std::floor(x);
-        if (whole < 0.0 || whole > static_cast<double>(lastIndex)) continue;
-        const std::int64_t i = static_cast<std::int64_t>(whole);
-        const float frac = static_cast<float>(x - whole);
-        const float t = static_cast<float>(t1 + steps / rateD);
+    for (std::int64_t f = from; f < to; ++f) {
+        const std::int64_t steps = f - first;
+        const std::int64_t i = i1st + steps;
+        const float t = static_cast<float>(t1 + static_cast<double>(steps) * invRate);
 
         const float a = FadeOutGain(t, voice.duration, fades.out) * FadeInGain(t, fades.in) * level *
                         VoiceCurveGain(curves, t);
