@@ -82,6 +82,7 @@ struct Project {
     // every move of the layers happens.
     CopyableAtomic<std::int32_t> builtResultCount{0};
     std::int32_t revision = 0;  // bumped by edits in the events tab
+    std::int32_t rerollCounter = 0;  // counted up by every re-roll, part of its seed; never saved
     bool built = false;
     std::vector<UserShape> userShapes;
     TrackLayout trackLayout;

@@ -1,0 +1,165 @@
+#include "engine/sound_history.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "build_fixture.h"
+#include "library/library.h"
+#include "project/project.h"
+
+namespace korvel {
+namespace {
+
+using test::MakeEvent;
+using test::MakeFile;
+using test::MakePalette;
+
+LayerResult Sounding(const std::string& path) {
+    LayerResult layer;
+    layer.name = path;
+    layer.filepath = path;
+    layer.sourceDuration = 1.0f;
+    layer.duration = 1.0f;
+    layer.weight = 0.45f;  // the fixture files' tone: every file scores well
+    return layer;
+}
+
+std::vector<std::string> Paths(const LayerResult& layer) {
+    std::vector<std::string> paths;
+    for (const SoundChoice& choice : layer.history) paths.push_back(choice.filepath);
+    return paths;
+}
+
+TEST(SoundHistory, StepsBackAndForwardAndAPushCutsTheBrowsedEntries) {
+    LayerResult layer = Sounding("D");
+    for (const char* path : {"A", "B", "C"}) layer.history.push_back({path, path, "", 0, 1, 0, 0, 0});
+    layer.muted = true;
+    EXPECT_FALSE(StepSoundHistoryForward(layer)) << "the live sound is the newest";
+
+    // Two steps back show B; the live sound D was recorded first.
+    ASSERT_TRUE(StepSoundHistoryBack(layer));
+    ASSERT_TRUE(StepSoundHistoryBack(layer));
+    EXPECT_EQ(layer.filepath, "B");
+    EXPECT_FALSE(layer.muted);
+    EXPECT_EQ(layer.historyPos, 1);
+    EXPECT_EQ(Paths(layer), (std::vector<std::string>{"A", "B", "C", "D"}));
+    ASSERT_TRUE(StepSoundHistoryForward(layer));
+    EXPECT_EQ(layer.filepath, "C");
+    ASSERT_TRUE(StepSoundHistoryBack(layer));
+
+    // A new sound now cuts B and everything after it.
+    PushSoundHistory(layer);
+    EXPECT_EQ(Paths(layer), (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(layer.historyPos, -1);
+
+    // Past the oldest entry nothing happens.
+    layer.historyPos = 0;
+    EXPECT_FALSE(StepSoundHistoryBack(layer));
+    LayerResult fresh = Sounding("X");
+    EXPECT_FALSE(StepSoundHistoryBack(fresh)) << "no history";
+    EXPECT_TRUE(fresh.history.empty());
+}
+
+TEST(SoundHistory, HoldsTwentyDroppingTheOldest) {
+    LayerResult layer = Sounding("live");
+    for (int i = 0; i < 20; ++i) layer.history.push_back({"", std::to_string(i), "", 0, 1, 0, 0, 0});
+    // One step back makes room for the live sound and shows the entry before it.
+    ASSERT_TRUE(StepSoundHistoryBack(layer));
+    EXPECT_EQ(layer.history.size(), 20u);
+    EXPECT_EQ(layer.history.front().filepath, "1");
+    EXPECT_EQ(layer.history.back().filepath, "live");
+    EXPECT_EQ(layer.filepath, "19");
+}
+
+TEST(SoundHistory, AChangeOfFileDropsTheStoredSplices) {
+    LayerResult layer = Sounding("/a.wav");
+    layer.fillChunks = {{0, 100, 10}};
+    ApplySoundChoice(layer, {"a again", "/a.wav", "", 0.5f, 1, 0, 0, 0});
+    EXPECT_EQ(layer.fillChunks.size(), 1u) << "same file: the splices still fit";
+    ApplySoundChoice(layer, {"b", "/b.wav", "", 0, 1, 0, 0, 0});
+    EXPECT_TRUE(layer.fillChunks.empty());
+}
+
+class RerollTest : public testing::Test {
+protected:
+    void SetUp() override { project = Project{}; }
+    // One Spot event at 10 s with the given layers, all on event 0.
+    void OneEvent(EventKind kind, std::vector<LayerResult> layers) {
+        project.events = {MakeEvent(kind, 10.0f, 1.0f)};
+        for (LayerResult& layer : layers) layer.eventIdx = 0;
+        project.results = std::move(layers);
+    }
+    Project project;
+};
+
+TEST_F(RerollTest, RefusalsLeaveTheSoundButRecordIt) {
+    const std::vector<Palette> palettes = {MakePalette("All", {MakeFile("a"), MakeFile("b")})};
+    const std::vector<Palette> empty;
+    LayerResult alloy = Sounding("/lib/a.wav");
+    alloy.procMode = 3;
+    LayerResult orphan = Sounding("/lib/a.wav");
+    OneEvent(EventKind::Spot, {Sounding("/lib/a.wav"), alloy});
+    orphan.eventIdx = 5;
+    project.results.push_back(orphan);
+
+    EXPECT_FALSE(RerollLayer(project, 7, palettes)) << "no such layer";
+    EXPECT_FALSE(RerollLayer(project, 2, palettes)) << "no such event";
+    EXPECT_FALSE(RerollLayer(project, 1, palettes)) << "alloy";
+    EXPECT_TRUE(project.results[1].history.empty());
+    EXPECT_FALSE(RerollLayer(project, 0, empty)) << "empty pool";
+    EXPECT_EQ(project.results[0].filepath, "/lib/a.wav");
+    EXPECT_EQ(project.results[0].history.size(), 1u) << "recorded before the pool was found empty";
+    EXPECT_EQ(project.revision, 0);
+}
+
+TEST_F(RerollTest, OwnFileAloneIsDrawnAgainAndAFileOfAnotherLayerNever) {
+    const std::vector<Palette> own = {MakePalette("All", {MakeFile("a")})};
+    OneEvent(EventKind::Bloom, {Sounding("/lib/a.wav")});
+    EXPECT_TRUE(RerollLayer(project, 0, own));
+    EXPECT_EQ(project.results[0].filepath, "/lib/a.wav");
+    EXPECT_EQ(project.revision, 1);
+
+    // b is used by the other layer of the event: c wins every time.
+    const std::vector<Palette> three = {MakePalette("All", {MakeFile("a"), MakeFile("b"), MakeFile("c")})};
+    OneEvent(EventKind::Bloom, {Sounding("/lib/a.wav"), Sounding("/lib/b.wav")});
+    for (int i = 0; i < 10; ++i) {
+        project.results[0] = Sounding("/lib/a.wav");
+        project.results[0].eventIdx = 0;
+        ASSERT_TRUE(RerollLayer(project, 0, three));
+        EXPECT_EQ(project.results[0].filepath, "/lib/c.wav");
+    }
+}
+
+TEST_F(RerollTest, FillTakesTheWholeNewFileAndDropsItsSplices) {
+    const std::vector<Palette> palettes = {MakePalette("All", {MakeFile("long", 30.0f)})};
+    LayerResult fill = Sounding("/lib/old.wav");
+    fill.procMode = 1;
+    fill.sourceOffset = 4.0f;
+    fill.fillChunks = {{0, 480, 48}};
+    OneEvent(EventKind::Fill, {fill});
+    ASSERT_TRUE(RerollLayer(project, 0, palettes));
+    const LayerResult& layer = project.results[0];
+    EXPECT_EQ(layer.filepath, "/lib/long.wav");
+    EXPECT_FLOAT_EQ(layer.sourceOffset, 0.0f);
+    EXPECT_FLOAT_EQ(layer.sourceDuration, 30.0f);
+    EXPECT_TRUE(layer.fillChunks.empty());
+    EXPECT_EQ(layer.history.size(), 1u);
+}
+
+TEST_F(RerollTest, SpotIsPlacedAroundTheEventWithinItsMargin) {
+    const std::vector<Palette> palettes = {MakePalette("All", {MakeFile("hit", 0.5f)})};
+    OneEvent(EventKind::Spot, {Sounding("/lib/old.wav")});
+    ASSERT_TRUE(RerollLayer(project, 0, palettes));
+    const LayerResult& layer = project.results[0];
+    // Within the event widened by Q = 0.15 M + 0.12 (M at most 1).
+    EXPECT_GE(layer.startTime, 10.0f - 0.27f - 1e-4f);
+    EXPECT_LE(layer.startTime + layer.duration, 11.27f + 1e-4f);
+    EXPECT_GE(layer.duration, 0.1f);
+    EXPECT_LE(layer.fadeIn, 0.45f * layer.duration + 1e-6f);
+    EXPECT_LE(layer.fadeOut, 0.45f * layer.duration + 1e-6f);
+}
+
+}  // namespace
+}  // namespace korvel
