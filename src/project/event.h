@@ -47,6 +47,8 @@ inline constexpr EventKindDefaultTables EventKindDefaults = {
 // Track groups: 0 "BG", 1 "FX A", 2 "FX B".
 inline constexpr int kTrackGroupCount = 3;
 
+struct EventPreset;
+
 // True when a recipe already has this name.
 using RecipeNameTaken = std::function<bool(std::string_view)>;
 
@@ -116,9 +118,14 @@ struct Event {
     // Keeps an automatic intensity curve on the sync point after timing
     // edits; user shapes and drawn curves (intensityMode != 0) are left alone.
     void EnsureDefaultIntensityCurve();
+    // Writes a recipe's settings onto the event (its name becomes the
+    // presetName); time, gain, flags, folder, scene link and bounce sources
+    // stay. Undo, layer builds and rendering are the caller's.
+    void ApplyPreset(const EventPreset& preset);
+
     // Proposes a name such as "Body Spot" or "Rain Forest Bed", made unique
-    // against the recipe names with " 2" to " 99" (not checked without
-    // `recipeNameTaken`); writes at most size - 1 characters.
+    // against the recipe names with " 2" to " 99" (against RecipeList when no
+    // `recipeNameTaken` is given); writes at most size - 1 characters.
     void AutoName(char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken = {}) const;
 };
 

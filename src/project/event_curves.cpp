@@ -1,5 +1,7 @@
 #include "project/event_curves.h"
 
+#include "presets/recipes.h"
+
 // [SECTION] Curves
 // [SECTION] Titles and labels
 // [SECTION] Proposed names
@@ -311,8 +313,9 @@ std::string LongestFilterWord(std::string_view filter) {
 
 }  // namespace
 
-void Event::AutoName(char* out, std::size_t size, const RecipeNameTaken& recipeNameTaken) const {
+void Event::AutoName(char* out, std::size_t size, const RecipeNameTaken& givenNameCheck) const {
     const Event& event = *this;
+    const RecipeNameTaken recipeNameTaken = givenNameCheck ? givenNameCheck : RecipeNameTaken(RecipeListHasName);
     if (out == nullptr || size == 0) return;
     auto write = [&](const std::string& name) { std::snprintf(out, size, "%s", name.c_str()); };
 

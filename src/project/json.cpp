@@ -902,6 +902,11 @@ void JsonWriter::EndArray() {
     needsComma = true;
 }
 
+std::string& BeginJsonArrayItem(JsonWriter& writer) {
+    NewLine(writer);
+    return writer.stream.text;
+}
+
 void WriteJsonString(JsonWriter& writer, std::string_view value) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string& text = writer.stream.text;

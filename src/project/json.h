@@ -158,6 +158,10 @@ struct JsonWriter {
     void EndArray();
 };
 
+// Starts an element line inside an open array (one element per line) and
+// returns the text to append the element to.
+std::string& BeginJsonArrayItem(JsonWriter& writer);
+
 // A quoted, escaped string; sets needsComma.
 void WriteJsonString(JsonWriter& writer, std::string_view value);
 

@@ -30,20 +30,12 @@ namespace {
 
 // [SECTION] Layout helpers
 
-// Starts an element line inside an open array.
-std::string& BeginArrayItem(JsonWriter& writer) {
-    std::string& text = writer.stream.text;
-    if (writer.needsComma) text.push_back(',');
-    text.push_back('\n');
-    text.append(static_cast<std::size_t>(writer.depth) * 2, ' ');
-    return text;
-}
 
 void WriteNumberArray(JsonWriter& writer, std::string_view key, std::span<const float> values) {
     writer.WriteKey(key);
     writer.BeginArray();
     for (float value : values) {
-        AppendJsonNumber(BeginArrayItem(writer), value, 6);
+        AppendJsonNumber(BeginJsonArrayItem(writer), value, 6);
         writer.needsComma = true;
     }
     writer.EndArray();
@@ -55,7 +47,7 @@ void WriteStringArray(JsonWriter& writer, std::string_view key, const std::vecto
     writer.WriteKey(key);
     writer.BeginArray();
     for (const std::string& value : values) {
-        BeginArrayItem(writer);
+        BeginJsonArrayItem(writer);
         WriteJsonString(writer, remap(value));
     }
     writer.EndArray();
@@ -364,7 +356,7 @@ void WriteOptical(JsonWriter& writer, const TraceAnalysis& analysis, float optic
         const float values[kFrameMeasureCount] = {
             frame.time,   frame.luma,   frame.lumaDelta,      frame.motion,    frame.histogramChange, frame.warmth,
             frame.saturation, frame.energy, frame.smoothedMotion, frame.composite, frame.threshold};
-        std::string& text = BeginArrayItem(writer);
+        std::string& text = BeginJsonArrayItem(writer);
         for (int i = 0; i < kFrameMeasureCount; ++i) {
             if (i > 0) text.push_back(',');
             AppendJsonNumber(text, values[i], 4);

@@ -1,0 +1,492 @@
+#include "presets/recipes.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "library/file_id.h"
+#include "library/id_hashing.h"
+#include "presets/user_folders.h"
+#include "project/app_state.h"
+#include "project/file_io.h"
+#include "project/fixed_text.h"
+#include "project/project_file_format.h"
+#include "project/project_file_read.h"
+#include "project/project_json_read.h"
+
+namespace korvel {
+
+// Index
+// [SECTION] Process-wide state
+// [SECTION] File stem
+// [SECTION] Writer
+// [SECTION] Reader
+// [SECTION] Saving and the list
+// [SECTION] Capture and apply
+
+namespace fs = std::filesystem;
+
+// [SECTION] Process-wide state
+
+std::vector<EventPreset> RecipeList;  // UI thread only
+const char* const AppVersion = BuildVersion;
+
+// [SECTION] File stem
+
+namespace {
+
+// Length of the well-formed multi-byte UTF-8 character at `at`, 0 when the
+// bytes there are not one.
+std::size_t Utf8CharLength(std::string_view text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    std::size_t length = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string RecipeFileStem(std::string_view name) {
+    std::string stem;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        if (c < 0x80) {
+            if (c == ' ' || c == '-' || c == '_' || std::isalnum(c) != 0) stem.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        // Names in other scripts keep their letters, so they do not all
+        // fall onto one "recipe" file.
+        const std::size_t length = Utf8CharLength(name, i);
+        if (length == 0) {
+            ++i;
+            continue;
+        }
+        stem.append(name.substr(i, length));
+        i += length;
+    }
+    return stem.empty() ? "recipe" : stem;
+}
+
+// [SECTION] Writer
+
+namespace {
+
+void WriteStringList(JsonWriter& writer, std::string_view key, const std::vector<std::string>& values) {
+    writer.WriteKey(key);
+    writer.BeginArray();
+    for (const std::string& value : values) {
+        BeginJsonArrayItem(writer);
+        WriteJsonString(writer, value);
+    }
+    writer.EndArray();
+}
+
+template <typename Number>
+void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<Number>& values) {
+    writer.WriteKey(key);
+    writer.BeginArray();
+    for (Number value : values) {
+        AppendJsonNumber(BeginJsonArrayItem(writer), static_cast<double>(value), 6);
+        writer.needsComma = true;
+    }
+    writer.EndArray();
+}
+
+}  // namespace
+
+std::string FormatRecipe(const EventPreset& preset) {
+    JsonWriter writer;
+    writer.stream << '{';
+    writer.depth = 1;
+    writer.WriteString("format", "KorvelRecipe");
+    writer.WriteInt("formatVersion", kRecipeFormatVersion);
+    writer.WriteString("createdBy", AppVersion);
+    writer.WriteString("name", TextOf(preset.name));
+    writer.WriteString("keywords", TextOf(preset.keywords));
+    writer.WriteInt("shape", preset.shape);
+    writer.WriteInt("intensityMode", preset.intensityMode);
+    writer.WriteFloat("duration", preset.duration);
+    writer.WriteFloat("syncOffset", preset.syncOffset);
+    writer.WriteFloat("spread", preset.spread);
+    writer.WriteFloat("weightCenter", preset.weightCenter);
+    writer.WriteFloat("intensityScale", preset.intensityScale);
+    writer.WriteFloat("weightOffset", preset.weightOffset);
+    writer.WriteFloat("alloyMorph", preset.alloyMorph);
+    if (preset.pitchVariation > 0.001f) writer.WriteFloat("pitchVariation", preset.pitchVariation);
+    writer.WriteFloat("reverbSend", preset.reverbSend);
+    writer.WriteInt("fillLayers", preset.fillLayers);
+    writer.WriteInt("groupOverride", preset.groupOverride);
+    writer.WriteBool("stereo", preset.stereo);
+
+    if (IsKind(preset.shape, EventKind::Clip) && preset.pinnedFile[0] != '\0') {
+        writer.WriteString("pinnedFile", TextOf(preset.pinnedFile));
+        if (!preset.pinnedFileId.empty()) writer.WriteString("pinnedFileId", preset.pinnedFileId);
+        writer.WriteFloat("clipSourceOffset", preset.clipSourceOffset);
+        writer.WriteFloat("clipSourceDuration", preset.clipSourceDuration);
+        writer.WriteFloat("clipFadeIn", preset.clipFadeIn);
+        writer.WriteFloat("clipFadeOut", preset.clipFadeOut);
+        if (std::fabs(preset.clipPitchRate - 1.0f) > 0.001f) writer.WriteFloat("clipPitchRate", preset.clipPitchRate);
+        if (preset.clipReverse) writer.WriteBool("clipReverse", true);
+        if (preset.clipWeight >= 0.0f) writer.WriteFloat("clipWeight", preset.clipWeight);
+    }
+    if (preset.libFilter[0] != '\0') writer.WriteString("libFilter", TextOf(preset.libFilter));
+
+    if (!preset.pinnedFiles.empty()) {
+        WriteStringList(writer, "pinnedFiles", preset.pinnedFiles);
+        if (!preset.pinnedFileIds.empty()) {
+            WriteStringList(writer, "pinnedFileIds", preset.pinnedFileIds);
+            // The registry's fingerprint and size let another machine match
+            // the files by content; an unknown id is written as 0 and 0.
+            std::vector<std::string> hashes;
+            std::vector<std::string> sizes;
+            for (const std::string& id : preset.pinnedFileIds) {
+                FileIdResult known;
+                if (id.empty() || !LookupFileId(id, known)) known = {};
+                hashes.push_back(FormatHexId(known.fingerprint));
+                sizes.push_back(std::to_string(known.size));
+            }
+            WriteStringList(writer, "pinnedFileHashes", hashes);
+            WriteStringList(writer, "pinnedFileSizes", sizes);
+        }
+        if (!preset.bedLayerLoop.empty()) WriteNumberList(writer, "bedLayerLoop", preset.bedLayerLoop);
+        if (!preset.bedLayerWeight.empty()) WriteNumberList(writer, "bedLayerWeight", preset.bedLayerWeight);
+    }
+    writer.WriteCurve("weight", preset.weight);
+    writer.WriteCurve("intensity", preset.intensity);
+    writer.stream << "\n}";
+    return std::move(writer.stream.text);
+}
+
+// [SECTION] Reader
+
+namespace {
+
+// Integer fields: the number is clamped before truncation, so a huge value
+// lands on the nearer bound rather than wrapping.
+std::int32_t ReadClampedInt(const JsonValue& value, std::int32_t fallback, std::int32_t low, std::int32_t high) {
+    if (value.type != JsonType::Number || std::isnan(value.number)) return fallback;
+    return static_cast<std::int32_t>(std::clamp(value.number, static_cast<double>(low), static_cast<double>(high)));
+}
+
+float ReadClipFloat(const JsonValue& root, const char* key, const char* olderKey, float fallback) {
+    const JsonValue& current = root.Get(key);
+    if (current.type == JsonType::Number) return ReadJsonFloat(current, fallback);
+    return ReadJsonFloat(root.Get(olderKey), fallback);
+}
+
+std::int32_t FormatNumberOf(const JsonValue& root) {
+    const JsonValue& current = root.Get("formatVersion");
+    if (current.type == JsonType::Number) return current.AsInt(0);
+    const JsonValue& older = root.Get("version");
+    if (older.type == JsonType::Number) return older.AsInt(0);
+    return 0;
+}
+
+std::uint64_t ParseDecimal(const std::string& text) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? value : 0;
+}
+
+}  // namespace
+
+EventPreset ReadRecipeJson(const JsonValue& root) {
+    EventPreset preset;
+    CopyText(preset.name, ReadJsonText(root.Get("name")));
+    CopyText(preset.keywords, ReadJsonText(root.Get("keywords")));
+    preset.shape = ReadClampedInt(root.Get("shape"), KindValue(EventKind::Bloom), 0, kEventKindCount - 1);
+    preset.intensityMode = ReadClampedInt(root.Get("intensityMode"), 0, 0, 2);
+    preset.duration = ReadJsonFloat(root.Get("duration"), 2.0f);
+    preset.syncOffset = ReadJsonFloat(root.Get("syncOffset"), preset.duration * 0.5f);
+    preset.spread = ReadJsonFloat(root.Get("spread"), 0.3f);
+    preset.weightCenter = ReadJsonFloat(root.Get("weightCenter"), 0.5f);
+    preset.intensityScale = ReadJsonFloat(root.Get("intensityScale"), 1.0f);
+    preset.weightOffset = ReadJsonFloat(root.Get("weightOffset"), 0.0f);
+    preset.alloyMorph = ReadJsonFloat(root.Get("alloyMorph"), 0.35f);
+    preset.pitchVariation = ReadJsonFloat(root.Get("pitchVariation"), 0.0f, 0.0f, 1.0f);
+    preset.reverbSend = ReadJsonFloat(root.Get("reverbSend"), -1.0f);
+    preset.gain = ReadJsonFloat(root.Get("gain"), 1.0f);
+    preset.fillLayers = ReadClampedInt(root.Get("fillLayers"), 0, 0, 24);
+    preset.groupOverride = ReadJsonInt(root.Get("groupOverride"), -1);
+    preset.stereo = root.Get("stereo").type == JsonType::Bool && root.Get("stereo").boolean;
+
+    if (IsKind(preset.shape, EventKind::Clip)) {
+        CopyText(preset.pinnedFile, ReadJsonText(root.Get("pinnedFile")));
+        preset.pinnedFileId = std::string(ReadJsonText(root.Get("pinnedFileId")));
+        preset.clipSourceOffset = ReadClipFloat(root, "clipSourceOffset", "placeSourceOffset", 0.0f);
+        preset.clipSourceDuration = ReadClipFloat(root, "clipSourceDuration", "placeSourceDuration", 0.0f);
+        preset.clipFadeIn = ReadClipFloat(root, "clipFadeIn", "placeFadeIn", -1.0f);
+        preset.clipFadeOut = ReadClipFloat(root, "clipFadeOut", "placeFadeOut", -1.0f);
+        preset.clipPitchRate = ReadJsonFloat(root.Get("clipPitchRate"), 1.0f);
+        preset.clipReverse = root.Get("clipReverse").type == JsonType::Bool && root.Get("clipReverse").boolean;
+        preset.clipWeight = ReadJsonFloat(root.Get("clipWeight"), -1.0f);
+    }
+    CopyText(preset.libFilter, ReadJsonText(root.Get("libFilter")));
+
+    for (const JsonValue& file : root.Get("pinnedFiles").array) {
+        const std::string_view path = ReadJsonText(file);
+        if (!path.empty()) preset.pinnedFiles.emplace_back(path);
+    }
+    const std::size_t count = preset.pinnedFiles.size();
+    const JsonValue& ids = root.Get("pinnedFileIds");
+    for (std::size_t i = 0; i < std::min(count, ids.array.size()); ++i)
+        preset.pinnedFileIds.emplace_back(ReadJsonText(ids.array[i]));
+    preset.pinnedFileIds.resize(count);
+
+    const JsonValue& loops = root.Get("bedLayerLoop");
+    for (std::size_t i = 0; i < std::min(count, loops.array.size()); ++i) {
+        const JsonValue& loop = loops.array[i];
+        preset.bedLayerLoop.push_back(loop.type == JsonType::Number && std::trunc(loop.number) != 0.0 ? 1 : 0);
+    }
+    // 0.5 was what older builds wrote for a weight they never measured.
+    const JsonValue& weights = root.Get("bedLayerWeight");
+    for (std::size_t i = 0; i < std::min(count, weights.array.size()); ++i) {
+        const float weight = ReadJsonFloat(weights.array[i], -1.0f);
+        preset.bedLayerWeight.push_back(weight < 0.0f || weight == 0.5f ? -1.0f : std::min(weight, 1.0f));
+    }
+
+    preset.weight.fill(0.5f);
+    preset.intensity.fill(0.5f);
+    ReadCurveJson(root.Get("weight"), preset.weight);
+    ReadCurveJson(root.Get("intensity"), preset.intensity);
+    return preset;
+}
+
+void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset) {
+    if (IsKind(preset.shape, EventKind::Clip) && preset.pinnedFileId.empty() && preset.pinnedFile[0] != '\0')
+        preset.pinnedFileId = ComputeFileId(std::string(TextOf(preset.pinnedFile))).id;
+
+    const JsonValue& hashes = root.Get("pinnedFileHashes");
+    const JsonValue& sizes = root.Get("pinnedFileSizes");
+    for (std::size_t i = 0; i < preset.pinnedFiles.size(); ++i) {
+        const std::string& path = preset.pinnedFiles[i];
+        std::string& id = preset.pinnedFileIds[i];
+        if (id.empty()) {
+            std::uint64_t fingerprint = 0;
+            std::uint64_t size = 0;
+            if (ComputeFileFingerprint(path, fingerprint, size)) id = AssignFileId(path, fingerprint, size).id;
+            continue;  // AssignFileId registered it with what it measured
+        }
+        FileIdResult identity;
+        identity.id = id;
+        identity.path = path;
+        identity.fingerprint = ParseHexId(std::string(ReadJsonText(hashes.At(static_cast<std::int64_t>(i)))));
+        identity.size = ParseDecimal(std::string(ReadJsonText(sizes.At(static_cast<std::int64_t>(i)))));
+        RegisterFileId(identity);
+    }
+}
+
+EventPreset ReadRecipeFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        EventPreset preset;
+        preset.sourcePath = path;
+        return preset;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    const JsonValue root = ParseJson(text.str());
+    const std::int32_t format = FormatNumberOf(root);
+    if (format > kRecipeFormatVersion) {
+        std::fprintf(stderr,
+                     "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
+                     "we can.\n",
+                     path.c_str(), format, kRecipeFormatVersion);
+    }
+    EventPreset preset = ReadRecipeJson(root);
+    ResolveRecipeIdentities(root, preset);
+    preset.sourcePath = path;
+    return preset;
+}
+
+// [SECTION] Saving and the list
+
+namespace {
+
+bool IsRecipeFileName(const fs::path& path) {
+    const std::string extension = path.extension().string();
+    return extension == kRecipeExtension || extension == ".json";
+}
+
+// The name stored in a recipe file, without the identity work of a full read.
+std::string StoredRecipeName(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {};
+    std::ostringstream text;
+    text << file.rdbuf();
+    EventPreset preset;
+    CopyText(preset.name, ReadJsonText(ParseJson(text.str()).Get("name")));
+    return std::string(TextOf(preset.name));
+}
+
+}  // namespace
+
+std::string RecipeSavePath(const std::string& folder, std::string_view name) {
+    EventPreset named;
+    CopyText(named.name, name);
+    const std::string_view stored = TextOf(named.name);
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        if (!IsRecipeFileName(it->path())) continue;
+        if (StoredRecipeName(it->path()) == stored) return it->path().string();
+    }
+    const std::string stem = RecipeFileStem(stored);
+    for (int n = 1;; ++n) {
+        const std::string candidate =
+            folder + "/" + (n == 1 ? stem : stem + " " + std::to_string(n)) + kRecipeExtension;
+        std::error_code existsError;
+        if (!fs::exists(candidate, existsError)) return candidate;
+    }
+}
+
+bool SaveRecipeTo(const std::string& folder, const EventPreset& preset, std::error_code& error) {
+    error.clear();
+    fs::create_directories(folder, error);
+    if (error) return false;
+    const std::string path = RecipeSavePath(folder, TextOf(preset.name));
+    if (!WriteFileAtomic(path, FormatRecipe(preset))) {
+        error = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
+        return false;
+    }
+    return true;
+}
+
+bool SaveRecipe(const EventPreset& preset, std::error_code& error) {
+    error.clear();
+    const std::string folder = RecipesFolder();
+    if (folder.empty()) return false;
+    return SaveRecipeTo(folder, preset, error);
+}
+
+std::vector<EventPreset> LoadRecipesFrom(const std::string& folder) {
+    std::vector<EventPreset> recipes;
+    if (folder.empty()) return recipes;
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (IsRecipeFileName(it->path())) paths.push_back(it->path().string());
+    // Directory order varies: sorting the paths first keeps equal names in a
+    // stable order from run to run.
+    std::sort(paths.begin(), paths.end());
+    for (const std::string& path : paths) recipes.push_back(ReadRecipeFile(path));
+    auto folded = [](std::string_view text) {
+        std::string out(text);
+        for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    std::stable_sort(recipes.begin(), recipes.end(), [&](const EventPreset& a, const EventPreset& b) {
+        return folded(TextOf(a.name)) < folded(TextOf(b.name));
+    });
+    return recipes;
+}
+
+void ReloadRecipes(AppState& app) {
+    app.PresetMenusDirty = true;
+    RecipeList = LoadRecipesFrom(RecipesFolder());
+}
+
+void ReloadRecipes() { ReloadRecipes(GlobalAppState); }
+
+bool RecipeListHasName(std::string_view name) {
+    return std::any_of(RecipeList.begin(), RecipeList.end(),
+                       [&](const EventPreset& recipe) { return TextOf(recipe.name) == name; });
+}
+
+// [SECTION] Capture and apply
+
+EventPreset CapturePresetFromEvent(const Event& event) {
+    EventPreset preset;
+    CopyText(preset.keywords, TextOf(event.keywords));
+    preset.shape = event.shape;
+    preset.intensityMode = event.intensityMode;
+    preset.duration = event.duration;
+    preset.syncOffset = event.syncOffset;
+    preset.spread = event.spread;
+    preset.weightCenter = event.weightCenter;
+    preset.intensityScale = event.intensityScale;
+    preset.weightOffset = event.weightOffset;
+    preset.alloyMorph = event.alloyMorph;
+    preset.pitchVariation = event.pitchVariation;
+    preset.reverbSend = event.reverbSend;
+    preset.fillLayers = event.fillLayers;
+    preset.groupOverride = event.groupOverride;
+    preset.stereo = event.stereo;
+    CopyText(preset.libFilter, TextOf(event.libFilter));
+    preset.pinnedFiles = event.pinnedFiles;
+    preset.pinnedFileIds = event.pinnedFileIds;
+    preset.bedLayerLoop = event.bedLayerLoop;
+    preset.bedLayerWeight = event.bedLayerWeight;
+    preset.weight = event.weight;
+    preset.intensity = event.intensity;
+    if (IsKind(event.shape, EventKind::Clip) && event.pinnedFile[0] != '\0') {
+        CopyText(preset.pinnedFile, TextOf(event.pinnedFile));
+        preset.pinnedFileId = event.pinnedFileId;
+        preset.clipSourceOffset = event.clipSourceOffset;
+        preset.clipSourceDuration = event.clipSourceDuration;
+        preset.clipFadeIn = event.clipFadeIn;
+        preset.clipFadeOut = event.clipFadeOut;
+        preset.clipPitchRate = event.clipPitchRate;
+        preset.clipReverse = event.clipReverse;
+        preset.clipWeight = event.clipWeight;
+    }
+    return preset;
+}
+
+void Event::ApplyPreset(const EventPreset& preset) {
+    CopyText(presetName, TextOf(preset.name));
+    CopyText(keywords, TextOf(preset.keywords));
+    shape = preset.shape;
+    intensityMode = preset.intensityMode;
+    duration = preset.duration;
+    syncOffset = preset.syncOffset;
+    spread = preset.spread;
+    weightCenter = preset.weightCenter;
+    intensityScale = preset.intensityScale;
+    weightOffset = preset.weightOffset;
+    alloyMorph = preset.alloyMorph;
+    pitchVariation = preset.pitchVariation;
+    reverbSend = preset.reverbSend;
+    fillLayers = preset.fillLayers;
+    groupOverride = preset.groupOverride;
+    stereo = preset.stereo;
+    CopyText(libFilter, TextOf(preset.libFilter));
+    pinnedFiles = preset.pinnedFiles;
+    pinnedFileIds = preset.pinnedFileIds;
+    bedLayerLoop = preset.bedLayerLoop;
+    bedLayerWeight = preset.bedLayerWeight;
+    EnsureEventFileIds(*this);
+    usePinnedFile = !pinnedFiles.empty();
+    weight = preset.weight;
+    intensity = preset.intensity;
+    if (IsKind(preset.shape, EventKind::Clip)) {
+        if (preset.pinnedFile[0] != '\0') {
+            CopyText(pinnedFile, TextOf(preset.pinnedFile));
+            pinnedFileId = preset.pinnedFileId;
+        }
+        usePinnedFile = true;
+        locked = true;
+        clipSourceOffset = preset.clipSourceOffset;
+        clipSourceDuration = preset.clipSourceDuration;
+        clipFadeIn = preset.clipFadeIn;
+        clipFadeOut = preset.clipFadeOut;
+        clipPitchRate = preset.clipPitchRate;
+        clipReverse = preset.clipReverse;
+        clipWeight = preset.clipWeight;
+    } else {
+        locked = false;
+    }
+}
+
+}  // namespace korvel
