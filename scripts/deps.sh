@@ -16,6 +16,8 @@ PACKAGES=(
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),
   # Dear ImGui, and a virtual display with its resource tool for the tests
   libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils
+  # file dialogs and the desktop's shell services
+  libgtk-3-dev
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )

@@ -29,6 +29,7 @@
 #include "platform/executable_dir.h"
 #include "platform/hand_over.h"
 #include "platform/window/drop_input.h"
+#include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
 #include "platform/window/video_texture.h"
 #include "playback/output_hook.h"
@@ -350,8 +351,14 @@ void InstallPlatformHooks() {
     }
     hooks.EngineOutputHook = RefAudioOutputHook;
     SetEngineOutputHook(hooks.EngineOutputHook);
-    // The dialogs, the shell and the HTTP client install theirs here as they
-    // are built.
+    hooks.openFileDialog = ShowOpenFileDialog;
+    hooks.saveFileDialog = ShowSaveFileDialog;
+    hooks.pickFolder = PickFolderDialog;
+    hooks.pickExportLocation = ShowExportSaveDialog;
+    hooks.revealInExplorer = RevealInExplorer;
+    hooks.openDocument = ShellOpen;
+    hooks.openUrl = ShellOpen;
+    // The HTTP client installs its entry here when it is built.
     hooks.readBackBuffer = [](ThumbnailFrame& frame) { return ReadBackBuffer(frame); };
 }
 
