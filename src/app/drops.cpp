@@ -23,6 +23,7 @@
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/fixed_text.h"
+#include "project/event_editing.h"
 #include "project/project.h"
 #include "project/undo.h"
 
@@ -222,7 +223,16 @@ void PlaceClips(AppState& state, Project& project, PlaybackEngine& engine, const
 
 }  // namespace
 
-DropOperations FrameDropOperations;
+DropOperations FrameDropOperations = {
+    .addEvent = [](Project& project, float time, std::int32_t kind, float weightCenter) {
+        return project.AddEvent(time, kind, weightCenter);
+    },
+    .addSceneBed = [](Project& project, std::int32_t scene) { return project.AddSceneBed(scene); },
+    .addBedLayerFiles =
+        [](Project& project, std::int32_t event, const std::vector<std::string>& paths, Library* library) {
+            return AddBedLayerFiles(project, event, paths, library != nullptr ? &library->palettes : nullptr);
+        },
+};
 
 DropRule ChooseDropRule(const AppState& state, const Project& project) {
     const DropState& drop = state.dropState;

@@ -59,9 +59,8 @@ enum class DropRule { Idle, NewPalette, SceneBed, InspectorBed, AltBed, Clips };
 DropRule ChooseDropRule(const AppState& state, const Project& project);
 
 // The project operations the rules call, each the operation of the same
-// name (Project::AddEvent, Project::AddSceneBed, AddBedLayerFiles). They
-// are handed in until the project's life cycle provides them; a missing one
-// is skipped.
+// name (Project::AddEvent, Project::AddSceneBed, AddBedLayerFiles); tests
+// hand in their own. A missing one is skipped.
 struct DropOperations {
     std::function<std::int32_t(Project&, float time, std::int32_t kind, float weightCenter)> addEvent;
     std::function<std::int32_t(Project&, std::int32_t scene)> addSceneBed;
@@ -69,8 +68,8 @@ struct DropOperations {
         addBedLayerFiles;
 };
 
-// The operations the frame's dropped-sounds step hands in; empty until the
-// project's life cycle installs them. UI thread only.
+// The operations the frame's dropped-sounds step hands in: the project's
+// own. UI thread only.
 extern DropOperations FrameDropOperations;
 
 // The frame's dropped-sounds step. Nothing happens while droppedAudio is

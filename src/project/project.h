@@ -107,6 +107,21 @@ struct Project {
     // lives in one of four rotating buffers and stays valid until four more
     // titles (event_curves.cpp).
     const char* EventTitle(const Event& event) const;
+
+    // [SECTION] Event editing (event_editing.cpp). None of these pushes an
+    // undo step: their callers do. Invalid indices return -1 or do nothing.
+
+    // Appends an event of `kind` (0..6) with that kind's defaults and curves.
+    std::int32_t AddEvent(float time, std::int32_t kind, float weightCenter);
+    // A Fill or a locked Bed spanning the scene, filed under its name; -1 for
+    // an invalid scene index.
+    std::int32_t AddSceneFill(std::int32_t scene);
+    std::int32_t AddSceneBed(std::int32_t scene);
+    // Removes the event and its layers and renumbers the later events'
+    // layers. The selection and the voices are renumbered by the caller.
+    void DeleteEvent(std::int32_t index);
+    // Renames the scene (63 bytes kept) and the folder of its backgrounds.
+    void RenameScene(std::int32_t scene, const char* name);
 };
 
 // The open project. Owned by the UI thread, which alone edits it. A running

@@ -111,14 +111,6 @@ TEST_F(DropInputTest, DroppedSoundsBecomeClipsInTheNextFrame) {
     GlobalAppState.selectedEvents.clear();
     GlobalAppState.selectedEvent = -1;
     GlobalAppState.playhead = 3.0f;
-    FrameDropOperations.addEvent = [](Project& project, float time, std::int32_t kind, float weightCenter) {
-        Event event;
-        event.time = time;
-        event.shape = kind;
-        event.weightCenter = weightCenter;
-        project.events.push_back(event);
-        return static_cast<std::int32_t>(project.events.size()) - 1;
-    };
 
     PushDropEvent(SDL_DROPBEGIN);
     PushDropEvent(SDL_DROPFILE, readable);
@@ -127,7 +119,6 @@ TEST_F(DropInputTest, DroppedSoundsBecomeClipsInTheNextFrame) {
     RunLoopPass();  // the drop's own frame: the panels look at the pointer
     RunLoopPass();  // the next frame places the clips
 
-    FrameDropOperations = DropOperations{};
     ASSERT_EQ(CurrentProject.events.size(), 2u);
     for (const Event& clip : CurrentProject.events) {
         EXPECT_TRUE(IsKind(clip.shape, EventKind::Clip));
