@@ -338,7 +338,7 @@ KORVEL_AAF_IID(IAAFCommentMarker, 36);
 #undef KORVEL_AAF_IID
 
 // ---------------------------------------------------------------------------
-// Class identifiers (as the object specification gives them)
+// Class identifiers of the published AAF object model
 // ---------------------------------------------------------------------------
 
 #define KORVEL_AAF_CLASS(name, code) \
