@@ -43,15 +43,7 @@ protected:
     void TearDown() override { ClearSourceRegionCaches(); }
 
     std::vector<LayerResult> Build(const Event& event, bool emptyPool = false) {
-        project.events = {event};
-        project.results.clear();
-        BuildContext build(project, palettes);
-        build.random.state = kSeed;
-        build.anyGroupPool = GatherCandidateFiles(palettes, -1, nullptr);
-        EventPlan plan = PlanEvent(build, 0);
-        if (emptyPool) plan.pool.clear();
-        BuildAlloyLayers(build, plan);
-        stateAfter = build.random.state;
+        stateAfter = test::BuildOneEvent(project, palettes, kSeed, event, emptyPool, BuildAlloyLayers);
         return project.results;
     }
 };

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/build_events.h"
 #include "engine/build_random.h"
 #include "library/library.h"
 #include "project/event.h"
@@ -43,6 +44,24 @@ inline Event MakeEvent(EventKind kind, float time, float duration, float intensi
     event.intensity.fill(intensity);
     event.weightCenter = weight;
     return event;
+}
+
+// Builds `event` alone in `project` from a generator at `seed`, handing its
+// plan to one kind's branch; gives back the generator's state afterwards so a
+// test can count the branch's draws. An empty pool tests the no-candidate path.
+template <class Branch>
+std::uint32_t BuildOneEvent(Project& project, const std::vector<Palette>& palettes, std::uint32_t seed,
+                            const Event& event, bool emptyPool, Branch&& branch, bool anyPoolIsGroupPool = false) {
+    project.events = {event};
+    project.results.clear();
+    BuildContext build(project, palettes);
+    build.random.state = seed;
+    build.anyGroupPool = GatherCandidateFiles(palettes, -1, nullptr);
+    if (anyPoolIsGroupPool) build.groupPools[0] = build.anyGroupPool;
+    EventPlan plan = PlanEvent(build, 0);
+    if (emptyPool) plan.pool.clear();
+    branch(build, plan);
+    return build.random.state;
 }
 
 // Every build in the scope starts from the same generator state.

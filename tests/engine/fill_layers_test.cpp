@@ -40,16 +40,8 @@ protected:
     }
 
     std::vector<LayerResult> Build(const Event& event, bool emptyPool = false) {
-        project.events = {event};
-        project.results.clear();
-        BuildContext build(project, palettes);
-        build.random.state = kSeed;
-        build.anyGroupPool = GatherCandidateFiles(palettes, -1, nullptr);
-        build.groupPools[0] = build.anyGroupPool;
-        EventPlan plan = PlanEvent(build, 0);
-        if (emptyPool) plan.pool.clear();
-        BuildFillLayers(build, plan);
-        stateAfter = build.random.state;
+        stateAfter = test::BuildOneEvent(project, palettes, kSeed, event, emptyPool, BuildFillLayers,
+                                         /*anyPoolIsGroupPool=*/true);
         return project.results;
     }
 

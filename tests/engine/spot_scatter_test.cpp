@@ -40,16 +40,10 @@ protected:
     }
 
     std::vector<LayerResult> Build(const Event& event, bool emptyPool = false) {
-        project.events = {event};
-        project.results.clear();
-        BuildContext build(project, palettes);
-        build.random.state = kSeed;
-        build.anyGroupPool = GatherCandidateFiles(palettes, -1, nullptr);
-        EventPlan plan = PlanEvent(build, 0);
-        if (emptyPool) plan.pool.clear();
-        if (IsKind(event.shape, EventKind::Scatter)) BuildScatterLayers(build, plan);
-        else BuildSpotLayers(build, plan);
-        stateAfter = build.random.state;
+        stateAfter = test::BuildOneEvent(project, palettes, kSeed, event, emptyPool, [&](BuildContext& build, EventPlan& plan) {
+            if (IsKind(event.shape, EventKind::Scatter)) BuildScatterLayers(build, plan);
+            else BuildSpotLayers(build, plan);
+        });
         return project.results;
     }
 

@@ -39,15 +39,7 @@ protected:
     }
 
     std::vector<LayerResult> Build(const Event& event, bool emptyPool) {
-        project.events = {event};
-        project.results.clear();
-        BuildContext build(project, palettes);
-        build.random.state = kSeed;
-        build.anyGroupPool = GatherCandidateFiles(palettes, -1, nullptr);
-        EventPlan plan = PlanEvent(build, 0);
-        if (emptyPool) plan.pool.clear();
-        BuildWashLayers(build, plan);
-        stateAfter = build.random.state;
+        stateAfter = test::BuildOneEvent(project, palettes, kSeed, event, emptyPool, BuildWashLayers);
         return project.results;
     }
 };
