@@ -52,6 +52,13 @@ struct AppState {
     bool audioFocusLatched = false;  // "audioFocusLatched"
     bool eventLaneExpanded = false;
     bool sceneDrawArmed = false;
+    // Curve draw mode's view to return to, and the drawn event's extent.
+    bool drawSavedViewValid = false;
+    float drawSavedViewStart = 0.0f;  // seconds
+    float drawSavedViewSpan = 30.0f;  // seconds
+    std::int32_t drawSavedLaneView = 0;
+    float drawRangeStart = 0.0f;  // seconds
+    float drawRangeEnd = 0.0f;
 
     // [SECTION] Selection, fonts, timeline editing, clipboard, folders, panels
     std::int32_t selectedEvent = -1;  // primary, index into Project::events
@@ -77,6 +84,10 @@ struct AppState {
     float clipboardBaseTime = 0.0f;
 
     std::set<std::string> collapsedFolders;
+    // The events list's folder being renamed, its text and a one-shot focus.
+    std::string renamingFolder;
+    char folderNameBuffer[64] = {};
+    bool focusFolderRename = false;
     std::set<std::string> linkedGroups;  // saved in the project ("linkedGroups")
 
     std::int32_t timelineView = 0;  // 0 "Tracks", 1 "Curves", 2 "Curves+"
@@ -229,6 +240,13 @@ struct AppState {
     void ExpandSelectionToLinkedGroups(const std::vector<Event>& events);
     // Exact comparison; an empty name is never a linked group.
     bool IsLinkedGroup(std::string_view folder) const;
+
+    // The time shown across the timeline's lanes (viewEnd - viewStart).
+    float ViewSpan() const { return viewEnd - viewStart; }
+    // Multiplies the view's span by `factor` (never below 0.5 s nor past the
+    // project's `duration`, nor wider than 110 % of the range being drawn in
+    // curve draw mode) keeping `anchor` (seconds) at its place on screen.
+    void ZoomViewAbout(float factor, float anchor, float duration);
 
     // A work area exists only with both ends set and the start first.
     bool HasWorkArea() const { return workAreaIn >= 0.0f && workAreaOut >= 0.0f && workAreaIn < workAreaOut; }

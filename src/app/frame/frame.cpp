@@ -10,6 +10,7 @@
 #include "picture/video_player.h"
 #include "app/theme.h"
 #include "project/app_state.h"
+#include "ui/timeline/timeline_view.h"
 
 namespace korvel {
 
@@ -61,7 +62,9 @@ void DrawUI() {
         in.hasVideo = GlobalVideoPlayer.loaded && GlobalVideoPlayer.frameView != nullptr;
         in.videoPixelWidth = static_cast<float>(GlobalVideoPlayer.width);
         in.videoPixelHeight = static_cast<float>(GlobalVideoPlayer.height);
-        DrawTitleStrip(ComputeUILayout(in));
+        const UILayout layout = ComputeUILayout(in);
+        DrawTitleStrip(layout);
+        if (layout.timelineHeight > 0.0f) DrawTimeline(ImGui::GetWindowDrawList(), layout);
     }
     ImGui::End();
     FrameEndOfFrame();

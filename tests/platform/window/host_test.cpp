@@ -250,8 +250,9 @@ TEST_F(HostTest, ThumbnailHoldsTheDrawnFrame) {
     EXPECT_EQ(w, kThumbnailWidth);
     EXPECT_EQ(h, 225);
     // Below the title strip the window background covers the frame, not
-    // the clear colour (0B0D10).
-    const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 200) * 4;
+    // the clear colour (0B0D10): read in the timeline's header column, where
+    // no lane is drawn near the bottom.
+    const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 10) * 4;
     const std::uint32_t bg = ThemePalette.windowBg;
     ASSERT_NE(bg & 0xFFFFFFu, 0x100D0Bu);
     EXPECT_NEAR(pixels[at + 0], bg & 0xFF, 1);
@@ -272,7 +273,7 @@ TEST_F(HostTest, DrawnFrameShowsTheThemesWindowBackground) {
         std::vector<std::uint8_t> pixels;
         int w = 0, h = 0;
         ASSERT_TRUE(LoadImageRGBA(png, pixels, w, h));
-        const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 200) * 4;
+        const std::size_t at = (static_cast<std::size_t>(h - 10) * static_cast<std::size_t>(w) + 10) * 4;
         const std::uint32_t bg = ThemePalette.windowBg;
         EXPECT_NEAR(pixels[at + 0], bg & 0xFF, 1);
         EXPECT_NEAR(pixels[at + 1], bg >> 8 & 0xFF, 1);
