@@ -140,8 +140,12 @@ bool DeleteSelection(AppState& state, Project& project) {
         if (index >= 0 && index < static_cast<std::int32_t>(project.events.size())) {
             project.DeleteEvent(index);
             deleted.push_back(index);
+            state.RemoveEventFromSelection(index);
+        } else {
+            // Nothing was deleted there, so nothing is renumbered: a negative
+            // index would otherwise lower every selected index and the primary.
+            state.selectedEvents.erase(index);
         }
-        state.RemoveEventFromSelection(index);
     }
     const auto count = static_cast<std::int32_t>(project.events.size());
     if (count == 0) state.selectedEvent = -1;
