@@ -19,6 +19,7 @@
 #include "project/app_state.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/event_menu.h"
 #include "ui/timeline/timeline_edit.h"
@@ -547,10 +548,10 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
     DrawRuler(dl, state, project, traceView);
     MarkerLane(dl, state, project, traceView);
 
-    // The curve lanes and the group area below take the wheel zoom and the
-    // middle-button pan; their own drawing plugs in here.
     const float markerBottom = tl.markerTop + tl.markerHeight + 2.0f;
-    const float zoneTop = markerBottom + 2.0f * CurveLaneHeight(state.timelineView) + 4.0f;
+    const float lanesBottom = traceView ? markerBottom : DrawCurveLanes(dl, state, project, traceView);
+    // The group area below takes the wheel zoom and the middle-button pan.
+    const float zoneTop = lanesBottom + 2.0f;
     const float zoneBottom = origin.y + tl.height - kBottomStripHeight - 4.0f;
     if (!state.eventLaneExpanded || project.events.empty()) WheelAndPan(state, project, zoneTop, zoneBottom);
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "app/ui_layout.h"
+#include "project/event.h"
 
 struct ImDrawList;
 
@@ -54,6 +55,18 @@ struct TimelineState {
     float marqueeStartY = 0.0f;
     float marqueeEndY = 0.0f;
     bool marqueeInClipZone = false;  // began in the group area's clip zone
+
+    // A stroke in the curve lanes; the previous sample, range and curve are
+    // shared by the two lanes.
+    bool weightStrokeActive = false;
+    bool intensityStrokeActive = false;
+    float strokePrevPos = -1.0f;
+    float strokePrevValue = -1.0f;
+    std::int32_t strokeMinIndex = 256;
+    std::int32_t strokeMaxIndex = -1;
+    // The event whose curve is stroked (-1 none): an index, not a pointer
+    // into the events, which an undo during the stroke may replace.
+    std::int32_t strokeEvent = -1;
 
     float LaneRight() const { return laneLeft + laneWidth; }
 };
