@@ -18,6 +18,8 @@ PACKAGES=(
   libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils
   # file dialogs and the desktop's shell services
   libgtk-3-dev
+  # the text fonts, and npm for the icon font
+  fonts-roboto-unhinted npm
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )
@@ -29,13 +31,22 @@ for p in "${PACKAGES[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
-  exit 0
-fi
-
-echo "[deps] installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+
+if [ "${#missing[@]}" -ne 0 ]; then
+  echo "[deps] installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The icon font: Debian's Font Awesome is the 4.7 set, which lacks most
+# icons the program draws, and version 7 ships no TTF. The build copies it
+# from here (KORVEL_ICON_FONT_DIR).
+ICON_PREFIX=/opt/korvel/npm
+if [ ! -f "$ICON_PREFIX/node_modules/@fortawesome/fontawesome-free/webfonts/fa-solid-900.ttf" ]; then
+  echo "[deps] installing @fortawesome/fontawesome-free@6.7.2"
+  $SUDO mkdir -p "$ICON_PREFIX"
+  $SUDO npm install --silent --no-audit --no-fund --prefix "$ICON_PREFIX" @fortawesome/fontawesome-free@6.7.2 >/dev/null
+fi

@@ -3,9 +3,11 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/frame/title_bar.h"
 #include "app/ui_layout.h"
 #include "picture/video_player.h"
 #include "app/theme.h"
@@ -13,30 +15,6 @@
 #include "ui/timeline/timeline_view.h"
 
 namespace korvel {
-
-namespace {
-
-// The window's title strip: the menu button, the draggable caption and the
-// caption buttons. The full title bar with its tabs replaces it.
-void DrawTitleStrip(const UILayout& layout) {
-    AppState& state = GlobalAppState;
-    WindowChrome& chrome = state.windowChrome;
-    const float width = layout.displayWidth;
-    const float titleHeight = layout.titleBarHeight;
-    TickStatusLine(ImGui::GetIO().DeltaTime);
-    ImGui::GetWindowDrawList()->AddRectFilled(ImVec2(0.0f, 0.0f), ImVec2(width, titleHeight), ThemePalette.barBg);
-    float x = chrome.titleLeftPad;
-    ImGui::SetCursorPos(ImVec2(x, (titleHeight - ImGui::GetTextLineHeight()) / 2.0f));
-    ImGui::TextUnformatted("Korvel");
-    x += ImGui::CalcTextSize("Korvel").x + 24.0f;
-    if (state.platformHooks.drawMenuButton) state.platformHooks.drawMenuButton(x, titleHeight);
-    chrome.dragLeft = x;
-    chrome.titleHeight = titleHeight;
-    chrome.dragRight = std::max(x, width - chrome.captionButtonsWidth);
-    if (state.platformHooks.drawCaptionButtons) state.platformHooks.drawCaptionButtons(titleHeight);
-}
-
-}  // namespace
 
 void DrawUI() {
     ApplyTheme();
@@ -53,7 +31,15 @@ void DrawUI() {
                                    ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
                                    ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
-    if (ImGui::Begin("##main", nullptr, flags)) {
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0.0f, 0.0f));
+    const bool open = ImGui::Begin("##main", nullptr, flags);
+    ImGui::PopStyleVar();
+    if (open) {
+        // Spacing follows the font preset: 8 × 4 at the 18-unit body font.
+        const float f = ImGui::GetFontSize();
+        ImGuiStyle& style = ImGui::GetStyle();
+        style.FramePadding = ImVec2(std::round(f * 8.0f / 18.0f), std::round(f * 4.0f / 18.0f));
+        style.ItemSpacing = style.FramePadding;
         UILayoutInputs in;
         in.displayWidth = width;
         in.displayHeight = height;
@@ -63,7 +49,9 @@ void DrawUI() {
         in.videoPixelWidth = static_cast<float>(GlobalVideoPlayer.width);
         in.videoPixelHeight = static_cast<float>(GlobalVideoPlayer.height);
         const UILayout layout = ComputeUILayout(in);
-        DrawTitleStrip(layout);
+        DrawTitleBar(layout);
+        DrawVideoArea(layout);
+        DrawMainPanel(layout);
         if (layout.timelineHeight > 0.0f) DrawTimeline(ImGui::GetWindowDrawList(), layout);
     }
     ImGui::End();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/background_job.h"
+#include "app/frame/fonts.h"
 #include "app/frame/frame.h"
 #include "app/frame/theme_style.h"
 #include "app/shell.h"
@@ -412,13 +413,12 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
 
-    // The font table is built here once fonts are; the UI library's own font
-    // serves until then.
+    state.executableFolder = GetExecutableDir();
+    LoadFonts(state.executableFolder, UiScale, state);
     std::printf("[UI] uiScale=%.2f, autoFontPreset=Medium\n", static_cast<double>(UiScale));
     std::fflush(stdout);
 
     InstallPlatformHooks();
-    state.executableFolder = GetExecutableDir();
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();
 
@@ -528,6 +528,8 @@ void ShutDown() {
     }
     state.platformHooks = PlatformHooks{};
     ShellThemeHooks.applyTheme = nullptr;
+    ShellThemeHooks.setDefaultFont = nullptr;
+    state.fonts = FontTable{};  // they lived in the destroyed context's atlas
     HeldEvents.clear();
     CaptionButtonRects = {};
     HoveredCaptionButton = 0;

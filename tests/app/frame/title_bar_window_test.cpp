@@ -1,0 +1,102 @@
+// The title bar and the video area in a real window on the virtual display,
+// read back from the frame the window presents.
+#include <SDL.h>
+#include <gtest/gtest.h>
+#include <imgui.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "app/frame/title_bar.h"
+#include "app/theme.h"
+#include "platform/window/gl_host.h"
+#include "platform/window/host.h"
+#include "project/app_state.h"
+#include "project/project.h"
+#include "project/thumbnail.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+Rgb Of(std::uint32_t packed) { return {int(packed & 0xFF), int(packed >> 8 & 0xFF), int(packed >> 16 & 0xFF)}; }
+int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+
+class TitleBarWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", runtime_.file("config").c_str(), 1);
+        setenv("XDG_DATA_HOME", runtime_.file("data").c_str(), 1);
+        int exitCode = -1;
+        ASSERT_TRUE(StartUp("", exitCode));
+        GlobalAppState.platformHooks.readBackBuffer = [this](ThumbnailFrame& frame) {
+            const bool read = ReadBackBuffer(frame);
+            if (read) frame_ = frame;
+            return read;
+        };
+        RunLoopPass();
+    }
+    void TearDown() override {
+        GlobalAppState.projectPath.clear();
+        ShutDown();
+    }
+    void Draw() {
+        RunLoopPass();
+        GlobalAppState.pendingThumbnailPath = runtime_.file("frame.png");
+        RunLoopPass();
+        ASSERT_GT(frame_.width, 0);
+    }
+    Rgb At(float x, float y) const {
+        const float scale = static_cast<float>(frame_.width) / ImGui::GetIO().DisplaySize.x;
+        const auto px = static_cast<std::size_t>(x * scale);
+        const auto py = static_cast<std::size_t>(y * scale);
+        const std::uint8_t* p = frame_.pixels.data() + py * frame_.rowPitch + px * 4;
+        return {p[0], p[1], p[2]};
+    }
+
+    test::TempDir runtime_;
+    ThumbnailFrame frame_;
+};
+
+TEST_F(TitleBarWindowTest, BarTabUnderlineAndVideoAreaReadBack) {
+    AppState& s = GlobalAppState;
+    s.projectPath = runtime_.file("Reel 3.kvproj");
+    s.activeTab = 0;
+    Draw();
+    const WindowChrome& chrome = s.windowChrome;
+    const float th = chrome.titleHeight;
+    ASSERT_GT(th, 0.0f);
+
+    // The empty caption between the name and the tabs.
+    EXPECT_LE(Distance(At((chrome.dragLeft + chrome.dragRight) / 2.0f + 40.0f, 3.0f), Of(ThemePalette.barBg)), 3);
+    // The events tab is the leftmost: its underline runs along the bottom.
+    EXPECT_LE(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Of(ThemePalette.accent)), 3);
+    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 5.0f), Of(ThemePalette.accent)), 20) << "2 units high";
+    // The video area without a video, away from its load button.
+    EXPECT_LE(Distance(At(20.0f, th + 20.0f), Of(ThemePalette.videoBg)), 3);
+
+    s.activeTab = 4;
+    Draw();
+    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Of(ThemePalette.accent)), 20)
+        << "the underline moved to the active tab";
+}
+
+TEST_F(TitleBarWindowTest, CaptionButtonHoverFills) {
+    Draw();
+    const float th = GlobalAppState.windowChrome.titleHeight;
+    const float width = ImGui::GetIO().DisplaySize.x;
+    const float minimiseX = width - 3.0f * 46.0f + 6.0f;
+    const Rgb plain = At(minimiseX, 4.0f);
+    SDL_WarpMouseInWindow(MainWindowHandle, static_cast<int>(minimiseX + 10.0f), static_cast<int>(th / 2.0f));
+    Draw();
+    Draw();
+    if (HoveredCaptionButton != 1) GTEST_SKIP() << "the virtual display did not move the pointer";
+    EXPECT_GT(Distance(At(minimiseX, 4.0f), plain), 3) << "the hovered button is filled";
+}
+
+}  // namespace
+}  // namespace korvel
