@@ -9,8 +9,13 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # a private sound server with a null sink, so the audio output tests open
+  # a real stream without a sound card
+  pulseaudio pulseaudio-utils
   # audio files, transforms, images
   libsndfile1-dev libkissfft-dev libstb-dev
+  # the audio device
+  librtaudio-dev
   # the reference video and its sound: FFmpeg decodes every video
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),

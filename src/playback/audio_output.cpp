@@ -1,7 +1,10 @@
 // [SECTION] Live output
 // [SECTION] Stream rate
 // [SECTION] Callback
+// [SECTION] Device
 #include "playback/audio_output.h"
+
+#include <RtAudio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -114,9 +117,225 @@ void RenderOutputFrames(AudioOutput& output, float* interleaved, std::uint32_t f
     }
 }
 
+namespace {
+
+// The output whose stream reports on this thread: the stream's own thread
+// sets it in every callback, the opener around its calls into the library.
+// RtAudio's error callback carries no user data, and this keeps two outputs'
+// reports apart. Each thread its own.
+thread_local AudioOutput* ReportingOutput = nullptr;
+
+}  // namespace
+
 int OutputStreamCallback(void* outputBuffer, void*, unsigned int frames, double, unsigned int, void* userData) {
-    RenderOutputFrames(*static_cast<AudioOutput*>(userData), static_cast<float*>(outputBuffer), frames);
+    AudioOutput* output = static_cast<AudioOutput*>(userData);
+    ReportingOutput = output;
+    RenderOutputFrames(*output, static_cast<float*>(outputBuffer), frames);
     return 0;
+}
+
+// [SECTION] Device
+
+namespace {
+
+constexpr unsigned int kStreamBufferFrames = 512;
+
+struct ReportingScope {
+    explicit ReportingScope(AudioOutput& output) : previous(ReportingOutput) { ReportingOutput = &output; }
+    ~ReportingScope() { ReportingOutput = previous; }
+    ReportingScope(const ReportingScope&) = delete;
+    ReportingScope& operator=(const ReportingScope&) = delete;
+    AudioOutput* previous;
+};
+
+// RtAudio 5 keeps a stream running after a failed write and only warns, so
+// any report from a stream marks it failed: the callback then plays silence
+// and the device check reopens.
+void StreamErrorCallback(RtAudioError::Type, const std::string&) {
+    if (AudioOutput* output = ReportingOutput) output->streamFailed.store(true, std::memory_order_release);
+}
+
+// RtAudio 5 reports by throwing; these read a failure as "nothing there".
+unsigned int DeviceCount(RtAudio& rt) {
+    try {
+        return rt.getDeviceCount();
+    } catch (const RtAudioError&) {
+        return 0;
+    }
+}
+
+unsigned int DefaultOutputDevice(RtAudio& rt) {
+    try {
+        return rt.getDefaultOutputDevice();
+    } catch (const RtAudioError&) {
+        return 0;
+    }
+}
+
+RtAudio::DeviceInfo ReadDeviceInfo(RtAudio& rt, unsigned int id) {
+    try {
+        return rt.getDeviceInfo(id);
+    } catch (const RtAudioError&) {
+        return RtAudio::DeviceInfo{};  // no channels, no rates
+    }
+}
+
+bool HasStereoOutput(RtAudio& rt) {
+    const unsigned int count = DeviceCount(rt);
+    for (unsigned int id = 0; id < count; ++id)
+        if (ReadDeviceInfo(rt, id).outputChannels > 1) return true;
+    return false;
+}
+
+// PulseAudio first; ALSA when the sound server offers no output (it is not
+// running). With neither, the sound server's object is kept, so a device
+// list refreshed later finds a server started meanwhile.
+RtAudio* ConnectSoundSystem() {
+    RtAudio* fallback = nullptr;
+    for (RtAudio::Api api : {RtAudio::LINUX_PULSE, RtAudio::LINUX_ALSA}) {
+        RtAudio* rt = nullptr;
+        try {
+            rt = new RtAudio(api);
+        } catch (const RtAudioError&) {
+            continue;
+        }
+        // Its warnings would go to standard error; ours go to statusText.
+        rt->showWarnings(false);
+        if (rt->getCurrentApi() == api && HasStereoOutput(*rt)) {
+            delete fallback;
+            return rt;
+        }
+        if (fallback == nullptr) {
+            fallback = rt;
+        } else {
+            delete rt;
+        }
+    }
+    return fallback;
+}
+
+std::int32_t IndexOfDevice(const AudioOutput& output, std::uint32_t id) {
+    for (std::size_t i = 0; i < output.devices.size(); ++i)
+        if (output.devices[i].id == id) return static_cast<std::int32_t>(i);
+    return 0;
+}
+
+// Stops and closes the stream when one is open; its thread has ended when
+// this returns. Reports made while stopping a dead stream land on this
+// output, whose flag the next open clears.
+void CloseStream(AudioOutput& output) {
+    RtAudio& rt = *output.rtaudio;
+    ReportingScope scope(output);
+    try {
+        if (rt.isStreamRunning()) rt.stopStream();
+    } catch (const RtAudioError&) {
+    }
+    try {
+        if (rt.isStreamOpen()) rt.closeStream();
+    } catch (const RtAudioError&) {
+    }
+}
+
+}  // namespace
+
+void StartAudioOutput(AudioOutput& output, AudioRenderFunction render, std::atomic<bool>* playingFlag,
+                      std::uint32_t sampleRate) {
+    // A second start replaces the first; no stream may read the render
+    // function while it is swapped.
+    ShutDownAudioOutput(output);
+    output.render = std::move(render);
+    output.playingFlag = playingFlag;
+    output.rtaudio = ConnectSoundSystem();
+    RefreshOutputDevices(output);
+    output.deviceId = output.rtaudio != nullptr ? DefaultOutputDevice(*output.rtaudio) : 0;
+    output.selectedDevice = IndexOfDevice(output, output.deviceId);
+    if (!OpenOutputStream(output, output.deviceId, sampleRate)) output.statusText = "Could not open audio device";
+}
+
+void RefreshOutputDevices(AudioOutput& output) {
+    if (output.rtaudio == nullptr) return;
+    RtAudio& rt = *output.rtaudio;
+    output.devices.clear();
+    const unsigned int count = DeviceCount(rt);
+    const unsigned int defaultId = DefaultOutputDevice(rt);
+    for (unsigned int id = 0; id < count; ++id) {
+        RtAudio::DeviceInfo info = ReadDeviceInfo(rt, id);
+        if (info.outputChannels > 1) output.devices.push_back({id, std::move(info.name), id == defaultId});
+    }
+    output.selectedDevice = IndexOfDevice(output, output.deviceId);
+}
+
+bool OpenOutputStream(AudioOutput& output, std::uint32_t id, std::uint32_t sampleRate) {
+    std::lock_guard lock(output.mutex);
+    if (output.rtaudio == nullptr) return false;
+    RtAudio& rt = *output.rtaudio;
+    ReportingScope scope(output);
+    CloseStream(output);
+    output.open = false;
+
+    const RtAudio::DeviceInfo info = ReadDeviceInfo(rt, id);
+    const std::uint32_t streamRate = ChooseStreamRate(info.sampleRates, info.preferredSampleRate, sampleRate);
+    // The requested rate is kept even when the open fails, so a later reopen
+    // on another device asks for the engine's rate.
+    PrepareOutputBuffers(output, sampleRate, streamRate);
+    output.streamFailed.store(false, std::memory_order_release);
+
+    RtAudio::StreamParameters parameters;
+    parameters.deviceId = id;
+    parameters.nChannels = 2;
+    parameters.firstChannel = 0;
+    RtAudio::StreamOptions options;
+    options.streamName = "Korvel";
+    unsigned int bufferFrames = kStreamBufferFrames;
+    bool running = false;
+    try {
+        rt.openStream(&parameters, nullptr, RTAUDIO_FLOAT32, streamRate, &bufferFrames, OutputStreamCallback,
+                      &output, &options, StreamErrorCallback);
+        rt.startStream();
+        // With the error callback installed a failed start reports instead
+        // of throwing.
+        running = rt.isStreamRunning() && !output.streamFailed.load(std::memory_order_acquire);
+    } catch (const RtAudioError&) {
+    }
+    if (!running) {
+        CloseStream(output);
+        return false;
+    }
+    output.deviceId = id;
+    output.open = true;
+    output.statusText.clear();
+    return true;
+}
+
+void SetOutputSampleRate(AudioOutput& output, std::uint32_t rate) {
+    if (rate == output.requestedRate) return;
+    // The engine must not advance its position while no stream pulls it.
+    const bool wasPlaying = output.playingFlag != nullptr && output.playingFlag->exchange(false);
+    OpenOutputStream(output, output.deviceId, rate);
+    if (wasPlaying) output.playingFlag->store(true);
+}
+
+void RecoverAudioDevice(AudioOutput& output) {
+    if (output.rtaudio == nullptr || !output.open) return;
+    if (output.rtaudio->isStreamRunning() && !output.streamFailed.load(std::memory_order_acquire)) return;
+    output.open = false;
+    RefreshOutputDevices(output);
+    const std::uint32_t id = DefaultOutputDevice(*output.rtaudio);
+    if (OpenOutputStream(output, id, output.requestedRate)) {
+        output.selectedDevice = IndexOfDevice(output, id);
+        output.statusText = "Audio device disconnected \u2014 switched to default";
+    } else {
+        output.statusText = "Audio device lost \u2014 could not reopen";
+    }
+}
+
+void ShutDownAudioOutput(AudioOutput& output) {
+    std::lock_guard lock(output.mutex);
+    output.open = false;
+    if (output.rtaudio == nullptr) return;
+    CloseStream(output);
+    delete output.rtaudio;
+    output.rtaudio = nullptr;
 }
 
 }  // namespace korvel

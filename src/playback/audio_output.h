@@ -18,11 +18,13 @@ struct AudioDeviceEntry {
     bool isDefault = false;  // the system's default output
 };
 
+// Produces non-interleaved stereo at the output's requestedRate.
+using AudioRenderFunction = std::function<void(float* left, float* right, std::uint32_t frames)>;
+
 struct AudioOutput {
     // Owned; created when the output starts, deleted when it is shut down.
     RtAudio* rtaudio = nullptr;
-    // Non-interleaved stereo at requestedRate; empty means silence.
-    std::function<void(float* left, float* right, std::uint32_t frames)> render;
+    AudioRenderFunction render;  // empty means silence
     // The engine's transport flag, cleared while the stream is reopened.
     std::atomic<bool>* playingFlag = nullptr;
     std::uint32_t deviceId = 0;
@@ -71,6 +73,40 @@ void RenderOutputFrames(AudioOutput& output, float* interleaved, std::uint32_t f
 // AudioOutput). Always returns 0: continue.
 int OutputStreamCallback(void* outputBuffer, void* inputBuffer, unsigned int frames, double streamTime,
                          unsigned int status, void* userData);
+
+// The device half. All of it runs on the UI thread; none of it throws: the
+// audio library's errors become a false result or the status text.
+
+// Stores the render function and the engine's playing flag, connects to the
+// sound system (PulseAudio, else ALSA when that has an output), lists the
+// devices and opens the default output at `sampleRate`. Without a device the
+// output stays closed with "Could not open audio device".
+void StartAudioOutput(AudioOutput& output, AudioRenderFunction render, std::atomic<bool>* playingFlag,
+                      std::uint32_t sampleRate);
+
+// Stops and closes any open stream, then opens and starts one on device `id`
+// at ChooseStreamRate's rate for `sampleRate`. On success stores the device
+// and both rates, marks the output open and empties statusText; on failure
+// returns false with no stream left and the output closed.
+bool OpenOutputStream(AudioOutput& output, std::uint32_t id, std::uint32_t sampleRate);
+
+// Lists the outputs with at least two channels and finds deviceId among
+// them (selectedDevice 0 when it is missing). Nothing before the start.
+void RefreshOutputDevices(AudioOutput& output);
+
+// Reopens the stream on the same device at `rate`, with the engine's playing
+// flag cleared meanwhile and restored after (even when the reopen fails).
+// Nothing when `rate` is already the requested rate.
+void SetOutputSampleRate(AudioOutput& output, std::uint32_t rate);
+
+// The periodic device check: when an open stream has stopped running or has
+// failed, reopens the default device at the requested rate and says so in
+// statusText.
+void RecoverAudioDevice(AudioOutput& output);
+
+// Stops and closes the stream and lets go of the sound system. The render
+// function and the device list stay.
+void ShutDownAudioOutput(AudioOutput& output);
 
 // The live output. Opened, closed and checked on the UI thread under its
 // mutex; the stream's callback thread reads render, the rates and the

@@ -1,10 +1,22 @@
 #include "playback/audio_output.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include "support/temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -104,6 +116,323 @@ TEST(AudioOutput, SilenceWithoutARenderFunctionOrAfterTheStreamFailed) {
     std::fill(out.begin(), out.end(), 1.0f);
     OutputStreamCallback(out.data(), nullptr, 256, 0.0, 0, &empty);
     for (float v : out) ASSERT_EQ(v, 0.0f);
+}
+
+
+// [SECTION] The device, through a private sound server
+
+// Sets an environment variable for the test's lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Runs a shell command; its standard output, and whether it exited with 0.
+bool Run(const std::string& command, std::string* out = nullptr) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) return false;
+    char buffer[256];
+    std::string text;
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+    if (out != nullptr) *out = text;
+    return pclose(pipe) == 0;
+}
+
+// PulseAudio on a socket in a temporary folder, with its own configuration
+// (none of the system's or the user's), no sink until a test loads one, and
+// PULSE_SERVER pointing at it while the fixture lives. It runs as root too.
+class PrivateSoundServer {
+public:
+    ~PrivateSoundServer() {
+        Stop();
+        server_.reset();
+    }
+
+    // Ends the daemon, as a crash or a restart of the sound server would.
+    void Stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+            pid_ = 0;
+        }
+    }
+
+    // False with the reason when the daemon cannot be started. Again after
+    // Stop, a new daemon on the same socket.
+    bool Start(std::string& why) {
+        const std::string socket = dir_.file("pulse.sock");
+        const std::string log = dir_.file("daemon.log");
+        // A fixed preferred rate: the server's default sample rate.
+        test::WriteBytes(dir_.file("daemon.conf"), "default-sample-rate = 48000\nexit-idle-time = -1\n");
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);  // never outlives a crashed test
+            const std::string dir = dir_.path().string();
+            setenv("HOME", dir.c_str(), 1);
+            setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+            setenv("PULSE_RUNTIME_PATH", dir.c_str(), 1);
+            setenv("PULSE_STATE_PATH", dir.c_str(), 1);
+            setenv("PULSE_CONFIG", dir_.file("daemon.conf").c_str(), 1);
+            unsetenv("PULSE_SERVER");
+            if (FILE* f = std::freopen(log.c_str(), "w", stderr)) dup2(fileno(f), STDOUT_FILENO);
+            const std::string protocol = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+            execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1",
+                   "--disallow-exit", "--disable-shm=yes", "--use-pid-file=no", "--log-target=stderr", "-L",
+                   protocol.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        if (pid_ < 0) {
+            why = "fork failed";
+            return false;
+        }
+        if (!server_) server_.emplace("PULSE_SERVER", "unix:" + socket);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = 0;
+                why = "pulseaudio ended at start: " + test::ReadBytes(log);
+                return false;
+            }
+            if (access(socket.c_str(), F_OK) == 0 && Run("pactl info")) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        why = "pulseaudio did not answer: " + test::ReadBytes(log);
+        return false;
+    }
+
+    // Loads a null sink (its description is its name, so the audio library
+    // tells sinks apart); the module's index, or -1.
+    int LoadNullSink(const std::string& name, int channels = 2) {
+        std::string out;
+        if (!Run("pactl load-module module-null-sink sink_name=" + name + " channels=" + std::to_string(channels) +
+                     " sink_properties=device.description=" + name,
+                 &out))
+            return -1;
+        return std::atoi(out.c_str());
+    }
+    bool Unload(int module) { return Run("pactl unload-module " + std::to_string(module)); }
+    bool SetDefaultSink(const std::string& name) { return Run("pactl set-default-sink " + name); }
+private:
+    test::TempDir dir_;
+    pid_t pid_ = 0;
+    std::optional<ScopedEnv> server_;
+};
+
+// A render function the device pulls: counts the frames it was asked for.
+struct CountingSource {
+    std::atomic<std::uint64_t> frames{0};
+    AudioRenderFunction Function() {
+        return [this](float* left, float* right, std::uint32_t n) {
+            std::fill(left, left + n, 0.0f);
+            std::fill(right, right + n, 0.0f);
+            frames.fetch_add(n, std::memory_order_relaxed);
+        };
+    }
+    // True once the device has pulled more frames than `after`.
+    bool PulledPast(std::uint64_t after, double seconds = 5.0) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (frames.load() > after) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+};
+
+class AudioDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        if (!server.Start(why)) GTEST_SKIP() << "no private sound server: " << why;
+    }
+    void TearDown() override { ShutDownAudioOutput(output); }
+
+    // Waits until the stream has reported a failure or stopped.
+    bool StreamFails(double seconds = 5.0) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (output.streamFailed.load()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    PrivateSoundServer server;
+    AudioOutput output;
+    CountingSource source;
+    std::atomic<bool> playing{true};
+};
+
+TEST_F(AudioDevice, ListsStereoOutputsOnlyAndOpensTheDefault) {
+    ASSERT_GE(server.LoadNullSink("Main"), 0);
+    ASSERT_GE(server.LoadNullSink("Mono", 1), 0);
+    ASSERT_GE(server.LoadNullSink("Spare"), 0);
+    ASSERT_TRUE(server.SetDefaultSink("Main"));
+
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    ASSERT_TRUE(output.open) << output.statusText;
+    EXPECT_TRUE(output.statusText.empty());
+    // The monitors and the one-channel sink are not outputs we can use.
+    std::vector<std::string> names;
+    for (const AudioDeviceEntry& d : output.devices) names.push_back(d.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Main", "Spare"}));
+    ASSERT_LT(static_cast<std::size_t>(output.selectedDevice), output.devices.size());
+    const AudioDeviceEntry& selected = output.devices[output.selectedDevice];
+    EXPECT_EQ(selected.name, "Main");
+    EXPECT_TRUE(selected.isDefault);
+    EXPECT_EQ(selected.id, output.deviceId);
+    EXPECT_EQ(output.requestedRate, 48000u);
+    EXPECT_EQ(output.actualRate, 48000u);
+    EXPECT_TRUE(source.PulledPast(0)) << "the stream runs and pulls the render function";
+}
+
+TEST_F(AudioDevice, ReopensAtAnotherRateWithThePlayingFlagKeptAndStops) {
+    ASSERT_GE(server.LoadNullSink("Main"), 0);
+    StartAudioOutput(output, source.Function(), &playing, 44100);
+    ASSERT_TRUE(output.open) << output.statusText;
+    EXPECT_EQ(output.actualRate, 44100u);
+    ASSERT_TRUE(source.PulledPast(0));
+
+    struct Case {
+        std::uint32_t rate, actual;
+    };
+    // 88,200 is not among the server's rates: its preferred rate is taken
+    // and the output converts.
+    const Case cases[] = {{96000, 96000}, {88200, 48000}, {44100, 44100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rate);
+        SetOutputSampleRate(output, c.rate);
+        EXPECT_TRUE(output.open);
+        EXPECT_TRUE(playing.load()) << "the transport is restored after the reopen";
+        EXPECT_EQ(output.requestedRate, c.rate);
+        EXPECT_EQ(output.actualRate, c.actual);
+        EXPECT_TRUE(source.PulledPast(source.frames.load()));
+    }
+
+    ShutDownAudioOutput(output);
+    EXPECT_FALSE(output.open);
+    EXPECT_EQ(output.rtaudio, nullptr);
+    const std::uint64_t after = source.frames.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(source.frames.load(), after) << "nothing pulls after the shutdown";
+}
+
+TEST_F(AudioDevice, AStreamTheServerMovesIsLeftAlone) {
+    const int main = server.LoadNullSink("Main");
+    ASSERT_GE(main, 0);
+    ASSERT_GE(server.LoadNullSink("Spare"), 0);
+    ASSERT_TRUE(server.SetDefaultSink("Main"));
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    ASSERT_TRUE(output.open) << output.statusText;
+
+    // The server moves the stream to the other sink: it never stops.
+    ASSERT_TRUE(server.Unload(main));
+    ASSERT_TRUE(source.PulledPast(source.frames.load()));
+    RecoverAudioDevice(output);
+    EXPECT_TRUE(output.open);
+    EXPECT_TRUE(output.statusText.empty());
+    EXPECT_FALSE(output.streamFailed.load());
+}
+
+TEST_F(AudioDevice, AVanishedServerIsReopenedWhenItComesBack) {
+    ASSERT_GE(server.LoadNullSink("Main"), 0);
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    ASSERT_TRUE(output.open) << output.statusText;
+    ASSERT_TRUE(source.PulledPast(0));
+
+    server.Stop();
+    ASSERT_TRUE(StreamFails()) << "the library only warns; the warning marks the stream failed";
+    // The failed stream may keep calling back: silence, no rendering.
+    const std::uint64_t frozen = source.frames.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(source.frames.load(), frozen);
+
+    std::string why;
+    ASSERT_TRUE(server.Start(why)) << why;
+    ASSERT_GE(server.LoadNullSink("Again"), 0);
+    RecoverAudioDevice(output);
+    EXPECT_EQ(output.statusText, "Audio device disconnected \u2014 switched to default");
+    EXPECT_TRUE(output.open);
+    EXPECT_FALSE(output.streamFailed.load());
+    EXPECT_EQ(output.requestedRate, 48000u);
+    ASSERT_LT(static_cast<std::size_t>(output.selectedDevice), output.devices.size());
+    EXPECT_EQ(output.devices[output.selectedDevice].name, "Again");
+    EXPECT_EQ(output.devices[output.selectedDevice].id, output.deviceId);
+    EXPECT_TRUE(source.PulledPast(frozen)) << "the new stream plays";
+}
+
+TEST_F(AudioDevice, ALostServerLeavesTheOutputClosedUntilSomethingReopens) {
+    ASSERT_GE(server.LoadNullSink("Main"), 0);
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    ASSERT_TRUE(output.open) << output.statusText;
+    ASSERT_TRUE(source.PulledPast(0));
+
+    server.Stop();
+    ASSERT_TRUE(StreamFails());
+    RecoverAudioDevice(output);
+    EXPECT_EQ(output.statusText, "Audio device lost \u2014 could not reopen");
+    EXPECT_FALSE(output.open);
+
+    // The check stays quiet while the output is closed, even with a server back.
+    std::string why;
+    ASSERT_TRUE(server.Start(why)) << why;
+    ASSERT_GE(server.LoadNullSink("Back"), 0);
+    output.statusText.clear();
+    RecoverAudioDevice(output);
+    EXPECT_TRUE(output.statusText.empty());
+    EXPECT_FALSE(output.open);
+
+    // The settings view's way back: list the devices and pick one.
+    RefreshOutputDevices(output);
+    ASSERT_EQ(output.devices.size(), 1u);
+    ASSERT_TRUE(OpenOutputStream(output, output.devices[0].id, output.requestedRate));
+    EXPECT_TRUE(output.open);
+    EXPECT_TRUE(source.PulledPast(source.frames.load()));
+}
+
+TEST(AudioDeviceAbsent, WithoutASoundServerTheOutputStaysClosedAndSaysSo) {
+    test::TempDir dir;
+    ScopedEnv server("PULSE_SERVER", "unix:" + dir.file("absent.sock"));
+    // An empty ALSA configuration: no card is found even on a machine with one.
+    test::WriteBytes(dir.file("asound.conf"), "");
+    ScopedEnv alsa("ALSA_CONFIG_PATH", dir.file("asound.conf"));
+
+    AudioOutput output;
+    CountingSource source;
+    std::atomic<bool> playing{true};
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    EXPECT_FALSE(output.open);
+    EXPECT_EQ(output.statusText, "Could not open audio device");
+
+    output.statusText.clear();
+    RecoverAudioDevice(output);
+    EXPECT_TRUE(output.statusText.empty()) << "a closed output is not checked";
+    SetOutputSampleRate(output, 44100);
+    EXPECT_FALSE(output.open);
+    EXPECT_TRUE(playing.load()) << "the transport is restored when the reopen fails";
+    EXPECT_FALSE(OpenOutputStream(output, 0, 48000));
+    EXPECT_EQ(source.frames.load(), 0u);
+    ShutDownAudioOutput(output);
+    EXPECT_EQ(output.rtaudio, nullptr);
 }
 
 }  // namespace
