@@ -85,10 +85,11 @@ void FrameFirstFrameWork() {
 
     PlaybackEngine& engine = LivePlaybackEngine;
     if (state.projectSampleRate != engine.sampleRate) {
-        engine.sampleRate = state.projectSampleRate;
+        // The mixer's own copy of the rate moves with it.
+        SetPlaybackSampleRate(engine, state.projectSampleRate);
         // The audio thread may already run: the reset lands between blocks.
         RequestReverbReset(engine.reverbRequests, engine.sampleRate);
-        // Reopening the output at that rate belongs to live playback.
+        SetOutputSampleRate(LiveAudioOutput, static_cast<std::uint32_t>(std::max(engine.sampleRate, 0)));
     }
     // The update check starts here once it is built.
 }

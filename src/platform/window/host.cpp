@@ -8,6 +8,7 @@
 #include <imgui_impl_sdl.h>
 #include <imgui_internal.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "app/frame/theme_style.h"
 #include "app/shell.h"
 #include "app/theme.h"
+#include "app/title_bar.h"
 #include "dsp/reverb.h"
 #include "library/library.h"
 #include "picture/ref_audio.h"
@@ -33,6 +35,8 @@
 #include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
 #include "platform/window/video_texture.h"
+#include "playback/audio_output.h"
+#include "playback/live_mixer.h"
 #include "playback/output_hook.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
@@ -431,11 +435,15 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     state.logoTexture = LoadTextureFromFile(state.executableFolder + kLogoFile, state.logoWidth, state.logoHeight);
     GlobalVideoPlayer.device = &VideoTexture;
 
-    // Audio: the engine runs at the project's rate. Opening the output
-    // belongs to live playback, which starts it here once it is built.
+    // Audio: the engine runs at the project's rate; the output hook is in
+    // place before the stream starts. No device is a normal state: the
+    // output stays closed and says so on the status line.
     PlaybackEngine& engine = LivePlaybackEngine;
     SetPlaybackSampleRate(engine, state.projectSampleRate);
     ResetReverb(engine.reverbState, engine.sampleRate);
+    StartAudioOutput(LiveAudioOutput, AudioRenderCallback, &engine.playing,
+                     static_cast<std::uint32_t>(std::max(engine.sampleRate, 0)));
+    ProjectLifeCycle.recoverAudioDevice = [] { RecoverAudioDevice(LiveAudioOutput); };
 
     // A second copy without a project path runs without the listener.
     HandOver.Open();
@@ -493,9 +501,12 @@ void ShutDown() {
         state.lockFilePath.clear();
     }
     StopWorkers();
-    // Saving the preferences and closing the audio output come here, in that
-    // order, once they are built. The video closes while its texture's
-    // context still exists; closing stops its sound's decoding worker.
+    // Saving the preferences comes here once it is built. The stream stops
+    // before the hook it calls is taken back. The video closes while its
+    // texture's context still exists; closing stops its sound's decoding
+    // worker.
+    ProjectLifeCycle.recoverAudioDevice = nullptr;
+    ShutDownAudioOutput(LiveAudioOutput);
     SetEngineOutputHook(nullptr);
     GlobalVideoPlayer.Close();
     GlobalVideoPlayer.device = nullptr;
