@@ -6,6 +6,7 @@
 #include "dsp/flush_denormals.h"
 #include "library/brightness_probe.h"
 #include "library/library.h"
+#include "presets/recipe_previews.h"
 #include "project/app_state.h"
 
 namespace korvel {
@@ -90,10 +91,11 @@ void CancelAndJoinJob() {
 void JoinExport() { JoinExportThread(GlobalAppState.exportThread); }
 
 // Every worker's stop-and-join, in order. A worker that another part of the
-// program adds puts its step here (the recipe preview before the job).
+// program adds puts its step here.
 constexpr void (*kStopSteps[])() = {
     StopBrightnessProbe,
     StopLibraryThreads,
+    JoinRecipePreviewWorker,  // a bake is short and writes one file: it ends by itself
     CancelAndJoinJob,
     JoinExport,
 };

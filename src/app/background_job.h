@@ -56,8 +56,8 @@ void EndBackgroundJob(BackgroundJob& job);
 // UI thread, before the window closes and again at shutdown (a second call
 // finds nothing to join): stops and joins every worker thread that exists:
 // the brightness probe, the library's scan and identity-hashing threads, the
-// background job or picture analysis (cancelled first), then waits for a
-// running export to finish.
+// recipe preview's bake, the background job or picture analysis (cancelled
+// first), then waits for a running export to finish.
 void StopWorkers();
 
 }  // namespace korvel

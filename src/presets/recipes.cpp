@@ -10,8 +10,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/frame_work.h"
+#include "engine/bed_event.h"
+#include "engine/clip_event.h"
+#include "engine/published_layers.h"
+#include "engine/voice_sync.h"
+#include "library/brightness_probe.h"
 #include "library/file_id.h"
 #include "library/id_hashing.h"
+#include "library/library.h"
+#include "library/waveform.h"
+#include "playback/playback_engine.h"
+#include "presets/recipe_previews.h"
 #include "presets/user_folders.h"
 #include "project/app_state.h"
 #include "project/file_io.h"
@@ -19,6 +29,7 @@
 #include "project/project_file_format.h"
 #include "project/project_file_read.h"
 #include "project/project_json_read.h"
+#include "project/undo.h"
 
 namespace korvel {
 
@@ -29,6 +40,7 @@ namespace korvel {
 // [SECTION] Reader
 // [SECTION] Saving and the list
 // [SECTION] Capture and apply
+// [SECTION] Placing
 
 namespace fs = std::filesystem;
 
@@ -57,7 +69,9 @@ std::size_t Utf8CharLength(std::string_view text, std::size_t at) {
 
 }  // namespace
 
-std::string RecipeFileStem(std::string_view name) {
+std::string RecipeFileStem(std::string_view name) { return PresetFileStem(name, "recipe"); }
+
+std::string PresetFileStem(std::string_view name, std::string_view fallback) {
     std::string stem;
     for (std::size_t i = 0; i < name.size();) {
         const auto c = static_cast<unsigned char>(name[i]);
@@ -76,12 +90,10 @@ std::string RecipeFileStem(std::string_view name) {
         stem.append(name.substr(i, length));
         i += length;
     }
-    return stem.empty() ? "recipe" : stem;
+    return stem.empty() ? std::string(fallback) : stem;
 }
 
 // [SECTION] Writer
-
-namespace {
 
 void WriteStringList(JsonWriter& writer, std::string_view key, const std::vector<std::string>& values) {
     writer.WriteKey(key);
@@ -93,8 +105,10 @@ void WriteStringList(JsonWriter& writer, std::string_view key, const std::vector
     writer.EndArray();
 }
 
+namespace {
+
 template <typename Number>
-void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<Number>& values) {
+void WriteNumbers(JsonWriter& writer, std::string_view key, const std::vector<Number>& values) {
     writer.WriteKey(key);
     writer.BeginArray();
     for (Number value : values) {
@@ -105,6 +119,30 @@ void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector
 }
 
 }  // namespace
+
+void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<std::uint8_t>& values) {
+    WriteNumbers(writer, key, values);
+}
+
+void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<float>& values) {
+    WriteNumbers(writer, key, values);
+}
+
+void WriteIdentityLists(JsonWriter& writer, const std::vector<std::string>& ids) {
+    WriteStringList(writer, "pinnedFileIds", ids);
+    // The registry's fingerprint and size let another machine match the
+    // files by content; an unknown id is written as 0 and 0.
+    std::vector<std::string> hashes;
+    std::vector<std::string> sizes;
+    for (const std::string& id : ids) {
+        FileIdResult known;
+        if (id.empty() || !LookupFileId(id, known)) known = {};
+        hashes.push_back(FormatHexId(known.fingerprint));
+        sizes.push_back(std::to_string(known.size));
+    }
+    WriteStringList(writer, "pinnedFileHashes", hashes);
+    WriteStringList(writer, "pinnedFileSizes", sizes);
+}
 
 std::string FormatRecipe(const EventPreset& preset) {
     JsonWriter writer;
@@ -145,21 +183,7 @@ std::string FormatRecipe(const EventPreset& preset) {
 
     if (!preset.pinnedFiles.empty()) {
         WriteStringList(writer, "pinnedFiles", preset.pinnedFiles);
-        if (!preset.pinnedFileIds.empty()) {
-            WriteStringList(writer, "pinnedFileIds", preset.pinnedFileIds);
-            // The registry's fingerprint and size let another machine match
-            // the files by content; an unknown id is written as 0 and 0.
-            std::vector<std::string> hashes;
-            std::vector<std::string> sizes;
-            for (const std::string& id : preset.pinnedFileIds) {
-                FileIdResult known;
-                if (id.empty() || !LookupFileId(id, known)) known = {};
-                hashes.push_back(FormatHexId(known.fingerprint));
-                sizes.push_back(std::to_string(known.size));
-            }
-            WriteStringList(writer, "pinnedFileHashes", hashes);
-            WriteStringList(writer, "pinnedFileSizes", sizes);
-        }
+        if (!preset.pinnedFileIds.empty()) WriteIdentityLists(writer, preset.pinnedFileIds);
         if (!preset.bedLayerLoop.empty()) WriteNumberList(writer, "bedLayerLoop", preset.bedLayerLoop);
         if (!preset.bedLayerWeight.empty()) WriteNumberList(writer, "bedLayerWeight", preset.bedLayerWeight);
     }
@@ -171,8 +195,6 @@ std::string FormatRecipe(const EventPreset& preset) {
 
 // [SECTION] Reader
 
-namespace {
-
 // Integer fields: the number is clamped before truncation, so a huge value
 // lands on the nearer bound rather than wrapping.
 std::int32_t ReadClampedInt(const JsonValue& value, std::int32_t fallback, std::int32_t low, std::int32_t high) {
@@ -180,18 +202,12 @@ std::int32_t ReadClampedInt(const JsonValue& value, std::int32_t fallback, std::
     return static_cast<std::int32_t>(std::clamp(value.number, static_cast<double>(low), static_cast<double>(high)));
 }
 
+namespace {
+
 float ReadClipFloat(const JsonValue& root, const char* key, const char* olderKey, float fallback) {
     const JsonValue& current = root.Get(key);
     if (current.type == JsonType::Number) return ReadJsonFloat(current, fallback);
     return ReadJsonFloat(root.Get(olderKey), fallback);
-}
-
-std::int32_t FormatNumberOf(const JsonValue& root) {
-    const JsonValue& current = root.Get("formatVersion");
-    if (current.type == JsonType::Number) return current.AsInt(0);
-    const JsonValue& older = root.Get("version");
-    if (older.type == JsonType::Number) return older.AsInt(0);
-    return 0;
 }
 
 std::uint64_t ParseDecimal(const std::string& text) {
@@ -201,6 +217,60 @@ std::uint64_t ParseDecimal(const std::string& text) {
 }
 
 }  // namespace
+
+std::int32_t ReadFormatNumber(const JsonValue& root) {
+    const JsonValue& current = root.Get("formatVersion");
+    if (current.type == JsonType::Number) return current.AsInt(0);
+    const JsonValue& older = root.Get("version");
+    if (older.type == JsonType::Number) return older.AsInt(0);
+    return 0;
+}
+
+void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset) {
+    for (const JsonValue& file : object.Get("pinnedFiles").array) {
+        const std::string_view path = ReadJsonText(file);
+        if (!path.empty()) preset.pinnedFiles.emplace_back(path);
+    }
+    const std::size_t count = preset.pinnedFiles.size();
+    const JsonValue& ids = object.Get("pinnedFileIds");
+    for (std::size_t i = 0; i < std::min(count, ids.array.size()); ++i)
+        preset.pinnedFileIds.emplace_back(ReadJsonText(ids.array[i]));
+    preset.pinnedFileIds.resize(count);
+
+    const JsonValue& loops = object.Get("bedLayerLoop");
+    for (std::size_t i = 0; i < std::min(count, loops.array.size()); ++i) {
+        const JsonValue& loop = loops.array[i];
+        preset.bedLayerLoop.push_back(loop.type == JsonType::Number && std::trunc(loop.number) != 0.0 ? 1 : 0);
+    }
+    // 0.5 was what older builds wrote for a weight they never measured.
+    const JsonValue& weights = object.Get("bedLayerWeight");
+    for (std::size_t i = 0; i < std::min(count, weights.array.size()); ++i) {
+        const float weight = ReadJsonFloat(weights.array[i], -1.0f);
+        preset.bedLayerWeight.push_back(weight < 0.0f || weight == 0.5f ? -1.0f : std::min(weight, 1.0f));
+    }
+}
+
+void RegisterPinnedFileIds(const JsonValue& object, EventPreset& preset, bool computeMissing) {
+    const JsonValue& hashes = object.Get("pinnedFileHashes");
+    const JsonValue& sizes = object.Get("pinnedFileSizes");
+    for (std::size_t i = 0; i < preset.pinnedFiles.size(); ++i) {
+        const std::string& path = preset.pinnedFiles[i];
+        std::string& id = preset.pinnedFileIds[i];
+        if (id.empty()) {
+            if (!computeMissing) continue;
+            std::uint64_t fingerprint = 0;
+            std::uint64_t size = 0;
+            if (ComputeFileFingerprint(path, fingerprint, size)) id = AssignFileId(path, fingerprint, size).id;
+            continue;  // AssignFileId registered it with what it measured
+        }
+        FileIdResult identity;
+        identity.id = id;
+        identity.path = path;
+        identity.fingerprint = ParseHexId(std::string(ReadJsonText(hashes.At(static_cast<std::int64_t>(i)))));
+        identity.size = ParseDecimal(std::string(ReadJsonText(sizes.At(static_cast<std::int64_t>(i)))));
+        RegisterFileId(identity);
+    }
+}
 
 EventPreset ReadRecipeJson(const JsonValue& root) {
     EventPreset preset;
@@ -235,27 +305,7 @@ EventPreset ReadRecipeJson(const JsonValue& root) {
     }
     CopyText(preset.libFilter, ReadJsonText(root.Get("libFilter")));
 
-    for (const JsonValue& file : root.Get("pinnedFiles").array) {
-        const std::string_view path = ReadJsonText(file);
-        if (!path.empty()) preset.pinnedFiles.emplace_back(path);
-    }
-    const std::size_t count = preset.pinnedFiles.size();
-    const JsonValue& ids = root.Get("pinnedFileIds");
-    for (std::size_t i = 0; i < std::min(count, ids.array.size()); ++i)
-        preset.pinnedFileIds.emplace_back(ReadJsonText(ids.array[i]));
-    preset.pinnedFileIds.resize(count);
-
-    const JsonValue& loops = root.Get("bedLayerLoop");
-    for (std::size_t i = 0; i < std::min(count, loops.array.size()); ++i) {
-        const JsonValue& loop = loops.array[i];
-        preset.bedLayerLoop.push_back(loop.type == JsonType::Number && std::trunc(loop.number) != 0.0 ? 1 : 0);
-    }
-    // 0.5 was what older builds wrote for a weight they never measured.
-    const JsonValue& weights = root.Get("bedLayerWeight");
-    for (std::size_t i = 0; i < std::min(count, weights.array.size()); ++i) {
-        const float weight = ReadJsonFloat(weights.array[i], -1.0f);
-        preset.bedLayerWeight.push_back(weight < 0.0f || weight == 0.5f ? -1.0f : std::min(weight, 1.0f));
-    }
+    ReadPinnedFileLists(root, preset);
 
     preset.weight.fill(0.5f);
     preset.intensity.fill(0.5f);
@@ -267,25 +317,7 @@ EventPreset ReadRecipeJson(const JsonValue& root) {
 void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset) {
     if (IsKind(preset.shape, EventKind::Clip) && preset.pinnedFileId.empty() && preset.pinnedFile[0] != '\0')
         preset.pinnedFileId = ComputeFileId(std::string(TextOf(preset.pinnedFile))).id;
-
-    const JsonValue& hashes = root.Get("pinnedFileHashes");
-    const JsonValue& sizes = root.Get("pinnedFileSizes");
-    for (std::size_t i = 0; i < preset.pinnedFiles.size(); ++i) {
-        const std::string& path = preset.pinnedFiles[i];
-        std::string& id = preset.pinnedFileIds[i];
-        if (id.empty()) {
-            std::uint64_t fingerprint = 0;
-            std::uint64_t size = 0;
-            if (ComputeFileFingerprint(path, fingerprint, size)) id = AssignFileId(path, fingerprint, size).id;
-            continue;  // AssignFileId registered it with what it measured
-        }
-        FileIdResult identity;
-        identity.id = id;
-        identity.path = path;
-        identity.fingerprint = ParseHexId(std::string(ReadJsonText(hashes.At(static_cast<std::int64_t>(i)))));
-        identity.size = ParseDecimal(std::string(ReadJsonText(sizes.At(static_cast<std::int64_t>(i)))));
-        RegisterFileId(identity);
-    }
+    RegisterPinnedFileIds(root, preset, true);
 }
 
 EventPreset ReadRecipeFile(const std::string& path) {
@@ -298,7 +330,7 @@ EventPreset ReadRecipeFile(const std::string& path) {
     std::ostringstream text;
     text << file.rdbuf();
     const JsonValue root = ParseJson(text.str());
-    const std::int32_t format = FormatNumberOf(root);
+    const std::int32_t format = ReadFormatNumber(root);
     if (format > kRecipeFormatVersion) {
         std::fprintf(stderr,
                      "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
@@ -320,8 +352,9 @@ bool IsRecipeFileName(const fs::path& path) {
     return extension == kRecipeExtension || extension == ".json";
 }
 
-// The name stored in a recipe file, without the identity work of a full read.
-std::string StoredRecipeName(const fs::path& path) {
+// The name stored in a recipe or chain file, without the identity work of a
+// full read.
+std::string StoredPresetName(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return {};
     std::ostringstream text;
@@ -334,32 +367,41 @@ std::string StoredRecipeName(const fs::path& path) {
 }  // namespace
 
 std::string RecipeSavePath(const std::string& folder, std::string_view name) {
+    return PresetSavePath(folder, name, kRecipeExtension, "recipe");
+}
+
+std::string PresetSavePath(const std::string& folder, std::string_view name, std::string_view extension,
+                           std::string_view fallbackStem) {
     EventPreset named;
     CopyText(named.name, name);
     const std::string_view stored = TextOf(named.name);
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (!IsRecipeFileName(it->path())) continue;
-        if (StoredRecipeName(it->path()) == stored) return it->path().string();
+        const std::string fileExtension = it->path().extension().string();
+        if (fileExtension != extension && fileExtension != ".json") continue;
+        if (StoredPresetName(it->path()) == stored) return it->path().string();
     }
-    const std::string stem = RecipeFileStem(stored);
+    const std::string stem = PresetFileStem(stored, fallbackStem);
     for (int n = 1;; ++n) {
         const std::string candidate =
-            folder + "/" + (n == 1 ? stem : stem + " " + std::to_string(n)) + kRecipeExtension;
+            folder + "/" + (n == 1 ? stem : stem + " " + std::to_string(n)) + std::string(extension);
         std::error_code existsError;
         if (!fs::exists(candidate, existsError)) return candidate;
     }
 }
 
-bool SaveRecipeTo(const std::string& folder, const EventPreset& preset, std::error_code& error) {
+bool SaveRecipeTo(const std::string& folder, const EventPreset& preset, std::error_code& error,
+                  std::string* writtenPath) {
     error.clear();
     fs::create_directories(folder, error);
     if (error) return false;
     const std::string path = RecipeSavePath(folder, TextOf(preset.name));
+    errno = 0;
     if (!WriteFileAtomic(path, FormatRecipe(preset))) {
         error = std::error_code(errno != 0 ? errno : EIO, std::generic_category());
         return false;
     }
+    if (writtenPath != nullptr) *writtenPath = path;
     return true;
 }
 
@@ -367,7 +409,12 @@ bool SaveRecipe(const EventPreset& preset, std::error_code& error) {
     error.clear();
     const std::string folder = RecipesFolder();
     if (folder.empty()) return false;
-    return SaveRecipeTo(folder, preset, error);
+    EventPreset saved = preset;
+    if (!SaveRecipeTo(folder, preset, error, &saved.sourcePath)) return false;
+    // The preview takes the stem of the file just written, which may be an
+    // older one or carry a suffix.
+    StartRecipePreviewBake(saved);
+    return true;
 }
 
 std::vector<EventPreset> LoadRecipesFrom(const std::string& folder) {
@@ -395,6 +442,7 @@ std::vector<EventPreset> LoadRecipesFrom(const std::string& folder) {
 void ReloadRecipes(AppState& app) {
     app.PresetMenusDirty = true;
     RecipeList = LoadRecipesFrom(RecipesFolder());
+    PruneRecipePreviews();
 }
 
 void ReloadRecipes() { ReloadRecipes(GlobalAppState); }
@@ -487,6 +535,74 @@ void Event::ApplyPreset(const EventPreset& preset) {
     } else {
         locked = false;
     }
+}
+
+// [SECTION] Placing
+
+namespace {
+
+// Clip: its layer now, the event as long as the layer, heard at once.
+void MakeClipAudible(AppState& state, Project& project, std::int32_t index) {
+    {
+        LayerStorageEdit edit(project);
+        BuildClipEvent(project, index);
+    }
+    Event& clip = project.events[static_cast<std::size_t>(index)];
+    LoadWaveformOverview(std::string(TextOf(clip.pinnedFile)).c_str());
+    for (const LayerResult& layer : project.results) {
+        if (layer.eventIdx != index) continue;
+        clip.duration = layer.duration;
+        break;
+    }
+    RenderEvent(index);
+    CheckRenderCacheIntegrity();
+    LocatePlayback(LivePlaybackEngine, state.playhead);
+}
+
+// Bed: weights the library knows, its layers now, and the frame's loading
+// job (which waits for any other job) renders it.
+void MakeBedAudible(AppState& state, Project& project, std::int32_t index) {
+    Event& bed = project.events[static_cast<std::size_t>(index)];
+    if (bed.bedLayerWeight.empty()) {
+        for (std::size_t i = 0; i < bed.pinnedFiles.size(); ++i) {
+            const FileId id = i < bed.pinnedFileIds.size() ? bed.pinnedFileIds[i] : FileId();
+            bed.bedLayerWeight.push_back(GetFileBrightness(bed.pinnedFiles[i], id, &SoundLibrary.palettes));
+        }
+    }
+    bed.locked = true;
+    {
+        LayerStorageEdit edit(project);
+        SyncBedEventLayers(project, index);
+    }
+    state.pendingBedLayout = index;
+}
+
+}  // namespace
+
+bool PlaceRecipeAtPlayhead(std::int32_t index) {
+    if (index < 0 || static_cast<std::size_t>(index) >= RecipeList.size()) return false;
+    AppState& state = GlobalAppState;
+    // A build or an export reads the events and layers this would add to.
+    if (!UiMayEditProject(state)) {
+        PostStatus(kBusyEditStatus, 3.0f);
+        return false;
+    }
+    Project& project = CurrentProject;
+    const EventPreset& recipe = RecipeList[static_cast<std::size_t>(index)];
+    PushUndo();
+    const std::int32_t placed = project.AddEvent(state.playhead, recipe.shape, recipe.weightCenter);
+    if (placed < 0) return false;
+    Event& event = project.events[static_cast<std::size_t>(placed)];
+    event.ApplyPreset(recipe);
+    event.time = state.playhead;
+    state.SelectEvent(placed);
+
+    if (IsKind(event.shape, EventKind::Clip)) {
+        if (event.pinnedFile[0] != '\0') MakeClipAudible(state, project, placed);
+    } else if (IsKind(event.shape, EventKind::Bed)) {
+        if (!event.pinnedFiles.empty()) MakeBedAudible(state, project, placed);
+    }
+    return true;
 }
 
 }  // namespace korvel

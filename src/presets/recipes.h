@@ -92,15 +92,43 @@ EventPreset ReadRecipeFile(const std::string& path);
 std::string RecipeSavePath(const std::string& folder, std::string_view name);
 
 // Writes the recipe's file into `folder` (created with its parents). False
-// with `error` set when the folder cannot be made or the write fails.
-bool SaveRecipeTo(const std::string& folder, const EventPreset& preset, std::error_code& error);
+// with `error` set when the folder cannot be made or the write fails. The
+// file's path goes to `writtenPath` when given.
+bool SaveRecipeTo(const std::string& folder, const EventPreset& preset, std::error_code& error,
+                  std::string* writtenPath = nullptr);
 // The same into the recipes folder; false (no error) when there is none.
+// Only a written file starts the bake of its preview.
 bool SaveRecipe(const EventPreset& preset, std::error_code& error);
+
+// [SECTION] Shared with chain files
+
+// RecipeFileStem's rule with another name for an empty stem.
+std::string PresetFileStem(std::string_view name, std::string_view fallback);
+// RecipeSavePath's rule among the files of `extension` (and ".json").
+std::string PresetSavePath(const std::string& folder, std::string_view name, std::string_view extension,
+                           std::string_view fallbackStem);
+// "formatVersion", else the older "version", else 0.
+std::int32_t ReadFormatNumber(const JsonValue& root);
+// Clamped before truncation; `fallback` for anything but a number.
+std::int32_t ReadClampedInt(const JsonValue& value, std::int32_t fallback, std::int32_t low, std::int32_t high);
+// The pinned files (empty paths skipped), their ids cut or padded to them,
+// and the loop flags and weights of the first files.
+void ReadPinnedFileLists(const JsonValue& object, EventPreset& preset);
+// Registers every non-empty id with the stored fingerprint and size; with
+// `computeMissing`, files without an id get one when they can be read.
+void RegisterPinnedFileIds(const JsonValue& object, EventPreset& preset, bool computeMissing);
+// A list with "[" on the line after the key and one element per line.
+void WriteStringList(JsonWriter& writer, std::string_view key, const std::vector<std::string>& values);
+void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<std::uint8_t>& values);
+void WriteNumberList(JsonWriter& writer, std::string_view key, const std::vector<float>& values);
+// "pinnedFileIds" with the registry's "pinnedFileHashes" and "pinnedFileSizes".
+void WriteIdentityLists(JsonWriter& writer, const std::vector<std::string>& ids);
 
 // Every recipe file directly in `folder` (".kvrecipe" or ".json", exact
 // case), sorted by name. Empty when the folder is missing or unreadable.
 std::vector<EventPreset> LoadRecipesFrom(const std::string& folder);
-// Rebuilds RecipeList from the recipes folder and marks the menus dirty.
+// Rebuilds RecipeList from the recipes folder, marks the menus dirty and
+// prunes previews no recipe owns any more.
 void ReloadRecipes(AppState& app);
 void ReloadRecipes();
 
@@ -112,5 +140,16 @@ bool RecipeListHasName(std::string_view name);
 
 // The event's settings as a recipe with an empty name and gain 1.
 EventPreset CapturePresetFromEvent(const Event& event);
+
+// What the status line says when an edit of the project waits for a running
+// job or export.
+inline constexpr const char* kBusyEditStatus = "Busy: wait for the running job or export to finish";
+
+// Adds RecipeList entry `index` at the playhead as a new selected event,
+// after one undo step. A Clip is built and rendered at once; a Bed gets its
+// weights and layers and asks the frame to load it. Nothing for an index
+// out of range; refused (false, the busy status posted) while a background
+// job or an export reads the project. UI thread.
+bool PlaceRecipeAtPlayhead(std::int32_t index);
 
 }  // namespace korvel

@@ -13,6 +13,9 @@
 
 namespace korvel {
 
+struct AppState;
+struct Chain;
+
 // A named span of the timeline that scene-linked events follow.
 struct Scene {
     char name[64] = {};
@@ -122,6 +125,11 @@ struct Project {
     void DeleteEvent(std::int32_t index);
     // Renames the scene (63 bytes kept) and the folder of its backgrounds.
     void RenameScene(std::int32_t scene, const char* name);
+
+    // Appends the chain's events from `time` on, in one new folder (linked
+    // when `state.chainsImportAsGroup`), renders its Clips into the live
+    // engine and selects the new events (presets/chains.cpp).
+    void InstantiateChain(AppState& state, const Chain& chain, float time);
 };
 
 // The open project. Owned by the UI thread, which alone edits it. A running

@@ -2,14 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "library/file_id.h"
+#include "library/library.h"
+#include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/fixed_text.h"
+#include "project/project.h"
+#include "project/undo.h"
+#include "support/audio_fixture.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -431,6 +438,167 @@ TEST(RecipeEvents, CaptureAndApply) {
         EXPECT_EQ(event.sceneLink, 2);
         EXPECT_STREQ(event.folder, "Doors");
     }
+}
+
+// [SECTION] Placing
+
+class PlaceRecipe : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::WriteSoundFile(door_, test::MakeSine(440.0, 0.5, 48000), 1, 48000));
+        double hz = 220.0;
+        for (const std::string& bed : beds_) {
+            // Different sounds: identical files would share one identity.
+            ASSERT_TRUE(test::WriteSoundFile(bed, test::MakeSine(hz, 1.0, 48000), 1, 48000));
+            hz += 110.0;
+        }
+        CurrentProject = Project{};
+        ClearUndoHistory();
+        PrepareVoices(LivePlaybackEngine, 48000, 0);
+        AppState& state = GlobalAppState;
+        state.selectedEvents.clear();
+        state.selectedEvent = -1;
+        state.activeTab = 3;
+        state.playhead = 4.0f;
+        state.pendingBedLayout = -1;
+        state.statusMessage.clear();
+        state.backgroundJob.active.store(false);
+        state.exportRunning.store(false);
+        Palette palette;
+        palette.name = "Beds";
+        LibraryFile known;
+        known.path = beds_[0];
+        known.brightness = 0.8f;
+        palette.files = {known};
+        SoundLibrary.palettes = {palette};
+    }
+    void TearDown() override {
+        RecipeList.clear();
+        SoundLibrary.palettes.clear();
+        GlobalAppState.backgroundJob.active.store(false);
+        GlobalAppState.exportRunning.store(false);
+        GlobalAppState.pendingBedLayout = -1;
+        CurrentProject = Project{};
+        ClearUndoHistory();
+        PrepareVoices(LivePlaybackEngine, 48000, 0);
+    }
+
+    std::size_t LayersOf(std::int32_t event) const {
+        std::size_t count = 0;
+        for (const LayerResult& layer : CurrentProject.results) count += layer.eventIdx == event ? 1 : 0;
+        return count;
+    }
+    std::size_t VoicesOf(std::int32_t event) const {
+        std::size_t count = 0;
+        for (const Voice& voice : LivePlaybackEngine.voices) count += voice.eventIndex == event ? 1 : 0;
+        return count;
+    }
+
+    test::TempDir dir_;
+    std::string door_ = dir_.file("door.wav");
+    std::vector<std::string> beds_ = {dir_.file("rain.wav"), dir_.file("wind.wav"), dir_.file("hum.wav")};
+};
+
+TEST_F(PlaceRecipe, EachKindAtThePlayhead) {
+    struct Case {
+        const char* name;
+        EventPreset recipe;
+        std::function<void(const Event&, std::int32_t index)> check;
+    };
+    EventPreset spot = FlatPreset(EventKind::Spot);
+    CopyText(spot.name, "Hit");
+    spot.duration = 3.0f;
+    spot.gain = 0.2f;
+    EventPreset clip = FlatPreset(EventKind::Clip);
+    CopyText(clip.pinnedFile, door_);
+    clip.duration = 3.0f;
+    EventPreset emptyClip = FlatPreset(EventKind::Clip);
+    EventPreset bed = FlatPreset(EventKind::Bed);
+    bed.pinnedFiles = beds_;
+    EventPreset weighedBed = bed;
+    weighedBed.bedLayerWeight = {0.1f, 0.2f, 0.3f};
+    EventPreset emptyBed = FlatPreset(EventKind::Bed);
+    const Case cases[] = {
+        {"a spot waits for the next build", spot,
+         [&](const Event& e, std::int32_t i) {
+             EXPECT_STREQ(e.presetName, "Hit");
+             EXPECT_EQ(e.duration, 3.0f);
+             EXPECT_EQ(e.gain, 1.0f) << "applying keeps the event's gain";
+             EXPECT_FALSE(e.locked);
+             EXPECT_EQ(LayersOf(i), 0u);
+             EXPECT_EQ(GlobalAppState.pendingBedLayout, -1);
+         }},
+        {"a clip is built and heard at once", clip,
+         [&](const Event& e, std::int32_t i) {
+             EXPECT_TRUE(e.locked);
+             EXPECT_NEAR(e.duration, 0.5f, 0.01f) << "the layer's length, not the recipe's";
+             EXPECT_EQ(LayersOf(i), 1u);
+             EXPECT_EQ(VoicesOf(i), 1u);
+         }},
+        {"a clip without a file stops after selecting", emptyClip,
+         [&](const Event& e, std::int32_t i) {
+             EXPECT_TRUE(e.locked);
+             EXPECT_EQ(LayersOf(i), 0u);
+         }},
+        {"a bed is weighed from the library and handed to the loading job", bed,
+         [&](const Event& e, std::int32_t i) {
+             EXPECT_EQ(e.bedLayerWeight, (std::vector<float>{0.8f, -1.0f, -1.0f}));
+             EXPECT_TRUE(e.locked);
+             EXPECT_EQ(LayersOf(i), 3u);
+             EXPECT_EQ(VoicesOf(i), 0u) << "the job renders it";
+             EXPECT_EQ(GlobalAppState.pendingBedLayout, i);
+         }},
+        {"a bed's own weights stay", weighedBed,
+         [&](const Event& e, std::int32_t) { EXPECT_EQ(e.bedLayerWeight, (std::vector<float>{0.1f, 0.2f, 0.3f})); }},
+        {"a bed without files only selects", emptyBed,
+         [&](const Event&, std::int32_t i) {
+             EXPECT_EQ(LayersOf(i), 0u);
+             EXPECT_EQ(GlobalAppState.pendingBedLayout, -1);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        CurrentProject.AddEvent(0.0f, KindValue(EventKind::Spot), 0.5f);
+        RecipeList = {FlatPreset(EventKind::Fill), c.recipe};
+        ASSERT_TRUE(PlaceRecipeAtPlayhead(1));
+        ASSERT_EQ(CurrentProject.events.size(), 2u);
+        const Event& placed = CurrentProject.events[1];
+        EXPECT_EQ(placed.shape, c.recipe.shape);
+        EXPECT_EQ(placed.time, 4.0f);
+        EXPECT_EQ(UndoStack.size(), 1u);
+        EXPECT_EQ(UndoStack.back().events.size(), 1u) << "the undo step comes before the event";
+        EXPECT_EQ(GlobalAppState.selectedEvents, (std::set<std::int32_t>{1}));
+        EXPECT_EQ(GlobalAppState.selectedEvent, 1);
+        EXPECT_EQ(GlobalAppState.activeTab, 0);
+        c.check(placed, 1);
+    }
+}
+
+TEST_F(PlaceRecipe, NothingOutOfRangeOrWhileTheProjectIsBusy) {
+    RecipeList = {FlatPreset(EventKind::Spot)};
+    for (std::int32_t index : {-1, 1}) {
+        EXPECT_FALSE(PlaceRecipeAtPlayhead(index)) << index;
+        EXPECT_TRUE(GlobalAppState.statusMessage.empty()) << "ignored without a message";
+    }
+    struct Case {
+        const char* name;
+        std::atomic<bool>& flag;
+    };
+    const Case busy[] = {{"a background job", GlobalAppState.backgroundJob.active},
+                         {"an export", GlobalAppState.exportRunning}};
+    for (const Case& c : busy) {
+        SCOPED_TRACE(c.name);
+        c.flag.store(true);
+        EXPECT_FALSE(PlaceRecipeAtPlayhead(0));
+        c.flag.store(false);
+        EXPECT_EQ(GlobalAppState.statusMessage, kBusyEditStatus);
+        GlobalAppState.statusMessage.clear();
+    }
+    EXPECT_TRUE(CurrentProject.events.empty());
+    EXPECT_TRUE(UndoStack.empty());
+    EXPECT_TRUE(PlaceRecipeAtPlayhead(0));
+    EXPECT_EQ(CurrentProject.events.size(), 1u);
 }
 
 }  // namespace
