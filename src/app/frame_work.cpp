@@ -17,7 +17,9 @@
 #include "playback/audio_output.h"
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
+#include "presets/chains.h"
 #include "presets/preferences.h"
+#include "presets/recipes.h"
 #include "project/project.h"
 #include "app/theme.h"
 
@@ -79,8 +81,10 @@ void FrameFirstFrameWork() {
     AppState& state = GlobalAppState;
     InitLibraryCache(SoundLibrary);
     LoadPreferences();
-    // Moving old preset folders, the demo content and the recipes and
-    // chains are loaded here once presets are built.
+    // Moving old preset folders and installing the demo content come here,
+    // before the lists are read.
+    ReloadRecipes();
+    ReloadChains();
     FrameWork.firstFrameDone = true;
 
     PlaybackEngine& engine = LivePlaybackEngine;
