@@ -235,19 +235,36 @@ void RemovePalette(Library& library, int32_t paletteIndex, bool busy) {
     RebuildChannelInterpretationMap(library);
 }
 
+PaletteNameCheck CheckPaletteRename(const Library& library, int32_t paletteIndex, std::string_view newName) {
+    if (!IsValidPaletteName(newName)) return PaletteNameCheck::Invalid;
+    // Filters and recipes list palettes comma-separated: such a palette
+    // could never be chosen.
+    if (newName.find(',') != std::string_view::npos) return PaletteNameCheck::HasComma;
+    for (int32_t i = 0; i < static_cast<int32_t>(library.palettes.size()); ++i)
+        if (i != paletteIndex && library.palettes[i].name == newName) return PaletteNameCheck::Taken;
+    return PaletteNameCheck::Ok;
+}
+
 bool RenamePalette(Library& library, int32_t paletteIndex, const std::string& newName) {
     if (paletteIndex < 0 || paletteIndex >= static_cast<int32_t>(library.palettes.size()))
         return false;
-    if (!IsValidPaletteName(newName)) return false;
+    if (CheckPaletteRename(library, paletteIndex, newName) != PaletteNameCheck::Ok) return false;
     Palette& palette = library.palettes[paletteIndex];
     if (palette.name == newName) return true;
-    if (!library.cacheFolder.empty()) {
-        std::error_code ec;
-        fs::remove(PaletteCachePath(library, palette.name), ec);
-    }
-    palette.previousNames.push_back(palette.name);
+    const std::string oldName = palette.name;
+    palette.previousNames.push_back(oldName);
     palette.name = newName;
-    WriteCacheFile(library, palette);
+    if (!library.cacheFolder.empty()) {
+        // The new file first: until it is written, the old one is the only
+        // copy of the palette's analysis.
+        if (!WritePaletteFile(palette, PaletteCachePath(library, newName))) {
+            palette.name = oldName;
+            palette.previousNames.pop_back();
+            return false;
+        }
+        std::error_code ec;
+        fs::remove(PaletteCachePath(library, oldName), ec);
+    }
     return true;
 }
 

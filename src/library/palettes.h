@@ -45,12 +45,18 @@ int32_t RelinkPaletteFolder(Library& library, int32_t paletteIndex, const std::s
 
 void RemovePalette(Library& library, int32_t paletteIndex, bool busy);
 
-// Gives a palette a new name: its cache file moves to the new name and the
-// old name goes to `previousNames`. False (nothing changed) for an invalid
-// index or a refused name. The palette lists of events and recipes are the
-// caller's to update with RenamePaletteInList.
-bool RenamePalette(Library& library, int32_t paletteIndex, const std::string& newName);
+// Whether palette `paletteIndex` may take `newName`: a valid name without
+// ',' that no other palette has.
+enum class PaletteNameCheck { Ok, Invalid, HasComma, Taken };
+PaletteNameCheck CheckPaletteRename(const Library& library, int32_t paletteIndex, std::string_view newName);
 
+// Gives a palette a new name: its cache file is written under the new name
+// and the old file deleted only after that succeeded; the old name goes to
+// `previousNames`. False (nothing changed) for an invalid index, a name
+// CheckPaletteRename refuses, or a cache file that could not be written.
+// The palette lists of events and recipes are the caller's to update with
+// RenamePaletteInList.
+bool RenamePalette(Library& library, int32_t paletteIndex, const std::string& newName);
 // True when any record changed.
 bool SetFileChannelInterpretation(Library& library, const std::string& path, int32_t value);
 

@@ -165,6 +165,7 @@ struct AppState {
     char paletteRenameBuffer[128] = {};
     std::set<std::int32_t> librarySelection;
     std::int32_t librarySelectionAnchor = -1;
+    bool savePaletteMode = false;  // the library tab lists the project's sounds to save
 
     PlatformHooks platformHooks;
 
@@ -240,6 +241,12 @@ struct AppState {
     void ExpandSelectionToLinkedGroups(const std::vector<Event>& events);
     // Exact comparison; an empty name is never a linked group.
     bool IsLinkedGroup(std::string_view folder) const;
+    // The library tab's palettes: only `index` (none for -1), which becomes
+    // the anchor; and Shift-click, every palette of `order` (the display
+    // order) from the anchor to `index`, the anchor kept. Without an anchor
+    // in `order`, Shift-click selects as a plain click does.
+    void SelectLibraryEntry(std::int32_t index);
+    void ExtendLibrarySelection(std::int32_t index, const std::vector<std::int32_t>& order);
 
     // The time shown across the timeline's lanes (viewEnd - viewStart).
     float ViewSpan() const { return viewEnd - viewStart; }

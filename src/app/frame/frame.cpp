@@ -16,7 +16,18 @@
 
 namespace korvel {
 
+bool SuppressKeyboardNav = false;
+
+void NewUiFrame() {
+    ImGuiIO& io = ImGui::GetIO();
+    const bool navOn = (io.ConfigFlags & ImGuiConfigFlags_NavEnableKeyboard) != 0;
+    if (SuppressKeyboardNav && navOn) io.ConfigFlags &= ~ImGuiConfigFlags_NavEnableKeyboard;
+    ImGui::NewFrame();
+    if (navOn) io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
+}
+
 void DrawUI() {
+    SuppressKeyboardNav = false;
     ApplyTheme();
     const ImGuiIO& io = ImGui::GetIO();
     const float width = io.DisplaySize.x;

@@ -20,6 +20,7 @@
 #include "app/frame/fonts.h"
 #include "app/frame/frame.h"
 #include "app/frame/theme_style.h"
+#include "app/frame/title_bar.h"
 #include "app/shell.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
@@ -34,6 +35,7 @@
 #include "platform/window/drop_input.h"
 #include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
+#include "ui/panels/library_tab.h"
 #include "platform/window/video_texture.h"
 #include "playback/audio_output.h"
 #include "playback/live_mixer.h"
@@ -274,7 +276,7 @@ void RenderFrame() {
     if (io.MousePos.x != -FLT_MAX && io.MousePos.y != -FLT_MAX) {
         io.MousePos = ImVec2(io.MousePos.x / UiScale, io.MousePos.y / UiScale);
     }
-    ImGui::NewFrame();
+    NewUiFrame();
 
     const double drawStart = Seconds();
     DrawUIGuarded();
@@ -423,6 +425,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     std::fflush(stdout);
 
     InstallPlatformHooks();
+    MainTabPanels[2] = DrawLibraryTab;
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();
 
