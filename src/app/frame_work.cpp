@@ -119,7 +119,7 @@ void FrameVideoReset() {
     // Cancelling the picture read and closing the video come here with the
     // video player.
     state.videoPath.clear();
-    if (state.activeTab == 1 && !state.traceAnalysis.valid && state.markerEvents.empty()) state.activeTab = 0;
+    if (state.activeTab == 1 && !TraceReadValid(state) && state.markerEvents.empty()) state.activeTab = 0;
 }
 
 void FrameProjectVideo() {

@@ -77,7 +77,9 @@ struct TraceSettings {
 };
 
 struct TraceAnalysis {
-    // Frames delivered so far: the analysis thread stores it, the UI reads it.
+    // Frames delivered so far (the last delivered index + 1). The analysis
+    // thread completes a record before it stores this with release; readers
+    // load it with acquire and may then read the records below it.
     CopyableAtomic<std::int32_t> framesDone{0};
     bool valid = false;
     float duration = 0.0f;  // seconds, the video's at the start of the read
@@ -92,6 +94,58 @@ struct TraceAnalysis {
     std::vector<float> previousHistogram;      // 24 bins, normalised
     std::int32_t previousWidth = 0;
     std::int32_t previousHeight = 0;
+
+    // Measures one delivered frame (RGBA, w × h) into record `index`; an
+    // index outside `frames` changes nothing. Analysis thread during a read.
+    void AddFrame(int index, float time, const std::uint8_t* rgba, int width, int height);
+
+    // A measure at time t (seconds on the video's axis), interpolated
+    // between frames; the last frame's value past the end; 0 with no frames.
+    float LumaAt(float t) const;
+    float MotionAt(float t) const;  // smoothedMotion
+    float CompositeAt(float t) const;
+    float ThresholdAt(float t) const;
 };
+
+struct AppState;
+
+// The two callbacks' user data.
+struct TraceCallbackPair {
+    AppState* state = nullptr;
+    TraceAnalysis* analysis = nullptr;
+};
+
+// Analysis thread: the frame sampler's callbacks. The progress callback
+// returns -1 once the shared cancel flag is set, which stops the sampling.
+void TraceFrameCallback(int index, float time, const std::uint8_t* rgba, int width, int height, void* user);
+float TraceProgressCallback(float fraction, void* user);
+
+// The picture read's thread procedure: samples GlobalVideoPlayer at the rate
+// held in `rate` (which it owns and frees), then, unless cancelled, runs the
+// detector; stores traceRunning false (release) as its last write.
+void TraceThread(float* rate);
+
+// UI thread: starts a read of the loaded video at 10 frames per second in
+// the background job's thread slot. False, with nothing changed, without a
+// loaded video, while a read or a job runs, or when a valid read exists.
+bool StartTraceRead(AppState& state);
+
+// UI thread: stops a running read (waiting for its thread to end), joins the
+// slot's thread when it is a read's, and clears the result. Never touches a
+// running background job.
+void CancelTraceAnalysis(AppState& state);
+
+// UI thread: a finished read is present. The thread writes `valid`,
+// `events` and the detector fields while traceRunning is set, so the read
+// counts as not valid until then.
+bool TraceReadValid(const AppState& state);
+
+// Analysis thread (or tests): turns the measures of the first `framesDone`
+// frames into the detector fields and `events`, then sets `valid`.
+void DetectTraceEvents(TraceAnalysis& analysis, const TraceSettings& settings);
+
+// Samples `composite` over [a, b] into `count` values scaled to 0..1 (all
+// 0.5 when the stretch is flat).
+void SampleCompositeCurve(const TraceAnalysis& analysis, float a, float b, float* out, int count);
 
 }  // namespace korvel

@@ -85,6 +85,7 @@ struct VideoFrameSink {
 // The player's decoder. Seek and Tick hold `mutex` around decoding.
 struct VideoDecoder {
     VideoFrameSink* device = nullptr;
+    std::string path;  // the open file, for the frame sampler's own decoder
     bool targetMade = false;
 
     bool playing = false;

@@ -103,6 +103,7 @@ bool VideoPlayer::Load(const char* path) {
     }
     decoder = std::make_unique<VideoDecoder>();
     decoder->device = device;
+    decoder->path = path;
     (void)ForceFfmpeg();
     loaded = false;
 

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "picture/frame_sampler.h"
+
 namespace korvel {
 
 struct VideoDecoder;
@@ -40,6 +42,12 @@ struct VideoPlayer {
     void Seek(float timelineTime);
     // Once per UI frame: the timeline time of the frame now shown.
     float Tick();
+    // Analysis thread: frames k = 0 .. trunc(duration × rate) − 1 of the
+    // loaded file at k / rate, `outWidth` wide (aspect kept), read with a
+    // decoder of the sampler's own; returns the number delivered. Reads only
+    // what Load set, which the UI does not change while a read runs.
+    int SampleFrames(float rate, int outWidth, SampledFrameFn onFrame, void* user, SampleProgressFn onProgress,
+                     void* progressUser);
 };
 
 // The one video player. UI thread only (the picture analysis samples frames

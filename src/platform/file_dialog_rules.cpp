@@ -35,6 +35,21 @@ std::vector<std::string> FileFilterPatterns(std::string_view extension) {
     return patterns;
 }
 
+std::vector<NamedFileFilter> VideoOpenFilters() {
+    std::vector<NamedFileFilter> filters(2);
+    filters[0].name = "Video Files";
+    for (const char* extension : {"mp4", "mov", "m4v", "avi", "mkv", "wmv", "webm", "mxf"}) {
+        for (std::string& pattern : FileFilterPatterns(extension)) {
+            if (std::find(filters[0].patterns.begin(), filters[0].patterns.end(), pattern) == filters[0].patterns.end()) {
+                filters[0].patterns.push_back(std::move(pattern));
+            }
+        }
+    }
+    filters[1].name = "All Files";
+    filters[1].patterns = {"*"};
+    return filters;
+}
+
 std::string DefaultSaveExtension(std::string_view extension) {
     return std::string(extension.substr(0, kMaxDefaultExtensionBytes));
 }

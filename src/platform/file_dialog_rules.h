@@ -14,6 +14,15 @@ namespace korvel {
 // empty extension gives no patterns (no filter).
 std::vector<std::string> FileFilterPatterns(std::string_view extension);
 
+// The reference video dialog's two filters: "Video Files" with the
+// containers a reference video comes in, each in lower and upper case, and
+// "All Files".
+struct NamedFileFilter {
+    std::string name;
+    std::vector<std::string> patterns;
+};
+std::vector<NamedFileFilter> VideoOpenFilters();
+
 // The save dialog's default extension: at most 15 bytes of it.
 std::string DefaultSaveExtension(std::string_view extension);
 

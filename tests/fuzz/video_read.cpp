@@ -1,6 +1,7 @@
 // The reference video's reading on arbitrary bytes through a memory reader:
 // the open with its size, rate and duration rules, a few decoded and scaled
-// frames, a repositioning, and the sound decoded to 48 kHz stereo, must never
+// frames, a repositioning, the picture read's sampling of its first steps
+// with their measures, and the sound decoded to 48 kHz stereo, must never
 // crash, hang or read out of bounds, whatever a damaged or hostile file
 // claims. No protocol is allowed, so nothing outside the bytes is opened.
 #include <atomic>
@@ -8,7 +9,9 @@
 #include <cstring>
 #include <vector>
 
+#include "picture/frame_sampler.h"
 #include "picture/ref_audio.h"
+#include "picture/trace_analysis.h"
 #include "picture/video_decoder.h"
 
 extern "C" {
@@ -66,6 +69,34 @@ void FreeReader(AVIOContext*& io) {
     avio_context_free(&io);
 }
 
+void Measure(int index, float time, const uint8_t* rgba, int width, int height, void* user) {
+    static_cast<korvel::TraceAnalysis*>(user)->AddFrame(index, time, rgba, width, height);
+}
+
+// A file may claim hours; a few steps show the sampler's reading.
+float StopAfterEight(float fraction, void* user) {
+    int& calls = *static_cast<int*>(user);
+    return ++calls >= 8 ? -1.0f : fraction;
+}
+
+void Sample(const uint8_t* data, size_t size) {
+    MemoryFile file{data, size};
+    AVIOContext* io = MakeReader(file);
+    if (io == nullptr) return;
+    korvel::FfmpegVideo video;
+    if (korvel::OpenFfmpegVideo(video, "fuzz input", io)) {
+        korvel::TraceAnalysis analysis;
+        analysis.fps = 10.0f;
+        analysis.frames.resize(8);
+        int calls = 0;
+        korvel::SampleVideoFrames(video, video.duration, video.width, video.height, 10.0f, 160, Measure, &analysis,
+                                  StopAfterEight, &calls);
+        korvel::DetectTraceEvents(analysis, korvel::TraceSettings{});
+        korvel::CloseFfmpegVideo(video);
+    }
+    FreeReader(io);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -89,6 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         korvel::CloseFfmpegVideo(video);
     }
     FreeReader(io);
+
+    Sample(data, size);
 
     MemoryFile audioFile{data, size};
     io = MakeReader(audioFile);

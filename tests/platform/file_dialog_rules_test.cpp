@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -16,6 +17,21 @@ TEST(FileDialogRules, FilterPatternsCoverBothLetterCasesAndStopAt63Bytes) {
     EXPECT_EQ(FileFilterPatterns("Wav"), (std::vector<std::string>{"*.Wav", "*.wav", "*.WAV"}));
     const std::string longExtension(70, 'x');
     for (const std::string& pattern : FileFilterPatterns(longExtension)) EXPECT_EQ(pattern.size(), 63u);
+}
+
+// The file system tells letter cases apart: "CLIP.MOV" must show as well.
+TEST(FileDialogRules, VideoDialogFiltersInBothCases) {
+    const std::vector<NamedFileFilter> filters = VideoOpenFilters();
+    ASSERT_EQ(filters.size(), 2u);
+    EXPECT_EQ(filters[0].name, "Video Files");
+    const std::vector<std::string>& video = filters[0].patterns;
+    EXPECT_EQ(video.size(), 16u);
+    for (const char* pattern : {"*.mp4", "*.MP4", "*.mov", "*.MOV", "*.m4v", "*.M4V", "*.avi", "*.AVI", "*.mkv",
+                                "*.MKV", "*.wmv", "*.WMV", "*.webm", "*.WEBM", "*.mxf", "*.MXF"}) {
+        EXPECT_NE(std::find(video.begin(), video.end(), pattern), video.end()) << pattern;
+    }
+    EXPECT_EQ(filters[1].name, "All Files");
+    EXPECT_EQ(filters[1].patterns, std::vector<std::string>{"*"});
 }
 
 TEST(FileDialogRules, SavePathGetsTheCutDefaultExtensionOnlyWhenMissing) {

@@ -94,6 +94,20 @@ std::string ShowSaveFileDialog(const std::string& title, const std::string& exte
     return AppendMissingExtension(path, extension);
 }
 
+std::string ShowVideoOpenDialog() {
+    return RunChooser("Select a video file for reference", GTK_FILE_CHOOSER_ACTION_OPEN, {},
+                      [](GtkFileChooser* chooser, const std::string&) {
+                          for (const NamedFileFilter& named : VideoOpenFilters()) {
+                              GtkFileFilter* filter = gtk_file_filter_new();
+                              gtk_file_filter_set_name(filter, named.name.c_str());
+                              for (const std::string& pattern : named.patterns) {
+                                  gtk_file_filter_add_pattern(filter, pattern.c_str());
+                              }
+                              gtk_file_chooser_add_filter(chooser, filter);  // takes the floating reference
+                          }
+                      });
+}
+
 std::string PickFolderDialog() {
     return RunChooser("Select a folder containing audio files to scan", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, {},
                       nullptr);

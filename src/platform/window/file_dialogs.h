@@ -10,6 +10,9 @@ namespace korvel {
 std::string ShowOpenFileDialog(const std::string& title, const std::string& extension);
 std::string ShowSaveFileDialog(const std::string& title, const std::string& extension);
 std::string PickFolderDialog();
+// "Select a video file for reference", with the video containers' filter
+// and "All Files".
+std::string ShowVideoOpenDialog();
 // Proposes the open project's file name (ProposedExportName).
 std::string ShowExportSaveDialog();
 

@@ -51,7 +51,7 @@ void Tooltip(const char* text) {
 // Whether the trace tab shows a picture analysis or imported markers: the
 // lanes then take no pointer input.
 bool TraceViewShown(const AppState& state) {
-    return state.activeTab == 1 && (state.traceAnalysis.valid || !state.markerEvents.empty());
+    return state.activeTab == 1 && (TraceReadValid(state) || !state.markerEvents.empty());
 }
 
 void SeekPicture(float time) {
