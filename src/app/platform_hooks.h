@@ -29,6 +29,8 @@ struct PlatformHooks {
     std::function<std::string()> pickFolder;
     std::function<std::string()> pickExportLocation;
     std::function<std::string(const std::string& title, const std::string& extension)> openFileDialog;
+    // The reference video's open dialog, with the video containers' filter.
+    std::function<std::string()> openVideoDialog;
     std::function<std::string(const std::string& title, const std::string& extension)> saveFileDialog;
     std::function<void(const std::string& path)> revealInExplorer;
     std::function<void(const std::string& path)> openDocument;

@@ -330,9 +330,9 @@ void DrawVideoArea(const UILayout& layout) {
         draw->AddText(ImVec2(min.x + local.x, min.y + local.y), color, film);
         ImGui::PopFont();
         if (hovered) ShowTooltip("Load video (or drag and drop)");
-        if (clicked && s.platformHooks.openFileDialog) {
+        if (clicked && s.platformHooks.openVideoDialog) {
             // Handed over as a drop, which the next frame loads.
-            std::string path = s.platformHooks.openFileDialog("Select a video file for reference", "");
+            std::string path = s.platformHooks.openVideoDialog();
             if (!path.empty()) s.dropState.droppedVideo = std::move(path);
         }
     }

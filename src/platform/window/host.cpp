@@ -359,6 +359,7 @@ void InstallPlatformHooks() {
     hooks.EngineOutputHook = RefAudioOutputHook;
     SetEngineOutputHook(hooks.EngineOutputHook);
     hooks.openFileDialog = ShowOpenFileDialog;
+    hooks.openVideoDialog = ShowVideoOpenDialog;
     hooks.saveFileDialog = ShowSaveFileDialog;
     hooks.pickFolder = PickFolderDialog;
     hooks.pickExportLocation = ShowExportSaveDialog;

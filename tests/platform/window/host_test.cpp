@@ -126,6 +126,7 @@ TEST_F(HostTest, StartUpInstallsTheHostHooks) {
     EXPECT_TRUE(static_cast<bool>(state.platformHooks.drawMenuButton));
     EXPECT_TRUE(static_cast<bool>(state.platformHooks.drawCaptionButtons));
     EXPECT_TRUE(static_cast<bool>(state.platformHooks.readBackBuffer));
+    EXPECT_TRUE(static_cast<bool>(state.platformHooks.openVideoDialog));
     EXPECT_FALSE(state.executableFolder.empty());
     EXPECT_TRUE(MainLoopRunning);
     ShutDown();
