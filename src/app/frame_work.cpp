@@ -21,6 +21,7 @@
 #include "presets/preferences.h"
 #include "presets/recipes.h"
 #include "project/project.h"
+#include "project/project_life.h"
 #include "app/theme.h"
 
 // [SECTION] Edit guard and frame state
@@ -341,8 +342,7 @@ void FrameProjectToOpen() {
         state.unsavedPromptState = 1;
         return;
     }
-    // Opening the project comes here with the project's life cycle; the
-    // path waits until then.
+    OpenProject(std::exchange(state.PendingOpenPath, std::string()));
 }
 
 void FrameEndOfFrame() {

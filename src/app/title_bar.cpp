@@ -90,6 +90,7 @@ void UnsavedPromptCancel(AppState& state) {
     state.unsavedPromptState = 0;
     state.quitAfterPrompt = false;
     state.parkedOpenPath.clear();
+    state.openThroughDialog = false;
 }
 
 void AutoSaveTick(AppState& state, double frameSeconds) {

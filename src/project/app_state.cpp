@@ -1,5 +1,7 @@
 #include "project/app_state.h"
 
+#include <algorithm>
+
 namespace korvel {
 
 AppState GlobalAppState;
@@ -11,6 +13,14 @@ bool IsValidRecentProjectPath(std::string_view path) {
         if (byte < 32 && c != '\t') return false;
     }
     return true;
+}
+
+void AppState::AddRecentProject(const std::string& path) {
+    if (path.empty() || !IsValidRecentProjectPath(path)) return;
+    std::erase(recentProjects, path);
+    recentProjects.insert(recentProjects.begin(), path);
+    if (recentProjects.size() > kMaxRecentProjects) recentProjects.resize(kMaxRecentProjects);
+    recentMenuDirty = true;
 }
 
 void AppState::ResetTraceState() {

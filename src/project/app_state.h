@@ -178,6 +178,7 @@ struct AppState {
     std::atomic<std::int32_t> PendingMenuCommand{0};
     std::string PendingOpenPath;
     std::string parkedOpenPath;  // waits for the unsaved-changes prompt
+    bool openThroughDialog = false;  // the prompt holds back an open that shows the file dialog
     std::function<void()> quitCallback;
 
     // [SECTION] Project file state, update check, video hand-over, identity
@@ -220,6 +221,11 @@ struct AppState {
     // New and opened projects forget the imported markers and scenes and
     // where they came from; the analysis result itself stays.
     void ResetTraceState();
+
+    // Puts a project path at the front of recentProjects (once, at most
+    // kMaxRecentProjects kept) and marks the Open Recent menu for
+    // rebuilding; a path IsValidRecentProjectPath refuses is ignored.
+    void AddRecentProject(const std::string& path);
 
     // [SECTION] Selection operations (selection.cpp)
     // Selects only event `index` (nothing for -1) and makes it primary; a

@@ -1,6 +1,7 @@
 #include "project/project_file_read.h"
 
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -142,8 +143,10 @@ void ReadCurveJson(const JsonValue& value, CurvePoints& curve) {
 
 namespace {
 
+// `sceneIndex` holds, for each scene of the file, its index among the scenes
+// kept (-1 for a dropped one).
 void ReadEvent(Event& event, const JsonValue& value, PathResolver& paths, bool legacy, std::int32_t userShapeCount,
-               std::int32_t sceneCount) {
+               const std::vector<std::int32_t>& sceneIndex) {
     event.time = ReadJsonFloat(value.Get("time"), 0.0f);
     event.duration = ReadJsonFloat(value.Get("duration"), 1.0f);
     event.spread = ReadJsonFloat(value.Get("spread"), 0.3f);
@@ -176,10 +179,12 @@ void ReadEvent(Event& event, const JsonValue& value, PathResolver& paths, bool l
     event.fillLayers = ReadJsonInt(value.Get("fillLayers"), 0, 0, 24);
     event.reverbSend = ReadJsonFloat(value.Get("reverbSend"), -1.0f);
     event.groupOverride = ReadJsonInt(value.Get("groupOverride"), -1);
-    // An index into the project's scenes: a link to a scene the file does
-    // not hold is no link.
+    // The file's position of a scene; a link to a scene the file does not
+    // hold, or one it holds but that is dropped, is no link.
     const std::int32_t sceneLink = ReadJsonInt(value.Get("sceneLink"), -1);
-    event.sceneLink = sceneLink >= 0 && sceneLink < sceneCount ? sceneLink : -1;
+    event.sceneLink = sceneLink >= 0 && static_cast<std::size_t>(sceneLink) < sceneIndex.size()
+                          ? sceneIndex[static_cast<std::size_t>(sceneLink)]
+                          : -1;
     event.sceneCrossfade = ReadJsonInt(value.Get("sceneCrossfade"), 1, 0, 120);
     const JsonValue& sceneFill = value.Get("sceneFill");
     event.sceneFill = sceneFill.type == JsonType::Number && sceneFill.number != 0.0;
@@ -209,7 +214,7 @@ void ReadEvent(Event& event, const JsonValue& value, PathResolver& paths, bool l
 
     for (const JsonValue& entry : value.Get("bounceSource").array) {
         Event source;
-        ReadEvent(source, entry, paths, legacy, userShapeCount, sceneCount);
+        ReadEvent(source, entry, paths, legacy, userShapeCount, sceneIndex);
         event.bounceSource.push_back(std::move(source));
     }
 
@@ -232,7 +237,9 @@ void ReadSourceRef(PathResolver& paths, const JsonValue& value, LayerSourceRef& 
 Event& ReadEventJson(Event& event, const JsonValue& value, const std::string& projectFolder, bool legacy,
                      std::int32_t userShapeCount, std::int32_t sceneCount) {
     PathResolver paths(projectFolder);
-    ReadEvent(event, value, paths, legacy, userShapeCount, sceneCount);
+    std::vector<std::int32_t> sceneIndex(static_cast<std::size_t>(std::max(sceneCount, 0)));
+    for (std::size_t i = 0; i < sceneIndex.size(); ++i) sceneIndex[i] = static_cast<std::int32_t>(i);
+    ReadEvent(event, value, paths, legacy, userShapeCount, sceneIndex);
     return event;
 }
 
@@ -664,16 +671,16 @@ ProjectLoadResult ReadIntoProject(const std::string& text, const std::string& pr
     }
     ReadUserShapes(project, root.Get("userShapes"));
 
-    // The scenes themselves arrive with the session settings; their count
-    // bounds the events' scene links.
-    const auto sceneCount = static_cast<std::int32_t>(ReadScenesJson(root.Get("scenes")).size());
+    // The scenes themselves arrive with the session settings, which drop
+    // empty ones: the events' links follow their scene to its new index.
+    const std::vector<std::int32_t> sceneIndex = KeptSceneIndices(root.Get("scenes"));
     const auto userShapeCount = static_cast<std::int32_t>(project.userShapes.size());
     // Reserved from the elements the text really holds, so a file of more
     // than memory takes fails at once rather than after reading half.
     project.events.reserve(RootElementCount(root, deferred[0]));
     ForEachRootElement(root, deferred[0], [&](const JsonValue& entry) {
         project.events.emplace_back();
-        ReadEvent(project.events.back(), entry, paths, legacy, userShapeCount, sceneCount);
+        ReadEvent(project.events.back(), entry, paths, legacy, userShapeCount, sceneIndex);
     });
 
     const auto eventCount = static_cast<std::int32_t>(project.events.size());

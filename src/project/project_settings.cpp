@@ -34,17 +34,36 @@ ReverbSettings ReadReverb(const JsonValue& value) {
 
 }  // namespace
 
+namespace {
+
+Scene ReadScene(const JsonValue& entry) {
+    Scene scene;
+    CopyText(scene.name, ReadJsonText(entry.Get("name")));
+    scene.inTime = ReadJsonFloat(entry.Get("inTime"), 0.0f);
+    scene.outTime = ReadJsonFloat(entry.Get("outTime"), 0.0f);
+    CopyText(scene.keywords, ReadJsonText(entry.Get("keywords")));
+    return scene;
+}
+
+bool IsKeptScene(const Scene& scene) { return scene.outTime > scene.inTime; }
+
+}  // namespace
+
 std::vector<Scene> ReadScenesJson(const JsonValue& scenes) {
     std::vector<Scene> result;
     for (const JsonValue& entry : scenes.array) {
-        Scene scene;
-        CopyText(scene.name, ReadJsonText(entry.Get("name")));
-        scene.inTime = ReadJsonFloat(entry.Get("inTime"), 0.0f);
-        scene.outTime = ReadJsonFloat(entry.Get("outTime"), 0.0f);
-        CopyText(scene.keywords, ReadJsonText(entry.Get("keywords")));
-        if (scene.outTime > scene.inTime) result.push_back(scene);
+        Scene scene = ReadScene(entry);
+        if (IsKeptScene(scene)) result.push_back(scene);
     }
     return result;
+}
+
+std::vector<std::int32_t> KeptSceneIndices(const JsonValue& scenes) {
+    std::vector<std::int32_t> indices;
+    indices.reserve(scenes.array.size());
+    std::int32_t kept = 0;
+    for (const JsonValue& entry : scenes.array) indices.push_back(IsKeptScene(ReadScene(entry)) ? kept++ : -1);
+    return indices;
 }
 
 ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {

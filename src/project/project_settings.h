@@ -2,6 +2,7 @@
 // The second reading pass over a project file: the export choices, the work
 // area, the scenes, the reverb and the mixer gains, which the caller applies
 // to the application state, the project and the playback engine.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,5 +58,10 @@ void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppStat
 // The scenes of a "scenes" array; a scene whose end is not after its start
 // is dropped.
 std::vector<Scene> ReadScenesJson(const JsonValue& scenes);
+
+// For each entry of a "scenes" array, its index among the scenes that
+// ReadScenesJson keeps, or -1 for a dropped one: events store links by the
+// file's own positions, which a dropped scene shifts.
+std::vector<std::int32_t> KeptSceneIndices(const JsonValue& scenes);
 
 }  // namespace korvel

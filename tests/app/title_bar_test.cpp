@@ -222,11 +222,13 @@ TEST_F(TitleBarTest, DiscardRunsThePendingActionCancelDropsIt) {
     app_->unsavedPromptState = 1;
     app_->quitAfterPrompt = true;
     app_->parkedOpenPath = "/x/y.kvproj";
+    app_->openThroughDialog = true;
     UnsavedPromptCancel(*app_);
     EXPECT_EQ(pendingRuns_, 1);
     EXPECT_EQ(app_->unsavedPromptState, 0);
     EXPECT_FALSE(app_->quitAfterPrompt);
     EXPECT_TRUE(app_->parkedOpenPath.empty());
+    EXPECT_FALSE(app_->openThroughDialog) << "a later prompt must not show the file dialog";
 }
 
 TEST_F(TitleBarTest, AutoSaveConditions) {

@@ -42,7 +42,9 @@
 #include "playback/output_hook.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
+#include "project/project_life.h"
 #include "project/thumbnail.h"
+#include "ui/timeline/timeline_view.h"
 
 // [SECTION] Window and loop state
 // [SECTION] Hit test and window events
@@ -360,6 +362,11 @@ void InstallPlatformHooks() {
     SetEngineOutputHook(hooks.EngineOutputHook);
     hooks.openFileDialog = ShowOpenFileDialog;
     hooks.openVideoDialog = ShowVideoOpenDialog;
+    // The strip's geometry is laid out again each frame; only its gestures matter.
+    ProjectLifeHooks.resetTimelineState = [] { Timeline = TimelineState{}; };
+    ProjectLifeCycle.saveProject = SaveProject;
+    ProjectLifeCycle.runPendingProjectAction = RunPendingProjectAction;
+    ProjectLifeCycle.autoSaveProject = AutoSaveProject;
     hooks.saveFileDialog = ShowSaveFileDialog;
     hooks.pickFolder = PickFolderDialog;
     hooks.pickExportLocation = ShowExportSaveDialog;

@@ -138,10 +138,14 @@ TEST_F(HostTest, SecondCopyHandsItsProjectToTheFirst) {
     Start();
     Passes(1);
     const std::string path = runtime_.file("Reel 2.KVPROJ");
+    ASSERT_TRUE(test::WriteBytes(path, R"({"format": "Korvel", "projectDescription": "Reel 2"})"));
     const std::string second = std::string("timeout 20 '") + KORVEL_EXECUTABLE + "' -x '" + path + "' >/dev/null";
     EXPECT_EQ(std::system(second.c_str()), 0) << "the second copy exits 0 after handing over";
-    for (int i = 0; i < 20 && GlobalAppState.PendingOpenPath.empty(); ++i) Passes(1);
-    EXPECT_EQ(GlobalAppState.PendingOpenPath, path);
+    // The frame that takes the handed-over path opens it.
+    for (int i = 0; i < 20 && GlobalAppState.projectPath != path; ++i) Passes(1);
+    EXPECT_EQ(GlobalAppState.projectPath, path);
+    EXPECT_EQ(GlobalAppState.projectDescription, "Reel 2");
+    EXPECT_TRUE(GlobalAppState.PendingOpenPath.empty());
 }
 
 TEST_F(HostTest, NoDisplayEndsWithExitCodeOne) {

@@ -1,0 +1,107 @@
+#pragma once
+// Moving the application from one project to another: a new empty project,
+// opening a project file (from its newest backup when the program did not
+// end cleanly), saving to a folder of the project's own; and, while a project
+// is open, the auto-save into rotating backups beside it and the crash lock
+// that tells the next open whether the program ended cleanly.
+//
+// [SECTION] Services installed by other parts of the program
+// [SECTION] Paths
+// [SECTION] New, open and save
+// [SECTION] Auto-save, backups and crash lock
+//
+// Everything here runs on the UI thread and works on the process-wide
+// records (CurrentProject, GlobalAppState, LivePlaybackEngine, SoundLibrary,
+// LiveAudioOutput, GlobalVideoPlayer). Outcomes go to the status line;
+// nothing throws: file-system errors take the operation's failure path.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <system_error>
+
+namespace korvel {
+
+struct AudioOutput;
+
+// [SECTION] Services installed by other parts of the program
+
+// Each is tested before it is called; a missing one is skipped.
+struct ProjectLifeServices {
+    // Reopens the live output at another rate on the same device.
+    void (*setOutputSampleRate)(AudioOutput& output, std::uint32_t rate) = nullptr;
+    // Asks for the reference video of an opened project when its stored
+    // path cannot be read: the chosen path, empty when cancelled.
+    std::function<std::string()> showVideoOpenDialog;
+    // Forgets the timeline's drag, resize and rename state.
+    std::function<void()> resetTimelineState;
+};
+
+// UI thread: installed at start-up, read by the operations below.
+extern ProjectLifeServices ProjectLifeHooks;
+
+// [SECTION] Paths
+
+// Gives every project a folder named after it: a path whose folder already
+// carries the file's stem comes back unchanged; otherwise that folder is
+// created beside the file (a failure is left for the write to report) and
+// the file placed in it. "Films/Chase.kvproj" -> "Films/Chase/Chase.kvproj".
+std::string ProjectSavePath(const std::string& path);
+
+// "<folder>/Backups/<stem>.backup<slot>.kvproj"; slot 1 is the newest. The
+// name is cut to 255 bytes.
+std::string BackupPath(const std::string& projectPath, std::int32_t slot);
+// The project path followed by ".lock".
+std::string CrashLockPath(const std::string& projectPath);
+
+// [SECTION] New, open and save
+
+// Empties the document and what belongs to it (history, voices, caches,
+// selection, clipboard, picture results, crash lock, path), keeping the
+// settings that carry over. Does nothing while a background job or an
+// export reads the project.
+void NewProject();
+
+// Opens a project file into the application: true when it was loaded. Every
+// failure is reported in the status line before anything is changed. A crash
+// lock left by the last run recovers from backup slot 1 when that is newer
+// than the file. Refused (false, nothing changed) while a background job or
+// an export reads the project.
+bool OpenProject(const std::string& path);
+
+// Writes the open project to `path` (".kvproj" appended when it does not end
+// so, exact case) inside a folder of its own, and makes that the project's
+// path. False, with only the status line changed, when it was not written.
+bool SaveProject(const std::string& path);
+
+// Carries out what the unsaved-changes prompt held back: the quit, the
+// parked open, a new project, or an open through the file dialog.
+void RunPendingProjectAction();
+
+// [SECTION] Auto-save, backups and crash lock
+
+// Rotates the backups and writes the project into slot 1 (the title bar's
+// auto-save tick calls it). The project file itself and `unsavedChanges` are
+// left alone.
+bool AutoSaveProject(const std::string& projectPath);
+
+// Makes room for a new slot 1 among at most `count` slots: deletes the last,
+// moves each other one up. Failures are ignored.
+void RotateProjectBackups(const std::string& projectPath, std::int32_t count);
+
+// Existence tests. The overloads with `error` report a file-system failure
+// other than the file or its folder not existing (false is returned then);
+// the others read such a failure as "does not exist".
+bool BackupExists(const std::string& projectPath);
+bool BackupExists(const std::string& projectPath, std::error_code& error);
+bool CrashLockExists(const std::string& projectPath);
+bool CrashLockExists(const std::string& projectPath, std::error_code& error);
+
+// Writes "pid=<process id>\n" to the project's lock (best effort) and
+// remembers its path in `lockFilePath`, also when it could not be written.
+void WriteCrashLock(const std::string& projectPath);
+
+// Deletes the file `lockFilePath` names, if any, and empties it: the open
+// project was closed normally.
+void DeleteCrashLock();
+
+}  // namespace korvel
