@@ -9,6 +9,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
@@ -305,13 +306,9 @@ void SwitchSampleRate(AppState& state, PlaybackEngine& engine, std::int32_t rate
     // The audio thread runs: the reset lands between two of its blocks.
     RequestReverbReset(engine.reverbRequests, rate);
     AudioOutput& output = LiveAudioOutput;
-    const auto wanted = static_cast<std::uint32_t>(rate);
-    // An output never opened takes the project's rate when it starts.
-    if (output.requestedRate == 0 || output.requestedRate == wanted) return;
-    if (!ProjectLifeHooks.setOutputSampleRate) return;
-    const bool wasPlaying = engine.playing.exchange(false);
+    const auto wanted = static_cast<std::uint32_t>(std::max(rate, 0));
+    if (output.requestedRate == wanted || !ProjectLifeHooks.setOutputSampleRate) return;
     ProjectLifeHooks.setOutputSampleRate(output, wanted);
-    if (wasPlaying) engine.playing.store(true);
 }
 
 void ReloadClipWaveforms(const Project& project) {

@@ -19,16 +19,17 @@
 #include <string>
 #include <system_error>
 
-namespace korvel {
+#include "playback/audio_output.h"
 
-struct AudioOutput;
+namespace korvel {
 
 // [SECTION] Services installed by other parts of the program
 
 // Each is tested before it is called; a missing one is skipped.
 struct ProjectLifeServices {
-    // Reopens the live output at another rate on the same device.
-    void (*setOutputSampleRate)(AudioOutput& output, std::uint32_t rate) = nullptr;
+    // Reopens the live output at another rate on the same device, holding
+    // the transport meanwhile. Tests put a stand-in for the device here.
+    void (*setOutputSampleRate)(AudioOutput& output, std::uint32_t rate) = SetOutputSampleRate;
     // Asks for the reference video of an opened project when its stored
     // path cannot be read: the chosen path, empty when cancelled.
     std::function<std::string()> showVideoOpenDialog;
