@@ -386,8 +386,8 @@ bool OpenProject(const std::string& path) {
     state.videoPath.clear();
     state.pendingVideoPath = result.videoPath;
     if (!state.pendingVideoPath.empty() && !IsFileReadable(state.pendingVideoPath) &&
-        ProjectLifeHooks.showVideoOpenDialog) {
-        std::string chosen = ProjectLifeHooks.showVideoOpenDialog();
+        state.platformHooks.openVideoDialog) {
+        std::string chosen = state.platformHooks.openVideoDialog();
         if (!chosen.empty()) state.pendingVideoPath = std::move(chosen);
     }
     state.pendingVideoStart = result.videoStartTime;

@@ -30,9 +30,6 @@ struct ProjectLifeServices {
     // Reopens the live output at another rate on the same device, holding
     // the transport meanwhile. Tests put a stand-in for the device here.
     void (*setOutputSampleRate)(AudioOutput& output, std::uint32_t rate) = SetOutputSampleRate;
-    // Asks for the reference video of an opened project when its stored
-    // path cannot be read: the chosen path, empty when cancelled.
-    std::function<std::string()> showVideoOpenDialog;
     // Forgets the timeline's drag, resize and rename state.
     std::function<void()> resetTimelineState;
 };

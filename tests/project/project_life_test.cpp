@@ -855,7 +855,7 @@ TEST_F(ProjectLife, AMissingVideoIsAskedForOnce) {
         SCOPED_TRACE(c.name);
         ResetGlobals();
         int asked = 0;
-        ProjectLifeHooks.showVideoOpenDialog = [&] {
+        GlobalAppState.platformHooks.openVideoDialog = [&] {
             ++asked;
             return c.chosen;
         };
