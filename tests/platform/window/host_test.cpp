@@ -20,12 +20,15 @@
 #include "app/background_job.h"
 #include "app/shell.h"
 #include "app/theme.h"
+#include "app/title_bar.h"
 #include "picture/ref_audio.h"
 #include "picture/video_player.h"
 #include "platform/image_file.h"
 #include "platform/window/gl_host.h"
 #include "platform/window/video_texture.h"
+#include "playback/audio_output.h"
 #include "playback/output_hook.h"
+#include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
@@ -129,9 +132,21 @@ TEST_F(HostTest, StartUpInstallsTheHostHooks) {
     EXPECT_TRUE(static_cast<bool>(state.platformHooks.openVideoDialog));
     EXPECT_FALSE(state.executableFolder.empty());
     EXPECT_TRUE(MainLoopRunning);
+    // The live output pulls the mixer at the engine's rate, or stays closed
+    // without a device and says so; the frame's device check is installed.
+    const AudioOutput& output = LiveAudioOutput;
+    EXPECT_TRUE(static_cast<bool>(output.render));
+    EXPECT_EQ(output.playingFlag, &LivePlaybackEngine.playing);
+    EXPECT_NE(output.rtaudio, nullptr);
+    EXPECT_EQ(output.requestedRate, static_cast<std::uint32_t>(LivePlaybackEngine.sampleRate));
+    EXPECT_TRUE(output.open || output.statusText == "Could not open audio device") << output.statusText;
+    EXPECT_TRUE(static_cast<bool>(ProjectLifeCycle.recoverAudioDevice));
     ShutDown();
     EXPECT_FALSE(MainLoopRunning);
     EXPECT_FALSE(static_cast<bool>(GlobalAppState.platformHooks.closeWindow));
+    EXPECT_EQ(output.rtaudio, nullptr);
+    EXPECT_FALSE(output.open);
+    EXPECT_FALSE(static_cast<bool>(ProjectLifeCycle.recoverAudioDevice));
 }
 
 TEST_F(HostTest, SecondCopyHandsItsProjectToTheFirst) {
