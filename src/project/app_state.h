@@ -64,6 +64,9 @@ struct AppState {
     std::int32_t selectedEvent = -1;  // primary, index into Project::events
     std::set<std::int32_t> selectedEvents;
     std::int32_t expandedEvent = -1;
+    // The layer auditioned alone (-1 none) and the one soloed before it.
+    std::int32_t soloLayer = -1;
+    std::int32_t lastSoloLayer = -1;
 
     FontTable fonts;
     std::int32_t fontSizePreset = 1;  // 0 Small, 1 Medium, 2 Large ("fontSizePreset")

@@ -158,6 +158,9 @@ bool DrawCurveEditor(const char* id, CurvePoints& curve, const ImVec2& position,
                 if (strokeMin <= strokeMax) SmoothCurveRange(curve, strokeMin, strokeMax);
                 strokeActive = false;
                 strokeCurve = nullptr;
+                // Curves are saved with the project and strokes take no undo
+                // snapshot, so nothing else would mark it changed.
+                GlobalAppState.unsavedChanges = true;
             }
             if (hovered && !active && allowed) {
                 dl->AddText(ImVec2(end.x - 70.0f, end.y - 14.0f), WithAlpha(ThemePalette.textMuted, 50),

@@ -24,6 +24,7 @@
 #include "ui/timeline/event_menu.h"
 #include "ui/timeline/timeline_edit.h"
 #include "ui/timeline/timeline_view.h"
+#include "ui/timeline/track_lanes.h"
 
 namespace korvel {
 
@@ -550,6 +551,11 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
 
     const float markerBottom = tl.markerTop + tl.markerHeight + 2.0f;
     const float lanesBottom = traceView ? markerBottom : DrawCurveLanes(dl, state, project, traceView);
+    if (state.eventLaneExpanded && !traceView && !project.events.empty()) {
+        tl.groupArea = GroupAreaGeometry{};
+    } else {
+        DrawGroupArea(dl, state, project, lanesBottom, traceView);
+    }
     // The group area below takes the wheel zoom and the middle-button pan.
     const float zoneTop = lanesBottom + 2.0f;
     const float zoneBottom = origin.y + tl.height - kBottomStripHeight - 4.0f;

@@ -8,6 +8,8 @@
 // [SECTION] Time and x
 // [SECTION] View operations
 // [SECTION] Drawing
+#include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "app/ui_layout.h"
@@ -25,6 +27,28 @@ struct Project;
 inline constexpr float kRulerHeight = 20.0f;
 inline constexpr float kCollapsedMarkerLaneHeight = 24.0f;
 inline constexpr float kBottomStripHeight = 22.0f;
+
+// The group area's vertical layout, which the clip zone hit-tests against.
+// Offsets are from areaTop + 2; a group with no lanes keeps the running
+// offset of the groups before it.
+struct GroupAreaGeometry {
+    float areaTop = 0.0f;
+    float areaHeight = 0.0f;
+    float headerHeight = 0.0f;
+    float laneHeight = 64.0f;
+    std::array<float, 3> groupTop = {};
+    bool focusMode = false;  // audio focus rows fill the area
+    // Leading layers the area shows: all of them, or those a running build
+    // has revealed.
+    std::int32_t drawnLayerCount = 0;
+
+    float AreaBottom() const { return areaTop + areaHeight; }
+    // Top of lane `lane` of group `group` (0..2).
+    float LaneTop(int group, int lane) const {
+        return std::floor(areaTop + 2.0f + groupTop[static_cast<std::size_t>(group)] +
+                          static_cast<float>(lane) * (laneHeight + 1.0f));
+    }
+};
 
 // The frame's geometry (computed at the start of DrawTimeline) and the
 // gestures that last over several frames. UI thread only.
@@ -67,6 +91,8 @@ struct TimelineState {
     // The event whose curve is stroked (-1 none): an index, not a pointer
     // into the events, which an undo during the stroke may replace.
     std::int32_t strokeEvent = -1;
+
+    GroupAreaGeometry groupArea;  // this frame's; empty while the event lane is expanded
 
     float LaneRight() const { return laneLeft + laneWidth; }
 };

@@ -108,14 +108,17 @@ TEST_F(CurveEditorTest, DisabledPaintingStillReportsTheVerticalDrag) {
 TEST_F(CurveEditorTest, PaintsThePointersHeightAndSmoothsAtRelease) {
     CurvePoints a{};
     CurvePoints b{};
+    GlobalAppState.unsavedChanges = false;
     ui.MoveMouse(200.0f, 120.0f);  // x = 0.5, value 0.8
     Frame(a, false, true, nullptr);
     ui.SetMouseButton(0, true);
     EXPECT_TRUE(Frame(a, false, true, nullptr));
     EXPECT_NEAR(a[128], 0.8f, 1e-5f);
     EXPECT_EQ(a[120], 0.0f);
+    EXPECT_FALSE(GlobalAppState.unsavedChanges) << "not while the stroke runs";
     ui.SetMouseButton(0, false);
     EXPECT_FALSE(Frame(a, false, true, nullptr));
+    EXPECT_TRUE(GlobalAppState.unsavedChanges) << "the stroke's end marks the project changed";
     EXPECT_LT(a[128], 0.8f) << "smoothed at the stroke's end";
     EXPECT_GT(a[126], 0.0f);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "support/temp_dir.h"
 #include "timeline_fixture.h"
 #include "ui/timeline/timeline_edit.h"
+#include "ui/timeline/track_lanes.h"
 
 namespace korvel {
 namespace {
@@ -22,6 +25,14 @@ struct Rgb {
 };
 
 int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+
+Rgb Unpack(std::uint32_t c) { return {int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF)}; }
+
+// `over` at `alpha` (0..255) laid on `under`.
+Rgb Blend(Rgb under, Rgb over, int alpha) {
+    auto mix = [&](int u, int o) { return u + (o - u) * alpha / 255; };
+    return {mix(under.r, over.r), mix(under.g, over.g), mix(under.b, over.b)};
+}
 
 class TimelineWindowTest : public ::testing::Test {
 protected:
@@ -96,6 +107,79 @@ TEST_F(TimelineWindowTest, WorkAreaBandAndSelectedBlockReadBack) {
     const Rgb selected = At(TimeToX(13.5f), blockY);
     EXPECT_EQ(Distance(At(TimeToX(20.0f), blockY), lane), 0) << "the lane itself is unchanged";
     EXPECT_GT(Distance(selected, lane), Distance(plain, lane) + 10) << "the selected block stands out";
+}
+
+// A small built project: a Clip whose file has no overview, a muted layer,
+// and a soloed one.
+TEST_F(TimelineWindowTest, LayersReadBack) {
+    AppState& s = GlobalAppState;
+    Project& p = CurrentProject;
+    p.totalDuration = 60.0f;
+    Event clip = test::MakeEvent(5.0f, 8.0f, 0.0f, EventKind::Clip);
+    std::snprintf(clip.pinnedFile, sizeof clip.pinnedFile, "%s", runtime_.file("never-scanned.wav").c_str());
+    Event muted = test::MakeEvent(15.0f, 8.0f, 0.0f, EventKind::Spot);
+    muted.muted = true;
+    p.events = {clip, muted, test::MakeEvent(25.0f, 8.0f, 0.0f, EventKind::Bloom)};
+    p.results.clear();
+    for (int i = 0; i < 3; ++i) {
+        LayerResult layer;
+        layer.eventIdx = i;
+        layer.groupTrack = i == 1 ? 1 : 0;  // Clip and Spot share FX A, the Bloom is FX B
+        layer.startTime = 5.0f + 10.0f * static_cast<float>(i);
+        layer.duration = 8.0f;
+        layer.sourceDuration = 8.0f;
+        layer.fadeIn = layer.fadeOut = 0.0f;
+        layer.weight = 0.5f;
+        p.results.push_back(layer);
+    }
+    p.trackLayout.groups[0].usedLanes = 0;
+    p.trackLayout.groups[1].usedLanes = 2;
+    p.trackLayout.groups[2].usedLanes = 1;
+    p.builtResultCount.store(3);
+    p.built = true;
+    s.groupVisible = {true, true, true};
+    s.colorByWeight = true;
+    s.soloLayer = -1;
+    s.viewStart = 0.0f;
+    s.viewEnd = 40.0f;
+    s.workAreaIn = s.workAreaOut = -1.0f;
+    s.selectedEvents.clear();
+    s.selectedEvent = -1;
+    Draw();
+
+    const GroupAreaGeometry& area = Timeline.groupArea;
+    ASSERT_GE(area.laneHeight, 16.0f);
+    const float h = area.laneHeight;
+    const Rgb lane = At(TimeToX(38.0f), area.LaneTop(1, 0) + h / 4.0f);
+
+    // The Clip: its block, and only a thin bar across the middle.
+    const float clipTop = area.LaneTop(1, 0);
+    const Rgb block = At(TimeToX(9.0f), clipTop + h / 4.0f);
+    EXPECT_LE(Distance(block, Blend(lane, Unpack(kClipLayerRgb), 230)), 6) << "the Clip's block colour";
+    EXPECT_LE(Distance(At(TimeToX(9.0f), clipTop + 3.0f * h / 4.0f), block), 2) << "no waveform";
+    const Rgb bar = At(TimeToX(9.0f), clipTop + h / 2.0f - 0.5f);
+    EXPECT_LE(Distance(bar, Blend(block, Unpack(kClipLayerRgb), 180)), 6);
+    EXPECT_GT(Distance(bar, block), 4) << "the flat bar shows";
+
+    // The muted layer: a faint block in the neutral colour.
+    const Rgb dim = At(TimeToX(19.0f), area.LaneTop(1, 1) + h / 4.0f);
+    EXPECT_LE(Distance(dim, Blend(lane, Unpack(ThemePalette.neutralMark), 40)), 6);
+
+    // The soloed layer gets a yellow outline; its inside stays.
+    const float soloTop = area.LaneTop(2, 0);
+    const float edgeX = std::floor(TimeToX(25.0f)) + 0.5f;
+    const Rgb edge = At(edgeX, soloTop + h / 2.0f);
+    const Rgb inside = At(TimeToX(29.0f), soloTop + h / 4.0f);
+    s.soloLayer = 2;
+    Draw();
+    const Rgb soloEdge = At(edgeX, soloTop + h / 2.0f);
+    const Rgb yellow = Unpack(ThemePalette.yellowMark);
+    EXPECT_LT(Distance(soloEdge, yellow) + 20, Distance(edge, yellow)) << "the outline is drawn in yellow";
+    EXPECT_LE(Distance(At(TimeToX(29.0f), soloTop + h / 4.0f), inside), 2);
+    s.soloLayer = -1;
+    p.built = false;
+    p.results.clear();
+    for (auto& group : p.trackLayout.groups) group.usedLanes = 0;
 }
 
 }  // namespace
