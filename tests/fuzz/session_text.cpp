@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const std::string_view firstLine = bytes.substr(0, bytes.find('\n'));
-    for (const float fps : {23.976f, 25.0f, 0.0f, 0.3f}) {
+    for (const float fps : {23.976f, 25.0f, 59.94f, 12.5f, 0.0f, 0.3f}) {
         const float seconds = korvel::ParseTimecode(fps, firstLine);
         if (seconds != -1.0f && !(seconds >= 0.0f && seconds < 1.0e6f)) std::abort();
         char text[32];

@@ -242,8 +242,23 @@ TEST(MarkerImport, RealExports) {
         const char* file;
         std::vector<Expected> markers;
     };
+    // The same two markers exported with each ruler as the main counter: the
+    // Samples row keeps its sample time, the Ticks row ("58|4", "58|4| 735")
+    // falls back to a location that is only timecode in the Timecode exports.
+    const std::vector<Expected> notTimecodeLocations = {
+        {2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+        {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}};
     const Case cases[] = {
         {"SessionText_SimpleTest_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        {"SessionText_EmptySession_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        // Mac Roman plug-in listing, no markers.
+        {"SessionText_Plugins_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        {"SessionText_TimeFormats_BarsBeats_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_BarsBeats_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_FeetFrames_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_FeetFrames_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_MinSecs_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_Samples_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
         {"SessionText_TracksOnly_OnlyTrackEDLs_PT2023.6.txt", {}},
         {"SessionText_UnrecognizedSection_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
         {"SessionText_OneOfEverything_23-976fps_DefaultExportOptions_PT2020.3.txt",
@@ -312,6 +327,43 @@ TEST(MarkerImport, RealExports) {
             EXPECT_EQ(TextOf(markers[i].keywords), c.markers[i].keywords);
         }
     }
+}
+
+// A long cue-notes session in the older layout, where the comment follows
+// the name: with the newest layout's fixed comment column every note is lost.
+TEST(MarkerImport, RealSpottingSessionKeepsItsNotes) {
+    std::vector<MarkerEvent> markers;
+    std::vector<MarkerScene> scenes;
+    ImportProToolsMarkers(SessionText("SessionText_FPPFinal_23-976fps_DefaultExportOptions_PT2020.3.txt"), 24.0f,
+                          markers, &scenes, {"Hang"});
+    ASSERT_EQ(markers.size(), 294u);
+    EXPECT_TRUE(scenes.empty());
+    struct Expected {
+        std::size_t index;
+        float time;
+        const char* name;
+        const char* keywords;
+        const char* recipe;
+    };
+    const Expected expected[] = {
+        {0, 240240 / 48000.0f, "____OPENER____", "____OPENER____", ""},
+        {10, 10936777 / 48000.0f, "smarmy, temp is too heavy handed", "smarmy temp is too heavy handed she's getting dissed",
+         ""},
+        {11, 11489642 / 48000.0f, "hang", "", "Hang"},
+        {67, 50455650 / 48000.0f, "GIRL ON THE CASE, questioning",
+         "GIRL ON THE CASE questioning maybe too jazzy but this mostly works", ""},
+        {293, 240768528 / 48000.0f, "____ END CREDITS ____ (reuse; they will provide)",
+         "____ END CREDITS ____ (reuse; they will provide)", ""},
+    };
+    for (const Expected& e : expected) {
+        SCOPED_TRACE(e.index);
+        const MarkerEvent& m = markers[e.index];
+        EXPECT_NEAR(m.time, e.time, 1e-3);
+        EXPECT_EQ(TextOf(m.name), e.name);
+        EXPECT_EQ(TextOf(m.keywords), e.keywords);
+        EXPECT_EQ(TextOf(m.recipeName), e.recipe);
+    }
+    for (const MarkerEvent& m : markers) EXPECT_TRUE(IsValidUtf8(TextOf(m.name)));
 }
 
 }  // namespace

@@ -102,8 +102,11 @@ TEST(Timecode, ParsesFieldsAndRejectsWhatIsNotTimecode) {
 
 // Every text a fractional or whole rate formats below a day must read back
 // to a time that formats to the same text, as the inspector's fields need.
+// 12.5 and 0.3 have a nominal rate above the exact one; 119.88 is about the
+// fastest rate whose frames a float still tells apart near 24 hours.
 TEST(Timecode, FormattedTextsReadBackToTheSameText) {
-    for (const float fps : {23.976f, 24.0f, 25.0f, 29.97f, 30.0f, 59.94f, 0.5f}) {
+    for (const float fps : {23.976f, 24.0f, 25.0f, 29.97f, 30.0f, 59.94f, 0.5f, 0.3f, 12.5f, 47.952f, 50.0f, 60.0f,
+                            119.88f}) {
         SCOPED_TRACE(fps);
         const int nominal = std::max(1, static_cast<int>(std::lround(fps)));
         int mismatches = 0;
