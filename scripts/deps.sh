@@ -14,8 +14,8 @@ PACKAGES=(
   pulseaudio pulseaudio-utils
   # audio files, transforms, images
   libsndfile1-dev libkissfft-dev libstb-dev
-  # the audio device
-  librtaudio-dev
+  # the audio device, and the sound server's client for a check RtAudio lacks
+  librtaudio-dev libpulse-dev
   # the reference video and its sound: FFmpeg decodes every video
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),

@@ -5,6 +5,9 @@
 #include "playback/audio_output.h"
 
 #include <RtAudio.h>
+#include <pulse/context.h>
+#include <pulse/introspect.h>
+#include <pulse/mainloop.h>
 
 #include <algorithm>
 #include <cmath>
@@ -170,8 +173,42 @@ void StreamErrorCallback(RtAudioError::Type, const std::string&) {
     if (AudioOutput* output = ReportingOutput) output->streamFailed.store(true, std::memory_order_release);
 }
 
+// RtAudio 5.2 reads the sound server's default sink and source names without
+// checking them, and every query of its PulseAudio back end starts there: a
+// server left with no sink at all crashes it. True when such a server is not
+// what `rt` would talk to (another back end, or no server to reach).
+bool SafeToQuery(RtAudio& rt) {
+    if (rt.getCurrentApi() != RtAudio::LINUX_PULSE) return true;
+    pa_mainloop* loop = pa_mainloop_new();
+    if (loop == nullptr) return false;
+    pa_context* context = pa_context_new(pa_mainloop_get_api(loop), "Korvel");
+    bool safe = true;
+    if (context != nullptr && pa_context_connect(context, nullptr, PA_CONTEXT_NOFLAGS, nullptr) >= 0) {
+        pa_context_state_t state = pa_context_get_state(context);
+        while (PA_CONTEXT_IS_GOOD(state) && state != PA_CONTEXT_READY && pa_mainloop_iterate(loop, 1, nullptr) >= 0)
+            state = pa_context_get_state(context);
+        if (state == PA_CONTEXT_READY) {
+            safe = false;
+            const auto read = [](pa_context*, const pa_server_info* info, void* result) {
+                *static_cast<bool*>(result) =
+                    info != nullptr && info->default_sink_name != nullptr && info->default_source_name != nullptr;
+            };
+            if (pa_operation* op = pa_context_get_server_info(context, read, &safe)) {
+                while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && pa_mainloop_iterate(loop, 1, nullptr) >= 0) {
+                }
+                pa_operation_unref(op);
+            }
+        }
+        pa_context_disconnect(context);
+    }
+    if (context != nullptr) pa_context_unref(context);
+    pa_mainloop_free(loop);
+    return safe;
+}
+
 // RtAudio 5 reports by throwing; these read a failure as "nothing there".
 unsigned int DeviceCount(RtAudio& rt) {
+    if (!SafeToQuery(rt)) return 0;
     try {
         return rt.getDeviceCount();
     } catch (const RtAudioError&) {
@@ -180,6 +217,7 @@ unsigned int DeviceCount(RtAudio& rt) {
 }
 
 unsigned int DefaultOutputDevice(RtAudio& rt) {
+    if (!SafeToQuery(rt)) return 0;
     try {
         return rt.getDefaultOutputDevice();
     } catch (const RtAudioError&) {
@@ -188,6 +226,7 @@ unsigned int DefaultOutputDevice(RtAudio& rt) {
 }
 
 RtAudio::DeviceInfo ReadDeviceInfo(RtAudio& rt, unsigned int id) {
+    if (!SafeToQuery(rt)) return RtAudio::DeviceInfo{};
     try {
         return rt.getDeviceInfo(id);
     } catch (const RtAudioError&) {
@@ -270,6 +309,12 @@ void StartAudioOutput(AudioOutput& output, AudioRenderFunction render, std::atom
 void RefreshOutputDevices(AudioOutput& output) {
     if (output.rtaudio == nullptr) return;
     RtAudio& rt = *output.rtaudio;
+    // A failed stream goes on writing its reports into the library's shared
+    // error text from its own thread: it is closed before anything is asked.
+    if (output.streamFailed.load(std::memory_order_acquire)) {
+        std::lock_guard lock(output.mutex);
+        CloseStream(output);
+    }
     output.devices.clear();
     const unsigned int count = DeviceCount(rt);
     const unsigned int defaultId = DefaultOutputDevice(rt);
@@ -303,6 +348,7 @@ bool OpenOutputStream(AudioOutput& output, std::uint32_t id, std::uint32_t sampl
     options.streamName = "Korvel";
     unsigned int bufferFrames = kStreamBufferFrames;
     bool running = false;
+    if (!SafeToQuery(rt)) return false;
     try {
         rt.openStream(&parameters, nullptr, RTAUDIO_FLOAT32, streamRate, &bufferFrames, OutputStreamCallback,
                       &output, &options, StreamErrorCallback);

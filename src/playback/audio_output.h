@@ -91,7 +91,9 @@ void StartAudioOutput(AudioOutput& output, AudioRenderFunction render, std::atom
 bool OpenOutputStream(AudioOutput& output, std::uint32_t id, std::uint32_t sampleRate);
 
 // Lists the outputs with at least two channels and finds deviceId among
-// them (selectedDevice 0 when it is missing). Nothing before the start.
+// them (selectedDevice 0 when it is missing); a failed stream is closed
+// first. A sound server without any sink lists nothing. Nothing before the
+// start.
 void RefreshOutputDevices(AudioOutput& output);
 
 // Reopens the stream on the same device at `rate`, with the engine's playing

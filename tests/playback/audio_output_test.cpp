@@ -156,7 +156,8 @@ bool Run(const std::string& command, std::string* out = nullptr) {
 
 // PulseAudio on a socket in a temporary folder, with its own configuration
 // (none of the system's or the user's), no sink until a test loads one, and
-// PULSE_SERVER pointing at it while the fixture lives. It runs as root too.
+// PULSE_SERVER pointing at it (ALSA kept out) while the fixture lives. It
+// runs as root too.
 class PrivateSoundServer {
 public:
     ~PrivateSoundServer() {
@@ -204,6 +205,10 @@ public:
             return false;
         }
         if (!server_) server_.emplace("PULSE_SERVER", "unix:" + socket);
+        // ALSA's default device may lead to this server too; with an empty
+        // configuration ALSA finds nothing, so only the server's sinks count.
+        test::WriteBytes(dir_.file("asound.conf"), "");
+        if (!alsa_) alsa_.emplace("ALSA_CONFIG_PATH", dir_.file("asound.conf"));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
@@ -235,6 +240,7 @@ private:
     test::TempDir dir_;
     pid_t pid_ = 0;
     std::optional<ScopedEnv> server_;
+    std::optional<ScopedEnv> alsa_;
 };
 
 // A render function the device pulls: counts the frames it was asked for.
@@ -407,6 +413,30 @@ TEST_F(AudioDevice, ALostServerLeavesTheOutputClosedUntilSomethingReopens) {
     ASSERT_TRUE(OpenOutputStream(output, output.devices[0].id, output.requestedRate));
     EXPECT_TRUE(output.open);
     EXPECT_TRUE(source.PulledPast(source.frames.load()));
+}
+
+// Every query of the audio library's PulseAudio back end crashes on a
+// server without a sink; such a server reads as one with no device.
+TEST_F(AudioDevice, AServerWithoutASinkHasNoDevice) {
+    StartAudioOutput(output, source.Function(), &playing, 48000);
+    EXPECT_FALSE(output.open);
+    EXPECT_EQ(output.statusText, "Could not open audio device");
+    EXPECT_TRUE(output.devices.empty());
+
+    const int module = server.LoadNullSink("Main");
+    ASSERT_GE(module, 0);
+    RefreshOutputDevices(output);
+    ASSERT_EQ(output.devices.size(), 1u);
+    ASSERT_TRUE(OpenOutputStream(output, output.devices[0].id, 48000));
+    ASSERT_TRUE(source.PulledPast(0));
+
+    // The last sink goes: the stream has nowhere to move and dies.
+    ASSERT_TRUE(server.Unload(module));
+    ASSERT_TRUE(StreamFails());
+    RecoverAudioDevice(output);
+    EXPECT_EQ(output.statusText, "Audio device lost \u2014 could not reopen");
+    EXPECT_FALSE(output.open);
+    EXPECT_TRUE(output.devices.empty());
 }
 
 TEST(AudioDeviceAbsent, WithoutASoundServerTheOutputStaysClosedAndSaysSo) {
