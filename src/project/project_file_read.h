@@ -39,6 +39,9 @@ struct ProjectLoadResult {
 // holds "Could not open file: <path>", "Empty file", "Invalid JSON", "Not a
 // Korvel project file" or kProjectOutOfMemory, and the project is untouched.
 ProjectLoadResult ReadProjectFile(const std::string& path, Project& project);
+// The same, keeping the file's text in `text` for a second pass over it
+// (empty when the file could not be read).
+ProjectLoadResult ReadProjectFile(const std::string& path, Project& project, std::string& text);
 
 // The same from text already in memory; relative paths resolve against
 // `projectFolder`.

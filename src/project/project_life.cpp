@@ -348,7 +348,8 @@ bool OpenProject(const std::string& path) {
 
     Project& project = CurrentProject;
     PlaybackEngine& engine = LivePlaybackEngine;
-    ProjectLoadResult result = ReadProjectFile(file.path, project);
+    std::string text;
+    ProjectLoadResult result = ReadProjectFile(file.path, project, text);
     if (!result.ok) {
         // The lock stays: the next attempt must still know to recover.
         PostStatus("Error: " + result.error, 4.0f);
@@ -397,7 +398,8 @@ bool OpenProject(const std::string& path) {
 
     // From the file the document came from: a recovered document with the
     // older file's scenes would link its events to the wrong scenes.
-    ApplyProjectSessionSettings(ReadProjectSessionSettings(file.path), state, project, engine);
+    ApplyProjectSessionSettings(ReadProjectSessionSettingsText(text), state, project, engine);
+    text = std::string();
     state.workAreaScene = -1;
     DropMissingSceneLinks(project.events, static_cast<std::int32_t>(project.scenes.size()));
 

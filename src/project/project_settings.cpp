@@ -68,7 +68,11 @@ std::vector<std::int32_t> KeptSceneIndices(const JsonValue& scenes) {
 
 ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {
     ProjectSessionSettings settings;
-    const JsonValue root = ParseJson(text);
+    // The events and layers, most of a project, hold none of these keys:
+    // they are only stepped over, never built into a tree.
+    JsonDeferredArray skipped[2] = {{.key = "events"}, {.key = "results"}};
+    JsonDamage damage;
+    const JsonValue root = ParseJsonDeferring(text, skipped, damage);
 
     settings.handleDuration = ReadJsonFloat(root.Get("handleDuration"), settings.handleDuration);
     settings.handleFullSource = ReadJsonBool(root.Get("handleFullSource"), settings.handleFullSource);

@@ -39,5 +39,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const korvel::Scene& scene : settings.scenes) {
         if (!(scene.outTime > scene.inTime)) std::abort();
     }
+    // The two passes agree on the scenes: every link names one the settings kept.
+    const auto scenes = static_cast<std::int32_t>(settings.scenes.size());
+    for (const korvel::Event& event : project.events) {
+        if (event.sceneLink >= scenes) std::abort();
+        for (const korvel::Event& source : event.bounceSource)
+            if (source.sceneLink >= scenes) std::abort();
+    }
     return 0;
 }
