@@ -18,6 +18,7 @@
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
 #include "presets/chains.h"
+#include "presets/demo_content.h"
 #include "presets/preferences.h"
 #include "presets/recipes.h"
 #include "project/project.h"
@@ -82,8 +83,9 @@ void FrameFirstFrameWork() {
     AppState& state = GlobalAppState;
     InitLibraryCache(SoundLibrary);
     LoadPreferences();
-    // Moving old preset folders and installing the demo content come here,
-    // before the lists are read.
+    // Both fill the folders the lists are read from.
+    MigrateLegacyPresetFolders();
+    InstallDemoContent(false);
     ReloadRecipes();
     ReloadChains();
     FrameWork.firstFrameDone = true;
