@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 #include "app/background_job.h"
@@ -24,6 +25,7 @@
 #include "project/project.h"
 #include "project/project_life.h"
 #include "app/theme.h"
+#include "picture/video_player.h"
 
 // [SECTION] Edit guard and frame state
 // [SECTION] Start-up frames, library folders, video, drops
@@ -50,7 +52,7 @@ constexpr double kExportCompleteHold = 0.8;
 
 }  // namespace
 
-void RunFrameWork(double frameSeconds, bool mouseButtonDown) {
+bool RunFrameWork(double frameSeconds, bool mouseButtonDown) {
     FrameFirstFrameWork();
     FrameLauncherDecision();
     FrameLibraryFolders();
@@ -64,7 +66,7 @@ void RunFrameWork(double frameSeconds, bool mouseButtonDown) {
     FrameCacheRebuild();
     FrameBedLoading();
     FrameRenderRequest();
-    if (!FrameRunningJob()) return;
+    if (!FrameRunningJob()) return false;
     FrameJoinIdleWorker();
     FrameExportFinished();
     FrameIdleUpkeep();
@@ -74,6 +76,7 @@ void RunFrameWork(double frameSeconds, bool mouseButtonDown) {
     FrameCloseRequest();
     // The commands' second group comes here.
     FrameProjectToOpen();
+    return true;
 }
 
 // [SECTION] Start-up frames, library folders, video, drops
@@ -244,14 +247,74 @@ void FrameRenderRequest() {
 
 // [SECTION] The running job, the export, upkeep and transport
 
+namespace {
+
+// How long a frozen job's overlay shows its full bar after the work ended.
+constexpr double kFrozenJobHold = 0.8;
+
+void FinishJob(AppState& state) {
+    EndBackgroundJob(state.backgroundJob);
+    FrameWork.jobEnded = true;
+    int placeholders = 0;
+    for (const LayerResult& layer : CurrentProject.results)
+        if (layer.isSketch) ++placeholders;
+    const std::string message = PlaceholderMessage(placeholders, !SoundLibrary.palettes.empty());
+    if (!message.empty()) PostStatus(message, 8.0f);
+    if (state.lockAfterBuild) {
+        for (Event& event : CurrentProject.events) event.locked = true;
+        state.lockAfterBuild = false;
+    }
+}
+
+}  // namespace
+
+std::string PlaceholderMessage(int placeholders, bool libraryHasPalettes) {
+    if (placeholders <= 0) return {};
+    char text[96];
+    std::snprintf(text, sizeof text, "%s \xe2\x80\x94 %d placeholder clip%s",
+                  libraryHasPalettes ? "Some files unreadable" : "No palette", placeholders,
+                  placeholders == 1 ? "" : "s");
+    return text;
+}
+
+void SnapshotCopyFinished(BackgroundJob& job, bool copied, void* view) {
+    job.snapshotView = copied ? view : nullptr;
+    job.snapshotRequested = false;
+}
+
 bool FrameRunningJob() {
-    BackgroundJob& job = GlobalAppState.backgroundJob;
+    AppState& state = GlobalAppState;
+    BackgroundJob& job = state.backgroundJob;
     if (!job.active.load()) return true;
+    const bool live = job.revealBuildProgress;
+    if (job.cancellable && FrameWork.escapePressed && !job.done.load(std::memory_order_acquire))
+        job.cancel.store(true);
+
+    if (job.done.load(std::memory_order_acquire)) {
+        if (job.worker.joinable()) job.worker.join();
+        bool end = live;
+        if (!live) {
+            if (job.progress.load() >= 0.0f) job.progress.store(1.0f);
+            const double now = UiClockSeconds();
+            if (job.doneTime == 0.0) job.doneTime = now;
+            end = now - job.doneTime >= kFrozenJobHold;
+        }
+        if (end) {
+            FinishJob(state);
+            return true;
+        }
+    }
+
+    if (live) {
+        LaunchBackgroundJobWorker(job);
+        return true;
+    }
+    // The frame a frozen job starts in is the picture it shows: its worker
+    // waits until that frame has been copied.
+    if (job.snapshotRequested) return true;
     LaunchBackgroundJobWorker(job);
-    // The overlays and what a finished build reports come with the jobs'
-    // own drawing; here a finished job is joined and the UI may edit again.
-    if (job.done.load(std::memory_order_acquire)) EndBackgroundJob(job);
-    return true;
+    if (GlobalVideoPlayer.loaded) GlobalVideoPlayer.Tick();
+    return false;
 }
 
 void FrameJoinIdleWorker() {

@@ -29,6 +29,13 @@ struct FrameWorkState {
     bool firstFrameDone = false;
     bool launcherChecked = false;
     std::int32_t frameCounter = 0;  // stops at 2
+    // Input the window half reads before the work: Escape pressed this frame
+    // (repeats count).
+    bool escapePressed = false;
+    // Set when a job ended in this frame's work: the window half then tells
+    // the UI library that nothing is held, since the keys and buttons
+    // released under the overlay never reached the widgets.
+    bool jobEnded = false;
 };
 extern FrameWorkState FrameWork;
 
@@ -37,7 +44,9 @@ extern FrameWorkState FrameWork;
 // Every step up to the drawing, in order, with the frame's time in seconds
 // (already added to the UI clock by the caller) and whether the left mouse
 // button is held (bed layers are re-laid only once it is up).
-void RunFrameWork(double frameSeconds, bool mouseButtonDown);
+// False when a job with the frozen picture runs: the frame draws only its
+// overlay.
+bool RunFrameWork(double frameSeconds, bool mouseButtonDown);
 
 void FrameFirstFrameWork();
 void FrameLauncherDecision();
@@ -52,8 +61,18 @@ void FramePendingDelete();
 void FrameCacheRebuild();
 void FrameBedLoading();
 void FrameRenderRequest();
-// False when a job with the frozen picture runs: the frame ends there.
+// The job runner: Escape, completion (a frozen job holds its full bar for
+// 0.8 s), the placeholder report, lock after build, and starting the
+// worker (a frozen job's once its picture is copied). False when a job
+// with the frozen picture runs: the frame ends there.
 bool FrameRunningJob();
+// The host's copy of the frame for a frozen job: on success the job shows
+// it; after one failed copy the job runs without a picture rather than
+// waiting for a copy that may never come.
+void SnapshotCopyFinished(BackgroundJob& job, bool copied, void* view);
+// "No palette — N placeholder clips" and the like for the layers a build
+// could not fill, or empty when there are none.
+std::string PlaceholderMessage(int placeholders, bool libraryHasPalettes);
 void FrameJoinIdleWorker();
 void FrameExportFinished();
 void FrameIdleUpkeep();

@@ -1,12 +1,15 @@
 #include "app/frame/frame.h"
 
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/frame/job_overlays.h"
 #include "app/frame/title_bar.h"
 #include "app/ui_layout.h"
 #include "picture/video_player.h"
@@ -26,6 +29,35 @@ void NewUiFrame() {
     if (navOn) io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard;
 }
 
+namespace {
+
+// UI thread: whether the UI was let go for the job that is running.
+bool UiReleasedForJob = false;
+
+// Nothing the pointer or a menu holds may act on the project under a job:
+// open popups close and the active widget lets go, once, in the frame the
+// job starts.
+void ReleaseUiForJob() {
+    const bool active = GlobalAppState.backgroundJob.active.load();
+    if (active && !UiReleasedForJob) {
+        ImGuiContext& g = *GImGui;
+        if (!g.OpenPopupStack.empty()) ImGui::ClosePopupToLevel(0, false);
+        ImGui::ClearActiveID();
+    }
+    UiReleasedForJob = active;
+}
+
+// The keys and buttons released under an overlay never reached the UI
+// library: it is told that none is held.
+void ForgetHeldInput() {
+    ImGuiIO& io = ImGui::GetIO();
+    std::memset(io.MouseDown, 0, sizeof(io.MouseDown));
+    std::memset(io.KeysDown, 0, sizeof(io.KeysDown));
+    ImGui::ClearActiveID();
+}
+
+}  // namespace
+
 void DrawUI() {
     SuppressKeyboardNav = false;
     ApplyTheme();
@@ -34,7 +66,17 @@ void DrawUI() {
     const float height = io.DisplaySize.y;
     AdvanceUiClock(io.DeltaTime);
 
-    RunFrameWork(io.DeltaTime, io.MouseDown[0]);
+    FrameWork.escapePressed = ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), true);
+    const bool drawFrame = RunFrameWork(io.DeltaTime, io.MouseDown[0]);
+    if (FrameWork.jobEnded) {
+        FrameWork.jobEnded = false;
+        ForgetHeldInput();
+    }
+    ReleaseUiForJob();
+    if (!drawFrame) {
+        DrawBusyOverlay();
+        return;
+    }
 
     ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
     ImGui::SetNextWindowSize(ImVec2(width, height));
@@ -66,6 +108,9 @@ void DrawUI() {
         if (layout.timelineHeight > 0.0f) DrawTimeline(ImGui::GetWindowDrawList(), layout);
     }
     ImGui::End();
+    const BackgroundJob& job = GlobalAppState.backgroundJob;
+    if (job.active.load() && job.revealBuildProgress) DrawLiveBlockOverlay();
+    ReleaseUiForJob();
     FrameEndOfFrame();
 }
 

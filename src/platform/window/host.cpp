@@ -21,6 +21,7 @@
 #include "app/frame/frame.h"
 #include "app/frame/theme_style.h"
 #include "app/frame/title_bar.h"
+#include "app/frame_work.h"
 #include "app/shell.h"
 #include "app/theme.h"
 #include "app/title_bar.h"
@@ -290,7 +291,9 @@ void RenderFrame() {
     glClear(GL_COLOR_BUFFER_BIT);
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
 
-    if (GlobalAppState.backgroundJob.snapshotRequested) CaptureBackBufferSnapshot(drawableWidth, drawableHeight);
+    BackgroundJob& job = GlobalAppState.backgroundJob;
+    if (job.snapshotRequested && !CaptureBackBufferSnapshot(drawableWidth, drawableHeight))
+        SnapshotCopyFinished(job, false, nullptr);
     CaptureProjectThumbnail();
     SDL_GL_SwapWindow(MainWindowHandle);
 

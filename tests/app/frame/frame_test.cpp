@@ -50,11 +50,13 @@ TEST_F(FrameTest, RequestsAreServedInTheFramesOrder) {
     StartBackgroundJob("Updating audio...", [] {
         GlobalAppState.backgroundJob.done.store(true, std::memory_order_release);
     }, false, -1.0f);
+    ui.RunDrawUI();  // the frame the job's picture is copied from
     ui.RunDrawUI();  // starts the worker
     while (!s.backgroundJob.done.load()) std::this_thread::yield();
 
     s.pendingRenderMode = 2;
-    ui.RunDrawUI();
+    // The finished job holds its overlay for 0.8 s, then ends.
+    for (int i = 0; i < 20 && s.backgroundJob.active.load(); ++i) ui.RunDrawUI(0.1f);
     EXPECT_FALSE(s.backgroundJob.active.load()) << "the finished job ended";
     EXPECT_EQ(s.pendingRenderMode, 2) << "its step came before the job's";
     ui.RunDrawUI();

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <imgui.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <string>
 
+#include "app/background_job.h"
 #include "app/frame/title_bar.h"
 #include "app/theme.h"
 #include "platform/window/gl_host.h"
@@ -96,6 +99,31 @@ TEST_F(TitleBarWindowTest, CaptionButtonHoverFills) {
     Draw();
     if (HoveredCaptionButton != 1) GTEST_SKIP() << "the virtual display did not move the pointer";
     EXPECT_GT(Distance(At(minimiseX, 4.0f), plain), 3) << "the hovered button is filled";
+}
+
+TEST_F(TitleBarWindowTest, BusyOverlayDimsTheFrozenPicture) {
+    Draw();
+    const float th = GlobalAppState.windowChrome.titleHeight;
+    const Rgb before = At(20.0f, th + 20.0f);
+    std::atomic<bool> release{false};
+    BackgroundJob& job = GlobalAppState.backgroundJob;
+    StartBackgroundJob("Updating audio...", [&] {
+        while (!release.load()) std::this_thread::yield();
+        GlobalAppState.backgroundJob.done.store(true, std::memory_order_release);
+    }, false, -1.0f);
+    job.startTime -= 1.0;  // past the fade-in
+    Draw();
+    Draw();
+    ASSERT_NE(job.snapshotView, nullptr) << "the frame was copied";
+    const Rgb after = At(20.0f, th + 20.0f);
+    const Rgb bg = Of(ThemePalette.busyBg);
+    const float k = 140.0f / 255.0f;
+    const Rgb expected{int(before.r + (bg.r - before.r) * k), int(before.g + (bg.g - before.g) * k),
+                       int(before.b + (bg.b - before.b) * k)};
+    EXPECT_LE(Distance(after, expected), 9) << "the copied picture, upright, under the busy colour at alpha 140";
+    release.store(true);
+    for (int i = 0; i < 400 && job.active.load(); ++i) RunLoopPass();
+    EXPECT_FALSE(job.active.load());
 }
 
 }  // namespace

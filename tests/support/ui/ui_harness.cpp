@@ -1,6 +1,9 @@
 #include "support/ui/ui_harness.h"
 
+#include "app/background_job.h"
 #include "app/frame/frame.h"
+#include "app/frame_work.h"
+#include "project/app_state.h"
 #include "app/frame/theme_style.h"
 #include "app/theme.h"
 
@@ -44,6 +47,10 @@ void UiHarness::BeginFrame(float seconds) {
 void UiHarness::EndFrame() {
     ImGui::Render();
     inFrame_ = false;
+    // No renderer, so no copy of the frame for a frozen job: it runs
+    // without its picture, as after a failed copy.
+    BackgroundJob& job = GlobalAppState.backgroundJob;
+    if (job.snapshotRequested) SnapshotCopyFinished(job, false, nullptr);
 }
 
 void UiHarness::RunDrawUI(float seconds) {
