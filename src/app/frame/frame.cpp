@@ -9,6 +9,7 @@
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/frame/footer_draw.h"
 #include "app/frame/job_overlays.h"
 #include "app/frame/title_bar.h"
 #include "app/ui_layout.h"
@@ -106,6 +107,8 @@ void DrawUI() {
         DrawVideoArea(layout);
         DrawMainPanel(layout);
         if (layout.timelineHeight > 0.0f) DrawTimeline(ImGui::GetWindowDrawList(), layout);
+        ImGui::SetCursorPos(ImVec2(0.0f, layout.displayHeight - layout.footerHeight));
+        DrawFooter(layout);
     }
     ImGui::End();
     const BackgroundJob& job = GlobalAppState.backgroundJob;
