@@ -86,7 +86,7 @@ void RenderEventVoices(PlaybackEngine& engine, std::int32_t eventIndex, std::vec
                        const Event* events, std::int32_t scaleType, std::int32_t scaleRoot) {
     engine.ready.store(false, std::memory_order_release);
     {
-        std::lock_guard lock(engine.voiceMutex);
+        const VoiceListEdit edit(engine);
         engine.sampleRate = sampleRate;
         CompactVoicesLocked(engine, [eventIndex](const Voice& voice) { return voice.eventIndex != eventIndex; });
     }
@@ -117,7 +117,7 @@ void SyncVoicesToResults() {
 
     std::unordered_set<std::int32_t> voiced;
     {
-        std::lock_guard lock(engine.voiceMutex);
+        const VoiceListEdit edit(engine);
         CompactVoicesLocked(engine, [&](const Voice& voice) { return byId.count(voice.resultId) != 0; });
         for (Voice& voice : engine.voices) {
             const std::int32_t i = byId.at(voice.resultId);
@@ -190,7 +190,7 @@ void RemoveEventVoices(const std::vector<std::int32_t>& deletedEvents, std::int3
 
     const auto mapped = [&](std::int32_t e) { return e >= 0 && e < oldCount ? renumber[static_cast<std::size_t>(e)] : e; };
     {
-        std::lock_guard lock(engine.voiceMutex);
+        const VoiceListEdit edit(engine);
         CompactVoicesLocked(engine, [&](const Voice& voice) {
             return !(voice.eventIndex >= 0 && voice.eventIndex < oldCount && mapped(voice.eventIndex) == -1);
         });

@@ -26,7 +26,7 @@ void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity) {
     engine.voiceCount.store(0, std::memory_order_release);
     engine.voicesRendered.store(0, std::memory_order_release);
 
-    std::lock_guard lock(engine.voiceMutex);
+    const VoiceListEdit edit(engine);
     engine.sampleRate = sampleRate;
     engine.mixSampleRate.store(sampleRate, std::memory_order_release);
     PrepareLimiterSettings(engine.limiter, sampleRate);
@@ -40,7 +40,15 @@ void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity) {
 }
 
 void AppendVoice(PlaybackEngine& engine, Voice voice, float fadeIn, float fadeOut) {
-    std::lock_guard lock(engine.voiceMutex);
+    // Growing moves every voice, so it waits for a drawing UI; an append
+    // within the reserved room does not.
+    std::unique_lock<std::mutex> storage;
+    std::unique_lock lock(engine.voiceMutex);
+    if (engine.voices.size() == engine.voices.capacity()) {
+        lock.unlock();
+        storage = std::unique_lock(engine.voiceStorageMutex);
+        lock.lock();
+    }
     engine.voiceFadeIns.push_back(fadeIn);
     engine.voiceFadeOuts.push_back(fadeOut);
     engine.voices.push_back(std::move(voice));

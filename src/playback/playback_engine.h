@@ -100,6 +100,13 @@ struct PlaybackEngine {
     // export take it; the audio thread only tries it and plays silence for
     // the block when it fails. Writers store false in `ready` first.
     std::mutex voiceMutex;
+    // Guards the voice list's storage and the voices' identities (order,
+    // resultIndex) against a reader that does not take voiceMutex: the UI
+    // draws voices while holding only this, since holding voiceMutex for a
+    // frame's drawing would cost the audio thread whole blocks. A thread that
+    // replaces, grows, compacts or re-matches the list takes it before
+    // voiceMutex (VoiceListEdit). The audio thread never takes it.
+    std::mutex voiceStorageMutex;
     // Frames at sampleRate. The audio thread advances it; a locate replaces
     // it by exchange from any thread.
     std::atomic<std::int64_t> position{0};
@@ -184,8 +191,8 @@ static_assert(kTrackGroupCount == 3, "MixerSettings holds three groups");
 extern PlaybackEngine LivePlaybackEngine;
 
 // Empties the engine for a full rebuild at `sampleRate` and reserves room for
-// `capacity` voices (256 when 0 or less). Leaves `ready` false. Takes
-// voiceMutex; the caller must not hold it.
+// `capacity` voices (256 when 0 or less). Leaves `ready` false. Takes both
+// voice locks; the caller must hold neither.
 void PrepareVoices(PlaybackEngine& engine, int sampleRate, int capacity);
 
 // Sets sampleRate and the rate the audio thread mixes at, outside a rebuild
@@ -205,12 +212,21 @@ double GetPlaybackTime(const PlaybackEngine& engine);
 void StepPlayheadFrames(float& playhead, float fps, float duration, int frames);
 
 // Appends a rendered voice with its fade lengths (seconds) and updates
-// voiceCount. Takes voiceMutex; the caller must not hold it.
+// voiceCount. Takes voiceMutex, and first the storage lock when the list
+// must grow; the caller must hold neither.
 void AppendVoice(PlaybackEngine& engine, Voice voice, float fadeIn, float fadeOut);
+
+// Both voice locks, storage first: for writers that move voices or change
+// which layer a voice stands for.
+struct VoiceListEdit {
+    explicit VoiceListEdit(PlaybackEngine& engine) : storage(engine.voiceStorageMutex), voices(engine.voiceMutex) {}
+    std::lock_guard<std::mutex> storage;
+    std::lock_guard<std::mutex> voices;
+};
 
 // Keeps, in order, the voices for which keep(voice) is true, moving each
 // kept voice's fade entries with it, and updates voiceCount. The caller
-// holds voiceMutex (removals come with other edits under the same lock).
+// holds a VoiceListEdit (removals come with other edits under the same lock).
 template <typename Keep>
 void CompactVoicesLocked(PlaybackEngine& engine, Keep keep);
 

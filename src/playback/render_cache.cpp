@@ -107,7 +107,7 @@ void RemapVoicesToResults() {
     byId.reserve(layers.size());
     for (std::size_t i = 0; i < layers.size(); ++i) byId[layers[i].id] = static_cast<std::int32_t>(i);
     PlaybackEngine& engine = LivePlaybackEngine;
-    std::lock_guard lock(engine.voiceMutex);
+    const VoiceListEdit edit(engine);
     for (Voice& voice : engine.voices) {
         const auto it = byId.find(voice.resultId);
         voice.resultIndex = it != byId.end() ? it->second : -1;

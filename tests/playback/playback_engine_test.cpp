@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -105,6 +107,36 @@ TEST(PlaybackEngine, PrepareVoicesEmptiesAndReserves) {
 
 // Removing voices must carry each kept voice's fades along; a fade list
 // shorter than the voices (an older engine state) is never read past.
+// The UI draws voices holding only the storage lock: an append into the
+// reserved room goes on meanwhile, but one that must grow the list (moving
+// every voice) and a new list both wait until the drawing lets go.
+TEST(PlaybackEngine, StorageLockHoldsBackOnlyWritersThatMoveVoices) {
+    auto engine = std::make_unique<PlaybackEngine>();
+    PrepareVoices(*engine, 48000, 2);
+    std::unique_lock drawing(engine->voiceStorageMutex);
+
+    AppendVoice(*engine, Voice{}, 0.0f, 0.0f);
+    AppendVoice(*engine, Voice{}, 0.0f, 0.0f);
+    EXPECT_EQ(engine->voiceCount.load(), 2) << "appends within the reserved room do not wait";
+
+    const Voice* const storage = engine->voices.data();
+    auto grow = std::async(std::launch::async, [&] { AppendVoice(*engine, Voice{}, 0.0f, 0.0f); });
+    EXPECT_EQ(grow.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_EQ(engine->voices.data(), storage) << "the list moved under the drawing";
+    EXPECT_EQ(engine->voiceCount.load(), 2);
+    drawing.unlock();
+    grow.get();
+    EXPECT_EQ(engine->voiceCount.load(), 3);
+
+    drawing.lock();
+    auto replace = std::async(std::launch::async, [&] { PrepareVoices(*engine, 48000, 8); });
+    EXPECT_EQ(replace.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    EXPECT_EQ(engine->voices.size(), 3u) << "the list was replaced under the drawing";
+    drawing.unlock();
+    replace.get();
+    EXPECT_TRUE(engine->voices.empty());
+}
+
 TEST(PlaybackEngine, CompactionMovesFadeEntriesWithTheirVoices) {
     auto engine = std::make_unique<PlaybackEngine>();
     for (int i = 0; i < 5; ++i) {

@@ -2,9 +2,10 @@
 // crowding and the drawing of headers, heat map and layer bodies.
 //
 // Voices are read without the voice lock, which the audio thread only
-// tries: holding it for a frame's drawing would cost audible blocks. Outside
-// a job the UI thread alone writes the voice list; during a build only the
-// voices below the published voiceCount (acquire) are read. The layers of a
+// tries: holding it for a frame's drawing would cost audible blocks. The
+// step holds the voice storage lock instead, so no job grows, replaces,
+// compacts or re-matches the list meanwhile; during a build only the voices
+// below the published voiceCount (acquire) are read. The layers of a
 // running job are read through PublishedLayersView.
 //
 // [SECTION] Helpers
@@ -772,6 +773,7 @@ void DrawGroupArea(ImDrawList* dl, AppState& state, const Project& project, floa
     ImFont* font = state.fonts.smallFont != nullptr ? state.fonts.smallFont : ImGui::GetFont();
     const float headerHeight = 0.9f * font->FontSize + 2.0f;
     PlaybackEngine& engine = LivePlaybackEngine;
+    const std::lock_guard voiceStorage(engine.voiceStorageMutex);
 
     // A running job may move the layers and the lane counts: read the ones it
     // has published, under its storage lock, for the whole step.
