@@ -37,6 +37,7 @@
 #include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
 #include "ui/panels/library_tab.h"
+#include "ui/timeline/events_tab.h"
 #include "platform/window/video_texture.h"
 #include "playback/audio_output.h"
 #include "playback/live_mixer.h"
@@ -436,6 +437,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     std::fflush(stdout);
 
     InstallPlatformHooks();
+    MainTabPanels[0] = DrawEventsTab;
     MainTabPanels[2] = DrawLibraryTab;
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();

@@ -1,0 +1,263 @@
+// The events tab: the inspector child and the events list beside it.
+//
+// [SECTION] Metrics and row helpers
+// [SECTION] Single-event form: header
+// [SECTION] Single-event form: rows under the header
+// [SECTION] The tab
+#include "ui/timeline/events_tab.h"
+
+#include <imgui.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "app/frame/style.h"
+#include "app/theme.h"
+#include "app/ui_layout.h"
+#include "library/library.h"
+#include "playback/playback_engine.h"
+#include "project/app_state.h"
+#include "project/project.h"
+#include "ui/panels/keyword_input.h"
+#include "ui/timeline/event_kind_icons.h"
+#include "ui/timeline/inspector_edits.h"
+
+namespace korvel {
+namespace {
+
+// Icon-font glyphs (UTF-8).
+constexpr const char* kGlyphLocked = "\xef\x80\xa3";    // U+F023
+constexpr const char* kGlyphUnlocked = "\xef\x82\x9c";  // U+F09C
+constexpr const char* kGlyphRebuild = "\xef\x80\xa1";   // U+F021
+constexpr const char* kGlyphPalette = "\xee\x94\x9e";   // U+E51E
+constexpr const char* kGlyphPin = "\xef\x89\xb6";       // U+F276
+
+// ---------------------------------------------------------------------------
+// [SECTION] Metrics and row helpers
+// ---------------------------------------------------------------------------
+
+ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
+
+int Alpha(float fraction) { return static_cast<int>(fraction * 255.0f + 0.5f); }
+
+// Rows sit g apart instead of the style's item spacing.
+void NextRow(const InspectorMetrics& m) {
+    const float y = ImGui::GetCursorPosY() - ImGui::GetStyle().ItemSpacing.y + m.gap;
+    ImGui::SetCursorPos(ImVec2(m.padding, y));
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Single-event form: header
+// ---------------------------------------------------------------------------
+
+void DrawKindButton(AppState& state, Project& project, std::int32_t index, float fh) {
+    const Event& event = project.events[static_cast<std::size_t>(index)];
+    const int kind = std::clamp(event.shape, 0, kEventKindCount - 1);
+    const std::uint32_t colour = GetEventKindColor(kind, 200);
+    const bool muted = event.muted;
+    const ImGuiStyle& style = ImGui::GetStyle();
+    ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
+    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.12f : 0.28f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.18f : 0.42f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.25f : 0.55f))));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(colour, muted ? 80 : 220)));
+    char label[32];
+    std::snprintf(label, sizeof(label), "%s##shapemute", EventKindIcon(kind));
+    const bool clicked = ImGui::Button(label, ImVec2(fh, fh));
+    ImGui::PopStyleColor(4);
+    ImGui::PopStyleVar();
+    const char* name = EventKindNames[static_cast<std::size_t>(kind)];
+    if (ImGui::IsItemHovered()) {
+        if (muted) {
+            ShowTooltip("Unmute %s (M)", name);
+        } else {
+            ShowTooltip("%s \xe2\x80\x94 click to mute (M)", name);
+        }
+    }
+    if (clicked) ToggleEventMute(state, project, LivePlaybackEngine, index);
+}
+
+void DrawLockAndRebuild(AppState& state, Project& project, std::int32_t index, float g) {
+    Event& event = project.events[static_cast<std::size_t>(index)];
+    const bool muted = event.muted;
+    char label[32];
+    PushCompactButtonStyle();
+    if (IsKind(event.shape, EventKind::Clip) || IsKind(event.shape, EventKind::Bed)) {
+        ImGui::BeginDisabled();
+        std::snprintf(label, sizeof(label), "%s##lock", kGlyphLocked);
+        ImGui::Button(label);
+        ImGui::EndDisabled();
+        if (!muted) {
+            ShowItemTooltip("%s", IsKind(event.shape, EventKind::Clip) ? "Clip events are always locked"
+                                                                         : "Bed events are always locked");
+        }
+        PopColors4Vars2();
+        return;
+    }
+    const std::uint32_t text = event.sceneLink >= 0 ? ThemePalette.accentMuted
+                               : event.locked       ? ThemePalette.textSecondary
+                                                    : ThemePalette.textMuted;
+    std::snprintf(label, sizeof(label), "%s##lock", event.locked ? kGlyphLocked : kGlyphUnlocked);
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(text));
+    if (ImGui::Button(label)) ToggleEventLock(state, event);
+    ImGui::PopStyleColor();
+    if (ImGui::IsItemHovered()) {
+        if (event.sceneLink >= 0) {
+            ShowTooltip("Scene-linked \xe2\x80\x94 timing follows scene");
+        } else if (event.locked) {
+            ShowTooltip("Locked \xe2\x80\x94 protected from rebuilding\nClick to unlock");
+        } else {
+            ShowTooltip("Click to lock (protect from rebuilding)");
+        }
+    }
+    ImGui::SameLine(0.0f, g);
+    const bool canRebuild = CanRebuildEvent(state, project);
+    ImGui::BeginDisabled(!canRebuild);
+    std::snprintf(label, sizeof(label), "%s##revise", kGlyphRebuild);
+    if (ImGui::Button(label)) RequestEventRebuild(state, project, index);
+    ImGui::EndDisabled();
+    if (!muted) ShowItemTooltip("Rebuild this event");
+    PopColors4Vars2();
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Single-event form: rows under the header
+// ---------------------------------------------------------------------------
+
+void DrawKeywordRow(AppState& state, Event& event, const InspectorMetrics& m, float fh) {
+    char before[sizeof(Event::keywords)];
+    std::memcpy(before, event.keywords, sizeof(before));
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(ThemePalette.windowBg));
+    DrawKeywordInput("##evkeywords", "keywords...", event.keywords, static_cast<int>(sizeof(event.keywords)),
+                     SoundLibrary.keywordIndex, m.contentWidth - fh - m.gap, ImGuiInputTextFlags_None);
+    ImGui::PopStyleColor();
+    if (std::memcmp(before, event.keywords, sizeof(before)) != 0) state.unsavedChanges = true;
+}
+
+void DrawPaletteFilterLine(AppState& state, Project& project, const Event& event) {
+    const bool none = std::strcmp(event.libFilter, "~none~") == 0;
+    if (none) {
+        ImGui::TextColored(ImVec4(0.8f, 0.5f, 0.5f, 0.6f), "%s  No libraries assigned", kGlyphPalette);
+    } else {
+        ImGui::TextColored(ColourVec(ColorWithAlpha(ThemePalette.positive, 153)), "%s  %s", kGlyphPalette,
+                           event.libFilter);
+    }
+    if (ImGui::IsItemHovered()) {
+        ShowTooltip("Click to clear palette filter");
+        if (ImGui::IsMouseClicked(ImGuiMouseButton_Left)) ClearSelectionPaletteFilter(state, project);
+    }
+}
+
+void DrawPinnedLine(AppState& state, Event& event) {
+    ImGui::TextColored(ImVec4(0.4f, 0.7f, 1.0f, 0.7f), "%s %d pinned", kGlyphPin,
+                       static_cast<int>(event.pinnedFiles.size()));
+    if (!ImGui::IsItemHovered()) return;
+    std::string tip = "Pinned files:\n";
+    for (const std::string& path : event.pinnedFiles) {
+        const std::size_t slash = path.find_last_of('/');
+        tip += "  ";
+        tip += slash == std::string::npos ? path : path.substr(slash + 1);
+        tip += '\n';
+    }
+    tip += "Click to unpin all";
+    ShowTooltip("%s", tip.c_str());
+    if (ImGui::IsMouseClicked(ImGuiMouseButton_Left)) ClearEventPins(state, event);
+}
+
+void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m) {
+    const float fh = ImGui::GetFrameHeight();
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
+    ImGui::SetCursorPos(ImVec2(m.padding, m.padding));
+    DrawKindButton(state, project, index, fh);
+    ImGui::PopStyleVar();
+    Event& event = project.events[static_cast<std::size_t>(index)];
+    ImGui::SameLine(0.0f, m.gap);
+    // Everything after the kind button waits for the event to be unmuted.
+    ImGui::BeginDisabled(event.muted);
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
+    DrawLockAndRebuild(state, project, index, m.gap);
+    ImGui::PopStyleVar();
+    const bool clipOrBed = IsKind(event.shape, EventKind::Clip) || IsKind(event.shape, EventKind::Bed);
+    if (!clipOrBed) {
+        NextRow(m);
+        DrawKeywordRow(state, event, m, fh);
+        if (event.libFilter[0] != '\0') {
+            NextRow(m);
+            DrawPaletteFilterLine(state, project, event);
+        }
+        if (!event.pinnedFiles.empty()) {
+            NextRow(m);
+            DrawPinnedLine(state, event);
+        }
+    }
+    ImGui::EndDisabled();
+}
+
+void DrawPlaceholder(const AppState& state, const InspectorMetrics& m) {
+    ImFont* medium = state.fonts.mediumFont;
+    if (medium != nullptr) ImGui::PushFont(medium);
+    const char* text = "No event selected";
+    const ImVec2 size = ImGui::CalcTextSize(text);
+    ImGui::SetCursorPos(ImVec2((m.width - size.x) * 0.5f, (m.height - size.y) * 0.5f));
+    ImGui::TextColored(ColourVec(ThemePalette.textMuted), "%s", text);
+    if (medium != nullptr) ImGui::PopFont();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// [SECTION] The tab
+// ---------------------------------------------------------------------------
+
+InspectorMetrics ComputeInspectorMetrics(const UILayout& layout) {
+    InspectorMetrics m;
+    m.width = layout.panelHalfWidth;
+    m.height = layout.topAreaHeight;
+    m.padding = std::max(10.0f, 0.6f * layout.fontSize);
+    m.gap = 0.6f * m.padding;
+    m.contentWidth = m.width - 2.0f * m.padding;
+    return m;
+}
+
+void DrawEventsTab(ImDrawList* /*drawList*/, const UILayout& layout) {
+    AppState& state = GlobalAppState;
+    Project& project = CurrentProject;
+    const InspectorMetrics m = ComputeInspectorMetrics(layout);
+    const ImVec2 size(m.width, m.height);
+
+    ImGui::BeginChild("##inspector", size, false, ImGuiWindowFlags_NoScrollbar);
+    {
+        ImDrawList* dl = ImGui::GetWindowDrawList();
+        const ImVec2 min = ImGui::GetWindowPos();
+        const ImVec2 max(min.x + m.width, min.y + m.height);
+        dl->AddRectFilled(min, max, ThemePalette.inspectorBg);
+        dl->AddRect(min, max, ThemePalette.borderSoft);
+        const Event* primary = FindEvent(project, state.selectedEvent);
+        if (state.dropState.hoverAudio && primary != nullptr && IsKind(primary->shape, EventKind::Bed)) {
+            const int alpha = state.dropState.dropOverInspector ? 180 : 70;
+            dl->AddRect(ImVec2(min.x + 3.0f, min.y + 3.0f), ImVec2(max.x - 3.0f, max.y - 3.0f),
+                        ColorWithAlpha(ThemePalette.accent, alpha), 6.0f, 0, 2.0f);
+        }
+    }
+    ImGui::SetCursorPos(ImVec2(0.0f, 0.0f));
+    ImGui::BeginChild("##inspscroll", size, false, ImGuiWindowFlags_NoScrollbar);
+    const std::size_t count = state.selectedEvents.size();
+    if (count == 1 && FindEvent(project, state.selectedEvent) != nullptr) {
+        ImFont* medium = state.fonts.mediumFont;
+        if (medium != nullptr) ImGui::PushFont(medium);
+        DrawSingleEvent(state, project, state.selectedEvent, m);
+        if (medium != nullptr) ImGui::PopFont();
+    } else if (count < 2) {
+        DrawPlaceholder(state, m);
+    }
+    ImGui::EndChild();
+    ImGui::EndChild();
+
+    // The events list's place until it is drawn here.
+    ImGui::SameLine(0.0f, 0.0f);
+    ImGui::BeginChild("##eventlist", ImVec2(layout.panelOtherWidth, layout.topAreaHeight), false);
+    ImGui::EndChild();
+}
+
+}  // namespace korvel

@@ -1,0 +1,23 @@
+#pragma once
+// The events tab of the right-hand panel: the inspector column (one event's
+// form, the placeholder) beside the events list. UI thread only.
+struct ImDrawList;
+
+namespace korvel {
+
+struct UILayout;
+
+// The whole tab, every frame while tab 0 is active.
+void DrawEventsTab(ImDrawList* drawList, const UILayout& layout);
+
+// Layout of the inspector in its child, logical pixels.
+struct InspectorMetrics {
+    float width = 0.0f;    // W
+    float height = 0.0f;   // H
+    float padding = 0.0f;  // p
+    float gap = 0.0f;      // g
+    float contentWidth = 0.0f;
+};
+InspectorMetrics ComputeInspectorMetrics(const UILayout& layout);
+
+}  // namespace korvel

@@ -1,0 +1,129 @@
+#include "ui/timeline/inspector_edits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "engine/render_job.h"
+#include "picture/video_player.h"
+#include "playback/playback_engine.h"
+#include "project/app_state.h"
+#include "project/project.h"
+#include "project/undo.h"
+
+namespace korvel {
+
+Event* FindEvent(Project& project, std::int32_t index) {
+    if (index < 0 || index >= static_cast<std::int32_t>(project.events.size())) return nullptr;
+    return &project.events[static_cast<std::size_t>(index)];
+}
+
+void ToggleEventMute(AppState& state, Project& project, PlaybackEngine& engine, std::int32_t index) {
+    Event* event = FindEvent(project, index);
+    if (event == nullptr) return;
+    event->muted = !event->muted;
+    ++project.revision;
+    state.unsavedChanges = true;
+    const auto layers = static_cast<std::int32_t>(project.results.size());
+    // The mixer reads voice flags only while it holds this lock, as it does
+    // for their start times.
+    std::lock_guard<std::mutex> lock(engine.voiceMutex);
+    for (Voice& voice : engine.voices) {
+        if (voice.eventIndex != index || voice.resultIndex < 0 || voice.resultIndex >= layers) continue;
+        voice.muted = event->muted || project.results[static_cast<std::size_t>(voice.resultIndex)].muted;
+    }
+}
+
+void ToggleEventLock(AppState& state, Event& event) {
+    event.locked = !event.locked;
+    state.unsavedChanges = true;
+}
+
+bool CanRebuildEvent(const AppState& state, const Project& project) {
+    return project.built && !state.backgroundJob.active.load();
+}
+
+bool RequestEventRebuild(AppState& state, Project& project, std::int32_t index) {
+    Event* event = FindEvent(project, index);
+    if (event == nullptr || !CanRebuildEvent(state, project)) return false;
+    PushUndo();
+    event->locked = false;
+    state.pendingRenderMode = kRenderRebuildEvent;
+    state.pendingRenderEvents = {index};
+    return true;
+}
+
+void ClearSelectionPaletteFilter(AppState& state, Project& project) {
+    for (std::int32_t index : state.selectedEvents) {
+        Event* event = FindEvent(project, index);
+        if (event == nullptr || event->libFilter[0] == '\0') continue;
+        event->libFilter[0] = '\0';
+        state.unsavedChanges = true;
+    }
+}
+
+void ClearEventPins(AppState& state, Event& event) {
+    if (event.pinnedFiles.empty() && event.pinnedFileIds.empty()) return;
+    event.pinnedFiles.clear();
+    event.pinnedFileIds.clear();
+    state.unsavedChanges = true;
+}
+
+namespace {
+
+// Stores `value` and marks the project changed when it differs.
+template <typename T>
+void Store(AppState& state, T& field, T value) {
+    if (field == value) return;
+    field = value;
+    state.unsavedChanges = true;
+}
+
+}  // namespace
+
+void DragWeightOffset(AppState& state, Event& event, float dy, float eh) {
+    if (dy == 0.0f || eh <= 0.0f) return;
+    Store(state, event.weightOffset, std::clamp(event.weightOffset - dy / eh, -1.0f, 1.0f));
+    Store(state, event.locked, false);
+}
+
+void DragIntensityScale(AppState& state, Event& event, float dy, float eh) {
+    if (dy == 0.0f || eh <= 0.0f) return;
+    Store(state, event.intensityScale, std::clamp(event.intensityScale - 2.0f * dy / eh, 0.0f, 2.0f));
+    Store(state, event.locked, false);
+}
+
+void ResetWeightOffset(AppState& state, Event& event) { Store(state, event.weightOffset, 0.0f); }
+
+void ResetIntensityScale(AppState& state, Event& event) { Store(state, event.intensityScale, 1.0f); }
+
+void MoveSyncPoint(AppState& state, Event& event, float u) {
+    event.syncOffset = std::clamp(u, 0.0f, 1.0f) * event.duration;
+    if (!IsKind(event.shape, EventKind::Spot)) event.EnsureDefaultIntensityCurve();
+    if (!state.playing) {
+        state.playhead = event.time;
+        GlobalVideoPlayer.Seek(event.time);
+    }
+}
+
+float GainToDb(float gain) { return gain <= 0.001f ? kGainFloorDb : 20.0f * std::log10(gain); }
+
+void SetEventGainDb(AppState& state, Project& project, PlaybackEngine& engine, std::int32_t index, float db) {
+    Event* event = FindEvent(project, index);
+    if (event == nullptr) return;
+    const float gain = std::clamp(std::pow(10.0f, std::clamp(db, kGainFloorDb, 0.0f) / 20.0f), 0.0f, 1.0f);
+    if (gain == event->gain) return;
+    event->gain = gain;
+    state.unsavedChanges = true;
+    std::lock_guard<std::mutex> lock(engine.voiceMutex);
+    for (Voice& voice : engine.voices) {
+        if (voice.eventIndex == index) voice.eventGain = gain;
+    }
+}
+
+void SetPitchVariation(AppState& state, Event& event, float semitones) {
+    Store(state, event.pitchVariation, std::clamp(semitones / 24.0f, 0.0f, 1.0f));
+    Store(state, event.locked, false);
+}
+
+}  // namespace korvel

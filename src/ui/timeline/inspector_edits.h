@@ -1,0 +1,55 @@
+#pragma once
+// The inspector's edits of the selected events, apart from their widgets so
+// that each rule holds whatever draws it. Light edits take no undo snapshot;
+// each marks the project changed only when it changes a value, so quitting
+// never loses one silently and an idle frame marks nothing. UI thread only.
+#include <cstdint>
+
+namespace korvel {
+
+struct AppState;
+struct Event;
+struct Project;
+struct PlaybackEngine;
+
+// The event `index` designates, or null when it is out of range.
+Event* FindEvent(Project& project, std::int32_t index);
+
+// Flips `muted` and bumps the project's revision; the event's live voices
+// take the event's mute, or their own layer's when it is unmuted.
+void ToggleEventMute(AppState& state, Project& project, PlaybackEngine& engine, std::int32_t index);
+void ToggleEventLock(AppState& state, Event& event);
+
+// Rebuilding one event needs a built project and no background job.
+bool CanRebuildEvent(const AppState& state, const Project& project);
+// Undo snapshot, unlock, and the one-event render request; false when refused.
+bool RequestEventRebuild(AppState& state, Project& project, std::int32_t index);
+
+// Empties the palette filter of every selected event.
+void ClearSelectionPaletteFilter(AppState& state, Project& project);
+// Unpins every file of the event.
+void ClearEventPins(AppState& state, Event& event);
+
+// The editors' vertical drags (dy pixels over an editor eh high) shift the
+// weight offset (-1..1) or scale the intensity (0..2), and unlock the event.
+void DragWeightOffset(AppState& state, Event& event, float dy, float eh);
+void DragIntensityScale(AppState& state, Event& event, float dy, float eh);
+// Double clicks put them back to 0 and 1.
+void ResetWeightOffset(AppState& state, Event& event);
+void ResetIntensityScale(AppState& state, Event& event);
+
+// The sync point at fraction u (clamped 0..1) of the event; every kind but
+// Spot re-shapes its default intensity curve around it. While stopped the
+// playhead and the picture follow the event.
+void MoveSyncPoint(AppState& state, Event& event, float u);
+
+// The gain field shows dB, with silence at its floor.
+inline constexpr float kGainFloorDb = -24.0f;
+float GainToDb(float gain);
+// Stores 10^(dB/20) (never 0: the floor is a level) in the event and its
+// live voices.
+void SetEventGainDb(AppState& state, Project& project, PlaybackEngine& engine, std::int32_t index, float db);
+// `semitones` 0..24 of variation, stored as a fraction; unlocks the event.
+void SetPitchVariation(AppState& state, Event& event, float semitones);
+
+}  // namespace korvel

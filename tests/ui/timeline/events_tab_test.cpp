@@ -1,0 +1,250 @@
+// The events tab's inspector headless: which form shows for a selection,
+// the header's mute, lock and rebuild, the keyword, palette-filter and pin
+// rows, and which edits mark the project changed.
+#include "ui/timeline/events_tab.h"
+
+#include <gtest/gtest.h>
+#include <imgui_internal.h>
+
+#include <cstring>
+#include <mutex>
+
+#include "../panels/panels_fixture.h"
+#include "app/ui_layout.h"
+#include "engine/render_job.h"
+#include "playback/playback_engine.h"
+#include "timeline_fixture.h"
+#include "ui/timeline/inspector_edits.h"
+
+namespace korvel {
+namespace {
+
+class EventsTabTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetTimelineState();
+        s.dropState = DropState{};
+        layout_.fontSize = 18.0f;
+        layout_.panelHalfWidth = 360.0f;
+        layout_.panelOtherWidth = 300.0f;
+        layout_.topAreaHeight = 420.0f;
+        m_ = ComputeInspectorMetrics(layout_);
+        {
+            std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
+            LivePlaybackEngine.voices.clear();
+        }
+        Frame();  // sizes are known from the first frame on
+    }
+    void TearDown() override {
+        s.backgroundJob.active.store(false);
+        std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
+        LivePlaybackEngine.voices.clear();
+    }
+    std::function<void()> body() {
+        return [this] {
+            ImGui::SetCursorPos(ImVec2(0.0f, 0.0f));
+            DrawEventsTab(ImGui::GetWindowDrawList(), layout_);
+        };
+    }
+    void Frame() { frames_.Run(body()); }
+    // Selects event `index` alone.
+    void SelectOne(std::int32_t index) {
+        s.selectedEvents = {index};
+        s.selectedEvent = index;
+    }
+    ImGuiWindow* Scroll() {
+        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
+            if (std::strstr(w->Name, "##inspscroll") != nullptr && w->Active) return w;
+        return nullptr;
+    }
+    // A point in the form, from the scroll child's top left.
+    void ClickAt(float x, float y) {
+        Frame();
+        ImGuiWindow* w = Scroll();
+        ASSERT_NE(w, nullptr);
+        harness_.MoveMouse(w->Pos.x + x, w->Pos.y + y);
+        Frame();  // the pointer arrives before it presses
+        frames_.Click(w->Pos.x + x, w->Pos.y + y, body());
+    }
+    float Fh() const { return ImGui::GetFrameHeight(); }
+    void ClickKindButton() { ClickAt(m_.padding + Fh() * 0.5f, m_.padding + Fh() * 0.5f); }
+    // The lock button follows the square kind button.
+    void ClickLock() { ClickAt(m_.padding + Fh() + m_.gap + 4.0f, m_.padding + Fh() * 0.5f); }
+    float SecondRowY() const { return m_.padding + Fh() + m_.gap; }
+    // Moves the pointer away from every control and runs a frame.
+    void IdleFrame() {
+        harness_.MoveMouse(2000.0f, 2000.0f);
+        Frame();
+    }
+
+    test::UiHarness harness_;
+    test::PanelFrames frames_{harness_};
+    UILayout layout_;
+    InspectorMetrics m_;
+    AppState& s = GlobalAppState;
+    Project& p = CurrentProject;
+};
+
+// Only a single selection with a valid primary shows the form; the kind
+// button is the form's first control.
+TEST_F(EventsTabTest, FormShowsOnlyForOneValidPrimary) {
+    struct Case {
+        const char* name;
+        std::set<std::int32_t> selected;
+        std::int32_t primary;
+        bool form;
+    };
+    const Case cases[] = {
+        {"nothing selected", {}, -1, false},
+        {"one entry, primary out of range", {0}, 7, false},
+        {"one entry, primary -1", {0}, -1, false},
+        {"one valid entry", {1}, 1, true},
+        {"two entries show the batch form", {0, 1}, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(1, 2, 0, EventKind::Bloom), test::MakeEvent(5, 2, 0, EventKind::Bloom)};
+        s.selectedEvents = c.selected;
+        s.selectedEvent = c.primary;
+        ClickKindButton();
+        EXPECT_EQ(p.events[0].muted || p.events[1].muted, c.form);
+        EXPECT_EQ(s.unsavedChanges, c.form);
+        s.unsavedChanges = false;
+    }
+}
+
+TEST_F(EventsTabTest, MuteReachesTheLiveVoicesOfTheEventOnly) {
+    p.events = {test::MakeEvent(1, 2), test::MakeEvent(5, 2)};
+    p.results.resize(3);
+    p.results[0].eventIdx = 0;
+    p.results[1].eventIdx = 0;
+    p.results[1].muted = true;  // a layer muted on its own stays muted
+    p.results[2].eventIdx = 1;
+    {
+        std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
+        LivePlaybackEngine.voices.resize(4);
+        const std::int32_t events[] = {0, 0, 1, 0};
+        const std::int32_t layers[] = {0, 1, 2, -1};  // the last lost its layer
+        for (std::size_t i = 0; i < 4; ++i) {
+            LivePlaybackEngine.voices[i].eventIndex = events[i];
+            LivePlaybackEngine.voices[i].resultIndex = layers[i];
+        }
+    }
+    const std::int32_t revision = p.revision;
+    ToggleEventMute(s, p, LivePlaybackEngine, 0);
+    EXPECT_TRUE(p.events[0].muted);
+    EXPECT_EQ(p.revision, revision + 1);
+    EXPECT_TRUE(s.unsavedChanges);
+    auto mutedVoices = [] {
+        std::vector<bool> out;
+        for (const Voice& v : LivePlaybackEngine.voices) out.push_back(v.muted);
+        return out;
+    };
+    EXPECT_EQ(mutedVoices(), (std::vector<bool>{true, true, false, false}));
+    ToggleEventMute(s, p, LivePlaybackEngine, 0);
+    EXPECT_EQ(mutedVoices(), (std::vector<bool>{false, true, false, false}));
+    ToggleEventMute(s, p, LivePlaybackEngine, 9);  // out of range: nothing
+    EXPECT_EQ(p.revision, revision + 2);
+}
+
+// A muted event's controls wait for it to be unmuted; Clip and Bed cannot
+// be unlocked at all.
+TEST_F(EventsTabTest, LockFollowsKindAndMute) {
+    struct Case {
+        const char* name;
+        EventKind kind;
+        bool muted;
+        bool flips;
+    };
+    const Case cases[] = {
+        {"Bloom", EventKind::Bloom, false, true},
+        {"Spot", EventKind::Spot, false, true},
+        {"muted Bloom", EventKind::Bloom, true, false},
+        {"Clip", EventKind::Clip, false, false},
+        {"Bed", EventKind::Bed, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(1, 2, 0, c.kind)};
+        p.events[0].muted = c.muted;
+        SelectOne(0);
+        s.unsavedChanges = false;
+        ClickLock();
+        EXPECT_EQ(p.events[0].locked, c.flips);
+        EXPECT_EQ(s.unsavedChanges, c.flips);
+        EXPECT_TRUE(UndoStack.empty()) << "a light edit";
+    }
+}
+
+TEST_F(EventsTabTest, RebuildNeedsABuiltProjectAndNoJob) {
+    p.events = {test::MakeEvent(1, 2), test::MakeEvent(5, 2)};
+    p.events[1].locked = true;
+    EXPECT_FALSE(RequestEventRebuild(s, p, 1)) << "never built";
+    p.built = true;
+    s.backgroundJob.active.store(true);
+    EXPECT_FALSE(RequestEventRebuild(s, p, 1)) << "a job runs";
+    EXPECT_EQ(s.pendingRenderMode, 0);
+    EXPECT_TRUE(UndoStack.empty());
+    s.backgroundJob.active.store(false);
+    EXPECT_FALSE(RequestEventRebuild(s, p, 4)) << "out of range";
+    ASSERT_TRUE(RequestEventRebuild(s, p, 1));
+    EXPECT_FALSE(p.events[1].locked);
+    EXPECT_EQ(s.pendingRenderMode, kRenderRebuildEvent);
+    EXPECT_EQ(s.pendingRenderEvents, std::vector<std::int32_t>{1});
+    EXPECT_EQ(UndoStack.size(), 1u);
+}
+
+TEST_F(EventsTabTest, PaletteFilterClearReachesEverySelectedEvent) {
+    p.events = {test::MakeEvent(1, 2), test::MakeEvent(5, 2), test::MakeEvent(9, 2)};
+    for (Event& e : p.events) std::snprintf(e.libFilter, sizeof(e.libFilter), "%s", "Rain");
+    s.selectedEvents = {0, 2, 11};
+    ClearSelectionPaletteFilter(s, p);
+    EXPECT_STREQ(p.events[0].libFilter, "");
+    EXPECT_STREQ(p.events[1].libFilter, "Rain") << "not selected";
+    EXPECT_STREQ(p.events[2].libFilter, "");
+    EXPECT_TRUE(s.unsavedChanges);
+    s.unsavedChanges = false;
+    ClearSelectionPaletteFilter(s, p);
+    EXPECT_FALSE(s.unsavedChanges) << "nothing left to clear";
+}
+
+// The line under the keywords is the filter's when one is set, else the
+// pins'; a click on either clears it.
+TEST_F(EventsTabTest, FilterAndPinLinesClearOnClick) {
+    p.events = {test::MakeEvent(1, 2, 0, EventKind::Bloom)};
+    SelectOne(0);
+    p.events[0].AddPinnedFile("/sounds/a.wav", "0000000000000001");
+    std::snprintf(p.events[0].libFilter, sizeof(p.events[0].libFilter), "%s", "~none~");
+    const float fh = Fh();
+    const float thirdRow = SecondRowY() + fh + m_.gap;
+    ClickAt(m_.padding + 10.0f, thirdRow + 4.0f);
+    EXPECT_STREQ(p.events[0].libFilter, "");
+    EXPECT_EQ(p.events[0].pinnedFiles.size(), 1u);
+    EXPECT_TRUE(s.unsavedChanges);
+    s.unsavedChanges = false;
+    ClickAt(m_.padding + 10.0f, thirdRow + 4.0f);  // now the pin line
+    EXPECT_TRUE(p.events[0].pinnedFiles.empty());
+    EXPECT_TRUE(p.events[0].pinnedFileIds.empty());
+    EXPECT_TRUE(s.unsavedChanges);
+    EXPECT_TRUE(UndoStack.empty());
+}
+
+TEST_F(EventsTabTest, TypingKeywordsMarksChangesAndIdleFramesDoNot) {
+    p.events = {test::MakeEvent(1, 2, 0, EventKind::Scatter)};
+    std::snprintf(p.events[0].libFilter, sizeof(p.events[0].libFilter), "%s", "Rain");
+    p.events[0].AddPinnedFile("/sounds/a.wav", "0000000000000001");
+    SelectOne(0);
+    for (int i = 0; i < 3; ++i) IdleFrame();
+    EXPECT_FALSE(s.unsavedChanges) << "drawing the form changes nothing";
+
+    ClickAt(m_.padding + 20.0f, SecondRowY() + Fh() * 0.5f);
+    EXPECT_FALSE(s.unsavedChanges) << "focusing the field is no edit";
+    harness_.io().AddInputCharacter('r');
+    Frame();
+    EXPECT_STREQ(p.events[0].keywords, "r");
+    EXPECT_TRUE(s.unsavedChanges);
+    EXPECT_TRUE(UndoStack.empty());
+}
+
+}  // namespace
+}  // namespace korvel
