@@ -3,12 +3,16 @@
 // [SECTION] Metrics and row helpers
 // [SECTION] Single-event form: header
 // [SECTION] Single-event form: rows under the header
+// [SECTION] Single-event form: curve editors and sync marker
+// [SECTION] Single-event form: bottom row
 // [SECTION] The tab
 #include "ui/timeline/events_tab.h"
 
 #include <imgui.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -19,7 +23,9 @@
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/project.h"
+#include "project/undo.h"
 #include "ui/panels/keyword_input.h"
+#include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
 
@@ -165,6 +171,164 @@ void DrawPinnedLine(AppState& state, Event& event) {
     if (ImGui::IsMouseClicked(ImGuiMouseButton_Left)) ClearEventPins(state, event);
 }
 
+// ---------------------------------------------------------------------------
+// [SECTION] Single-event form: curve editors and sync marker
+// ---------------------------------------------------------------------------
+
+// The event whose sync point the pointer drags, or -1. UI thread only.
+std::int32_t SyncDragEvent = -1;
+
+bool SceneLinkValid(const Project& project, const Event& event) {
+    return event.sceneLink >= 0 && event.sceneLink < static_cast<std::int32_t>(project.scenes.size());
+}
+
+struct EditorPlace {
+    float y0 = 0.0f;
+    float width = 0.0f;   // ew
+    float height = 0.0f;  // eh
+};
+
+EditorPlace PlaceEditors(const Project& project, const Event& event, const InspectorMetrics& m, float fh,
+                         float firstRowY, float nextRowY) {
+    EditorPlace e;
+    e.width = m.contentWidth - fh - m.gap;
+    e.y0 = std::max(firstRowY + fh + m.gap, nextRowY);
+    const bool sceneRow = (IsKind(event.shape, EventKind::Fill) || IsKind(event.shape, EventKind::Bed)) &&
+                          SceneLinkValid(project, event);
+    const float reserve = sceneRow ? fh + m.gap : 0.0f;
+    const float least = sceneRow ? fh : 2.0f * fh + m.gap;
+    const float yb = m.height - m.padding - fh;
+    e.height = std::max(least, (yb - m.gap - reserve - e.y0 - m.gap) / 2.0f);
+    return e;
+}
+
+// The marker's hot test and drag; true while it is hot or dragged, so that
+// the intensity editor's vertical drag stays out of its way.
+bool UpdateSyncMarker(AppState& state, Event& event, std::int32_t index, ImVec2 min, const EditorPlace& e) {
+    const ImGuiIO& io = ImGui::GetIO();
+    const float x = min.x + event.syncOffset / event.duration * e.width;
+    const bool hot = std::fabs(io.MousePos.x - x) <= 6.0f && io.MousePos.y >= min.y &&
+                     io.MousePos.y <= min.y + e.height && !io.KeyAlt && !event.muted &&
+                     ImGui::IsWindowHovered();
+    if (hot) {
+        ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
+        if (ImGui::IsMouseClicked(ImGuiMouseButton_Left)) {
+            PushUndo();
+            SyncDragEvent = index;
+        }
+    }
+    if (SyncDragEvent == index) {
+        if (io.MouseDown[0]) {
+            MoveSyncPoint(state, event, e.width > 0.0f ? (io.MousePos.x - min.x) / e.width : 0.0f);
+        } else {
+            SyncDragEvent = -1;
+        }
+    }
+    return hot || SyncDragEvent == index;
+}
+
+void DrawSyncMarker(ImDrawList* dl, const Event& event, ImVec2 min, const EditorPlace& e, bool hot) {
+    const float x = min.x + event.syncOffset / event.duration * e.width;
+    const std::uint32_t colour = event.muted ? ColorWithAlpha(ThemePalette.textMuted, 40)
+                                 : hot       ? ThemePalette.eventAccent
+                                             : ThemePalette.curveLineAlt;
+    dl->AddLine(ImVec2(x, min.y), ImVec2(x, min.y + e.height), colour, 2.0f);
+    dl->AddTriangleFilled(ImVec2(x, min.y + 5.0f), ImVec2(x + 4.0f, min.y), ImVec2(x - 4.0f, min.y), colour);
+}
+
+void DrawCurveEditors(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m,
+                      const EditorPlace& e) {
+    Event& event = project.events[static_cast<std::size_t>(index)];
+    const int kind = event.shape;
+    const bool spot = IsKind(kind, EventKind::Spot);
+    const float opacity = event.muted ? 0.25f : 1.0f;
+    ImDrawList* dl = ImGui::GetWindowDrawList();
+    const ImVec2 origin = ImGui::GetWindowPos();
+    const ImVec2 size(e.width, e.height);
+    if (!IsKind(kind, EventKind::Clip) && !IsKind(kind, EventKind::Bed)) {
+        float dy = 0.0f;
+        DrawCurveEditor("##cW", event.weight, ImVec2(origin.x + m.padding, origin.y + e.y0), size, WeightColorMid, dl,
+                        event.weightOffset, 1.0f, spot, true, &dy, false, opacity);
+        const bool reset = ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left);
+        DragWeightOffset(state, event, dy, e.height);
+        if (reset) ResetWeightOffset(state, event);
+    }
+    if (IsKind(kind, EventKind::Clip)) return;
+    const ImVec2 min(origin.x + m.padding, origin.y + e.y0 + e.height + m.gap);
+    if (IsKind(kind, EventKind::Fill) || IsKind(kind, EventKind::Bed)) {
+        // These kinds always play their drawn curve; the value is implied,
+        // so forcing it is no edit.
+        event.intensityMode = 2;
+        DrawCurveEditor("##cI", event.intensity, min, size, ThemePalette.curveLine, dl, 0.0f, 1.0f, false, false,
+                        nullptr, true, opacity);
+        return;
+    }
+    const bool marker = event.duration > 0.001f && event.intensityMode == 0;
+    const bool syncBusy = marker && UpdateSyncMarker(state, event, index, min, e);
+    float dy = 0.0f;
+    const bool noPaint = spot || IsKind(kind, EventKind::Bloom) || IsKind(kind, EventKind::Contour);
+    DrawCurveEditor("##cI", event.intensity, min, size, ThemePalette.curveLine, dl, 0.0f, event.intensityScale,
+                    noPaint, false, syncBusy ? nullptr : &dy, false, opacity);
+    const bool reset = ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left) &&
+                       SyncDragEvent != index;
+    DragIntensityScale(state, event, dy, e.height);
+    if (reset) ResetIntensityScale(state, event);
+    if (marker) DrawSyncMarker(dl, event, min, e, syncBusy);
+}
+
+// ---------------------------------------------------------------------------
+// [SECTION] Single-event form: bottom row
+// ---------------------------------------------------------------------------
+
+// Whether each drag was hovered last frame, only to brighten its text.
+bool GainHovered = false;
+bool PitchHovered = false;
+
+void PushBottomRowColours(bool hovered) {
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(ThemePalette.frameBgHovered));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ColourVec(ThemePalette.frameBgActive));
+    ImGui::PushStyleColor(ImGuiCol_FrameBgActive, ColourVec(ThemePalette.frameBgActive));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(hovered ? ThemePalette.textPrimary : ThemePalette.textSecondary));
+}
+
+void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m,
+                   const EditorPlace& e, float fh) {
+    Event& event = project.events[static_cast<std::size_t>(index)];
+    const float yb = m.height - m.padding - fh;
+    const float width = (e.width - m.gap) / 2.0f;
+    ImGui::SetCursorPos(ImVec2(m.padding, yb));
+    ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
+
+    PushBottomRowColours(GainHovered);
+    float db = GainToDb(event.gain);
+    ImGui::SetNextItemWidth(width);
+    if (ImGui::DragFloat("##evgain", &db, 0.1f, kGainFloorDb, 0.0f, "%.1f dB", ImGuiSliderFlags_AlwaysClamp)) {
+        SetEventGainDb(state, project, LivePlaybackEngine, index, db);
+    }
+    GainHovered = ImGui::IsItemHovered();
+    ImGui::PopStyleColor(4);
+    if (GainHovered) ShowTooltip("Event volume (dB)");
+
+    // The stereo flag follows the bus; a copy, so it marks nothing.
+    const std::int32_t group = std::clamp(EffectiveGroup(event), 0, kTrackGroupCount - 1);
+    event.stereo = project.trackLayout.groups[static_cast<std::size_t>(group)].stereo;
+
+    if (!IsKind(event.shape, EventKind::Clip) && !IsKind(event.shape, EventKind::Bed)) {
+        ImGui::SameLine(0.0f, m.gap);
+        PushBottomRowColours(PitchHovered);
+        float semitones = event.pitchVariation * 24.0f;
+        ImGui::SetNextItemWidth(width);
+        if (ImGui::DragFloat("##evpitch", &semitones, 0.5f, 0.0f, 24.0f, "\xc2\xb1%.0f semitones",
+                             ImGuiSliderFlags_AlwaysClamp)) {
+            SetPitchVariation(state, event, semitones);
+        }
+        PitchHovered = ImGui::IsItemHovered();
+        ImGui::PopStyleColor(4);
+        if (PitchHovered) ShowTooltip("Pitch variation (\xc2\xb1 semitones, 0=off)");
+    }
+    ImGui::PopStyleVar();
+}
+
 void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m) {
     const float fh = ImGui::GetFrameHeight();
     ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
@@ -179,6 +343,7 @@ void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, cons
     DrawLockAndRebuild(state, project, index, m.gap);
     ImGui::PopStyleVar();
     const bool clipOrBed = IsKind(event.shape, EventKind::Clip) || IsKind(event.shape, EventKind::Bed);
+    const float firstRowY = m.padding + fh + m.gap;
     if (!clipOrBed) {
         NextRow(m);
         DrawKeywordRow(state, event, m, fh);
@@ -191,6 +356,10 @@ void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, cons
             DrawPinnedLine(state, event);
         }
     }
+    NextRow(m);
+    const EditorPlace editors = PlaceEditors(project, event, m, fh, firstRowY, ImGui::GetCursorPosY());
+    DrawCurveEditors(state, project, index, m, editors);
+    DrawBottomRow(state, project, index, m, editors, fh);
     ImGui::EndDisabled();
 }
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <imgui_internal.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 
@@ -74,6 +76,31 @@ protected:
     // Moves the pointer away from every control and runs a frame.
     void IdleFrame() {
         harness_.MoveMouse(2000.0f, 2000.0f);
+        Frame();
+    }
+    // The editors of a form without filter or pin lines, in the child.
+    struct Editors {
+        float left, width, height, weightTop, intensityTop;
+    };
+    Editors Place() const {
+        const float fh = Fh();
+        const float y0 = m_.padding + 2.0f * fh + 2.0f * m_.gap;
+        const float yb = m_.height - m_.padding - fh;
+        const float eh = std::max(2.0f * fh + m_.gap, (yb - m_.gap - y0 - m_.gap) / 2.0f);
+        return {m_.padding, m_.contentWidth - fh - m_.gap, eh, y0, y0 + eh + m_.gap};
+    }
+    // Press at (x, y) of the child, move by dy while held, release.
+    void Drag(float x, float y, float dx, float dy) {
+        Frame();
+        ImGuiWindow* w = Scroll();
+        ASSERT_NE(w, nullptr);
+        harness_.MoveMouse(w->Pos.x + x, w->Pos.y + y);
+        Frame();
+        harness_.SetMouseButton(0, true);
+        Frame();
+        harness_.MoveMouse(w->Pos.x + x + dx, w->Pos.y + y + dy);
+        Frame();
+        harness_.SetMouseButton(0, false);
         Frame();
     }
 
@@ -242,6 +269,163 @@ TEST_F(EventsTabTest, TypingKeywordsMarksChangesAndIdleFramesDoNot) {
     harness_.io().AddInputCharacter('r');
     Frame();
     EXPECT_STREQ(p.events[0].keywords, "r");
+    EXPECT_TRUE(s.unsavedChanges);
+    EXPECT_TRUE(UndoStack.empty());
+}
+
+// What each kind's editors take: painting (Alt held), the vertical drags,
+// and the sync marker.
+TEST_F(EventsTabTest, EditorsByKind) {
+    struct Case {
+        const char* name;
+        EventKind kind;
+        bool muted;
+        bool paintsWeight, paintsIntensity, dragsWeight, dragsIntensity, syncMarker;
+    };
+    const Case cases[] = {
+        {"Spot", EventKind::Spot, false, false, false, true, true, true},
+        {"Bloom", EventKind::Bloom, false, true, false, true, true, true},
+        {"Contour", EventKind::Contour, false, true, false, true, true, true},
+        {"Fill", EventKind::Fill, false, true, true, true, false, false},
+        {"Scatter", EventKind::Scatter, false, true, true, true, true, true},
+        {"muted Scatter", EventKind::Scatter, true, false, false, false, false, false},
+    };
+    auto peak = [](const CurvePoints& c) { return *std::max_element(c.begin(), c.end()); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(1, 4, 0, c.kind)};
+        Event& e = p.events[0];
+        e.muted = c.muted;
+        e.syncOffset = 2.0f;  // the marker in the middle
+        SelectOne(0);
+        const Editors ed = Place();
+        const float x = ed.left + ed.width * 0.25f;
+
+        harness_.io().KeyAlt = true;
+        Drag(x, ed.weightTop + ed.height * 0.5f, 0.0f, 0.0f);
+        Drag(x, ed.intensityTop + ed.height * 0.5f, 0.0f, 0.0f);
+        harness_.io().KeyAlt = false;
+        IdleFrame();
+        EXPECT_EQ(peak(e.weight) > 0.2f, c.paintsWeight);
+        EXPECT_EQ(peak(e.intensity) > 0.2f, c.paintsIntensity);
+
+        e.locked = true;
+        Drag(x, ed.weightTop + ed.height * 0.5f, 0.0f, -ed.height * 0.25f);
+        EXPECT_EQ(e.weightOffset > 0.2f, c.dragsWeight) << e.weightOffset;
+        EXPECT_EQ(e.locked, !c.dragsWeight) << "a drag unlocks";
+        Drag(x, ed.intensityTop + ed.height * 0.5f, 0.0f, -ed.height * 0.25f);
+        EXPECT_EQ(e.intensityScale > 1.4f, c.dragsIntensity) << e.intensityScale;
+
+        const std::size_t undos = UndoStack.size();
+        Drag(ed.left + ed.width * 0.5f, ed.intensityTop + ed.height * 0.5f, ed.width * 0.25f, 0.0f);
+        EXPECT_EQ(std::fabs(e.syncOffset - 3.0f) < 0.1f, c.syncMarker) << e.syncOffset;
+        EXPECT_EQ(UndoStack.size(), undos + (c.syncMarker ? 1u : 0u)) << "the drag starts with a snapshot";
+        EXPECT_EQ(e.intensityMode, c.kind == EventKind::Fill ? 2 : 0);
+        ClearUndoHistory();
+    }
+}
+
+// The marker moves the sync point; the default curve follows it except for
+// Spot; the playhead follows only while stopped.
+TEST_F(EventsTabTest, SyncDragReshapesAndMovesThePlayheadWhenStopped) {
+    struct Case {
+        const char* name;
+        EventKind kind;
+        bool playing;
+        bool reshaped;
+        float playhead;
+    };
+    const Case cases[] = {
+        {"Bloom stopped", EventKind::Bloom, false, true, 6.0f},
+        {"Bloom playing", EventKind::Bloom, true, true, 0.5f},
+        {"Spot stopped", EventKind::Spot, false, false, 6.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(4, 4, 2, c.kind)};  // sync at 6, block 4..8
+        p.events[0].EnsureDefaultIntensityCurve();
+        const CurvePoints before = p.events[0].intensity;
+        s.playing = c.playing;
+        s.playhead = 0.5f;
+        SelectOne(0);
+        const Editors ed = Place();
+        Drag(ed.left + ed.width * 0.5f, ed.intensityTop + 4.0f, -ed.width * 0.25f, 0.0f);
+        EXPECT_NEAR(p.events[0].syncOffset, 1.0f, 0.05f);
+        EXPECT_EQ(p.events[0].intensity != before, c.reshaped);
+        EXPECT_FLOAT_EQ(s.playhead, c.playhead);
+        EXPECT_EQ(p.events[0].time, 6.0f) << "the sync point stays on the picture";
+    }
+    s.playing = false;
+}
+
+TEST_F(EventsTabTest, DoubleClicksResetOffsetAndScale) {
+    p.events = {test::MakeEvent(1, 4, 0, EventKind::Bloom)};
+    p.events[0].weightOffset = 0.5f;
+    p.events[0].intensityScale = 1.7f;
+    SelectOne(0);
+    const Editors ed = Place();
+    const float x = ed.left + ed.width * 0.25f;
+    for (float y : {ed.weightTop + 5.0f, ed.intensityTop + 5.0f}) {
+        ClickAt(x, y);
+        frames_.Click(Scroll()->Pos.x + x, Scroll()->Pos.y + y, body());
+    }
+    EXPECT_EQ(p.events[0].weightOffset, 0.0f);
+    EXPECT_EQ(p.events[0].intensityScale, 1.0f);
+    EXPECT_TRUE(s.unsavedChanges);
+    s.unsavedChanges = false;
+    ResetWeightOffset(s, p.events[0]);
+    ResetIntensityScale(s, p.events[0]);
+    EXPECT_FALSE(s.unsavedChanges) << "resetting a reset value is no edit";
+}
+
+// The field shows silence at its floor; the floor is stored as a level, not
+// 0; live voices take the new gain at once.
+TEST_F(EventsTabTest, GainAndPitchMappings) {
+    const struct {
+        float gain, db;
+    } shown[] = {{0.0f, -24.0f}, {0.001f, -24.0f}, {1.0f, 0.0f}, {0.5f, -6.0206f}, {0.1f, -20.0f}};
+    for (const auto& c : shown) EXPECT_NEAR(GainToDb(c.gain), c.db, 1e-3f) << c.gain;
+
+    p.events = {test::MakeEvent(1, 4), test::MakeEvent(6, 4)};
+    {
+        std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
+        LivePlaybackEngine.voices.resize(2);
+        LivePlaybackEngine.voices[0].eventIndex = 0;
+        LivePlaybackEngine.voices[1].eventIndex = 1;
+    }
+    SetEventGainDb(s, p, LivePlaybackEngine, 0, -24.0f);
+    EXPECT_NEAR(p.events[0].gain, 0.0631f, 1e-4f);
+    EXPECT_NEAR(LivePlaybackEngine.voices[0].eventGain, 0.0631f, 1e-4f);
+    EXPECT_EQ(LivePlaybackEngine.voices[1].eventGain, 1.0f);
+    EXPECT_TRUE(s.unsavedChanges);
+    s.unsavedChanges = false;
+    SetEventGainDb(s, p, LivePlaybackEngine, 0, -30.0f);
+    EXPECT_FALSE(s.unsavedChanges) << "clamped to the same level";
+
+    p.events[0].locked = true;
+    SetPitchVariation(s, p.events[0], 12.0f);
+    EXPECT_FLOAT_EQ(p.events[0].pitchVariation, 0.5f);
+    EXPECT_FALSE(p.events[0].locked);
+    SetPitchVariation(s, p.events[0], 40.0f);
+    EXPECT_FLOAT_EQ(p.events[0].pitchVariation, 1.0f);
+}
+
+// A gain drag in the form reaches the event; the stereo copy and Fill's
+// forced mode, redone every frame, mark nothing.
+TEST_F(EventsTabTest, BottomRowDragsAndPerFrameCopies) {
+    p.events = {test::MakeEvent(1, 4, 0, EventKind::Fill)};
+    p.events[0].stereo = !p.trackLayout.groups[static_cast<std::size_t>(EffectiveGroup(p.events[0]))].stereo;
+    p.events[0].intensityMode = 0;
+    SelectOne(0);
+    for (int i = 0; i < 3; ++i) IdleFrame();
+    EXPECT_EQ(p.events[0].intensityMode, 2);
+    EXPECT_EQ(p.events[0].stereo, p.trackLayout.groups[static_cast<std::size_t>(EffectiveGroup(p.events[0]))].stereo);
+    EXPECT_FALSE(s.unsavedChanges);
+
+    const float yb = m_.height - m_.padding - Fh();
+    Drag(m_.padding + 20.0f, yb + Fh() * 0.5f, -60.0f, 0.0f);
+    EXPECT_LT(p.events[0].gain, 0.9f);
+    EXPECT_GT(p.events[0].gain, 0.06f);
     EXPECT_TRUE(s.unsavedChanges);
     EXPECT_TRUE(UndoStack.empty());
 }
