@@ -5,6 +5,7 @@
 // [SECTION] Single-event form: rows under the header
 // [SECTION] Single-event form: curve editors and sync marker
 // [SECTION] Single-event form: bottom row
+// [SECTION] Single-event form: right column
 // [SECTION] The tab
 #include "ui/timeline/events_tab.h"
 
@@ -24,7 +25,11 @@
 #include "project/app_state.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "picture/trace_analysis.h"
+#include "picture/video_player.h"
 #include "ui/panels/keyword_input.h"
+#include "ui/panels/palette_filter_picker.h"
+#include "ui/timeline/timeline_view.h"
 #include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
@@ -38,6 +43,10 @@ constexpr const char* kGlyphUnlocked = "\xef\x82\x9c";  // U+F09C
 constexpr const char* kGlyphRebuild = "\xef\x80\xa1";   // U+F021
 constexpr const char* kGlyphPalette = "\xee\x94\x9e";   // U+E51E
 constexpr const char* kGlyphPin = "\xef\x89\xb6";       // U+F276
+constexpr const char* kGlyphMusic = "\xef\x80\x81";     // U+F001
+constexpr const char* kGlyphPen = "\xef\x8c\x83";       // U+F303
+constexpr const char* kGlyphScene = "\xee\x84\xb1";     // U+E131
+constexpr const char* kGlyphTrace = "\xef\x85\x80";     // U+F140
 
 // ---------------------------------------------------------------------------
 // [SECTION] Metrics and row helpers
@@ -329,6 +338,147 @@ void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const 
     ImGui::PopStyleVar();
 }
 
+// ---------------------------------------------------------------------------
+// [SECTION] Single-event form: right column
+// ---------------------------------------------------------------------------
+
+void SquareButtonAt(float x, float y) { ImGui::SetCursorPos(ImVec2(x, y)); }
+
+void DrawSceneLinkButton(AppState& state, Project& project, Event& event, float x, float y, float fh) {
+    SquareButtonAt(x, y);
+    char label[32];
+    std::snprintf(label, sizeof(label), "%s##scenelink", kGlyphScene);
+    const bool noScenes = project.scenes.empty();
+    ImGui::BeginDisabled(noScenes);
+    if (ImGui::Button(label, ImVec2(fh, fh))) ImGui::OpenPopup("##scenelinkpop");
+    ImGui::EndDisabled();
+    if (SceneLinkValid(project, event)) {
+        ShowItemTooltip("Linked: %s", project.scenes[static_cast<std::size_t>(event.sceneLink)].name);
+    } else {
+        ShowItemTooltip("%s", noScenes ? "Link to scene (no scenes available)" : "Link to scene");
+    }
+    const bool pushedFont = PushPanelStyle();
+    if (ImGui::BeginPopup("##scenelinkpop")) {
+        if (SceneLinkValid(project, event)) {
+            if (ImGui::Selectable("Unlink")) LinkEventScene(state, event, -1);
+            ImGui::Separator();
+        }
+        for (std::size_t i = 0; i < project.scenes.size(); ++i) {
+            ImGui::PushID(static_cast<int>(i));
+            if (ImGui::Selectable(project.scenes[i].name, event.sceneLink == static_cast<std::int32_t>(i))) {
+                LinkEventScene(state, event, static_cast<std::int32_t>(i));
+            }
+            ImGui::PopID();
+        }
+        ImGui::EndPopup();
+    }
+    PopPanelStyle(pushedFont);
+}
+
+void DrawRightColumn(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m,
+                     const EditorPlace& e, float fh, float firstRowY) {
+    Event& event = project.events[static_cast<std::size_t>(index)];
+    const int kind = event.shape;
+    const float x = m.padding + e.width + m.gap;
+    const float yb = m.height - m.padding - fh;
+    char label[32];
+
+    if (!IsKind(kind, EventKind::Clip) && !IsKind(kind, EventKind::Bed)) {
+        SquareButtonAt(x, firstRowY);
+        if (DrawPaletteFilterPicker("##libfilterpanel", event.libFilter, static_cast<int>(sizeof(event.libFilter)),
+                                    SoundLibrary, fh, 8000)) {
+            state.unsavedChanges = true;
+            for (std::int32_t other : state.selectedEvents) {
+                Event* o = FindEvent(project, other);
+                if (o == nullptr || o == &event || IsKind(o->shape, EventKind::Clip)) continue;
+                std::memcpy(o->libFilter, event.libFilter, sizeof(o->libFilter));
+            }
+        }
+    }
+
+    PushCompactButtonStyle();
+    SquareButtonAt(x, e.y0);
+    const bool tuneOff = event.scaleTuneOverride >= 2;
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(tuneOff ? ThemePalette.textMuted : ThemePalette.textPrimary));
+    if (tuneOff) ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ThemePalette.frameBg));
+    std::snprintf(label, sizeof(label), "%s##scaletune", kGlyphMusic);
+    if (ImGui::Button(label, ImVec2(fh, fh))) ToggleScaleTuning(state, project, index);
+    ImGui::PopStyleColor(tuneOff ? 2 : 1);
+    ShowItemTooltip("Pitch-tune to scale: %s\nClick to toggle", tuneOff ? "Force Off" : "Follow Project");
+
+    if (!IsKind(kind, EventKind::Clip)) {
+        SquareButtonAt(x, e.y0 + fh + m.gap);
+        const bool spot = IsKind(kind, EventKind::Spot);
+        const bool on = state.curveDrawMode;
+        if (on) {
+            ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(ThemePalette.accent, 130)));
+            ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(ThemePalette.accent, 175)));
+            ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(ThemePalette.accent, 175)));
+            ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ThemePalette.textPrimary));
+        }
+        ImGui::BeginDisabled(spot);
+        std::snprintf(label, sizeof(label), "%s##drawmode", kGlyphPen);
+        if (ImGui::Button(label, ImVec2(fh, fh))) ToggleCurveDrawMode(state, project);
+        ImGui::EndDisabled();
+        if (on) ImGui::PopStyleColor(4);
+        ShowItemTooltip("%s", spot ? "Draw mode not available" : on ? "Exit draw mode (D)" : "Draw mode (D)");
+    }
+
+    const bool fill = IsKind(kind, EventKind::Fill);
+    if (fill || IsKind(kind, EventKind::Bed)) {
+        float y = yb;
+        if (fill) {
+            SquareButtonAt(x, y);
+            ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(ThemePalette.frameBgHovered));
+            ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ColourVec(ThemePalette.frameBgActive));
+            ImGui::PushStyleColor(ImGuiCol_FrameBgActive, ColourVec(ThemePalette.frameBgActive));
+            ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ThemePalette.textSecondary));
+            int layers = event.fillLayers < 1 ? 3 : event.fillLayers;
+            ImGui::SetNextItemWidth(fh);
+            if (ImGui::DragInt("##layers", &layers, 0.15f, 1, 24, "%d", ImGuiSliderFlags_AlwaysClamp)) {
+                SetFillLayers(state, event, layers);
+            }
+            ImGui::PopStyleColor(4);
+            char count[16];
+            std::snprintf(count, sizeof(count), "%d", event.fillLayers);
+            ShowItemTooltip("Spectral layers: %s\n1-2: single body, weight curve selects band\n3+: full spectral "
+                            "layering\nDrag to change, double-click to type",
+                            event.fillLayers == 0 ? "Auto" : count);
+            y -= fh + m.gap;
+        }
+        DrawSceneLinkButton(state, project, event, x, y, fh);
+        y -= fh + m.gap;
+        SquareButtonAt(x, y);
+        const bool canTrace = TraceReadValid(state) && state.traceAnalysis.frames.size() >= 2;
+        ImGui::BeginDisabled(!canTrace);
+        std::snprintf(label, sizeof(label), "%s##sample", kGlyphTrace);
+        if (ImGui::Button(label, ImVec2(fh, fh))) {
+            TraceCurvesFromPicture(state, event, state.traceAnalysis, GlobalVideoPlayer.timelineOffset);
+        }
+        ImGui::EndDisabled();
+        ShowItemTooltip("Trace picture to weight/intensity curves");
+        const ImVec2 origin = ImGui::GetWindowPos();
+        const float dy = origin.y + y - m.gap;
+        ImGui::GetWindowDrawList()->AddLine(ImVec2(origin.x + x + 2.0f, dy), ImVec2(origin.x + x + fh - 2.0f, dy),
+                                            ThemePalette.borderSoft);
+    } else if (!IsKind(kind, EventKind::Clip)) {
+        SquareButtonAt(x, yb);
+        const bool onB = EffectiveGroup(event) == 2;
+        const std::uint32_t colour = GetGroupColour(onB ? 2 : 1);
+        const ImGuiStyle& style = ImGui::GetStyle();
+        ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
+        ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
+        ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, Alpha(0.55f))));
+        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, Alpha(0.75f))));
+        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, Alpha(0.45f))));
+        if (ImGui::Button(onB ? "B##easybus" : "A##easybus", ImVec2(fh, fh))) ToggleEventBus(project, index);
+        ImGui::PopStyleColor(3);
+        ImGui::PopStyleVar(2);
+        ShowItemTooltip("Bus: %s\nClick to toggle", onB ? "FX B" : "FX A");
+    }
+    PopColors4Vars2();
+}
+
 void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m) {
     const float fh = ImGui::GetFrameHeight();
     ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
@@ -360,6 +510,7 @@ void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, cons
     const EditorPlace editors = PlaceEditors(project, event, m, fh, firstRowY, ImGui::GetCursorPosY());
     DrawCurveEditors(state, project, index, m, editors);
     DrawBottomRow(state, project, index, m, editors, fh);
+    DrawRightColumn(state, project, index, m, editors, fh, firstRowY);
     ImGui::EndDisabled();
 }
 

@@ -5,7 +5,10 @@
 #include <mutex>
 
 #include "engine/render_job.h"
+#include "engine/track_allocation.h"
+#include "picture/trace_analysis.h"
 #include "picture/video_player.h"
+#include "playback/render_cache.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/project.h"
@@ -124,6 +127,61 @@ void SetEventGainDb(AppState& state, Project& project, PlaybackEngine& engine, s
 void SetPitchVariation(AppState& state, Event& event, float semitones) {
     Store(state, event.pitchVariation, std::clamp(semitones / 24.0f, 0.0f, 1.0f));
     Store(state, event.locked, false);
+}
+
+void ToggleScaleTuning(AppState& state, Project& project, std::int32_t index) {
+    Event* event = FindEvent(project, index);
+    if (event == nullptr) return;
+    PushUndo();
+    const std::int32_t value = event->scaleTuneOverride < 2 ? 2 : 0;
+    event->scaleTuneOverride = value;
+    for (std::int32_t other : state.selectedEvents) {
+        if (Event* e = FindEvent(project, other)) e->scaleTuneOverride = value;
+    }
+    if (project.results.empty()) return;
+    // A refused start (a job or the picture read runs) leaves the request
+    // to the frame, which retries.
+    if (state.backgroundJob.active.load() || !RebuildCacheAsync("Updating scale tuning...", false)) {
+        state.audioUpdateRequested.store(true);
+    }
+}
+
+void SetFillLayers(AppState& state, Event& event, std::int32_t layers) {
+    Store(state, event.fillLayers, std::clamp(layers, 1, 24));
+    Store(state, event.locked, false);
+}
+
+void LinkEventScene(AppState& state, Event& event, std::int32_t scene) {
+    Store(state, event.sceneLink, scene < 0 ? -1 : scene);
+    if (scene >= 0) Store(state, event.locked, IsKind(event.shape, EventKind::Bed));
+}
+
+void TraceCurvesFromPicture(AppState& state, Event& event, const TraceAnalysis& analysis, float videoOffset) {
+    const float start = event.time - event.syncOffset - videoOffset;
+    for (int i = 0; i < kCurvePoints; ++i) {
+        const float t = start + static_cast<float>(i) * event.duration / 255.0f;
+        event.intensity[static_cast<std::size_t>(i)] = std::clamp(2.0f * analysis.CompositeAt(t), 0.05f, 1.0f);
+        event.weight[static_cast<std::size_t>(i)] = std::clamp(0.5f * analysis.LumaAt(t) + 0.3f, 0.05f, 0.95f);
+    }
+    event.locked = false;
+    state.unsavedChanges = true;
+}
+
+void ToggleEventBus(Project& project, std::int32_t index) {
+    Event* event = FindEvent(project, index);
+    if (event == nullptr) return;
+    PushUndo();
+    const std::int32_t group = EffectiveGroup(*event) == 2 ? 1 : 2;
+    event->groupOverride = group == DefaultGroupForKind(event->shape) ? -1 : group;
+    event->stereo = project.trackLayout.groups[static_cast<std::size_t>(group)].stereo;
+    event->locked = false;
+    const auto count = static_cast<std::int32_t>(project.events.size());
+    for (LayerResult& layer : project.results) {
+        if (layer.eventIdx >= 0 && layer.eventIdx < count) {
+            layer.group = EffectiveGroup(project.events[static_cast<std::size_t>(layer.eventIdx)]);
+        }
+    }
+    AllocateTracks(project);
 }
 
 }  // namespace korvel

@@ -52,4 +52,26 @@ void SetEventGainDb(AppState& state, Project& project, PlaybackEngine& engine, s
 // `semitones` 0..24 of variation, stored as a fraction; unlocks the event.
 void SetPitchVariation(AppState& state, Event& event, float semitones);
 
+// Flips scale tuning between following the project and forced off for the
+// selection (undo snapshot), then has the cache rebuilt when layers exist:
+// at once, or after the running job.
+void ToggleScaleTuning(AppState& state, Project& project, std::int32_t index);
+
+// The fill layer count, 1..24; unlocks the event.
+void SetFillLayers(AppState& state, Event& event, std::int32_t layers);
+
+// Links the event to scene `scene` (-1 unlinks); a Bed linked to a scene is
+// locked to it.
+void LinkEventScene(AppState& state, Event& event, std::int32_t scene);
+
+// Fills both curves from the picture over the event's span. The analysis
+// runs on the video's own axis, which starts `videoOffset` seconds into the
+// timeline; the span starts at time - syncOffset.
+struct TraceAnalysis;
+void TraceCurvesFromPicture(AppState& state, Event& event, const TraceAnalysis& analysis, float videoOffset);
+
+// Moves the event to the other FX bus (undo snapshot); every layer takes its
+// event's group again and the tracks are reallocated.
+void ToggleEventBus(Project& project, std::int32_t index);
+
 }  // namespace korvel

@@ -14,6 +14,7 @@
 #include "../panels/panels_fixture.h"
 #include "app/ui_layout.h"
 #include "engine/render_job.h"
+#include "picture/trace_analysis.h"
 #include "playback/playback_engine.h"
 #include "timeline_fixture.h"
 #include "ui/timeline/inspector_edits.h"
@@ -428,6 +429,128 @@ TEST_F(EventsTabTest, BottomRowDragsAndPerFrameCopies) {
     EXPECT_GT(p.events[0].gain, 0.06f);
     EXPECT_TRUE(s.unsavedChanges);
     EXPECT_TRUE(UndoStack.empty());
+}
+
+// The picture's measures are on the video's axis: a video placed 5 s into
+// the timeline and an event whose span starts 2 s before its sync point.
+TEST_F(EventsTabTest, TraceSamplesTheEventSpanOnTheVideoAxis) {
+    TraceAnalysis analysis;
+    analysis.frames.resize(21);
+    for (int i = 0; i <= 20; ++i) {
+        analysis.frames[static_cast<std::size_t>(i)].time = static_cast<float>(i);
+        analysis.frames[static_cast<std::size_t>(i)].luma = static_cast<float>(i) / 20.0f;
+        analysis.frames[static_cast<std::size_t>(i)].composite = static_cast<float>(i) / 40.0f;
+    }
+    analysis.numFrames = 21;
+    analysis.framesDone.store(21);
+    analysis.fps = 1.0f;
+    analysis.valid = true;
+    Event e = test::MakeEvent(10, 4, 2);  // span 10..14 on the timeline: 5..9 on the video
+    e.locked = true;
+    TraceCurvesFromPicture(s, e, analysis, 5.0f);
+    EXPECT_NEAR(e.weight[0], 0.5f * 0.25f + 0.3f, 1e-4f);
+    EXPECT_NEAR(e.weight[255], 0.5f * 0.45f + 0.3f, 1e-4f);
+    EXPECT_NEAR(e.intensity[0], 0.25f, 1e-4f);
+    EXPECT_NEAR(e.intensity[255], 0.45f, 1e-4f);
+    EXPECT_FALSE(e.locked);
+    EXPECT_TRUE(s.unsavedChanges);
+    // Clamps at both ends of each curve.
+    TraceCurvesFromPicture(s, e, analysis, -30.0f);
+    EXPECT_FLOAT_EQ(e.intensity[0], 1.0f);
+    EXPECT_FLOAT_EQ(e.weight[0], 0.8f);
+    TraceCurvesFromPicture(s, e, analysis, 30.0f);
+    EXPECT_FLOAT_EQ(e.intensity[0], 0.05f);
+}
+
+// The bus names the other FX group; an override is kept only where the kind
+// would not go there by itself, and layers follow their events.
+TEST_F(EventsTabTest, BusToggleOverridesOnlyAgainstTheKindsDefault) {
+    for (EventKind kind : {EventKind::Spot, EventKind::Bloom, EventKind::Scatter}) {
+        SCOPED_TRACE(EventKindNames[static_cast<std::size_t>(KindValue(kind))]);
+        p.events = {test::MakeEvent(1, 2, 0, kind), test::MakeEvent(4, 2, 0, kind)};
+        p.results.assign(2, LayerResult{});
+        p.results[0].eventIdx = 0;
+        p.results[1].eventIdx = 1;
+        for (int round = 0; round < 2; ++round) {
+            const std::int32_t before = EffectiveGroup(p.events[0]);
+            ToggleEventBus(p, 0);
+            const std::int32_t now = EffectiveGroup(p.events[0]);
+            EXPECT_EQ(now, before == 2 ? 1 : 2);
+            EXPECT_EQ(p.events[0].groupOverride, now == DefaultGroupForKind(KindValue(kind)) ? -1 : now);
+            EXPECT_EQ(p.events[0].stereo, p.trackLayout.groups[static_cast<std::size_t>(now)].stereo);
+            EXPECT_EQ(p.results[0].group, now);
+            EXPECT_EQ(p.results[1].group, EffectiveGroup(p.events[1]));
+        }
+        EXPECT_EQ(UndoStack.size(), 2u);
+        ClearUndoHistory();
+    }
+}
+
+TEST_F(EventsTabTest, ScaleTuningReachesTheSelectionAndDefersItsRebuild) {
+    p.events = {test::MakeEvent(1, 2), test::MakeEvent(4, 2), test::MakeEvent(8, 2)};
+    s.selectedEvents = {0, 1, 9};
+    s.selectedEvent = 0;
+    s.audioUpdateRequested.store(false);
+    ToggleScaleTuning(s, p, 0);
+    EXPECT_EQ(p.events[0].scaleTuneOverride, 2);
+    EXPECT_EQ(p.events[1].scaleTuneOverride, 2);
+    EXPECT_EQ(p.events[2].scaleTuneOverride, 0) << "not selected";
+    EXPECT_FALSE(s.audioUpdateRequested.load()) << "no layers, nothing to rebuild";
+    p.results.assign(1, LayerResult{});
+    s.backgroundJob.active.store(true);
+    ToggleScaleTuning(s, p, 0);
+    EXPECT_EQ(p.events[1].scaleTuneOverride, 0);
+    EXPECT_TRUE(s.audioUpdateRequested.load()) << "left to the frame while a job runs";
+    EXPECT_EQ(UndoStack.size(), 2u);
+    s.audioUpdateRequested.store(false);
+}
+
+TEST_F(EventsTabTest, SceneLinkLocksOnlyBedsAndLayerCountsClamp) {
+    Event bed = test::MakeEvent(1, 8, 0, EventKind::Bed);
+    Event fill = test::MakeEvent(1, 8, 0, EventKind::Fill);
+    fill.locked = true;
+    LinkEventScene(s, bed, 2);
+    LinkEventScene(s, fill, 2);
+    EXPECT_TRUE(bed.locked);
+    EXPECT_FALSE(fill.locked);
+    EXPECT_EQ(fill.sceneLink, 2);
+    LinkEventScene(s, fill, -1);
+    EXPECT_EQ(fill.sceneLink, -1);
+    for (const auto& c : {std::pair{0, 1}, std::pair{7, 7}, std::pair{40, 24}}) {
+        SetFillLayers(s, fill, c.first);
+        EXPECT_EQ(fill.fillLayers, c.second);
+    }
+}
+
+// The right column in the form: draw mode refused for Spot, the bus toggle
+// only where there is no Fill.
+TEST_F(EventsTabTest, RightColumnByKind) {
+    struct Case {
+        const char* name;
+        EventKind kind;
+        bool drawMode, bus;
+    };
+    const Case cases[] = {
+        {"Spot", EventKind::Spot, false, true},
+        {"Bloom", EventKind::Bloom, true, true},
+        {"Fill", EventKind::Fill, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(1, 4, 0, c.kind)};
+        SelectOne(0);
+        s.curveDrawMode = false;
+        s.drawSavedViewValid = false;
+        const Editors ed = Place();
+        const float x = ed.left + ed.width + m_.gap + Fh() * 0.5f;
+        ClickAt(x, ed.weightTop + Fh() + m_.gap + Fh() * 0.5f);
+        EXPECT_EQ(s.curveDrawMode, c.drawMode);
+        const std::int32_t group = EffectiveGroup(p.events[0]);
+        ClickAt(x, m_.height - m_.padding - Fh() * 0.5f);
+        EXPECT_EQ(EffectiveGroup(p.events[0]) != group, c.bus);
+        ClearUndoHistory();
+    }
+    s.curveDrawMode = false;
 }
 
 }  // namespace
