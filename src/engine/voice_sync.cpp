@@ -15,6 +15,7 @@
 #include <unordered_set>
 
 #include "engine/bed_event.h"
+#include "engine/build_routines.h"
 #include "engine/layer_render.h"
 #include "engine/published_layers.h"
 #include "engine/track_allocation.h"
@@ -125,7 +126,8 @@ void SyncVoicesToResults() {
             voice.startTime = layer.startTime + layer.deconOffset;
             voice.duration = layer.duration;
             voice.group = layer.group;
-            voice.muted = layer.muted;
+            // A layer dropped by track allocation stays silent, as when rendered.
+            voice.muted = IsLayerSilenced(layer);
             voice.eventIndex = layer.eventIdx;
             voice.resultIndex = i;
             voice.gain = voice.baseGain = LayerGainTaper(layer.weight) * layer.layerGain * layer.userVolume;

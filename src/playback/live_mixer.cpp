@@ -107,8 +107,7 @@ void MixVoiceIntoBlock(PlaybackEngine& engine, const Voice& voice, std::size_t i
         const std::int64_t i = i1st + steps;
         const float t = static_cast<float>(t1 + static_cast<double>(steps) * invRate);
 
-        const float a = FadeOutGain(t, voice.duration, fades.out) * FadeInGain(t, fades.in) * level *
-                        VoiceCurveGain(curves, t);
+        const float a = VoiceEnvelopeGain(fades, curves, voice.duration, level, t);
         const std::int64_t i1 = std::min(i + 1, lastIndex);
         const float sL = ((1.0f - frac) * samplesL[i] + frac * samplesL[i1]) * a;
         float oL = sL * ll;

@@ -88,8 +88,11 @@ inline bool VoiceSelected(const Voice& voice, std::int32_t index, std::int32_t s
     return !voice.muted && !voice.unloaded;
 }
 
+// The voice's own level; the mixes multiply in their group and master gains.
+inline float VoiceBaseLevel(const Voice& voice) { return voice.gain * voice.normGain * voice.eventGain; }
+
 inline float VoiceLevel(const Voice& voice, const MixerSettings& mix, int group) {
-    return voice.gain * voice.normGain * voice.eventGain * mix.groupGain[group];
+    return VoiceBaseLevel(voice) * mix.groupGain[group];
 }
 
 // Which of the voice's gain curves apply, prepared once per voice.
@@ -126,6 +129,23 @@ inline VoiceCurves PrepareVoiceCurves(const Voice& voice) {
     return curves;
 }
 
+// The curves of the offline reverb send and of exported clips: no event
+// curve (intGain even where one is set) and fillGain over the voice's whole
+// duration. The sends and the clips have always been rendered this way, so
+// changing it would change every exported reverb stem and clip.
+inline VoiceCurves PrepareVoiceCurvesOverDuration(const Voice& voice) {
+    VoiceCurves curves;
+    if (!(voice.duration > 0.0f)) return curves;
+    curves.invDuration = 1.0f / voice.duration;
+    if (voice.hasIntGain) curves.intGain = voice.intGain.data();
+    if (voice.hasFillGain) {
+        curves.fillGain = voice.fillGain.data();
+        curves.fillRate = curves.invDuration;
+    }
+    if (voice.hasDeconGain) curves.deconGain = voice.deconGain.data();
+    return curves;
+}
+
 // Linear interpolation of `points` at q, the segment clamped to 0..last-1.
 inline float InterpolatePoints(const float* points, float q, int last) {
     const int j = std::clamp(static_cast<int>(q), 0, std::max(last - 1, 0));
@@ -147,6 +167,13 @@ inline float VoiceCurveGain(const VoiceCurves& curves, float t) {
     if (curves.fillGain) c *= InterpolatePoints(curves.fillGain, std::min(1.0f, curves.fillRate * t) * 127.0f, 127);
     if (curves.deconGain) c *= InterpolatePoints(curves.deconGain, t * curves.invDuration * 31.0f, 31);
     return c;
+}
+
+// The gain of a voice `t` seconds into it: fades, level and curves, in the
+// one order every mix multiplies them.
+inline float VoiceEnvelopeGain(const VoiceFades& fades, const VoiceCurves& curves, float duration, float level,
+                               float t) {
+    return FadeOutGain(t, duration, fades.out) * FadeInGain(t, fades.in) * level * VoiceCurveGain(curves, t);
 }
 
 }  // namespace korvel

@@ -118,6 +118,20 @@ TEST_F(VoiceSyncTest, UndoDropsGoneVoicesAndPatchesTheOthersFromTheirLayers) {
     EXPECT_FLOAT_EQ(engine.voiceFadeOuts[0], 0.2f);
 }
 
+TEST_F(VoiceSyncTest, ALayerDroppedByTrackAllocationStaysSilentAfterAPatch) {
+    // A patch copied only the designer's mute, so a dropped layer played
+    // again live and in every export.
+    CurrentProject.events.resize(1);
+    LayerResult layer = Placeholder(0, 1.0f, 2.0f);
+    layer.groupTrack = -1;
+    CurrentProject.results = {layer};
+    AppendVoice(LivePlaybackEngine, VoiceOf(layer, 0), 0.1f, 0.1f);
+
+    SyncVoicesToResults();
+    ASSERT_EQ(LivePlaybackEngine.voices.size(), 1u);
+    EXPECT_TRUE(LivePlaybackEngine.voices[0].muted);
+}
+
 TEST_F(VoiceSyncTest, DeletingEventsDropsTheirVoicesAndRenumbersTheRest) {
     // Events 2 and 5 of 8 deleted: six remain, each with its own curve.
     CurrentProject.events.resize(6);
