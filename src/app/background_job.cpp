@@ -28,7 +28,9 @@ void StartBackgroundJob(const char* label, std::function<void()> work, bool canc
     BackgroundJob& job = state.backgroundJob;
     // Dropped, not queued: callers that must not lose a request keep it in a
     // pending field that the frame retries.
-    if (job.active.load() || state.traceRunning.load()) return;
+    // An export reads the voices and layers without their locks: no job
+    // may rebuild or edit them until it ends.
+    if (job.active.load() || state.traceRunning.load() || state.exportRunning.load(std::memory_order_acquire)) return;
 
     std::snprintf(job.label, sizeof job.label, "%s", label != nullptr ? label : "");
     job.progress.store(initialProgress);

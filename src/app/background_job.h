@@ -41,7 +41,7 @@ void AdvanceUiClock(double seconds);
 void SetUiClockSeconds(double seconds);
 
 // UI thread. Dropped (the work destroyed, nothing changed) while a job is
-// active or the picture analysis runs; otherwise records the job in
+// active, the picture analysis runs or an export runs; otherwise records the job in
 // GlobalAppState for LaunchBackgroundJobWorker to run.
 void StartBackgroundJob(const char* label, std::function<void()> work, bool cancellable,
                         float initialProgress);

@@ -141,4 +141,51 @@ float MeasureLoudness(const float* left, const float* right, int frames, int sam
     return static_cast<float>(10.0 * std::log10(sum / static_cast<double>(kept)) + kOffsetDb);
 }
 
+float MeasureLoudnessWeighted(const std::vector<const float*>& channels, const std::vector<float>& weights,
+                              int frames, int sampleRate) {
+    if (frames < 1 || sampleRate < 1 || channels.empty() || channels.size() != weights.size()) return kNoLoudness;
+    for (const float* channel : channels)
+        if (channel == nullptr) return kNoLoudness;
+
+    BiquadCoefficients shelf, highPass;
+    DesignKWeighting(sampleRate, shelf, highPass);
+    const size_t count = static_cast<size_t>(frames);
+    std::vector<std::vector<float>> weighted(channels.size(), std::vector<float>(count));
+    for (size_t c = 0; c < channels.size(); ++c) {
+        BiquadState s1, s2;
+        for (size_t i = 0; i < count; ++i) weighted[c][i] = KWeight(shelf, highPass, s1, s2, channels[c][i]);
+    }
+
+    const int64_t block = std::max<int64_t>(1, static_cast<int64_t>(0.4 * sampleRate));
+    const int64_t hop = std::max<int64_t>(1, static_cast<int64_t>(0.1 * sampleRate));
+    auto blockPower = [&](int64_t start, int64_t length) {
+        double power = 0.0;
+        for (size_t c = 0; c < weighted.size(); ++c)
+            power += static_cast<double>(weights[c]) * (SumOfSquares(weighted[c].data() + start, length) /
+                                                        static_cast<double>(length));
+        return power;
+    };
+    std::vector<double> powers;
+    if (frames < block) {
+        powers.push_back(blockPower(0, frames));
+    } else {
+        for (int64_t start = 0; start + block <= frames; start += hop) powers.push_back(blockPower(start, block));
+    }
+
+    double sum = 0.0;
+    int64_t kept = 0;
+    for (double p : powers)
+        if (p > kAbsoluteGatePower) sum += p, ++kept;
+    if (kept == 0) return kNoLoudness;
+    const double mean = sum / static_cast<double>(kept);
+    const double relativeGatePower =
+        std::pow(10.0, (10.0 * std::log10(mean) + kOffsetDb - 10.0 - kOffsetDb) / 10.0);
+    sum = 0.0;
+    kept = 0;
+    for (double p : powers)
+        if (p > kAbsoluteGatePower && p > relativeGatePower) sum += p, ++kept;
+    if (kept == 0) return kNoLoudness;
+    return static_cast<float>(10.0 * std::log10(sum / static_cast<double>(kept)) + kOffsetDb);
+}
+
 }  // namespace korvel

@@ -1,17 +1,30 @@
 #pragma once
-// The thread an export runs on, and whether it still runs.
+// The thread an export runs on, and whether it still runs. A pthread rather
+// than a std::thread: the offline reverb keeps its whole 1.4 MiB state on
+// the stack, so the thread is started with an 8 MiB stack.
+#include <pthread.h>
+
 #include <atomic>
-#include <thread>
+#include <cstddef>
+#include <functional>
 
 namespace korvel {
 
+inline constexpr std::size_t kExportThreadStackBytes = 8u << 20;
+
 struct ExportThread {
-    std::thread thread;
+    pthread_t handle{};
+    bool joinable = false;  // UI thread only: a started thread not yet joined
     std::atomic<bool> running{false};
 };
 
-// UI thread: when the export thread runs, waits for it without time-out and
-// clears the running flag; otherwise nothing.
+// UI thread: runs `body` on a new thread with kExportThreadStackBytes of
+// stack and sets the running flag. False, with nothing started and the flag
+// clear, when the thread could not be created.
+bool StartExportThread(ExportThread& exportThread, std::function<void()> body);
+
+// UI thread: when the export thread was started, waits for it without
+// time-out; clears the handle and the running flag either way.
 void JoinExportThread(ExportThread& exportThread);
 
 }  // namespace korvel

@@ -147,11 +147,10 @@ TEST_F(BackgroundJobTest, StopWorkersWaitsForARunningExport) {
     ExportThread& exportThread = GlobalAppState.exportThread;
     std::atomic<bool> release{false};
     std::atomic<bool> finished{false};
-    exportThread.running.store(true);
-    exportThread.thread = std::thread([&] {
+    ASSERT_TRUE(StartExportThread(exportThread, [&] {
         while (!release.load()) std::this_thread::yield();
         finished.store(true);
-    });
+    }));
     std::thread releaser([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         release.store(true);
@@ -159,7 +158,7 @@ TEST_F(BackgroundJobTest, StopWorkersWaitsForARunningExport) {
     StopWorkers();
     releaser.join();
     EXPECT_TRUE(finished.load());
-    EXPECT_FALSE(exportThread.thread.joinable());
+    EXPECT_FALSE(exportThread.joinable);
     EXPECT_FALSE(exportThread.running.load());
 
     StopWorkers();  // a second call finds nothing to join

@@ -253,13 +253,12 @@ TEST_F(FrameWorkTest, FinishedExportHoldsThenCompletesOnce) {
     s.exportCompleteCallback = [&] { ++completions; };
     s.exportProgress.store(0.6f);
     s.exportRunning.store(true);
-    s.exportThread.running.store(true);
-    s.exportThread.thread = std::thread([] {});
+    ASSERT_TRUE(StartExportThread(s.exportThread, [] {}));
     s.exportDone.store(true);
 
     SetUiClockSeconds(10.0);
     FrameExportFinished();
-    EXPECT_FALSE(s.exportThread.thread.joinable()) << "joined at once";
+    EXPECT_FALSE(s.exportThread.joinable) << "joined at once";
     EXPECT_FLOAT_EQ(s.exportProgress.load(), 1.0f);
     EXPECT_TRUE(s.exportRunning.load());
     AdvanceUiClock(0.79);

@@ -407,11 +407,10 @@ TEST_F(HostTest, CloseJoinsTheJobAndTheExportFirst) {
     ASSERT_TRUE(LaunchBackgroundJobWorker(state.backgroundJob));
 
     std::atomic<bool> exportFinished{false};
-    state.exportThread.running.store(true);
-    state.exportThread.thread = std::thread([&] {
+    ASSERT_TRUE(StartExportThread(state.exportThread, [&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         exportFinished.store(true);
-    });
+    }));
 
     state.CloseRequested = true;
     bool running = true;
@@ -420,7 +419,7 @@ TEST_F(HostTest, CloseJoinsTheJobAndTheExportFirst) {
     EXPECT_TRUE(jobSawCancel.load());
     EXPECT_FALSE(state.backgroundJob.worker.joinable());
     EXPECT_TRUE(exportFinished.load());
-    EXPECT_FALSE(state.exportThread.thread.joinable());
+    EXPECT_FALSE(state.exportThread.joinable);
 
     ShutDown();
     EXPECT_FALSE(std::filesystem::exists(lock));

@@ -1,0 +1,213 @@
+// [SECTION] Rollback
+// [SECTION] Job rules and texts
+// [SECTION] Status
+// [SECTION] The job
+// [SECTION] Starting
+#include "playback/export_job.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <system_error>
+
+#include "library/relink.h"
+#include "playback/playback_engine.h"
+#include "playback/render_cache.h"
+#include "playback/wav_export.h"
+#include "project/app_state.h"
+#include "project/project.h"
+
+namespace korvel {
+
+namespace fs = std::filesystem;
+
+// Set once at start-up by the AAF export; read by the export thread.
+ExportAafFn ExportAafHandler = nullptr;
+
+// [SECTION] Rollback
+
+std::string ExportRollback::TemporaryPath(const std::string& finalPath) {
+    // Hidden, in the final folder, so the move into place is a rename within
+    // one file system.
+    const fs::path path(finalPath);
+    std::string name(1, '.');
+    name += path.filename().string();
+    name += ".export-tmp";
+    return (path.parent_path() / name).string();
+}
+
+void ExportRollback::AddFile(const std::string& temporaryPath, const std::string& finalPath) {
+    files_.push_back({temporaryPath, finalPath});
+}
+
+void ExportRollback::AddFolder(const std::string& folder) { folders_.push_back(folder); }
+
+bool ExportRollback::Commit() {
+    bool all = true;
+    for (const File& file : files_) {
+        std::error_code ec;
+        fs::rename(file.temporary, file.final, ec);
+        if (!ec) continue;
+        std::printf("[Export] Could not move %s into place: %s\n", file.final.c_str(), ec.message().c_str());
+        fs::remove(file.temporary, ec);
+        all = false;
+    }
+    std::fflush(stdout);
+    committed_ = true;
+    return all;
+}
+
+ExportRollback::~ExportRollback() {
+    if (!committed_) {
+        std::error_code ec;
+        for (const File& file : files_) fs::remove(file.temporary, ec);
+        // A folder that still holds other files stays: remove only empties.
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) fs::remove(*it, ec);
+        std::printf("[Export] Rollback: removed %d files\n", static_cast<int>(files_.size()));
+        std::fflush(stdout);
+    }
+    files_.clear();
+    folders_.clear();
+}
+
+// [SECTION] Job rules and texts
+
+bool ExportLoudnessTarget(std::int32_t lufsIndex, ExportWavKind kind, float& targetLUFS) {
+    static constexpr float kTargets[4] = {-14.0f, -16.0f, -18.0f, -23.0f};
+    if (lufsIndex <= 0 || kind != ExportWavKind::Mix) return false;
+    targetLUFS = kTargets[std::min(lufsIndex - 1, 3)];
+    return true;
+}
+
+std::int32_t ReverbStemKind(const ExportRequest& request) {
+    if (!request.exportReverbStem || !request.exportFormatWAV) return -1;
+    if (request.exportWavStems) return static_cast<std::int32_t>(ExportWavKind::Stems);
+    if (request.exportWavTracks) return static_cast<std::int32_t>(ExportWavKind::Tracks);
+    if (request.exportWavClips) return static_cast<std::int32_t>(ExportWavKind::Clips);
+    return -1;
+}
+
+std::string ExportFinalText(std::int32_t count, bool aafFailed, const std::vector<ExportWavKind>& rolledBack) {
+    char text[96];
+    const char* plural = count == 1 ? "" : "s";
+    if (aafFailed) std::snprintf(text, sizeof text, "AAF export FAILED \u2014 %d WAV%s written", count, plural);
+    else std::snprintf(text, sizeof text, "Export complete \u2014 %d file%s", count, plural);
+    std::string result = text;
+    if (rolledBack.empty()) return result;
+    static constexpr const char* kNames[4] = {"mixdown", "stems", "tracks", "clips"};
+    result += " (rolled back: ";
+    for (std::size_t i = 0; i < rolledBack.size(); ++i) {
+        if (i > 0) result += ", ";
+        result += kNames[static_cast<std::size_t>(rolledBack[i]) & 3];
+    }
+    return result + ")";
+}
+
+// [SECTION] Status
+
+namespace {
+
+// Guards AppState::exportStatus: the export thread writes it, the UI reads it.
+std::mutex ExportStatusMutex;
+
+}  // namespace
+
+void SetExportStatus(AppState& state, const std::string& text) {
+    std::lock_guard lock(ExportStatusMutex);
+    std::snprintf(state.exportStatus, sizeof state.exportStatus, "%s", text.c_str());
+}
+
+std::string ExportStatusText(const AppState& state) {
+    std::lock_guard lock(ExportStatusMutex);
+    return state.exportStatus;
+}
+
+// [SECTION] The job
+
+void RunExportJob(const ExportRequest& request) {
+    AppState& state = GlobalAppState;
+    PlaybackEngine& engine = LivePlaybackEngine;
+    const Project& project = CurrentProject;
+    // Source paths were refreshed on the UI thread before the thread began.
+    RemapVoicesToResults();
+    LoadPendingVoices(engine, project.results);
+
+    std::int32_t count = 0;
+    bool aafFailed = false;
+    if (request.exportFormatAAF) {
+        SetExportStatus(state, "Exporting AAF...");
+        if (ExportAafHandler != nullptr && ExportAafHandler(request)) count = 1;
+        else aafFailed = true;
+    }
+
+    std::vector<ExportWavKind> rolledBack;
+    if (request.exportFormatWAV) {
+        // Settings the UI owns, taken once: the mixer tab may change them meanwhile.
+        const ReverbSettings reverb = engine.reverb;
+        const std::int32_t layoutIndex = state.exportWavLayout;
+        const std::int32_t lufsIndex = state.exportWavLUFSIndex;
+        const std::int32_t spatialMode = state.exportSpatialMode;
+        const std::int32_t reverbStemKind = ReverbStemKind(request);
+        struct KindStep {
+            ExportWavKind kind;
+            bool wanted;
+            const char* status;
+        };
+        const KindStep steps[] = {
+            {ExportWavKind::Mix, request.exportWavMixdown, "Exporting mix..."},
+            {ExportWavKind::Stems, request.exportWavStems, "Exporting stems..."},
+            {ExportWavKind::Tracks, request.exportWavTracks, "Exporting tracks..."},
+            {ExportWavKind::Clips, request.exportWavClips, "Exporting clips..."},
+        };
+        for (const KindStep& step : steps) {
+            if (!step.wanted) continue;
+            SetExportStatus(state, step.status);
+            ExportWavOptions options;
+            options.kind = step.kind;
+            options.layoutIndex = layoutIndex;
+            options.startTimecodeSeconds = static_cast<float>(request.startTimecodeSeconds);
+            options.baseName = request.baseName;
+            options.normalize = ExportLoudnessTarget(lufsIndex, step.kind, options.targetLUFS);
+            options.spatialBlend = spatialMode != 0 ? 0.9f : 0.0f;
+            options.extendedSpread = spatialMode == 2;
+            options.reverb = reverb.enabled ? &reverb : nullptr;
+            options.writeReverbStem = static_cast<std::int32_t>(step.kind) == reverbStemKind;
+            bool failed = false;
+            count += ExportWAV(request.outputFolder, project.results, engine, request.sampleRate, project.trackLayout,
+                               request.totalDuration, options, request.rangeStart, request.rangeEnd, &failed);
+            if (failed) rolledBack.push_back(step.kind);
+        }
+    }
+
+    SetExportStatus(state, ExportFinalText(count, aafFailed, rolledBack));
+    state.exportDone.store(true, std::memory_order_release);
+}
+
+void ExportJobEntry(const ExportRequest& request) { RunExportJob(request); }
+
+// [SECTION] Starting
+
+bool StartExport(ExportRequest request, std::function<void()> onComplete) {
+    AppState& state = GlobalAppState;
+    if (state.exportRunning.load(std::memory_order_acquire) || state.backgroundJob.active.load()) return false;
+    // Here rather than on the export thread: the UI reads these paths.
+    RefreshSessionSourcePaths(CurrentProject);
+    SetExportStatus(state, "Exporting...");
+    state.exportProgress.store(-1.0f);
+    state.exportDone.store(false);
+    state.exportDoneTime = 0.0;
+    state.exportRunning.store(true, std::memory_order_release);
+    state.exportCompleteCallback = std::move(onComplete);
+    if (StartExportThread(state.exportThread, [request = std::move(request)] { ExportJobEntry(request); }))
+        return true;
+    std::printf("[Export] Could not start the export thread\n");
+    std::fflush(stdout);
+    SetExportStatus(state, "Export FAILED \u2014 could not start");
+    state.exportCompleteCallback = nullptr;
+    state.exportRunning.store(false);
+    state.exportDone.store(true, std::memory_order_release);
+    return false;
+}
+
+}  // namespace korvel

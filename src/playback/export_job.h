@@ -1,0 +1,130 @@
+#pragma once
+// The export: what the export tab asks for, the thread that writes it, and
+// the rollback that makes a failed kind leave nothing behind. The WAV kinds
+// themselves are written by ExportWAV (wav_export.h).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dsp/reverb.h"
+
+namespace korvel {
+
+struct AppState;
+
+// Built by the export tab from the preferences and the project; the export
+// thread owns its copy for its whole run.
+struct ExportRequest {
+    std::string outputFolder;
+    std::string baseName;  // the export tab puts "Korvel" here when left empty
+    bool exportFormatAAF = false;
+    bool exportFormatWAV = false;
+    bool exportWavMixdown = false;
+    bool exportWavStems = false;
+    bool exportWavTracks = false;
+    bool exportWavClips = false;
+    bool exportReverbStem = false;
+    bool exportWithHandles = true;
+    float handleDuration = 1.0f;  // seconds per side; -1 = whole source files
+    float fadeInDuration = 0.01f;
+    float fadeOutDuration = 0.05f;
+    bool snapToFrames = false;
+    bool exportAAFMarkers = false;
+    bool exportAAFVolAuto = true;
+    bool exportAAFSourceChannels = true;
+    bool exportFillVirtual = true;
+    float rangeStart = -1.0f;  // the work area, or both -1 for the whole timeline
+    float rangeEnd = -1.0f;
+    std::int32_t sampleRate = 48000;
+    float fps = 24.0f;
+    float totalDuration = 0.0f;
+    std::int32_t startTimecodeSeconds = 0;
+    std::vector<std::string> groupNames;
+};
+
+enum class ExportWavKind : std::int32_t { Mix = 0, Stems = 1, Tracks = 2, Clips = 3 };
+
+// The options of one ExportWAV call.
+struct ExportWavOptions {
+    ExportWavKind kind = ExportWavKind::Mix;
+    bool applyMasterGain = true;  // the mixdown and the stems carry the master gain
+    std::int32_t layoutIndex = 0;
+    float startTimecodeSeconds = 0.0f;
+    bool writeReverbStem = false;
+    const ReverbSettings* reverb = nullptr;  // null: no reverb
+    std::string baseName;
+    bool normalize = false;
+    float targetLUFS = -16.0f;
+    float spatialBlend = 0.0f;
+    bool extendedSpread = false;
+};
+
+// The files one export call writes, each under a temporary name in its final
+// folder, and the folders it created. Commit moves every file into place; a
+// call that ends without committing removes only its temporaries and its
+// new folders (those left empty), so an earlier export of the same names is
+// never overwritten or deleted by a failed one.
+class ExportRollback {
+public:
+    ExportRollback() = default;
+    ExportRollback(const ExportRollback&) = delete;
+    ExportRollback& operator=(const ExportRollback&) = delete;
+    ~ExportRollback();
+
+    // The name a file bound for `finalPath` is written under.
+    static std::string TemporaryPath(const std::string& finalPath);
+    // A file written completely under `temporaryPath`.
+    void AddFile(const std::string& temporaryPath, const std::string& finalPath);
+    void AddFolder(const std::string& folder);
+    // Moves every file into place; false when one could not be moved (its
+    // temporary is removed, the others stay in place).
+    bool Commit();
+
+    std::size_t FileCount() const { return files_.size(); }
+
+private:
+    struct File {
+        std::string temporary;
+        std::string final;
+    };
+    std::vector<File> files_;
+    std::vector<std::string> folders_;
+    bool committed_ = false;
+};
+
+// The AAF step, set where the AAF export is built; null: an AAF export that
+// was asked for fails. Set once at start-up, read by the export thread.
+using ExportAafFn = bool (*)(const ExportRequest& request);
+extern ExportAafFn ExportAafHandler;
+
+// The loudness target of a WAV kind for the preference exportWavLUFSIndex:
+// false (no normalisation) for index 0 and for every kind but the mixdown.
+bool ExportLoudnessTarget(std::int32_t lufsIndex, ExportWavKind kind, float& targetLUFS);
+
+// The kind that writes the reverb stem: the first requested one other than
+// the mixdown; -1 when none (or no reverb stem asked for).
+std::int32_t ReverbStemKind(const ExportRequest& request);
+
+// The final status text: the Part's count line, followed by the kinds that
+// rolled back (their names, in kind order) when there are any.
+std::string ExportFinalText(std::int32_t count, bool aafFailed, const std::vector<ExportWavKind>& rolledBack);
+
+// The export status text shared by the export thread and the UI, under its
+// own lock so that a frame never shows a text being rewritten.
+void SetExportStatus(AppState& state, const std::string& text);
+std::string ExportStatusText(const AppState& state);
+
+// The whole export on the export thread: voices matched and loaded, the AAF
+// step, the WAV kinds in order, the final text, and exportDone last.
+void RunExportJob(const ExportRequest& request);
+void ExportJobEntry(const ExportRequest& request);
+
+// UI thread: starts an export of `request` unless one or a background job
+// runs. Source paths are refreshed here, before the thread reads them; the
+// export flags are set, and `onComplete` runs from the frame's upkeep 0.8 s
+// after the export ends. A thread that cannot start ends the export at once
+// (status text, exportDone, exportRunning clear) and returns false.
+bool StartExport(ExportRequest request, std::function<void()> onComplete);
+
+}  // namespace korvel
