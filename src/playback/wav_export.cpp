@@ -358,7 +358,8 @@ void RenderClip(const PlaybackEngine& engine, const Voice& voice, std::size_t k,
     const float fadeOut = std::max(0.002f, k < engine.voiceFadeOuts.size() ? engine.voiceFadeOuts[k] : kDefaultVoiceFadeOut);
     const VoiceFades fades{fadeIn, fadeOut};
     const VoiceCurves curves = PrepareVoiceCurvesOverDuration(voice);
-    const float level = VoiceBaseLevel(voice) * GroupGain(engine, voice.group);
+    const bool known = voice.group >= 0 && voice.group < kTrackGroupCount;
+    const float level = VoiceBaseLevel(voice) * (known ? engine.groupGain[static_cast<std::size_t>(voice.group)] : 1.0f);
     left.assign(static_cast<std::size_t>(voice.frameCount), 0.0f);
     right.assign(static_cast<std::size_t>(voice.frameCount), 0.0f);
     const std::size_t n = std::min(voice.samplesL.size(), static_cast<std::size_t>(voice.frameCount));

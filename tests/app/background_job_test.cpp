@@ -27,6 +27,7 @@ protected:
         job.progress.store(-1.0f);
         job.label[0] = '\0';
         GlobalAppState.traceRunning.store(false);
+        GlobalAppState.exportRunning.store(false);
     }
 
     static bool WaitFor(const std::atomic<bool>& flag) {
@@ -53,6 +54,7 @@ TEST_F(BackgroundJobTest, RefusesWhileActiveOrWhileTheAnalysisRuns) {
         {"job active", true, false, false},
         {"analysis running", false, true, false},
         {"both", true, true, false},
+        {"export running: it reads the voices unlocked", false, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -62,6 +64,7 @@ TEST_F(BackgroundJobTest, RefusesWhileActiveOrWhileTheAnalysisRuns) {
             ASSERT_TRUE(job.active.load());
         }
         GlobalAppState.traceRunning.store(c.traceRunning);
+        GlobalAppState.exportRunning.store(!c.accepted && !c.jobActive && !c.traceRunning);
 
         auto token = std::make_shared<int>(0);
         std::weak_ptr<int> alive = token;

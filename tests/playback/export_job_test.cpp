@@ -1,0 +1,267 @@
+#include "playback/export_job.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "playback/export_thread.h"
+#include "playback/playback_engine.h"
+#include "project/app_state.h"
+#include "project/project.h"
+#include "support/temp_dir.h"
+
+namespace korvel {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kRate = 48000;
+
+TEST(ExportRollback, ACallThatDoesNotCommitRemovesOnlyItsOwnWork) {
+    test::TempDir dir;
+    const fs::path made = dir.path() / "Clips";
+    struct Case {
+        const char* name;
+        bool strangerInFolder;  // a file the call did not write
+    };
+    for (const Case& c : {Case{"the folder ends empty", false}, Case{"another file keeps the folder", true}}) {
+        SCOPED_TRACE(c.name);
+        fs::create_directories(made);
+        ASSERT_TRUE(test::WriteBytes((made / "a.wav").string(), "earlier a"));
+        if (c.strangerInFolder) ASSERT_TRUE(test::WriteBytes((made / "other.txt").string(), "x"));
+        testing::internal::CaptureStdout();
+        {
+            ExportRollback rollback;
+            rollback.AddFolder(made.string());
+            for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+                const std::string final = (made / name).string();
+                const std::string temporary = ExportRollback::TemporaryPath(final);
+                ASSERT_TRUE(test::WriteBytes(temporary, "new"));
+                rollback.AddFile(temporary, final);
+            }
+        }
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "[Export] Rollback: removed 3 files\n");
+        if (c.strangerInFolder) {
+            EXPECT_EQ(test::ReadBytes((made / "a.wav").string()), "earlier a") << "an earlier export is kept";
+            EXPECT_TRUE(fs::exists(made / "other.txt"));
+            EXPECT_FALSE(fs::exists(made / "b.wav"));
+            fs::remove_all(made);
+        } else {
+            // The earlier a.wav counts as another file: only an empty folder goes.
+            EXPECT_TRUE(fs::exists(made / "a.wav"));
+            fs::remove(made / "a.wav");
+        }
+    }
+
+    // Committed: every file moves into place, replacing what was there.
+    fs::create_directories(made);
+    ASSERT_TRUE(test::WriteBytes((made / "a.wav").string(), "earlier a"));
+    testing::internal::CaptureStdout();
+    {
+        ExportRollback rollback;
+        const std::string final = (made / "a.wav").string();
+        ASSERT_TRUE(test::WriteBytes(ExportRollback::TemporaryPath(final), "new a"));
+        rollback.AddFile(ExportRollback::TemporaryPath(final), final);
+        EXPECT_TRUE(rollback.Commit());
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(test::ReadBytes((made / "a.wav").string()), "new a");
+    EXPECT_EQ(std::distance(fs::directory_iterator(made), fs::directory_iterator()), 1) << "no temporary left";
+}
+
+TEST(ExportJob, TheReverbStemGoesWithTheFirstKindAfterTheMixdown) {
+    struct Case {
+        const char* name;
+        bool mix, stems, tracks, clips, reverbStem;
+        std::int32_t kind;
+    };
+    const Case cases[] = {
+        {"mixdown and tracks: the tracks call", true, false, true, false, true, 2},
+        {"mixdown alone: none", true, false, false, false, true, -1},
+        {"stems and clips: the stems call", false, true, false, true, true, 1},
+        {"clips alone", false, false, false, true, true, 3},
+        {"not asked for", true, true, true, true, false, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExportRequest request;
+        request.exportFormatWAV = true;
+        request.exportWavMixdown = c.mix;
+        request.exportWavStems = c.stems;
+        request.exportWavTracks = c.tracks;
+        request.exportWavClips = c.clips;
+        request.exportReverbStem = c.reverbStem;
+        EXPECT_EQ(ReverbStemKind(request), c.kind);
+    }
+}
+
+TEST(ExportJob, LoudnessIndexNormalisesOnlyTheMixdown) {
+    struct Case {
+        std::int32_t index;
+        ExportWavKind kind;
+        bool normalize;
+        float target;
+    };
+    const Case cases[] = {
+        {0, ExportWavKind::Mix, false, -16.0f},   {1, ExportWavKind::Mix, true, -14.0f},
+        {2, ExportWavKind::Mix, true, -16.0f},    {3, ExportWavKind::Mix, true, -18.0f},
+        {4, ExportWavKind::Mix, true, -23.0f},    {9, ExportWavKind::Mix, true, -23.0f},
+        {-3, ExportWavKind::Mix, false, -16.0f},  {1, ExportWavKind::Stems, false, -16.0f},
+        {4, ExportWavKind::Tracks, false, -16.0f}, {4, ExportWavKind::Clips, false, -16.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.index);
+        float target = -16.0f;
+        EXPECT_EQ(ExportLoudnessTarget(c.index, c.kind, target), c.normalize);
+        EXPECT_EQ(target, c.target);
+    }
+}
+
+TEST(ExportJob, FinalTexts) {
+    using K = ExportWavKind;
+    struct Case {
+        std::int32_t count;
+        bool aafFailed;
+        std::vector<K> rolledBack;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {1, false, {}, "Export complete \u2014 1 file"},
+        {0, false, {}, "Export complete \u2014 0 files"},
+        {2, true, {}, "AAF export FAILED \u2014 2 WAVs written"},
+        {1, true, {}, "AAF export FAILED \u2014 1 WAV written"},
+        {0, false, {K::Mix, K::Clips}, "Export complete \u2014 0 files (rolled back: mixdown, clips)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ExportFinalText(c.count, c.aafFailed, c.rolledBack), c.text);
+    }
+    const std::string longest = ExportFinalText(2147483647, true, {K::Mix, K::Stems, K::Tracks, K::Clips});
+    EXPECT_LT(longest.size(), sizeof GlobalAppState.exportStatus) << "fits the status text";
+}
+
+// The live engine and project hold one voice; each test's request runs the
+// whole job on this thread.
+class ExportJobRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CurrentProject = Project{};
+        PrepareVoices(LivePlaybackEngine, kRate, 4);
+        for (const char* name : std::initializer_list<const char*>{"Door", "Step", "Wind", nullptr, "Tail"}) {
+            LayerResult layer;
+            layer.id = static_cast<std::int32_t>(CurrentProject.results.size()) + 1;
+            layer.name = name != nullptr ? name : std::string(300, 'x');  // a name too long for a file
+            layer.startTime = 1.0f;
+            layer.duration = 0.5f;
+            CurrentProject.results.push_back(layer);
+            Voice voice;
+            voice.resultId = layer.id;
+            voice.frameCount = kRate / 2;
+            voice.samplesL.assign(static_cast<std::size_t>(voice.frameCount), 0.1f);
+            voice.startTime = 1.0f;
+            voice.duration = 0.5f;
+            AppendVoice(LivePlaybackEngine, std::move(voice), 0.04f, 0.05f);
+        }
+        LivePlaybackEngine.ready.store(true);
+        GlobalAppState.exportDone.store(false);
+    }
+    void TearDown() override {
+        PrepareVoices(LivePlaybackEngine, kRate, 0);
+        CurrentProject = Project{};
+        GlobalAppState.exportDone.store(false);
+        GlobalAppState.exportRunning.store(false);
+    }
+};
+
+TEST_F(ExportJobRun, FailedKindsAreNamedAndTheJobStillEnds) {
+    test::TempDir dir;
+    const std::string file = dir.file("a-file");
+    ASSERT_TRUE(test::WriteBytes(file, "x"));
+    struct Case {
+        const char* name;
+        std::string out;
+        bool mix, clips, aaf;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"a file where the output folder should be", file, true, true, false,
+         "Export complete \u2014 0 files (rolled back: mixdown, clips)"},
+        {"the fourth clip refused, the mixdown kept", dir.file("Out"), true, true, false,
+         "Export complete \u2014 1 file (rolled back: clips)"},
+        {"an AAF that cannot be written", dir.file("Aaf"), true, false, true,
+         "AAF export FAILED \u2014 1 WAV written"},
+        {"nothing asked for", dir.file("None"), false, false, false, "Export complete \u2014 0 files"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExportRequest request;
+        request.outputFolder = c.out;
+        request.baseName = "Cue";
+        request.exportFormatAAF = c.aaf;
+        request.exportFormatWAV = true;
+        request.exportWavMixdown = c.mix;
+        request.exportWavClips = c.clips;
+        request.sampleRate = kRate;
+        request.totalDuration = 3.0f;
+        GlobalAppState.exportDone.store(false);
+        testing::internal::CaptureStdout();
+        RunExportJob(request);
+        testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(GlobalAppState.exportDone.load());
+        EXPECT_EQ(ExportStatusText(GlobalAppState), c.status);
+    }
+    EXPECT_FALSE(fs::exists(dir.path() / "Out" / "Clips")) << "the failed clips call took its folder with it";
+    EXPECT_TRUE(fs::exists(dir.path() / "Out" / "Cue.wav")) << "an earlier kind's file stays";
+}
+
+TEST_F(ExportJobRun, StartingRunsTheJobOnItsOwnThreadAndOneAtATime) {
+    test::TempDir dir;
+    ExportRequest request;
+    request.outputFolder = dir.file("Out");
+    request.baseName = "Cue";
+    request.exportFormatWAV = true;
+    request.exportWavMixdown = true;
+    request.sampleRate = kRate;
+    request.totalDuration = 3.0f;
+    int completions = 0;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(StartExport(request, [&] { ++completions; }));
+    EXPECT_TRUE(GlobalAppState.exportRunning.load());
+    EXPECT_FALSE(StartExport(request, nullptr)) << "one export at a time";
+    for (int i = 0; i < 5000 && !GlobalAppState.exportDone.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    JoinExportThread(GlobalAppState.exportThread);
+    testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(GlobalAppState.exportDone.load());
+    EXPECT_EQ(ExportStatusText(GlobalAppState), "Export complete \u2014 1 file");
+    EXPECT_TRUE(fs::exists(dir.path() / "Out" / "Cue.wav"));
+    EXPECT_EQ(completions, 0) << "the frame's upkeep runs the completion";
+    GlobalAppState.exportCompleteCallback = nullptr;
+}
+
+TEST(ExportThread, RunsItsBodyOnAnEightMebibyteStack) {
+    ExportThread thread;
+    std::atomic<std::size_t> stack{0};
+    ASSERT_TRUE(StartExportThread(thread, [&] {
+        pthread_attr_t attributes;
+        if (pthread_getattr_np(pthread_self(), &attributes) != 0) return;
+        std::size_t size = 0;
+        pthread_attr_getstacksize(&attributes, &size);
+        pthread_attr_destroy(&attributes);
+        stack.store(size);
+    }));
+    EXPECT_TRUE(thread.running.load());
+    JoinExportThread(thread);
+    EXPECT_FALSE(thread.running.load());
+    EXPECT_FALSE(thread.joinable);
+    EXPECT_GE(stack.load(), kExportThreadStackBytes);
+    JoinExportThread(thread);  // nothing left to join
+}
+
+}  // namespace
+}  // namespace korvel
