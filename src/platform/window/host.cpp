@@ -44,8 +44,10 @@
 #include "playback/output_hook.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
+#include "project/bounce.h"
 #include "project/project_life.h"
 #include "project/thumbnail.h"
+#include "ui/timeline/event_menu.h"
 #include "ui/timeline/timeline_view.h"
 
 // [SECTION] Window and loop state
@@ -379,6 +381,8 @@ void InstallPlatformHooks() {
     hooks.openUrl = ShellOpen;
     // The HTTP client installs its entry here when it is built.
     hooks.readBackBuffer = [](ThumbnailFrame& frame) { return ReadBackBuffer(frame); };
+    EventMenuServices.bounceSelectionToClip = [] { return BounceSelectionToClip(); };
+    EventMenuServices.revertBounce = [](std::int32_t index) { return RevertBounce(index); };
 }
 
 }  // namespace
