@@ -18,51 +18,21 @@
 #include "project/project.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
+#include "support/ui/window_frame.h"
 
 namespace korvel {
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
-Rgb Of(std::uint32_t packed) { return {int(packed & 0xFF), int(packed >> 8 & 0xFF), int(packed >> 16 & 0xFF)}; }
-int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+using test::Distance;
+using test::Rgb;
+using test::Unpack;
 
-class TitleBarWindowTest : public ::testing::Test {
+class TitleBarWindowTest : public test::WindowFrameTest {
 protected:
-    void SetUp() override {
-        setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", runtime_.file("config").c_str(), 1);
-        setenv("XDG_DATA_HOME", runtime_.file("data").c_str(), 1);
-        int exitCode = -1;
-        ASSERT_TRUE(StartUp("", exitCode));
-        GlobalAppState.platformHooks.readBackBuffer = [this](ThumbnailFrame& frame) {
-            const bool read = ReadBackBuffer(frame);
-            if (read) frame_ = frame;
-            return read;
-        };
-        RunLoopPass();
-    }
     void TearDown() override {
         GlobalAppState.projectPath.clear();
-        ShutDown();
+        WindowFrameTest::TearDown();
     }
-    void Draw() {
-        RunLoopPass();
-        GlobalAppState.pendingThumbnailPath = runtime_.file("frame.png");
-        RunLoopPass();
-        ASSERT_GT(frame_.width, 0);
-    }
-    Rgb At(float x, float y) const {
-        const float scale = static_cast<float>(frame_.width) / ImGui::GetIO().DisplaySize.x;
-        const auto px = static_cast<std::size_t>(x * scale);
-        const auto py = static_cast<std::size_t>(y * scale);
-        const std::uint8_t* p = frame_.pixels.data() + py * frame_.rowPitch + px * 4;
-        return {p[0], p[1], p[2]};
-    }
-
-    test::TempDir runtime_;
-    ThumbnailFrame frame_;
 };
 
 TEST_F(TitleBarWindowTest, BarTabUnderlineAndVideoAreaReadBack) {
@@ -75,16 +45,16 @@ TEST_F(TitleBarWindowTest, BarTabUnderlineAndVideoAreaReadBack) {
     ASSERT_GT(th, 0.0f);
 
     // The empty caption between the name and the tabs.
-    EXPECT_LE(Distance(At((chrome.dragLeft + chrome.dragRight) / 2.0f + 40.0f, 3.0f), Of(ThemePalette.barBg)), 3);
+    EXPECT_LE(Distance(At((chrome.dragLeft + chrome.dragRight) / 2.0f + 40.0f, 3.0f), Unpack(ThemePalette.barBg)), 3);
     // The events tab is the leftmost: its underline runs along the bottom.
-    EXPECT_LE(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Of(ThemePalette.accent)), 3);
-    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 5.0f), Of(ThemePalette.accent)), 20) << "2 units high";
+    EXPECT_LE(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Unpack(ThemePalette.accent)), 3);
+    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 5.0f), Unpack(ThemePalette.accent)), 20) << "2 units high";
     // The video area without a video, away from its load button.
-    EXPECT_LE(Distance(At(20.0f, th + 20.0f), Of(ThemePalette.videoBg)), 3);
+    EXPECT_LE(Distance(At(20.0f, th + 20.0f), Unpack(ThemePalette.videoBg)), 3);
 
     s.activeTab = 4;
     Draw();
-    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Of(ThemePalette.accent)), 20)
+    EXPECT_GT(Distance(At(chrome.dragRight + 3.0f, th - 1.5f), Unpack(ThemePalette.accent)), 20)
         << "the underline moved to the active tab";
 }
 
@@ -116,7 +86,7 @@ TEST_F(TitleBarWindowTest, BusyOverlayDimsTheFrozenPicture) {
     Draw();
     ASSERT_NE(job.snapshotView, nullptr) << "the frame was copied";
     const Rgb after = At(20.0f, th + 20.0f);
-    const Rgb bg = Of(ThemePalette.busyBg);
+    const Rgb bg = Unpack(ThemePalette.busyBg);
     const float k = 140.0f / 255.0f;
     const Rgb expected{int(before.r + (bg.r - before.r) * k), int(before.g + (bg.g - before.g) * k),
                        int(before.b + (bg.b - before.b) * k)};

@@ -13,52 +13,22 @@
 #include "project/app_state.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
+#include "support/ui/window_frame.h"
 #include "support/video_fixture.h"
 
 namespace korvel {
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
-int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+using test::Distance;
+using test::Rgb;
 
-class VideoAreaWindowTest : public ::testing::Test {
+class VideoAreaWindowTest : public test::WindowFrameTest {
 protected:
-    void SetUp() override {
-        setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", runtime_.file("config").c_str(), 1);
-        setenv("XDG_DATA_HOME", runtime_.file("data").c_str(), 1);
-        int exitCode = -1;
-        ASSERT_TRUE(StartUp("", exitCode));
-        GlobalAppState.platformHooks.readBackBuffer = [this](ThumbnailFrame& frame) {
-            const bool read = ReadBackBuffer(frame);
-            if (read) frame_ = frame;
-            return read;
-        };
-        RunLoopPass();
-    }
     void TearDown() override {
         GlobalAppState.playhead = 0.0f;
         GlobalVideoPlayer.timelineOffset = 0.0f;
-        ShutDown();
+        WindowFrameTest::TearDown();
     }
-    void Draw() {
-        RunLoopPass();
-        GlobalAppState.pendingThumbnailPath = runtime_.file("frame.png");
-        RunLoopPass();
-        ASSERT_GT(frame_.width, 0);
-    }
-    Rgb At(float x, float y) const {
-        const float scale = static_cast<float>(frame_.width) / ImGui::GetIO().DisplaySize.x;
-        const auto px = static_cast<std::size_t>(x * scale);
-        const auto py = static_cast<std::size_t>(y * scale);
-        const std::uint8_t* p = frame_.pixels.data() + py * frame_.rowPitch + px * 4;
-        return {p[0], p[1], p[2]};
-    }
-
-    test::TempDir runtime_;
-    ThumbnailFrame frame_;
 };
 
 TEST_F(VideoAreaWindowTest, PictureInsideTheSpanBlackOutside) {

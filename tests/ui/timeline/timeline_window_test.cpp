@@ -13,6 +13,7 @@
 #include "platform/window/host.h"
 #include "project/thumbnail.h"
 #include "support/temp_dir.h"
+#include "support/ui/window_frame.h"
 #include "timeline_fixture.h"
 #include "ui/timeline/timeline_edit.h"
 #include "ui/timeline/track_lanes.h"
@@ -20,57 +21,12 @@
 namespace korvel {
 namespace {
 
-struct Rgb {
-    int r, g, b;
-};
+using test::Blend;
+using test::Distance;
+using test::Rgb;
+using test::Unpack;
 
-int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
-
-Rgb Unpack(std::uint32_t c) { return {int(c & 0xFF), int(c >> 8 & 0xFF), int(c >> 16 & 0xFF)}; }
-
-// `over` at `alpha` (0..255) laid on `under`.
-Rgb Blend(Rgb under, Rgb over, int alpha) {
-    auto mix = [&](int u, int o) { return u + (o - u) * alpha / 255; };
-    return {mix(under.r, over.r), mix(under.g, over.g), mix(under.b, over.b)};
-}
-
-class TimelineWindowTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-        setenv("XDG_CONFIG_HOME", runtime_.file("config").c_str(), 1);
-        setenv("XDG_DATA_HOME", runtime_.file("data").c_str(), 1);
-        int exitCode = -1;
-        ASSERT_TRUE(StartUp("", exitCode));
-        // Keep the whole frame the window draws, not only the thumbnail.
-        GlobalAppState.platformHooks.readBackBuffer = [this](ThumbnailFrame& frame) {
-            const bool read = ReadBackBuffer(frame);
-            if (read) frame_ = frame;
-            return read;
-        };
-        RunLoopPass();
-    }
-    void TearDown() override { ShutDown(); }
-
-    // Draws two frames and keeps the second.
-    void Draw() {
-        RunLoopPass();
-        GlobalAppState.pendingThumbnailPath = runtime_.file("frame.png");
-        RunLoopPass();
-        ASSERT_GT(frame_.width, 0);
-    }
-    // The pixel at (x, y) in UI units (the display's scale is 1 at 96 dpi).
-    Rgb At(float x, float y) const {
-        const float scale = static_cast<float>(frame_.width) / ImGui::GetIO().DisplaySize.x;
-        const auto px = static_cast<std::size_t>(x * scale);
-        const auto py = static_cast<std::size_t>(y * scale);
-        const std::uint8_t* p = frame_.pixels.data() + py * frame_.rowPitch + px * 4;
-        return {p[0], p[1], p[2]};
-    }
-
-    test::TempDir runtime_;
-    ThumbnailFrame frame_;
-};
+class TimelineWindowTest : public test::WindowFrameTest {};
 
 TEST_F(TimelineWindowTest, WorkAreaBandAndSelectedBlockReadBack) {
     AppState& s = GlobalAppState;
