@@ -23,11 +23,16 @@ PACKAGES=(
   libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils
   # file dialogs and the desktop's shell services
   libgtk-3-dev
-  # the text fonts, and npm for the icon font
-  fonts-roboto-unhinted npm
+  # the text fonts (npm for the icon font is added below)
+  fonts-roboto-unhinted
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )
+
+# npm fetches the icon font. A Node.js installed from elsewhere brings its own
+# npm and conflicts with Debian's package, so ask for that only when none is
+# on the path.
+if ! command -v npm >/dev/null 2>&1; then PACKAGES+=(npm); fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
