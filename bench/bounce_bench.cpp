@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "dsp/limiter.h"
 #include "playback/offline_mix.h"
 #include "playback/playback_engine.h"
@@ -20,16 +21,11 @@
 namespace korvel {
 namespace {
 
+using bench::Seconds;
+
 constexpr int kRate = 48000;
 constexpr int kEvents = 50;
 constexpr int kLayersPerEvent = 4;
-
-template <typename Body>
-double Seconds(Body body) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 std::unique_ptr<PlaybackEngine> MakeEngine() {
     auto engine = std::make_unique<PlaybackEngine>();
@@ -79,14 +75,7 @@ void BM_BounceFiftyEvents(benchmark::State& state) {
             benchmark::DoNotOptimize(left.data());
         });
         const std::vector<char> bytes(static_cast<std::size_t>(frames) * 6, 1);
-        write = Seconds([&] {
-            std::FILE* file = std::fopen((folder / "fwrite.raw").c_str(), "wb");
-            if (file == nullptr) return;
-            std::fwrite(bytes.data(), 1, bytes.size(), file);
-            std::fflush(file);
-            fsync(fileno(file));
-            std::fclose(file);
-        });
+        write = Seconds([&] { bench::WriteRawFile((folder / "fwrite.raw").c_str(), bytes); });
     }
     state.counters["bounce_seconds"] = bounce;
     state.counters["mix_plus_fwrite_seconds"] = mix + write;

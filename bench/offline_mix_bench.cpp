@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "dsp/limiter.h"
 #include "playback/offline_mix.h"
 #include "playback/playback_engine.h"
@@ -24,18 +25,12 @@
 namespace korvel {
 namespace {
 
+using bench::Seconds;
 using bench::Fixture;
 using bench::SharedFixture;
 using bench::kFrames;
 using bench::kRate;
 using bench::kSeconds;
-
-template <typename Body>
-double Seconds(Body body) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // Peak resident memory while `body` runs, above what was resident before, in
 // MiB: the kernel's high-water mark is reset first.

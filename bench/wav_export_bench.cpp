@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "mix_fixture.h"
 #include "playback/offline_mix.h"
 #include "playback/wav_export.h"
@@ -19,16 +20,10 @@
 namespace korvel {
 namespace {
 
+using bench::Seconds;
 using bench::kFrames;
 using bench::kRate;
 using bench::kSeconds;
-
-template <typename Body>
-double Seconds(Body body) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 std::filesystem::path ScratchFolder() {
     std::filesystem::path folder = std::filesystem::temp_directory_path() / "korvel-wav-export-bench";
@@ -58,14 +53,7 @@ void BM_WavExportTenMinutes500Layers(benchmark::State& state) {
         });
         // The same bytes as the file's samples: two 24-bit channels.
         const std::vector<char> bytes(static_cast<std::size_t>(kFrames) * 6, 1);
-        writeSeconds = Seconds([&] {
-            std::FILE* file = std::fopen((folder / "fwrite.raw").c_str(), "wb");
-            if (file == nullptr) return;
-            std::fwrite(bytes.data(), 1, bytes.size(), file);
-            std::fflush(file);
-            fsync(fileno(file));
-            std::fclose(file);
-        });
+        writeSeconds = Seconds([&] { bench::WriteRawFile((folder / "fwrite.raw").c_str(), bytes); });
         ExportWavOptions clipOptions = mixOptions;
         clipOptions.kind = ExportWavKind::Clips;
         clipSeconds = Seconds([&] {

@@ -10,6 +10,7 @@
 
 #include "dsp/flush_denormals.h"
 #include "playback/voice_mix.h"
+#include "mix_engine_fixture.h"
 
 namespace korvel {
 namespace {
@@ -17,19 +18,7 @@ namespace {
 constexpr int kRate = 48000;
 constexpr float kMonoGain = 0.70710678f;
 
-// An engine ready to mix at 48 kHz, playing at full ramp, reverb off, so a
-// block shows the voices' dry sum.
-std::unique_ptr<PlaybackEngine> MakeEngine() {
-    auto engine = std::make_unique<PlaybackEngine>();
-    PrepareVoices(*engine, kRate, 8);
-    ResetReverb(engine->reverbState, kRate);
-    engine->reverb.enabled = false;
-    PublishReverbSettings(*engine);
-    engine->ready.store(true);
-    engine->playing.store(true);
-    engine->rampGain = 1.0f;
-    return engine;
-}
+std::unique_ptr<PlaybackEngine> MakeEngine() { return test::MakeMixEngine(kRate); }
 
 Voice ConstantVoice(float value, float startTime, float duration, int group = 0) {
     Voice voice;

@@ -9,6 +9,7 @@
 
 #include "playback/live_mixer.h"
 #include "playback/playback_engine.h"
+#include "mix_engine_fixture.h"
 #include "project/layer.h"
 #include "support/audio_fixture.h"
 #include "support/signals.h"
@@ -21,19 +22,7 @@ constexpr int kRate = 48000;
 constexpr float kMonoGain = 0.70710677f;
 constexpr float kPi = 3.1415927f;
 
-// A ready engine at 48 kHz, playing at full ramp with the reverb off, so a
-// live block shows the voices' dry sum.
-std::unique_ptr<PlaybackEngine> MakeEngine() {
-    auto engine = std::make_unique<PlaybackEngine>();
-    PrepareVoices(*engine, kRate, 8);
-    ResetReverb(engine->reverbState, kRate);
-    engine->reverb.enabled = false;
-    PublishReverbSettings(*engine);
-    engine->ready.store(true);
-    engine->playing.store(true);
-    engine->rampGain = 1.0f;
-    return engine;
-}
+std::unique_ptr<PlaybackEngine> MakeEngine() { return test::MakeMixEngine(kRate); }
 
 // `seconds` of distinct, non-zero samples.
 Voice RampVoice(float startTime, float seconds) {
