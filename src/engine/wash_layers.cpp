@@ -72,7 +72,8 @@ std::vector<Segment> CutSegments(const Event& event, float peak, std::int32_t bu
                 continue;
             }
             int end = m + 1;
-            while (value(end) >= threshold) ++end;
+            // A threshold of 0 (a silent curve) is met past the curve's end too.
+            while (end < kCurvePoints && value(end) >= threshold) ++end;
             const float start = static_cast<float>(m) / kCurvePoints;
             const float stop = static_cast<float>(end) / kCurvePoints;
             m = end;

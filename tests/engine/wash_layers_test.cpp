@@ -143,6 +143,16 @@ TEST_F(WashTest, LayersStayWithinTheEventAndDrawFiles) {
     }
 }
 
+// A silent intensity curve makes every threshold 0; the run scan stops at
+// the curve's end instead of running past it.
+TEST_F(WashTest, ASilentCurveEndsItsRunAtTheCurvesEnd) {
+    const std::vector<LayerResult> layers = Build(MakeEvent(EventKind::Bloom, 2.0f, 4.0f, 0.0f), true);
+    for (const LayerResult& layer : layers) {
+        EXPECT_GE(layer.startTime, 2.0f - 1e-4f);
+        EXPECT_LE(layer.startTime + layer.duration, 6.0f + 1e-4f);
+    }
+}
+
 TEST_F(WashTest, NoBudgetNoLayers) {
     Event event = MakeEvent(EventKind::Bloom, 2.0f, 4.0f, 0.2f);
     project.events = {event};

@@ -29,10 +29,12 @@
 #include "picture/video_player.h"
 #include "ui/panels/keyword_input.h"
 #include "ui/panels/palette_filter_picker.h"
-#include "ui/timeline/timeline_view.h"
+#include "ui/timeline/batch_editor.h"
 #include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
+#include "ui/timeline/recipe_panel.h"
+#include "ui/timeline/timeline_view.h"
 
 namespace korvel {
 namespace {
@@ -300,6 +302,41 @@ void PushBottomRowColours(bool hovered) {
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(hovered ? ThemePalette.textPrimary : ThemePalette.textSecondary));
 }
 
+// Drops whole characters from the end of `text`.
+void DropLastCharacter(std::string& text) {
+    while (!text.empty()) {
+        const auto byte = static_cast<unsigned char>(text.back());
+        text.pop_back();
+        if ((byte & 0xC0) != 0x80) break;  // not a continuation byte
+    }
+}
+
+// The linked scene's name and its crossfade, above the bottom row.
+void DrawSceneRow(AppState& state, const Project& project, Event& event, const InspectorMetrics& m,
+                  const EditorPlace& e, float fh) {
+    const float y = m.height - m.padding - fh - fh - m.gap;
+    const float dragWidth = std::max(3.2f * m.fontSize, 40.0f);
+    const float limit = e.width - dragWidth - m.gap;
+    std::string name = project.scenes[static_cast<std::size_t>(event.sceneLink)].name;
+    std::string text = std::string(kGlyphScene) + "  " + name;
+    while (ImGui::CalcTextSize(text.c_str()).x > limit && name.size() > 8) {
+        DropLastCharacter(name);
+        text = std::string(kGlyphScene) + "  " + name;
+    }
+    ImGui::SetCursorPos(ImVec2(m.padding, y));
+    ImGui::AlignTextToFramePadding();
+    ImGui::TextColored(ColourVec(ThemePalette.textSecondary), "%s", text.c_str());
+    if (ImGui::IsItemHovered()) ShowTooltip("Linked scene \xe2\x80\x94 use the clapperboard to change or unlink");
+    const float width = ImGui::CalcTextSize(text.c_str()).x;
+    ImGui::SetCursorPos(ImVec2(width + m.padding + m.gap, y));
+    PushBottomRowColours(false);
+    int frames = event.sceneCrossfade;
+    ImGui::SetNextItemWidth(dragWidth);
+    if (ImGui::DragInt("##scenexf", &frames, 0.2f, 0, 120, "%df")) SetSceneCrossfade(state, event, frames);
+    ImGui::PopStyleColor(4);
+    ShowItemTooltip("Crossfade at scene boundaries (frames)");
+}
+
 void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const InspectorMetrics& m,
                    const EditorPlace& e, float fh) {
     Event& event = project.events[static_cast<std::size_t>(index)];
@@ -334,6 +371,10 @@ void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const 
         PitchHovered = ImGui::IsItemHovered();
         ImGui::PopStyleColor(4);
         if (PitchHovered) ShowTooltip("Pitch variation (\xc2\xb1 semitones, 0=off)");
+    }
+    if ((IsKind(event.shape, EventKind::Fill) || IsKind(event.shape, EventKind::Bed)) &&
+        SceneLinkValid(project, event)) {
+        DrawSceneRow(state, project, event, m, e, fh);
     }
     ImGui::PopStyleVar();
 }
@@ -382,6 +423,8 @@ void DrawRightColumn(AppState& state, Project& project, std::int32_t index, cons
     const float x = m.padding + e.width + m.gap;
     const float yb = m.height - m.padding - fh;
     char label[32];
+
+    DrawRecipePanel(state, project, index, ImVec2(x, m.padding), m.padding, fh);
 
     if (!IsKind(kind, EventKind::Clip) && !IsKind(kind, EventKind::Bed)) {
         SquareButtonAt(x, firstRowY);
@@ -537,6 +580,7 @@ InspectorMetrics ComputeInspectorMetrics(const UILayout& layout) {
     m.padding = std::max(10.0f, 0.6f * layout.fontSize);
     m.gap = 0.6f * m.padding;
     m.contentWidth = m.width - 2.0f * m.padding;
+    m.fontSize = layout.fontSize;
     return m;
 }
 
@@ -563,12 +607,17 @@ void DrawEventsTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     ImGui::SetCursorPos(ImVec2(0.0f, 0.0f));
     ImGui::BeginChild("##inspscroll", size, false, ImGuiWindowFlags_NoScrollbar);
     const std::size_t count = state.selectedEvents.size();
-    if (count == 1 && FindEvent(project, state.selectedEvent) != nullptr) {
+    const bool single = count == 1 && FindEvent(project, state.selectedEvent) != nullptr;
+    if (single || count >= 2) {
         ImFont* medium = state.fonts.mediumFont;
         if (medium != nullptr) ImGui::PushFont(medium);
-        DrawSingleEvent(state, project, state.selectedEvent, m);
+        if (single) {
+            DrawSingleEvent(state, project, state.selectedEvent, m);
+        } else {
+            DrawBatchEditor(state, project, m);
+        }
         if (medium != nullptr) ImGui::PopFont();
-    } else if (count < 2) {
+    } else {
         DrawPlaceholder(state, m);
     }
     ImGui::EndChild();

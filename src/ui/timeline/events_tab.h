@@ -17,6 +17,7 @@ struct InspectorMetrics {
     float padding = 0.0f;  // p
     float gap = 0.0f;      // g
     float contentWidth = 0.0f;
+    float fontSize = 0.0f;  // the layout's F
 };
 InspectorMetrics ComputeInspectorMetrics(const UILayout& layout);
 

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <mutex>
 
+#include "app/frame_work.h"
 #include "engine/render_job.h"
 #include "engine/track_allocation.h"
 #include "picture/trace_analysis.h"
 #include "picture/video_player.h"
 #include "playback/render_cache.h"
 #include "playback/playback_engine.h"
+#include "presets/recipes.h"
 #include "project/app_state.h"
 #include "project/project.h"
 #include "project/undo.h"
@@ -27,12 +29,21 @@ void ToggleEventMute(AppState& state, Project& project, PlaybackEngine& engine, 
     event->muted = !event->muted;
     ++project.revision;
     state.unsavedChanges = true;
+    SyncEventVoiceMutes(project, engine, {index});
+}
+
+void SyncEventVoiceMutes(const Project& project, PlaybackEngine& engine, const std::vector<std::int32_t>& events) {
     const auto layers = static_cast<std::int32_t>(project.results.size());
     // The mixer reads voice flags only while it holds this lock, as it does
     // for their start times.
     std::lock_guard<std::mutex> lock(engine.voiceMutex);
     for (Voice& voice : engine.voices) {
-        if (voice.eventIndex != index || voice.resultIndex < 0 || voice.resultIndex >= layers) continue;
+        if (voice.resultIndex < 0 || voice.resultIndex >= layers) continue;
+        if (!std::binary_search(events.begin(), events.end(), voice.eventIndex)) continue;
+        const Event* event = voice.eventIndex < static_cast<std::int32_t>(project.events.size())
+                                 ? &project.events[static_cast<std::size_t>(voice.eventIndex)]
+                                 : nullptr;
+        if (event == nullptr) continue;
         voice.muted = event->muted || project.results[static_cast<std::size_t>(voice.resultIndex)].muted;
     }
 }
@@ -156,6 +167,10 @@ void LinkEventScene(AppState& state, Event& event, std::int32_t scene) {
     if (scene >= 0) Store(state, event.locked, IsKind(event.shape, EventKind::Bed));
 }
 
+void SetSceneCrossfade(AppState& state, Event& event, std::int32_t frames) {
+    Store(state, event.sceneCrossfade, std::clamp(frames, 0, 120));
+}
+
 void TraceCurvesFromPicture(AppState& state, Event& event, const TraceAnalysis& analysis, float videoOffset) {
     const float start = event.time - event.syncOffset - videoOffset;
     for (int i = 0; i < kCurvePoints; ++i) {
@@ -170,11 +185,20 @@ void TraceCurvesFromPicture(AppState& state, Event& event, const TraceAnalysis& 
 void ToggleEventBus(Project& project, std::int32_t index) {
     Event* event = FindEvent(project, index);
     if (event == nullptr) return;
+    // Regrouping and reallocating rewrite layers a job or export reads.
+    if (!UiMayEditProject()) {
+        PostStatus(kBusyEditStatus, 3.0f);
+        return;
+    }
     PushUndo();
     const std::int32_t group = EffectiveGroup(*event) == 2 ? 1 : 2;
     event->groupOverride = group == DefaultGroupForKind(event->shape) ? -1 : group;
     event->stereo = project.trackLayout.groups[static_cast<std::size_t>(group)].stereo;
     event->locked = false;
+    RegroupLayers(project);
+}
+
+void RegroupLayers(Project& project) {
     const auto count = static_cast<std::int32_t>(project.events.size());
     for (LayerResult& layer : project.results) {
         if (layer.eventIdx >= 0 && layer.eventIdx < count) {

@@ -4,6 +4,7 @@
 // each marks the project changed only when it changes a value, so quitting
 // never loses one silently and an idle frame marks nothing. UI thread only.
 #include <cstdint>
+#include <vector>
 
 namespace korvel {
 
@@ -18,6 +19,9 @@ Event* FindEvent(Project& project, std::int32_t index);
 // Flips `muted` and bumps the project's revision; the event's live voices
 // take the event's mute, or their own layer's when it is unmuted.
 void ToggleEventMute(AppState& state, Project& project, PlaybackEngine& engine, std::int32_t index);
+// The live voices of `events` (ascending indices) take their event's mute,
+// or their own layer's where the event is unmuted.
+void SyncEventVoiceMutes(const Project& project, PlaybackEngine& engine, const std::vector<std::int32_t>& events);
 void ToggleEventLock(AppState& state, Event& event);
 
 // Rebuilding one event needs a built project and no background job.
@@ -64,6 +68,9 @@ void SetFillLayers(AppState& state, Event& event, std::int32_t layers);
 // locked to it.
 void LinkEventScene(AppState& state, Event& event, std::int32_t scene);
 
+// The scene crossfade in frames, 0..120.
+void SetSceneCrossfade(AppState& state, Event& event, std::int32_t frames);
+
 // Fills both curves from the picture over the event's span. The analysis
 // runs on the video's own axis, which starts `videoOffset` seconds into the
 // timeline; the span starts at time - syncOffset.
@@ -71,7 +78,10 @@ struct TraceAnalysis;
 void TraceCurvesFromPicture(AppState& state, Event& event, const TraceAnalysis& analysis, float videoOffset);
 
 // Moves the event to the other FX bus (undo snapshot); every layer takes its
-// event's group again and the tracks are reallocated.
+// event's group again and the tracks are reallocated. Refused with the busy
+// status while a job or an export reads the layers.
 void ToggleEventBus(Project& project, std::int32_t index);
+// Every layer takes its event's group; the tracks are reallocated.
+void RegroupLayers(Project& project);
 
 }  // namespace korvel

@@ -11,123 +11,33 @@
 #include <cstring>
 #include <mutex>
 
-#include "../panels/panels_fixture.h"
-#include "app/ui_layout.h"
 #include "engine/render_job.h"
+#include "inspector_fixture.h"
 #include "picture/trace_analysis.h"
 #include "playback/playback_engine.h"
-#include "timeline_fixture.h"
 #include "ui/timeline/inspector_edits.h"
 
 namespace korvel {
 namespace {
 
-class EventsTabTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        test::ResetTimelineState();
-        s.dropState = DropState{};
-        layout_.fontSize = 18.0f;
-        layout_.panelHalfWidth = 360.0f;
-        layout_.panelOtherWidth = 300.0f;
-        layout_.topAreaHeight = 420.0f;
-        m_ = ComputeInspectorMetrics(layout_);
-        {
-            std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
-            LivePlaybackEngine.voices.clear();
-        }
-        Frame();  // sizes are known from the first frame on
-    }
-    void TearDown() override {
-        s.backgroundJob.active.store(false);
-        std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
-        LivePlaybackEngine.voices.clear();
-    }
-    std::function<void()> body() {
-        return [this] {
-            ImGui::SetCursorPos(ImVec2(0.0f, 0.0f));
-            DrawEventsTab(ImGui::GetWindowDrawList(), layout_);
-        };
-    }
-    void Frame() { frames_.Run(body()); }
-    // Selects event `index` alone.
-    void SelectOne(std::int32_t index) {
-        s.selectedEvents = {index};
-        s.selectedEvent = index;
-    }
-    ImGuiWindow* Scroll() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##inspscroll") != nullptr && w->Active) return w;
-        return nullptr;
-    }
-    // A point in the form, from the scroll child's top left.
-    void ClickAt(float x, float y) {
-        Frame();
-        ImGuiWindow* w = Scroll();
-        ASSERT_NE(w, nullptr);
-        harness_.MoveMouse(w->Pos.x + x, w->Pos.y + y);
-        Frame();  // the pointer arrives before it presses
-        frames_.Click(w->Pos.x + x, w->Pos.y + y, body());
-    }
-    float Fh() const { return ImGui::GetFrameHeight(); }
-    void ClickKindButton() { ClickAt(m_.padding + Fh() * 0.5f, m_.padding + Fh() * 0.5f); }
-    // The lock button follows the square kind button.
-    void ClickLock() { ClickAt(m_.padding + Fh() + m_.gap + 4.0f, m_.padding + Fh() * 0.5f); }
-    float SecondRowY() const { return m_.padding + Fh() + m_.gap; }
-    // Moves the pointer away from every control and runs a frame.
-    void IdleFrame() {
-        harness_.MoveMouse(2000.0f, 2000.0f);
-        Frame();
-    }
-    // The editors of a form without filter or pin lines, in the child.
-    struct Editors {
-        float left, width, height, weightTop, intensityTop;
-    };
-    Editors Place() const {
-        const float fh = Fh();
-        const float y0 = m_.padding + 2.0f * fh + 2.0f * m_.gap;
-        const float yb = m_.height - m_.padding - fh;
-        const float eh = std::max(2.0f * fh + m_.gap, (yb - m_.gap - y0 - m_.gap) / 2.0f);
-        return {m_.padding, m_.contentWidth - fh - m_.gap, eh, y0, y0 + eh + m_.gap};
-    }
-    // Press at (x, y) of the child, move by dy while held, release.
-    void Drag(float x, float y, float dx, float dy) {
-        Frame();
-        ImGuiWindow* w = Scroll();
-        ASSERT_NE(w, nullptr);
-        harness_.MoveMouse(w->Pos.x + x, w->Pos.y + y);
-        Frame();
-        harness_.SetMouseButton(0, true);
-        Frame();
-        harness_.MoveMouse(w->Pos.x + x + dx, w->Pos.y + y + dy);
-        Frame();
-        harness_.SetMouseButton(0, false);
-        Frame();
-    }
+class EventsTabTest : public test::InspectorFixture {};
 
-    test::UiHarness harness_;
-    test::PanelFrames frames_{harness_};
-    UILayout layout_;
-    InspectorMetrics m_;
-    AppState& s = GlobalAppState;
-    Project& p = CurrentProject;
-};
-
-// Only a single selection with a valid primary shows the form; the kind
-// button is the form's first control.
+// Only a single selection with a valid primary shows the form; two or more
+// show the batch form. The first control of both mutes: the single form's
+// kind button its event, the batch form's button the whole selection.
 TEST_F(EventsTabTest, FormShowsOnlyForOneValidPrimary) {
     struct Case {
         const char* name;
         std::set<std::int32_t> selected;
         std::int32_t primary;
-        bool form;
+        bool mutes0, mutes1;
     };
     const Case cases[] = {
-        {"nothing selected", {}, -1, false},
-        {"one entry, primary out of range", {0}, 7, false},
-        {"one entry, primary -1", {0}, -1, false},
-        {"one valid entry", {1}, 1, true},
-        {"two entries show the batch form", {0, 1}, 1, false},
+        {"nothing selected", {}, -1, false, false},
+        {"one entry, primary out of range", {0}, 7, false, false},
+        {"one entry, primary -1", {0}, -1, false, false},
+        {"one valid entry", {1}, 1, false, true},
+        {"two entries show the batch form", {0, 1}, 1, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,8 +45,9 @@ TEST_F(EventsTabTest, FormShowsOnlyForOneValidPrimary) {
         s.selectedEvents = c.selected;
         s.selectedEvent = c.primary;
         ClickKindButton();
-        EXPECT_EQ(p.events[0].muted || p.events[1].muted, c.form);
-        EXPECT_EQ(s.unsavedChanges, c.form);
+        EXPECT_EQ(p.events[0].muted, c.mutes0);
+        EXPECT_EQ(p.events[1].muted, c.mutes1);
+        EXPECT_EQ(s.unsavedChanges, c.mutes0 || c.mutes1);
         s.unsavedChanges = false;
     }
 }
@@ -519,6 +430,45 @@ TEST_F(EventsTabTest, SceneLinkLocksOnlyBedsAndLayerCountsClamp) {
     for (const auto& c : {std::pair{0, 1}, std::pair{7, 7}, std::pair{40, 24}}) {
         SetFillLayers(s, fill, c.first);
         EXPECT_EQ(fill.fillLayers, c.second);
+    }
+}
+
+// Fill and Bed linked to a scene show its name and crossfade above the
+// bottom row; a link to a removed scene shows no row but is kept.
+TEST_F(EventsTabTest, SceneRowOnlyForAValidLink) {
+    Scene scene;
+    std::snprintf(scene.name, sizeof(scene.name), "%s", "Intro");
+    struct Case {
+        const char* name;
+        EventKind kind;
+        std::int32_t link;
+        bool row;
+    };
+    const Case cases[] = {
+        {"Fill linked", EventKind::Fill, 0, true},
+        {"Fill linked to a removed scene", EventKind::Fill, 3, false},
+        {"Scatter linked", EventKind::Scatter, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.scenes = {scene};
+        p.events = {test::MakeEvent(1, 4, 0, c.kind)};
+        p.events[0].sceneLink = c.link;
+        p.events[0].sceneCrossfade = 10;
+        SelectOne(0);
+        s.unsavedChanges = false;
+        const float y = m_.height - m_.padding - 2.0f * Fh() - m_.gap + Fh() * 0.5f;
+        const float x = m_.padding + ImGui::CalcTextSize("\xee\x84\xb1  Intro").x + m_.gap + 10.0f;
+        Drag(x, y, 30.0f, 0.0f);
+        EXPECT_EQ(p.events[0].sceneCrossfade > 10, c.row) << p.events[0].sceneCrossfade;
+        if (c.row) EXPECT_TRUE(s.unsavedChanges);  // elsewhere the drag paints the curve
+        EXPECT_EQ(p.events[0].sceneLink, c.link);
+        EXPECT_TRUE(UndoStack.empty());
+    }
+    Event fill = test::MakeEvent(1, 4);
+    for (const auto& c : {std::pair{-5, 0}, std::pair{60, 60}, std::pair{400, 120}}) {
+        SetSceneCrossfade(s, fill, c.first);
+        EXPECT_EQ(fill.sceneCrossfade, c.second);
     }
 }
 
