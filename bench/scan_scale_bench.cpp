@@ -15,6 +15,7 @@
 // corpus (and the cache file of the full-pool scan) between runs.
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,14 @@ int64_t StatusBytes(const char* field) {
     while (std::getline(status, line))
         if (line.compare(0, n, field) == 0) return std::atoll(line.c_str() + n + 1) * 1024;
     return 0;
+}
+
+// CPU time of every thread of this process so far: on a busy machine the
+// work done says more than the time taken.
+double ProcessCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Starts a new high-water mark at the current resident size.
@@ -232,11 +241,13 @@ BENCHMARK(BM_ScaleForcedScan)
     ->Iterations(1);
 
 double gBareWalkFilesPerSecond = 0;
+double gBareWalkCpuSeconds = 0;
 
 void BM_ScaleBareWalkStat(benchmark::State& state) {
     ScaleCorpus& corpus = Pick(0);
     if (!corpus.ok) return state.SkipWithError("corpus could not be written");
     double busy = 0;
+    const double cpuStart = ProcessCpuSeconds();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         int64_t count = 0;
@@ -250,7 +261,9 @@ void BM_ScaleBareWalkStat(benchmark::State& state) {
         busy += Seconds(std::chrono::steady_clock::now() - start);
     }
     gBareWalkFilesPerSecond = corpus.files.size() * state.iterations() / busy;
+    gBareWalkCpuSeconds = (ProcessCpuSeconds() - cpuStart) / static_cast<double>(state.iterations());
     state.counters["files_per_s"] = gBareWalkFilesPerSecond;
+    state.counters["cpu_s"] = gBareWalkCpuSeconds;
 }
 BENCHMARK(BM_ScaleBareWalkStat)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -260,6 +273,7 @@ void BM_ScaleRescanUnchanged(benchmark::State& state) {
     Library library;
     library.cacheFolder = corpus.cacheFolder;
     double busy = 0;
+    const double cpuStart = ProcessCpuSeconds();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         korvel::StartFolderScan(library, corpus.folder, true, -1, false);
@@ -272,6 +286,9 @@ void BM_ScaleRescanUnchanged(benchmark::State& state) {
     const double filesPerSecond = corpus.files.size() * state.iterations() / busy;
     state.counters["files_per_s"] = filesPerSecond;
     if (gBareWalkFilesPerSecond > 0) state.counters["ratio_to_bare_walk"] = filesPerSecond / gBareWalkFilesPerSecond;
+    const double cpu = (ProcessCpuSeconds() - cpuStart) / static_cast<double>(state.iterations());
+    state.counters["cpu_s"] = cpu;
+    if (gBareWalkCpuSeconds > 0) state.counters["cpu_ratio_to_bare_walk"] = gBareWalkCpuSeconds / cpu;
 }
 BENCHMARK(BM_ScaleRescanUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -323,5 +340,27 @@ void BM_ScaleCacheFileWrite(benchmark::State& state) {
         state.counters["x_one_fwrite"] = busy / static_cast<double>(state.iterations()) / gPlainWriteSeconds;
 }
 BENCHMARK(BM_ScaleCacheFileWrite)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+// Reading the 100,000-file cache file, which every rescan of the folder does
+// first, and formatting it, which every scan does last.
+void BM_ScaleCacheFileRead(benchmark::State& state) {
+    const std::string path = Pick(0).cached ? ShortCachePath() : std::string();
+    if (path.empty()) return state.SkipWithError("needs the full-pool scan's cache file");
+    for (auto _ : state) {
+        korvel::Palette palette;
+        if (!korvel::ReadPaletteFile(path, palette)) return state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(palette.files.data());
+    }
+}
+BENCHMARK(BM_ScaleCacheFileRead)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_ScaleCacheFileFormat(benchmark::State& state) {
+    korvel::Palette palette;
+    const std::string path = Pick(0).cached ? ShortCachePath() : std::string();
+    if (path.empty() || !korvel::ReadPaletteFile(path, palette))
+        return state.SkipWithError("needs the full-pool scan's cache file");
+    for (auto _ : state) benchmark::DoNotOptimize(korvel::FormatPaletteFile(palette));
+}
+BENCHMARK(BM_ScaleCacheFileFormat)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 }  // namespace

@@ -184,9 +184,25 @@ void FolderScanThread(ScanRequest request) {
         library.skippedFiles.clear();
     }
 
+    // The previous cache file is read while the folder is walked: on an
+    // unchanged rescan of a large library the two take about as long.
+    const std::string cachePath =
+        library.cacheFolder.empty() ? std::string() : PaletteCachePath(library, palette.name);
+    Palette old;
+    bool oldRead = false;
+    std::thread cacheReader;
+    if (!cachePath.empty()) {
+        try {
+            cacheReader = std::thread([&] { oldRead = ReadPaletteFile(cachePath, old); });
+        } catch (const std::system_error&) {
+            oldRead = ReadPaletteFile(cachePath, old);  // no thread: read after all
+        }
+    }
+
     std::vector<std::string>& paths = job->paths;
     const bool walkCancelled = !WalkFolder(library, request.folder, paths) &&
                                !library.scanning.load(std::memory_order_relaxed);
+    if (cacheReader.joinable()) cacheReader.join();
     const int32_t count = static_cast<int32_t>(paths.size());
     library.scanFilesTotal.store(count);
     if (count == 0) {
@@ -201,21 +217,16 @@ void FolderScanThread(ScanRequest request) {
     // from them (unless the scan is forced), and a cancelled rescan keeps
     // those of the files it did not reach.
     std::unordered_map<std::string, LibraryFile> previous;
-    std::string cachePath;
-    if (!library.cacheFolder.empty()) {
-        cachePath = PaletteCachePath(library, palette.name);
-        Palette old;
-        if (ReadPaletteFile(cachePath, old)) {
-            palette.paletteInterpret = old.paletteInterpret;
-            palette.mmDisableGrouping = old.mmDisableGrouping;
-            previous.reserve(old.files.size());
-            for (LibraryFile& f : old.files) {
-                std::string key = f.path;
-                previous.emplace(std::move(key), std::move(f));
-            }
-            old.files.clear();
-            job->previousHeader = std::move(old);
+    if (oldRead) {
+        palette.paletteInterpret = old.paletteInterpret;
+        palette.mmDisableGrouping = old.mmDisableGrouping;
+        previous.reserve(old.files.size());
+        for (LibraryFile& f : old.files) {
+            std::string key = f.path;
+            previous.emplace(std::move(key), std::move(f));
         }
+        old.files.clear();
+        job->previousHeader = std::move(old);
     }
     if (!request.force) {
         job->reuse = std::move(previous);
@@ -305,16 +316,18 @@ bool TryReuse(ScanJob& job, int32_t i) {
     const std::string& path = job.paths[i];
     auto found = job.reuse.find(path);
     if (found == job.reuse.end() || found->second.mtime == 0) return false;
-    const LibraryFile& stored = found->second;
+    LibraryFile& stored = found->second;
     uint64_t size = 0;
     int64_t time = 0;
     if (!SizeAndTime(path, size, time)) return false;
     if (time == 0 || size != stored.size || time != stored.mtime) return false;
 
-    job.results[i] = stored;
-    job.done[i].store(true, std::memory_order_release);
     if (!stored.fileId.empty())
         RegisterFileId({stored.fileId, path, stored.fingerprint, stored.size});
+    // Each path is taken once, and a record taken over is never looked up
+    // again (only files the scan did not reach are), so it is moved.
+    job.results[i] = std::move(stored);
+    job.done[i].store(true, std::memory_order_release);
     job.library->scanReused.fetch_add(1);
     return true;
 }
