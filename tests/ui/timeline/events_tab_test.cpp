@@ -472,6 +472,23 @@ TEST_F(EventsTabTest, SceneRowOnlyForAValidLink) {
     }
 }
 
+// "Auto" layers show as 3, so a small drag to the right stores 4 or 5, not
+// 1 or 2; the stored count unlocks the event and marks the project changed.
+TEST_F(EventsTabTest, FillLayersDragFromTheAutomaticValue) {
+    p.events = {test::MakeEvent(1, 4, 0, EventKind::Fill)};
+    p.events[0].fillLayers = 0;
+    p.events[0].locked = true;
+    SelectOne(0);
+    const Editors ed = Place();
+    const float x = ed.left + ed.width + m_.gap + Fh() * 0.5f;
+    Drag(x, m_.height - m_.padding - Fh() * 0.5f, 10.0f, 0.0f);
+    EXPECT_GE(p.events[0].fillLayers, 4);
+    EXPECT_LE(p.events[0].fillLayers, 5);
+    EXPECT_FALSE(p.events[0].locked);
+    EXPECT_TRUE(s.unsavedChanges);
+    EXPECT_TRUE(UndoStack.empty());
+}
+
 // The right column in the form: draw mode refused for Spot, the bus toggle
 // only where there is no Fill.
 TEST_F(EventsTabTest, RightColumnByKind) {

@@ -152,7 +152,10 @@ TEST_F(RecipePanelTest, BatchApplyBuildsOnlyNonClips) {
     p.events = {test::MakeEvent(1, 2, 0, EventKind::Clip), test::MakeEvent(5, 2, 0, EventKind::Clip),
                 test::MakeEvent(9, 2, 0, EventKind::Spot)};
     s.selectedEvents = {0, 1, 8};
+    s.audioUpdateRequested.store(false);
     ASSERT_TRUE(ApplyRecipeToSelection(s, p, 0));
+    EXPECT_FALSE(s.audioUpdateRequested.load()) << "each clip's voice matches its new layer";
+    EXPECT_EQ(LivePlaybackEngine.voices.size(), 2u);
     EXPECT_EQ(s.pendingRenderMode, 0) << "only clips: no build";
     EXPECT_EQ(p.events[0].time, 1.0f);
     EXPECT_EQ(p.events[1].time, 5.0f);
