@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "library/relink.h"
+#include "playback/aaf_export.h"
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
 #include "playback/wav_export.h"
@@ -22,8 +23,9 @@ namespace korvel {
 
 namespace fs = std::filesystem;
 
-// Set once at start-up by the AAF export; read by the export thread.
-ExportAafFn ExportAafHandler = nullptr;
+// The AAF export unless a test replaces it before an export starts; read by
+// the export thread.
+ExportAafFn ExportAafHandler = ExportAAFForJob;
 
 // [SECTION] Rollback
 

@@ -93,8 +93,9 @@ private:
     bool committed_ = false;
 };
 
-// The AAF step, set where the AAF export is built; null: an AAF export that
-// was asked for fails. Set once at start-up, read by the export thread.
+// The AAF step: ExportAAFForJob (aaf_export.h) unless replaced before an
+// export starts; null: an AAF export that was asked for fails. Read by the
+// export thread.
 using ExportAafFn = bool (*)(const ExportRequest& request);
 extern ExportAafFn ExportAafHandler;
 
