@@ -539,6 +539,65 @@ TEST_F(AAFExportTest, ReverbPairFollowsTheHighestTrackAndMarkersCoverEveryEvent)
     EXPECT_EQ(s.markers, markers) << "muted and out-of-range events keep their markers";
 }
 
+TEST_F(AAFExportTest, ClipGainAutomationAndPitchedHandles) {
+    const std::string source = Source("four.wav", 4.0);
+    struct Case {
+        const char* name;
+        bool volumeAutomation, intensity, fill, decon;
+        float pitch;
+        bool present;
+        float first, last;  // envelope points 0 and 63
+        std::int64_t preHandle, essenceFrames;
+    };
+    const std::vector<Case> cases = {
+        {"no curves", true, false, false, false, 0.0f, false, 0.0f, 0.0f, kRate, 3 * kRate},
+        {"the intensity clamped to 0..1", true, true, false, false, 0.0f, true, 0.0f, 1.0f, kRate, 3 * kRate},
+        {"intensity times the fill gain", true, true, true, false, 0.0f, true, 0.0f, 0.5f, kRate, 3 * kRate},
+        {"the deconfliction gain without volume automation", false, true, false, true, 0.0f, true, 0.25f, 0.25f,
+         kRate, 3 * kRate},
+        {"an octave up halves the essence and its pre-handle", true, false, false, false, 12.0f, false, 0.0f, 0.0f,
+         kRate / 2, 3 * kRate / 2},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        results_.clear();
+        PrepareVoices(*engine_, kRate, 4);
+        request_.outputFolder = dir_.file("out" + std::to_string(run++));
+        request_.exportAAFVolAuto = c.volumeAutomation;
+        LayerResult layer = Layer("hit", source, 2.0f, 1.0f);
+        layer.sourceOffset = 1.5f;
+        layer.pitchShift = c.pitch;
+        layer.hasIntGain = c.intensity;
+        for (std::size_t k = 0; k < layer.intGain.size(); ++k) layer.intGain[k] = 2.0f * static_cast<float>(k) / 255.0f;
+        layer.hasFillGain = c.fill;
+        layer.fillGain.fill(0.5f);
+        layer.hasDeconGain = c.decon;
+        layer.deconGain.fill(0.25f);
+        Add(layer);
+        engine_->voices.back().gain = 0.5f;
+        engine_->voices.back().normGain = 2.0f;
+        engine_->voices.back().eventGain = 0.75f;
+        AAFExportOutput out;
+        std::string lines;
+        ASSERT_TRUE(Export(&out, &lines)) << lines;
+        ASSERT_EQ(out.clips.clipNames.size(), 1u);
+        EXPECT_FLOAT_EQ(out.clips.gains[0], 0.75f) << "the voice's gains multiplied";
+        const ClipGainEnvelope& envelope = out.clips.envelopes[0];
+        EXPECT_EQ(envelope.present, c.present);
+        if (c.present) {
+            EXPECT_FLOAT_EQ(envelope.points[0], c.first);
+            EXPECT_FLOAT_EQ(envelope.points[63], c.last);
+        }
+        EXPECT_EQ(out.clips.sourceOffsets[0], c.preHandle);
+        EXPECT_EQ(Frames((Essence() / "FX A1_000_hit.wav").string()), c.essenceFrames);
+        const test::session::Session s = test::session::Read(AafFile());
+        ASSERT_TRUE(s.file.ok) << s.file.error;
+        ASSERT_EQ(s.tracks.size(), 1u);
+        EXPECT_TRUE(s.tracks[0].clips.at(0).gainGroup);
+    }
+}
+
 TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     const std::string stereo = Source("stereo.wav", 2.0, 2);
     request_.exportAAFSourceChannels = true;
