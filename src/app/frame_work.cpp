@@ -24,6 +24,7 @@
 #include "presets/recipes.h"
 #include "project/project.h"
 #include "project/project_life.h"
+#include "project/undo.h"
 #include "app/theme.h"
 #include "picture/video_player.h"
 
@@ -176,9 +177,20 @@ void FrameBedLayers(bool mouseButtonDown) {
 }
 
 void FramePendingDelete() {
-    // The timeline's background picker asks for a delete here; it is taken
-    // while the edit guard allows, with an undo step, once deleting events
-    // is built. Until then the request waits.
+    // The timeline's background picker asks for a delete here; the request
+    // waits while the edit guard is closed.
+    AppState& state = GlobalAppState;
+    if (state.pendingDeleteEvent < 0 || !UiMayEditProject(state)) return;
+    const std::int32_t index = std::exchange(state.pendingDeleteEvent, -1);
+    Project& project = CurrentProject;
+    const auto count = static_cast<std::int32_t>(project.events.size());
+    if (index >= count) return;
+    PushUndo();
+    state.RemoveEventFromSelection(index);
+    project.DeleteEvent(index);
+    RemoveEventVoices({index}, count);
+    state.audioUpdateRequested.store(true, std::memory_order_release);
+    state.unsavedChanges = true;
 }
 
 void FrameCacheRebuild() {

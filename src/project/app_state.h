@@ -51,7 +51,18 @@ struct AppState {
     std::set<std::int32_t> audioFocusEvents;
     bool audioFocusLatched = false;  // "audioFocusLatched"
     bool eventLaneExpanded = false;
-    bool sceneDrawArmed = false;
+    // The scene lane (scenes are the project's; these say how the lane
+    // treats them). Scene indices here may be stale after edits elsewhere:
+    // readers check them against the scenes.
+    bool sceneDrawArmed = false;        // a press on empty lane space draws a scene
+    char sceneKeywordTemplate[128] = {};  // keywords of the next scene made from the work area
+    float sceneZoomSavedStart = -1.0f;  // view to return to from a zoomed scene; -1 none
+    float sceneZoomSavedSpan = -1.0f;
+    std::int32_t renamingScene = -1;    // the scene whose name is edited inline
+    char sceneNameBuffer[64] = {};
+    bool sceneNameFocus = false;         // the rename field takes focus once
+    bool backgroundAfterRename = false;  // the background picker follows the rename
+    std::int32_t sceneBackgroundRequest = -1;  // the scene whose background picker is open
     // Curve draw mode's view to return to, and the drawn event's extent.
     bool drawSavedViewValid = false;
     float drawSavedViewStart = 0.0f;  // seconds

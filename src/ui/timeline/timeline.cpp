@@ -22,6 +22,7 @@
 #include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/event_menu.h"
+#include "ui/timeline/scene_lane.h"
 #include "ui/timeline/timeline_edit.h"
 #include "ui/timeline/timeline_view.h"
 #include "ui/timeline/track_lanes.h"
@@ -547,6 +548,7 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
 
     const bool traceView = TraceViewShown(state);
     DrawRuler(dl, state, project, traceView);
+    DrawSceneLane(dl, traceView, layout.displayWidth, layout.displayHeight, layout.fontSize);
     MarkerLane(dl, state, project, traceView);
 
     const float markerBottom = tl.markerTop + tl.markerHeight + 2.0f;
