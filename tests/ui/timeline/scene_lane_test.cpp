@@ -579,6 +579,25 @@ TEST_F(SceneLaneTest, InlineRename) {
     }
 }
 
+// The field lies over the lane: a click in it must reach the field, not
+// end the rename as a click elsewhere on the lane does.
+TEST_F(SceneLaneTest, AClickInTheRenameFieldKeepsEditing) {
+    test::SetLaneView(0.0f, 8.0f);
+    p.scenes = {test::MakeScene("Old", 1, 5)};
+    StartSceneRename(s, p, 0, true);
+    SceneLaneUi ui;
+    ui.Frame();
+    ui.Click(SceneLaneUi::X(3.0f));
+    EXPECT_EQ(s.renamingScene, 0);
+    EXPECT_EQ(s.sceneBackgroundRequest, -1);
+    ui.Type("X");
+    ui.Key(ImGuiKey_Enter);
+    EXPECT_EQ(s.renamingScene, -1);
+    EXPECT_STRNE(p.scenes[0].name, "Old") << "the typing after the click went into the field";
+    EXPECT_EQ(s.sceneBackgroundRequest, 0);
+    EXPECT_EQ(s.workAreaScene, -1) << "the click did not select the scene under the field";
+}
+
 TEST_F(SceneLaneTest, StaleRenameIndexShowsNoField) {
     test::SetLaneView(0.0f, 8.0f);
     p.scenes = {test::MakeScene("A", 1, 5)};
