@@ -107,6 +107,56 @@ TEST(DemoGenerator, TheSameTreeOnEveryRunAndAsTheBuildMadeIt) {
     }
 }
 
+// Every channel of a sound file, de-interleaved; empty when unreadable.
+std::vector<std::vector<float>> ReadChannels(const std::string& path, int& rate) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) return {};
+    std::vector<float> interleaved(static_cast<std::size_t>(info.frames * info.channels));
+    const sf_count_t read = sf_readf_float(file, interleaved.data(), info.frames);
+    sf_close(file);
+    rate = info.samplerate;
+    std::vector<std::vector<float>> channels(static_cast<std::size_t>(info.channels));
+    for (sf_count_t f = 0; f < read; ++f)
+        for (int c = 0; c < info.channels; ++c)
+            channels[static_cast<std::size_t>(c)].push_back(interleaved[static_cast<std::size_t>(f * info.channels + c)]);
+    return channels;
+}
+
+TEST(DemoGenerator, SoundsAreShortUnclippedAndLoopsCloseWithoutAClick) {
+    const fs::path libraries = fs::path(KORVEL_PROGRAM_FOLDER) / "DemoContent" / "Libraries";
+    int checked = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(libraries)) {
+        if (!entry.is_regular_file()) continue;
+        SCOPED_TRACE(entry.path().string());
+        int rate = 0;
+        const auto channels = ReadChannels(entry.path().string(), rate);
+        ASSERT_FALSE(channels.empty());
+        ++checked;
+        EXPECT_EQ(rate, 48000);
+        const double seconds = static_cast<double>(channels[0].size()) / rate;
+        EXPECT_GE(seconds, 0.3);
+        EXPECT_LE(seconds, 3.0);
+        const bool loop = entry.path().parent_path().filename() == kDemoAmbiencesLibrary;
+        for (const std::vector<float>& samples : channels) {
+            float peak = 0.0f;
+            double steps = 0.0;
+            for (std::size_t i = 0; i < samples.size(); ++i) {
+                peak = std::max(peak, std::fabs(samples[i]));
+                if (i > 0) steps += std::pow(samples[i] - samples[i - 1], 2.0);
+            }
+            EXPECT_GT(peak, 0.03f) << "next to silent";
+            EXPECT_LT(peak, 0.99f) << "clipped";
+            if (!loop) continue;
+            // Played round, the last sample runs into the first like any
+            // other step of the sound.
+            const double typicalStep = std::sqrt(steps / static_cast<double>(samples.size() - 1));
+            EXPECT_LE(std::fabs(samples.front() - samples.back()), 3.0 * typicalStep);
+        }
+    }
+    EXPECT_GE(checked, 24);
+}
+
 TEST(DemoGenerator, ReplacesOnlyAFolderItMade) {
     test::TempDir dir;
     const fs::path foreign = dir.path() / "foreign";

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -121,17 +120,17 @@ void AddNoiseBurst(Samples& out, Random& random, float start, float decay, Biqua
 }
 
 // Short decaying pings at random moments: drops, crackles, bubbles' onsets.
-// `rate` is the mean number per second at time t.
+// `rate` is the mean number per second at time t, highest at 0: moments are
+// drawn at that rate and thinned to the rate of their time.
 template <class Rate>
 void AddPings(Samples& out, Random& random, Rate rate, float lowHz, float highHz, float lowDecay, float highDecay,
               float amplitude) {
-    float t = 0.0f;
+    const float peak = std::max(rate(0.0f), 0.5f);
     const float end = TimeOf(out.size());
-    while (t < end) {
-        const float r = std::max(rate(t), 0.5f);
-        t += -std::log(1.0f - random.Unit()) / r;
+    for (float t = 0.0f;;) {
+        t += -std::log(1.0f - random.Unit()) / peak;
         if (t >= end) break;
-        if (random.Unit() * std::max(rate(0.0f), r) > r) continue;
+        if (random.Unit() * peak > rate(t)) continue;
         const float level = amplitude * (0.25f + 0.75f * random.Unit());
         AddMode(out, t, random.Between(lowHz, highHz), level, random.Between(lowDecay, highDecay));
     }

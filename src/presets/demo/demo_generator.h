@@ -8,7 +8,6 @@
 // The same call always writes the same bytes, in this process or another:
 // every sound comes from a fixed seed, and the project names its sounds by
 // relative path only.
-#include <array>
 #include <string>
 
 namespace korvel {
