@@ -22,6 +22,7 @@
 #include "library/audio_file.h"
 #include "library/channel_layout.h"
 #include "library/channel_map.h"
+#include "library/file_facts.h"
 #include "library/file_id.h"
 #include "library/library.h"
 #include "project/app_state.h"
@@ -399,13 +400,7 @@ std::string FileStem(const std::string& path) {
 }
 
 void ReadDescription(SNDFILE* file, std::string& description) {
-    SF_BROADCAST_INFO info;
-    static_assert(sizeof(SF_BROADCAST_INFO) >= 864);
-    std::memset(&info, 0, sizeof info);
-    if (sf_command(file, SFC_GET_BROADCAST_INFO, &info, sizeof info) == SF_TRUE) {
-        const char* d = info.description;
-        description.assign(d, strnlen(d, sizeof info.description));
-    }
+    description = ReadBroadcastDescription(file);
 
     std::string tags;
     for (int kind : {SF_STR_TITLE, SF_STR_COMMENT, SF_STR_ARTIST}) {

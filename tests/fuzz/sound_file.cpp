@@ -1,8 +1,8 @@
 // The audio-file layer on arbitrary file bytes: header queries, channel maps,
-// per-file analysis, region decoding, waveform overviews and the build's
-// region choice with its peak, onset, envelope and transient analyses must
-// never crash, hang or read out of bounds, whatever a damaged or hostile
-// file claims.
+// the file facts the events tab shows, per-file analysis, region decoding,
+// waveform overviews and the build's region choice with its peak, onset,
+// envelope and transient analyses must never crash, hang or read out of
+// bounds, whatever a damaged or hostile file claims.
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include "library/analysis.h"
 #include "library/channel_map.h"
 #include "library/decoded_source_cache.h"
+#include "library/file_facts.h"
 #include "library/library.h"
 #include "library/waveform.h"
 
@@ -43,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = ScratchPath();
 
     (void)korvel::GetFileChannelMap(path);
+    (void)korvel::ReadSoundFileFacts(path);
 
     static korvel::FftState fft;
     korvel::LibraryFile record;

@@ -30,6 +30,8 @@
 #include "ui/panels/keyword_input.h"
 #include "ui/panels/palette_filter_picker.h"
 #include "ui/timeline/batch_editor.h"
+#include "ui/timeline/bed_section.h"
+#include "ui/timeline/clip_section.h"
 #include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
@@ -341,7 +343,8 @@ void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const 
                    const EditorPlace& e, float fh) {
     Event& event = project.events[static_cast<std::size_t>(index)];
     const float yb = m.height - m.padding - fh;
-    const float width = (e.width - m.gap) / 2.0f;
+    const bool clip = IsKind(event.shape, EventKind::Clip);
+    const float width = clip ? ClipGainWidth(e.width - m.gap, m.gap) : (e.width - m.gap) / 2.0f;
     ImGui::SetCursorPos(ImVec2(m.padding, yb));
     ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
 
@@ -354,6 +357,7 @@ void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const 
     GainHovered = ImGui::IsItemHovered();
     ImGui::PopStyleColor(4);
     if (GainHovered) ShowTooltip("Event volume (dB)");
+    if (clip) DrawClipOffsetField(state, project, index, m.gap, m.padding + e.width);
 
     // The stereo flag follows the bus; a copy, so it marks nothing.
     const std::int32_t group = std::clamp(EffectiveGroup(event), 0, kTrackGroupCount - 1);
@@ -440,6 +444,11 @@ void DrawRightColumn(AppState& state, Project& project, std::int32_t index, cons
     }
 
     PushCompactButtonStyle();
+    if (IsKind(kind, EventKind::Clip)) {
+        DrawClipReplaceButton(state, project, index, x, firstRowY, fh);
+    } else if (IsKind(kind, EventKind::Bed)) {
+        DrawBedAddButton(state, project, index, x, firstRowY, fh);
+    }
     SquareButtonAt(x, e.y0);
     const bool tuneOff = event.scaleTuneOverride >= 2;
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(tuneOff ? ThemePalette.textMuted : ThemePalette.textPrimary));
@@ -548,9 +557,16 @@ void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, cons
             NextRow(m);
             DrawPinnedLine(state, event);
         }
+    } else if (IsKind(event.shape, EventKind::Clip)) {
+        DrawClipRows(state, project, index, m, firstRowY, fh);
     }
     NextRow(m);
     const EditorPlace editors = PlaceEditors(project, event, m, fh, firstRowY, ImGui::GetCursorPosY());
+    if (IsKind(event.shape, EventKind::Bed)) {
+        // The layer list stands where the weight editor and its row stand.
+        const float height = std::max(editors.height + editors.y0 - firstRowY, 2.0f * fh);
+        DrawBedLayerList(state, project, index, ImVec2(m.padding, firstRowY), ImVec2(editors.width, height), fh);
+    }
     DrawCurveEditors(state, project, index, m, editors);
     DrawBottomRow(state, project, index, m, editors, fh);
     DrawRightColumn(state, project, index, m, editors, fh, firstRowY);

@@ -65,10 +65,9 @@ void ApplyKeepingTime(Event& event, const EventPreset& recipe) {
     event.time = time;
 }
 
-// Clips (ascending) placed afresh from their files and heard at once. The
-// old layers go first, so each clip gets a new layer and voice. A clip
-// that cannot be placed keeps the duration it has.
-void ReplaceClips(AppState& state, Project& project, const std::vector<std::int32_t>& clips) {
+}  // namespace
+
+void PlaceClipsAgain(AppState& state, Project& project, const std::vector<std::int32_t>& clips) {
     if (clips.empty()) return;
     {
         LayerStorageEdit edit(project);
@@ -91,6 +90,8 @@ void ReplaceClips(AppState& state, Project& project, const std::vector<std::int3
     LocatePlayback(LivePlaybackEngine, state.playhead);
 }
 
+namespace {
+
 bool HasClipFile(const Event& event) { return IsKind(event.shape, EventKind::Clip) && event.pinnedFile[0] != '\0'; }
 
 }  // namespace
@@ -110,7 +111,7 @@ bool ApplyRecipeToEvent(AppState& state, Project& project, std::int32_t index, s
         }
         state.audioUpdateRequested.store(true, std::memory_order_release);
     } else if (HasClipFile(*event)) {
-        ReplaceClips(state, project, {index});
+        PlaceClipsAgain(state, project, {index});
     }
     return true;
 }
@@ -131,7 +132,7 @@ bool ApplyRecipeToSelection(AppState& state, Project& project, std::int32_t reci
             clips.push_back(index);
         }
     }
-    ReplaceClips(state, project, clips);
+    PlaceClipsAgain(state, project, clips);
     if (!others.empty()) {
         state.pendingRenderEvents = others;
         state.pendingRenderMode = kRenderEventList;

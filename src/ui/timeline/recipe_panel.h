@@ -4,6 +4,7 @@
 // The edits are apart from their widgets so that each rule holds whatever
 // draws it. UI thread only.
 #include <cstdint>
+#include <vector>
 
 struct ImVec2;
 
@@ -11,6 +12,12 @@ namespace korvel {
 
 struct AppState;
 struct Project;
+
+// Clips (ascending indices) placed afresh from their files and heard at
+// once: the old layers go first, so each clip gets a new layer and voice. A
+// clip that cannot be placed keeps the duration it has. The caller has
+// taken the undo snapshot and checked the edit guard.
+void PlaceClipsAgain(AppState& state, Project& project, const std::vector<std::int32_t>& clips);
 
 // Applies RecipeList entry `recipe` to event `index` after an undo snapshot,
 // keeping its time. A Bed is locked and its layers laid out again; a Clip
