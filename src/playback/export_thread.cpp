@@ -4,6 +4,8 @@
 
 namespace korvel {
 
+ExportThreadCreateFn ExportThreadCreate = &pthread_create;
+
 namespace {
 
 void* RunBody(void* argument) {
@@ -21,7 +23,7 @@ bool StartExportThread(ExportThread& exportThread, std::function<void()> body) {
     auto owned = std::make_unique<std::function<void()>>(std::move(body));
     bool started = pthread_attr_setstacksize(&attributes, kExportThreadStackBytes) == 0;
     // The thread owns its function object from here and frees it when done.
-    started = started && pthread_create(&exportThread.handle, &attributes, &RunBody, owned.get()) == 0;
+    started = started && ExportThreadCreate(&exportThread.handle, &attributes, &RunBody, owned.get()) == 0;
     pthread_attr_destroy(&attributes);
     if (!started) return false;
     owned.release();

@@ -18,6 +18,11 @@ struct ExportThread {
     std::atomic<bool> running{false};
 };
 
+// The call that creates the thread. Tests replace it to make creation fail;
+// set only while no export starts. UI thread.
+using ExportThreadCreateFn = int (*)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+extern ExportThreadCreateFn ExportThreadCreate;
+
 // UI thread: runs `body` on a new thread with kExportThreadStackBytes of
 // stack and sets the running flag. False, with nothing started and the flag
 // clear, when the thread could not be created.

@@ -36,6 +36,7 @@
 #include "platform/window/drop_input.h"
 #include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
+#include "ui/panels/export_tab.h"
 #include "ui/panels/library_tab.h"
 #include "ui/timeline/events_tab.h"
 #include "platform/window/video_texture.h"
@@ -443,6 +444,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     InstallPlatformHooks();
     MainTabPanels[0] = DrawEventsTab;
     MainTabPanels[2] = DrawLibraryTab;
+    MainTabPanels[4] = DrawExportTab;
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();
 
