@@ -38,6 +38,7 @@
 #include "platform/window/gl_host.h"
 #include "ui/panels/export_tab.h"
 #include "ui/panels/library_tab.h"
+#include "ui/panels/mixer_tab.h"
 #include "ui/timeline/events_tab.h"
 #include "platform/window/video_texture.h"
 #include "playback/audio_output.h"
@@ -444,6 +445,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     InstallPlatformHooks();
     MainTabPanels[0] = DrawEventsTab;
     MainTabPanels[2] = DrawLibraryTab;
+    MainTabPanels[3] = DrawMixerTab;
     MainTabPanels[4] = DrawExportTab;
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();
