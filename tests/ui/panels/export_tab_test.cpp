@@ -17,6 +17,7 @@
 #include "app/frame_work.h"
 #include "app/ui_layout.h"
 #include "panels_fixture.h"
+#include "playback/aaf_writer.h"
 #include "playback/export_thread.h"
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
@@ -358,13 +359,15 @@ TEST_F(ExportTabRun, ExportPostsTheJobsFinalLine) {
     EXPECT_EQ(GlobalAppState.statusMessage, "Export complete \u2014 1 file");
     EXPECT_GT(GlobalAppState.statusTime, 0.0f);
 
-    // Without an AAF runtime the AAF part fails; the WAV still goes out,
+    // Without the AAF runtime the AAF part fails; the WAV still goes out,
     // and the message must say so rather than "Export complete".
-    ExportAafHandler = nullptr;
+    const char* const savedRuntime = AAFRuntimeLibraryPath;
+    AAFRuntimeLibraryPath = "/nonexistent/libAAFCOAPI.so";
     GlobalAppState.exportFormatAAF = true;
     GlobalAppState.statusMessage.clear();
     ExportAndFinish();
     EXPECT_EQ(GlobalAppState.statusMessage, "AAF export FAILED \u2014 1 WAV written");
+    AAFRuntimeLibraryPath = savedRuntime;
 }
 
 TEST_F(ExportTabRun, AThreadThatCannotStartReturnsToIdle) {
