@@ -16,6 +16,9 @@ PACKAGES=(
   libsndfile1-dev libkissfft-dev libstb-dev
   # the audio device, and the sound server's client for a check RtAudio lacks
   librtaudio-dev libpulse-dev
+  # the update check's HTTP client; the CA certificates it verifies against
+  # (only recommended, so named), and openssl for the test's TLS server
+  libcurl4-openssl-dev ca-certificates openssl
   # the reference video and its sound: FFmpeg decodes every video
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/update_check.h"
 #include "dsp/flush_denormals.h"
 #include "library/brightness_probe.h"
 #include "library/library.h"
@@ -100,6 +101,7 @@ constexpr void (*kStopSteps[])() = {
     JoinRecipePreviewWorker,  // a bake is short and writes one file: it ends by itself
     CancelAndJoinJob,
     JoinExport,
+    StopUpdateCheck,  // its request is aborted, not waited out
 };
 
 }  // namespace

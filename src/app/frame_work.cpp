@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "app/background_job.h"
 #include "app/drops.h"
+#include "app/update_check.h"
 #include "engine/bed_event.h"
 #include "engine/render_job.h"
 #include "engine/voice_sync.h"
@@ -55,6 +57,7 @@ constexpr double kExportCompleteHold = 0.8;
 
 bool RunFrameWork(double frameSeconds, bool mouseButtonDown) {
     FrameFirstFrameWork();
+    TakeUpdateCheckResult();
     FrameLauncherDecision();
     FrameLibraryFolders();
     FrameVideoReset();
@@ -102,7 +105,7 @@ void FrameFirstFrameWork() {
         RequestReverbReset(engine.reverbRequests, engine.sampleRate);
         SetOutputSampleRate(LiveAudioOutput, static_cast<std::uint32_t>(std::max(engine.sampleRate, 0)));
     }
-    // The update check starts here once it is built.
+    MaybeStartAutomaticUpdateCheck(static_cast<std::int64_t>(std::time(nullptr)));
 }
 
 void FrameLauncherDecision() {
