@@ -33,12 +33,15 @@
 #include "platform/display_scale.h"
 #include "platform/executable_dir.h"
 #include "platform/hand_over.h"
+#include "platform/http_client.h"
 #include "platform/window/drop_input.h"
 #include "platform/window/file_dialogs.h"
 #include "platform/window/gl_host.h"
+#include "presets/preferences.h"
 #include "ui/panels/export_tab.h"
 #include "ui/panels/library_tab.h"
 #include "ui/panels/mixer_tab.h"
+#include "ui/panels/settings_tab.h"
 #include "ui/timeline/events_tab.h"
 #include "platform/window/video_texture.h"
 #include "playback/audio_output.h"
@@ -381,7 +384,7 @@ void InstallPlatformHooks() {
     hooks.revealInExplorer = RevealInExplorer;
     hooks.openDocument = ShellOpen;
     hooks.openUrl = ShellOpen;
-    // The HTTP client installs its entry here when it is built.
+    hooks.HttpGetHook = [](HttpResponse& response, const std::string& url) { response = HttpGet(url); };
     hooks.readBackBuffer = [](ThumbnailFrame& frame) { return ReadBackBuffer(frame); };
     EventMenuServices.bounceSelectionToClip = [] { return BounceSelectionToClip(); };
     EventMenuServices.revertBounce = [](std::int32_t index) { return RevertBounce(index); };
@@ -442,11 +445,13 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     std::printf("[UI] uiScale=%.2f, autoFontPreset=Medium\n", static_cast<double>(UiScale));
     std::fflush(stdout);
 
+    InitHttpClient();
     InstallPlatformHooks();
     MainTabPanels[0] = DrawEventsTab;
     MainTabPanels[2] = DrawLibraryTab;
     MainTabPanels[3] = DrawMixerTab;
     MainTabPanels[4] = DrawExportTab;
+    MainTabPanels[5] = DrawSettingsTab;
     ShellThemeHooks.applyTheme = ApplyThemeToStyle;
     ApplyTheme();
 
@@ -498,7 +503,7 @@ bool RunLoopPass() {
     PumpEvents(MainLoopBusy(state, SoundLibrary, input));
 
     if (state.PrefsSaveRequested.exchange(false)) {
-        // The preferences are saved here once their file is built.
+        SavePrefs();
     }
 
     std::string handedOver;
