@@ -28,7 +28,11 @@
 #include "project/project_life.h"
 #include "project/undo.h"
 #include "app/theme.h"
+#include "picture/ref_audio.h"
+#include "picture/trace_analysis.h"
 #include "picture/video_player.h"
+#include "playback/mixer_publishing.h"
+#include "project/file_io.h"
 
 // [SECTION] Edit guard and frame state
 // [SECTION] Start-up frames, library folders, video, drops
@@ -116,30 +120,89 @@ void FrameLauncherDecision() {
 }
 
 void FrameLibraryFolders() {
-    // The library's queue of folders to add waits two frames, so the first
-    // frames draw before the scan starts; it is served here once the library
-    // offers it.
-    if (FrameWork.frameCounter < 2) ++FrameWork.frameCounter;
+    // The folders the preferences and the demo content queue wait two
+    // frames, so the first frames draw before any scan starts.
+    if (FrameWork.frameCounter < 2) {
+        ++FrameWork.frameCounter;
+        return;
+    }
+    if (!PendingLibraryFolders.empty()) ProcessPendingLibraryFolders(SoundLibrary);
 }
+
+namespace {
+
+constexpr float kVideoErrorSeconds = 8.0f;
+
+// The reference audio follows the mixer's reference strip.
+void ApplyRefAudioGain() {
+    const PlaybackEngine& engine = LivePlaybackEngine;
+    SetRefAudioGain(engine.refMute ? 0.0f : engine.refGain);
+}
+
+}  // namespace
 
 void FrameVideoReset() {
     AppState& state = GlobalAppState;
     if (!state.videoChangePending) return;
     state.videoChangePending = false;
-    // Cancelling the picture read and closing the video come here with the
-    // video player.
+    // A project just opened brings its own read of the video it names
+    // (waiting in pendingVideoPath): only a read still running on the old
+    // video is stopped then. Otherwise the read belongs to the video that
+    // goes.
+    if (state.traceRunning.load(std::memory_order_acquire) || state.pendingVideoPath.empty()) {
+        CancelTraceAnalysis(state);
+    }
+    GlobalVideoPlayer.Close();
     state.videoPath.clear();
     if (state.activeTab == 1 && !TraceReadValid(state) && state.markerEvents.empty()) state.activeTab = 0;
 }
 
 void FrameProjectVideo() {
-    // The project's video (pendingVideoPath at pendingVideoStart) is loaded
-    // here by the video player; until then it waits.
+    AppState& state = GlobalAppState;
+    if (state.pendingVideoPath.empty()) return;
+    const std::string path = std::exchange(state.pendingVideoPath, std::string());
+    VideoPlayer& video = GlobalVideoPlayer;
+    // A file that is not there was already offered to the video dialog by
+    // the open; it is passed over quietly.
+    if (IsFileReadable(path)) {
+        if (video.Load(path.c_str())) {
+            state.videoPath = path;
+            video.timelineOffset = state.pendingVideoStart;
+            ApplyRefAudioGain();
+        } else {
+            PostStatus("Error: couldn't decode the project's video (codec not supported on this system) "
+                       "\u2014 use an H.264 .mp4 proxy",
+                       kVideoErrorSeconds);
+        }
+    }
+    state.pendingVideoStart = 0.0f;
 }
 
 void FrameDroppedVideo() {
-    // A dropped video replaces the project's picture and length: it waits
-    // while the edit guard refuses. Loading it belongs to the video player.
+    AppState& state = GlobalAppState;
+    DropState& drop = state.dropState;
+    // A new video changes the project's length and rate: it waits while a
+    // job or an export reads the project.
+    if (drop.droppedVideo.empty() || !UiMayEditProject(state)) return;
+    const std::string path = std::exchange(drop.droppedVideo, std::string());
+    CancelTraceAnalysis(state);
+    VideoPlayer& video = GlobalVideoPlayer;
+    if (video.loaded) video.Close();
+    if (!video.Load(path.c_str())) {
+        PostStatus("Error: couldn't decode this video (codec not supported on this system) "
+                   "\u2014 use an H.264 .mp4 proxy",
+                   kVideoErrorSeconds);
+        return;
+    }
+    ApplyRefAudioGain();
+    state.videoPath = path;
+    Project& project = CurrentProject;
+    // Never shortened: events past the picture's end keep their place.
+    project.totalDuration = std::max(video.timelineOffset + video.duration, project.totalDuration);
+    project.fps = video.fps;
+    state.viewStart = 0.0f;
+    state.viewEnd = project.totalDuration;
+    state.playhead = 0.0f;
 }
 
 void FrameDroppedSounds() {
@@ -367,25 +430,78 @@ void FrameIdleUpkeep() {
     UpdateSourceWeightsAndLayers(now);
 }
 
+namespace {
+
+// Playback past the auditioned layer's end by this much stops it.
+constexpr float kAuditionTail = 0.1f;
+// The picture is put back in step when it drifts further than this from the
+// transport, except near its end, where its last frames may lag.
+constexpr double kVideoDriftLimit = 0.25;
+constexpr double kVideoEndMargin = 0.3;
+
+void StopPlayback(AppState& state, PlaybackEngine& engine) {
+    state.playing = false;
+    engine.playing.store(false);
+    GlobalVideoPlayer.Pause();
+}
+
+// The picture follows the transport while the playhead is inside its span.
+void SyncVideo(double t, bool wasInside) {
+    VideoPlayer& video = GlobalVideoPlayer;
+    if (!video.loaded) return;
+    const double start = video.timelineOffset;
+    const double end = start + video.duration;
+    if (t >= start && t < end) {
+        const double shown = video.Tick();
+        if (!wasInside || (std::fabs(shown - t) > kVideoDriftLimit && t < end - kVideoEndMargin)) {
+            video.Seek(static_cast<float>(t));
+            video.Play();
+        }
+    } else if (wasInside) {
+        video.Pause();
+    }
+}
+
+}  // namespace
+
 void FrameTransport(double frameSeconds) {
     AppState& state = GlobalAppState;
     PlaybackEngine& engine = LivePlaybackEngine;
+    VideoPlayer& video = GlobalVideoPlayer;
     const bool ready = engine.ready.load(std::memory_order_acquire);
+    const bool wasInside = video.loaded && state.playhead >= video.timelineOffset &&
+                           state.playhead < video.timelineOffset + video.duration;
     if (state.playing) {
         // The engine's clock when it plays; the frame's otherwise.
         const double t = ready && engine.playing.load() ? GetPlaybackTime(engine)
                                                         : static_cast<double>(state.playhead) + frameSeconds;
-        // Keeping the video in step with t comes here with the video player.
+        SyncVideo(t, wasInside);
         state.playhead = static_cast<float>(t);
         if (t >= static_cast<double>(CurrentProject.totalDuration)) {
             state.playhead = 0.0f;
-            state.playing = false;
-            engine.playing.store(false);
+            StopPlayback(state, engine);
             LocatePlayback(engine, 0.0);
+            video.Seek(0.0f);
+        }
+    } else if (video.loaded) {
+        video.Tick();  // shows the frame at its current position
+    }
+
+    // Auditioning one layer: it ends with playback, and playback stops just
+    // after the layer does.
+    if (state.soloLayer >= 0) {
+        if (!state.playing) {
+            state.soloLayer = -1;
+            if (engine.soloVoice != -1) {
+                engine.soloVoice = -1;
+                PublishMixerSettings(engine);
+            }
+        } else if (ready && state.soloLayer < static_cast<std::int32_t>(CurrentProject.results.size())) {
+            const LayerResult& layer = CurrentProject.results[static_cast<std::size_t>(state.soloLayer)];
+            if (state.playhead > layer.startTime + layer.duration + kAuditionTail) StopPlayback(state, engine);
         }
     }
-    // Auditioning one layer stops 0.1 s after its end; it comes with the
-    // layer rows that start it.
+
     if (!state.playing && ready) LocatePlayback(engine, static_cast<double>(state.playhead));
     if (!state.backgroundJob.active.load() && !state.exportRunning.load() && ready)
         StreamVoicesNearPlayhead(engine, CurrentProject.results.data(),

@@ -154,13 +154,12 @@ float TraceProgressCallback(float fraction, void* user) {
     return job.cancel.load() ? -1.0f : fraction;
 }
 
-void TraceThread(float* rate) {
+void TraceThread(float* rate, TraceSettings settings) {
     const std::unique_ptr<float> owned(rate);
     AppState& state = GlobalAppState;
     TraceCallbackPair pair{&state, &state.traceAnalysis};
     GlobalVideoPlayer.SampleFrames(*owned, 160, TraceFrameCallback, &pair, TraceProgressCallback, &pair);
     if (!state.backgroundJob.cancel.load()) {
-        TraceSettings settings = state.traceSettings;
         settings.sensitivity = 0.9f;
         DetectTraceEvents(state.traceAnalysis, settings);
     }
@@ -195,7 +194,9 @@ bool StartTraceRead(AppState& state) {
     a.previousPixels.clear();
     a.previousHistogram.clear();
     a.previousWidth = a.previousHeight = 0;
-    job.worker = std::thread(TraceThread, new float(10.0f));
+    // The settings are copied here, on the UI thread, which may edit them
+    // while the read runs.
+    job.worker = std::thread(TraceThread, new float(10.0f), state.traceSettings);
     return true;
 }
 

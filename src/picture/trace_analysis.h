@@ -122,8 +122,9 @@ float TraceProgressCallback(float fraction, void* user);
 
 // The picture read's thread procedure: samples GlobalVideoPlayer at the rate
 // held in `rate` (which it owns and frees), then, unless cancelled, runs the
-// detector; stores traceRunning false (release) as its last write.
-void TraceThread(float* rate);
+// detector with `settings` (the start's copy); stores traceRunning false
+// (release) as its last write.
+void TraceThread(float* rate, TraceSettings settings);
 
 // UI thread: starts a read of the loaded video at 10 frames per second in
 // the background job's thread slot. False, with nothing changed, without a

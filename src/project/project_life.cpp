@@ -108,6 +108,10 @@ bool WriteOpenProject(const std::string& target, bool keepDamagedOriginal) {
     const PlaybackEngine& engine = LivePlaybackEngine;
     const VideoPlayer& video = GlobalVideoPlayer;
     const std::vector<std::string> libraryPaths = PaletteFolders(SoundLibrary);
+    // A read in progress is the analysis thread's to write: only a finished
+    // one is saved, and a running one is not even looked at.
+    static const TraceAnalysis noRead;
+    const TraceAnalysis& read = TraceReadValid(state) ? state.traceAnalysis : noRead;
     ProjectSaveRequest request{
         .project = CurrentProject,
         .videoPath = state.videoPath,
@@ -119,7 +123,7 @@ bool WriteOpenProject(const std::string& target, bool keepDamagedOriginal) {
         .projectSampleRate = state.projectSampleRate,
         .reverb = engine.reverb,
         .scenes = CurrentProject.scenes,
-        .traceAnalysis = state.traceAnalysis,
+        .traceAnalysis = read,
         .linkedGroups = state.linkedGroups,
     };
     request.handleDuration = state.handleDuration;

@@ -9,9 +9,15 @@
 
 #include "app/background_job.h"
 #include "app/theme.h"
+#include "library/folder_scan.h"
+#include "picture/video_decoder.h"
+#include "picture/video_player.h"
 #include "playback/audio_output.h"
 #include "playback/playback_engine.h"
 #include "project/project.h"
+#include "project/undo.h"
+#include "support/temp_dir.h"
+#include "support/video_fixture.h"
 
 namespace korvel {
 namespace {
@@ -54,9 +60,26 @@ protected:
         s.launcherOpen = false;
         s.launcherDismissed = false;
         s.showLauncherOnStartup = true;
-        CurrentProject.events.clear();
-        CurrentProject.scenes.clear();
+        s.pendingDeleteEvent = -1;
+        s.selectedEvents.clear();
+        s.selectedEvent = -1;
+        s.soloLayer = -1;
+        s.videoChangePending = false;
+        s.pendingVideoPath.clear();
+        s.pendingVideoStart = 0.0f;
+        s.videoPath.clear();
+        s.dropState = DropState{};
+        s.traceRunning.store(false);
+        s.traceAnalysis = TraceAnalysis{};
+        s.markerEvents.clear();
+        CurrentProject = Project{};
         CurrentProject.totalDuration = 30.0f;
+        UndoStack.clear();
+        RedoStack.clear();
+        PendingLibraryFolders.clear();
+        GlobalVideoPlayer.Close();
+        GlobalVideoPlayer.timelineOffset = 0.0f;
+        LivePlaybackEngine.soloVoice = -1;
         LiveAudioOutput.statusText.clear();
         LivePlaybackEngine.ready.store(false);
         LivePlaybackEngine.playing.store(false);
@@ -362,6 +385,307 @@ TEST_F(FrameWorkTest, StatusLine) {
     EXPECT_EQ(s.statusMessage, "Could not open audio device");
     EXPECT_FLOAT_EQ(s.statusTime, 5.0f);
     EXPECT_TRUE(LiveAudioOutput.statusText.empty());
+}
+
+TEST_F(FrameWorkTest, QueuedLibraryFoldersWaitTwoFrames) {
+    PendingLibraryFolders.push_back({"/nowhere/Rain", true, -1});
+    FrameLibraryFolders();
+    FrameLibraryFolders();
+    EXPECT_EQ(PendingLibraryFolders.size(), 1u) << "the first two frames draw before any scan";
+    FrameLibraryFolders();
+    EXPECT_TRUE(PendingLibraryFolders.empty());
+}
+
+// The timeline's background picker asks for a delete: held while a job or
+// an export reads the events, then one undo step and the selection kept on
+// the same events.
+TEST_F(FrameWorkTest, PendingDeleteWaitsThenDeletesWithOneUndoStep) {
+    AppState& s = GlobalAppState;
+    for (const char* blocker : {"job", "export"}) {
+        SCOPED_TRACE(blocker);
+        Reset();
+        CurrentProject.events.resize(3);
+        CurrentProject.events[2].time = 7.0f;
+        s.selectedEvents = {0, 2};
+        s.selectedEvent = 2;
+        s.pendingDeleteEvent = 1;
+        if (std::string(blocker) == "job") {
+            StartWaitingJob();
+        } else {
+            s.exportRunning.store(true);
+        }
+        FramePendingDelete();
+        EXPECT_EQ(s.pendingDeleteEvent, 1);
+        EXPECT_EQ(CurrentProject.events.size(), 3u);
+        EXPECT_TRUE(UndoStack.empty());
+
+        s.backgroundJob.cancel.store(true);
+        EndBackgroundJob(s.backgroundJob);
+        s.exportRunning.store(false);
+        FramePendingDelete();
+        EXPECT_EQ(s.pendingDeleteEvent, -1);
+        ASSERT_EQ(CurrentProject.events.size(), 2u);
+        EXPECT_FLOAT_EQ(CurrentProject.events[1].time, 7.0f);
+        EXPECT_EQ(s.selectedEvents, (std::set<std::int32_t>{0, 1}));
+        EXPECT_EQ(s.selectedEvent, 1);
+        EXPECT_EQ(UndoStack.size(), 1u);
+        EXPECT_TRUE(s.unsavedChanges);
+        EXPECT_TRUE(s.audioUpdateRequested.load());
+    }
+
+    // An index past the list is dropped without an edit.
+    Reset();
+    CurrentProject.events.resize(1);
+    s.pendingDeleteEvent = 4;
+    FramePendingDelete();
+    EXPECT_EQ(s.pendingDeleteEvent, -1);
+    EXPECT_EQ(CurrentProject.events.size(), 1u);
+    EXPECT_TRUE(UndoStack.empty());
+    EXPECT_FALSE(s.audioUpdateRequested.load());
+}
+
+// Auditioning one layer: playback stops 0.1 s after the layer's end, and
+// once stopped the audition is over.
+TEST_F(FrameWorkTest, AuditionStopsJustAfterItsLayer) {
+    AppState& s = GlobalAppState;
+    PlaybackEngine& engine = LivePlaybackEngine;
+    LayerResult layer;
+    layer.startTime = 1.0f;
+    layer.duration = 0.5f;
+    CurrentProject.results = {layer};
+    struct Case {
+        const char* name;
+        std::int32_t soloLayer;
+        bool ready;
+        bool stops;
+    };
+    const Case cases[] = {
+        {"the layer", 0, true, true},
+        {"engine not ready", 0, false, false},
+        {"no such layer", 3, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engine.ready.store(c.ready);
+        engine.soloVoice = 0;
+        s.soloLayer = c.soloLayer;
+        s.playing = true;
+        s.playhead = 1.0f;
+        for (int frame = 0; frame < 20 && s.playing; ++frame) FrameTransport(0.05);
+        EXPECT_EQ(s.playing, !c.stops);
+        if (c.stops) {
+            // In the first frame past the layer's end plus 0.1 s.
+            EXPECT_GT(s.playhead, 1.6f);
+            EXPECT_LT(s.playhead, 1.66f);
+            EXPECT_FALSE(engine.playing.load());
+        }
+        s.playing = false;
+        FrameTransport(0.1);
+        EXPECT_EQ(s.soloLayer, -1);
+        EXPECT_EQ(engine.soloVoice, -1);
+    }
+    engine.ready.store(false);
+}
+
+// A sink in memory stands in for the display texture.
+struct NullSink : VideoFrameSink {
+    unsigned long CreateTarget(int, int) override { return 0; }
+    void ReleaseTarget() override {}
+    void Upload(const std::uint8_t*, int, int) override {}
+    void* View() override { return this; }
+};
+
+class FrameVideoTest : public FrameWorkTest {
+protected:
+    void SetUp() override {
+        FrameWorkTest::SetUp();
+        GlobalVideoPlayer.device = &sink_;
+        test::TestVideoSpec spec;  // 3 s at 10 fps
+        video_ = dir_.file("shot.mkv");
+        ASSERT_TRUE(test::WriteTestVideo(video_, spec));
+        notVideo_ = dir_.file("notes.mkv");
+        ASSERT_TRUE(test::WriteBytes(notVideo_, "this is not a video"));
+        ::testing::internal::CaptureStdout();  // the loader's "[Video]" lines
+    }
+    void TearDown() override {
+        ::testing::internal::GetCapturedStdout();
+        FrameWorkTest::TearDown();
+        GlobalVideoPlayer.device = nullptr;
+    }
+    static TraceAnalysis ValidRead() {
+        TraceAnalysis read;
+        read.valid = true;
+        read.frames.resize(4);
+        return read;
+    }
+
+    NullSink sink_;
+    test::TempDir dir_;
+    std::string video_;
+    std::string notVideo_;
+};
+
+TEST_F(FrameVideoTest, TheProjectsVideoLoadsAtItsOffset) {
+    AppState& s = GlobalAppState;
+    const std::string error =
+        "Error: couldn't decode the project's video (codec not supported on this system) \u2014 use an H.264 "
+        ".mp4 proxy";
+    struct Case {
+        const char* name;
+        std::string path;
+        bool loads;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"a video", video_, true, ""},
+        {"a missing file is passed over quietly", dir_.file("gone.mkv"), false, ""},
+        {"a file that does not decode", notVideo_, false, error},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        s.pendingVideoPath = c.path;
+        s.pendingVideoStart = 2.5f;
+        FrameProjectVideo();
+        EXPECT_EQ(GlobalVideoPlayer.loaded, c.loads);
+        EXPECT_EQ(s.videoPath, c.loads ? c.path : "");
+        if (c.loads) EXPECT_FLOAT_EQ(GlobalVideoPlayer.timelineOffset, 2.5f);
+        EXPECT_EQ(s.statusMessage, c.status);
+        if (!c.status.empty()) EXPECT_FLOAT_EQ(s.statusTime, 8.0f);
+        EXPECT_TRUE(s.pendingVideoPath.empty());
+        EXPECT_FLOAT_EQ(s.pendingVideoStart, 0.0f);
+    }
+}
+
+// A dropped (or chosen) video lengthens the project but never shortens it,
+// takes its rate, shows the whole project and drops the old picture's read.
+TEST_F(FrameVideoTest, ADroppedVideoSetsLengthRateAndView) {
+    AppState& s = GlobalAppState;
+    struct Case {
+        const char* name;
+        float projectDuration;
+        float offset;  // kept from the video before
+        float duration;
+    };
+    const Case cases[] = {
+        {"longer project kept", 30.0f, 0.0f, 30.0f},
+        {"shorter project lengthened", 2.0f, 0.0f, 3.0f},
+        {"the offset counts", 3.5f, 1.0f, 4.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        CurrentProject.totalDuration = c.projectDuration;
+        CurrentProject.fps = 25.0f;
+        GlobalVideoPlayer.timelineOffset = c.offset;
+        s.viewStart = 1.0f;
+        s.viewEnd = 2.0f;
+        s.playhead = 1.5f;
+        s.traceAnalysis = ValidRead();
+        s.dropState.droppedVideo = video_;
+        FrameDroppedVideo();
+        EXPECT_TRUE(GlobalVideoPlayer.loaded);
+        EXPECT_EQ(s.videoPath, video_);
+        EXPECT_TRUE(s.dropState.droppedVideo.empty());
+        EXPECT_FLOAT_EQ(CurrentProject.totalDuration, c.duration);
+        EXPECT_FLOAT_EQ(CurrentProject.fps, 10.0f);
+        EXPECT_FLOAT_EQ(s.viewStart, 0.0f);
+        EXPECT_FLOAT_EQ(s.viewEnd, c.duration);
+        EXPECT_FLOAT_EQ(s.playhead, 0.0f);
+        EXPECT_FALSE(s.traceAnalysis.valid) << "the read was of the old picture";
+    }
+
+    // One that does not decode: the old video is gone, the project is not
+    // touched, and the message says so for 8 s.
+    s.dropState.droppedVideo = notVideo_;
+    FrameDroppedVideo();
+    EXPECT_FALSE(GlobalVideoPlayer.loaded);
+    EXPECT_FLOAT_EQ(CurrentProject.totalDuration, 4.0f);
+    EXPECT_EQ(s.statusMessage,
+              "Error: couldn't decode this video (codec not supported on this system) \u2014 use an H.264 .mp4 "
+              "proxy");
+    EXPECT_FLOAT_EQ(s.statusTime, 8.0f);
+    EXPECT_TRUE(s.dropState.droppedVideo.empty());
+}
+
+TEST_F(FrameVideoTest, ADroppedVideoWaitsForTheJobAndTheExport) {
+    AppState& s = GlobalAppState;
+    CurrentProject.totalDuration = 1.0f;
+    s.dropState.droppedVideo = video_;
+    StartWaitingJob();
+    FrameDroppedVideo();
+    s.backgroundJob.cancel.store(true);
+    EndBackgroundJob(s.backgroundJob);
+    s.exportRunning.store(true);
+    FrameDroppedVideo();
+    EXPECT_FALSE(GlobalVideoPlayer.loaded);
+    EXPECT_EQ(s.dropState.droppedVideo, video_);
+    EXPECT_FLOAT_EQ(CurrentProject.totalDuration, 1.0f);
+    s.exportRunning.store(false);
+    FrameDroppedVideo();
+    EXPECT_TRUE(GlobalVideoPlayer.loaded);
+    EXPECT_FLOAT_EQ(CurrentProject.totalDuration, 3.0f);
+}
+
+// Unloading the video closes it with its read; a project just opened keeps
+// the read it brought for the video it names.
+TEST_F(FrameVideoTest, VideoReset) {
+    AppState& s = GlobalAppState;
+    struct Case {
+        const char* name;
+        std::string openedVideo;  // pendingVideoPath left by an open
+        bool markers;
+        bool readKept;
+        std::int32_t tab;
+    };
+    const Case cases[] = {
+        {"unloaded", "", false, false, 0},
+        {"unloaded with markers imported", "", true, false, 1},
+        {"a project opened with its read", "/films/reel2.mov", false, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        ASSERT_TRUE(GlobalVideoPlayer.Load(video_.c_str()));
+        s.videoPath = video_;
+        s.traceAnalysis = ValidRead();
+        s.activeTab = 1;
+        if (c.markers) s.markerEvents.resize(1);
+        s.pendingVideoPath = c.openedVideo;
+        s.videoChangePending = true;
+        FrameVideoReset();
+        EXPECT_FALSE(s.videoChangePending);
+        EXPECT_FALSE(GlobalVideoPlayer.loaded);
+        EXPECT_TRUE(s.videoPath.empty());
+        EXPECT_EQ(TraceReadValid(s), c.readKept);
+        EXPECT_EQ(s.activeTab, c.tab);
+    }
+}
+
+// The picture plays while the playhead is inside its span, pauses outside
+// it, and is parked at its start when playback reaches the project's end.
+TEST_F(FrameVideoTest, PlaybackCarriesThePicture) {
+    AppState& s = GlobalAppState;
+    VideoPlayer& video = GlobalVideoPlayer;
+    ASSERT_TRUE(video.Load(video_.c_str()));
+    video.timelineOffset = 1.0f;  // shows from 1 s to 4 s
+    CurrentProject.totalDuration = 4.5f;
+    s.playing = true;
+    s.playhead = 0.5f;
+    FrameTransport(0.25);
+    EXPECT_FALSE(video.decoder->playing) << "before its span";
+    FrameTransport(0.25);
+    FrameTransport(0.25);  // 1.25
+    EXPECT_TRUE(video.decoder->playing);
+    while (s.playhead < 4.0f) FrameTransport(0.25);
+    EXPECT_FALSE(video.decoder->playing) << "past its end";
+    EXPECT_TRUE(s.playing);
+    FrameTransport(0.25);
+    FrameTransport(0.25);  // 4.5: the end
+    EXPECT_FALSE(s.playing);
+    EXPECT_FLOAT_EQ(s.playhead, 0.0f);
+    EXPECT_FALSE(video.decoder->playing);
+    EXPECT_NEAR(video.currentFrameTime, 0.0f, 1e-4f);
 }
 
 }  // namespace

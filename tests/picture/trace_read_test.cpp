@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "app/background_job.h"
 #include "picture/trace_analysis.h"
@@ -118,6 +119,32 @@ TEST_F(TraceReadTest, AReadStartsOnlyWhenNothingElseRuns) {
         EXPECT_FALSE(s.backgroundJob.worker.joinable());
         GlobalVideoPlayer.Close();
     }
+}
+
+// The detector runs with the settings of the moment the read started: the
+// trace tab may change them while the read runs.
+TEST_F(TraceReadTest, AReadKeepsTheSettingsItStartedWith) {
+    Load(20, 61);
+    AppState& s = GlobalAppState;
+    const auto thresholds = [&] {
+        std::vector<float> values;
+        for (const FrameMeasures& f : s.traceAnalysis.frames) values.push_back(f.threshold);
+        return values;
+    };
+    const auto readWith = [&](float windowAtStart, float windowAfter) {
+        CancelTraceAnalysis(s);
+        s.traceSettings = TraceSettings{};
+        s.traceSettings.window = windowAtStart;
+        EXPECT_TRUE(StartTraceRead(s));
+        s.traceSettings.window = windowAfter;
+        EXPECT_TRUE(WaitFor(Finished));
+        return thresholds();
+    };
+    const std::vector<float> wide = readWith(4.0f, 4.0f);
+    const std::vector<float> narrow = readWith(0.5f, 0.5f);
+    ASSERT_NE(wide, narrow) << "the window changes the thresholds of this video";
+    EXPECT_EQ(readWith(4.0f, 0.5f), wide);
+    s.traceSettings = TraceSettings{};
 }
 
 // Stopped by the shared flag: the frames delivered so far stay in records

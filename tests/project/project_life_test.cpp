@@ -766,6 +766,24 @@ TEST_F(ProjectLife, NewProjectEmptiesTheDocumentAndKeepsTheSettings) {
     EXPECT_FLOAT_EQ(engine.reverb.size, 0.9f);
 }
 
+// Only a finished picture read is saved; one still running is the analysis
+// thread's to write and is not read at all.
+TEST_F(ProjectLife, SaveKeepsOnlyAFinishedPictureRead) {
+    AppState& s = GlobalAppState;
+    const std::string path = dir.file("Film/Film.kvproj");
+    for (const bool running : {false, true}) {
+        SCOPED_TRACE(running ? "running" : "finished");
+        s.traceAnalysis = TraceAnalysis();
+        s.traceAnalysis.valid = true;
+        s.traceAnalysis.fps = 10.0f;
+        s.traceAnalysis.frames.resize(3);
+        s.traceRunning.store(running);
+        ASSERT_TRUE(SaveProject(path));
+        s.traceRunning.store(false);
+        EXPECT_EQ(test::ReadBytes(path).find("\"optical\"") != std::string::npos, !running);
+    }
+}
+
 TEST_F(ProjectLife, TheFirstSaveOverADamagedFileKeepsTheOriginal) {
     const std::string path = dir.file("Film/Film.kvproj");
     const std::string damaged = R"({"format": "Korvel", "projectDescription": "half)";
