@@ -105,13 +105,14 @@ void AutoSaveTick(AppState& state, double frameSeconds) {
 }
 
 void RunTitleBarServices(AppState& state, double frameSeconds) {
-    TickStatusLine(frameSeconds);
     AudioOutput& output = LiveAudioOutput;
     output.deviceCheckTimer += static_cast<float>(std::max(frameSeconds, 0.0));
     if (output.deviceCheckTimer >= 2.5f) {
         output.deviceCheckTimer = 0.0f;
         if (ProjectLifeCycle.recoverAudioDevice) ProjectLifeCycle.recoverAudioDevice();
     }
+    // After the check, so what it reports shows in the same frame.
+    TickStatusLine(frameSeconds);
     AutoSaveTick(state, frameSeconds);
 }
 

@@ -227,6 +227,26 @@ TEST_F(FrameWorkTest, AudioUpdateRefusedWhileThePictureAnalysisRunsIsKept) {
     EndBackgroundJob(s.backgroundJob);
 }
 
+// Build pressed while the picture is read: nothing starts until the read
+// ends, then the build starts without a second press.
+TEST_F(FrameWorkTest, BuildWaitsForThePictureReadThenStartsByItself) {
+    AppState& s = GlobalAppState;
+    s.pendingRenderMode = 1;
+    s.traceRunning.store(true);
+    for (int frame = 0; frame < 3; ++frame) FrameRenderRequest();
+    EXPECT_EQ(s.pendingRenderMode, 1);
+    EXPECT_FALSE(s.backgroundJob.active.load());
+    s.traceRunning.store(false);
+    FrameRenderRequest();
+    EXPECT_EQ(s.pendingRenderMode, 0);
+    BackgroundJob& job = s.backgroundJob;
+    EXPECT_TRUE(job.active.load());
+    EXPECT_STREQ(job.label, "Building...");
+    job.work = nullptr;
+    job.cancel.store(true);
+    EndBackgroundJob(job);
+}
+
 TEST_F(FrameWorkTest, RenderRequestLabelsAndFlags) {
     AppState& s = GlobalAppState;
     struct Case {

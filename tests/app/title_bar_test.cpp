@@ -300,6 +300,16 @@ TEST_F(TitleBarTest, DeviceIsCheckedEveryTwoAndAHalfSeconds) {
     EXPECT_EQ(checks, 1);
     for (int i = 0; i < 20; ++i) RunTitleBarServices(*app_, 0.125);
     EXPECT_EQ(checks, 2);
+
+    // What the check reports is on the status line in the same frame.
+    ProjectLifeCycle.recoverAudioDevice = [] {
+        LiveAudioOutput.statusText = "Audio device lost \u2014 could not reopen";
+    };
+    LiveAudioOutput.deviceCheckTimer = 2.4f;
+    RunTitleBarServices(*app_, 0.125);
+    EXPECT_EQ(GlobalAppState.statusMessage, "Audio device lost \u2014 could not reopen");
+    EXPECT_FLOAT_EQ(GlobalAppState.statusTime, 5.0f);
+    EXPECT_TRUE(LiveAudioOutput.statusText.empty());
     LiveAudioOutput.deviceCheckTimer = 0.0f;
 }
 

@@ -126,8 +126,11 @@ TEST_F(TimelineWindowTest, LayersReadBack) {
     const float edgeX = std::floor(TimeToX(25.0f)) + 0.5f;
     const Rgb edge = At(edgeX, soloTop + h / 2.0f);
     const Rgb inside = At(TimeToX(29.0f), soloTop + h / 4.0f);
+    // An audition plays: the frame ends one as soon as playback stops.
     s.soloLayer = 2;
+    s.playing = true;
     Draw();
+    s.playing = false;
     const Rgb soloEdge = At(edgeX, soloTop + h / 2.0f);
     const Rgb yellow = Unpack(ThemePalette.yellowMark);
     EXPECT_LT(Distance(soloEdge, yellow) + 20, Distance(edge, yellow)) << "the outline is drawn in yellow";
