@@ -46,6 +46,7 @@ namespace korvel {
 // [SECTION] Edit guard and frame state
 
 FrameWorkState FrameWork;
+FrameCommandStepHooks FrameCommandSteps;
 
 bool UiMayEditProject(const AppState& state) {
     return !state.backgroundJob.active.load(std::memory_order_acquire) &&
@@ -79,10 +80,9 @@ bool RunFrameWork(double frameSeconds, bool mouseButtonDown) {
     FrameExportFinished();
     FrameIdleUpkeep();
     FrameTransport(frameSeconds);
-    // The commands taken from the keys and the mailbox come here (first
-    // group), with the commands.
+    if (FrameCommandSteps.first) FrameCommandSteps.first();
     FrameCloseRequest();
-    // The commands' second group comes here.
+    if (FrameCommandSteps.second) FrameCommandSteps.second();
     FrameProjectToOpen();
     return true;
 }

@@ -41,6 +41,16 @@ extern FrameWorkState FrameWork;
 
 // [SECTION] The steps
 
+// The command steps: taking and performing the first group after the
+// transport, the second group after the close request. The window half
+// installs them (the commands reach the timeline); without them no command
+// is taken.
+struct FrameCommandStepHooks {
+    void (*first)() = nullptr;
+    void (*second)() = nullptr;
+};
+extern FrameCommandStepHooks FrameCommandSteps;  // UI thread
+
 // Every step up to the drawing, in order, with the frame's time in seconds
 // (already added to the UI clock by the caller) and whether the left mouse
 // button is held (bed layers are re-laid only once it is up).

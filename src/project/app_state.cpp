@@ -27,6 +27,15 @@ void AppState::ResetTraceState() {
     markerEvents.clear();
     markerScenes.clear();
     markerSourcePath.clear();
+    selectedDetections.clear();
+    selectedMarkers.clear();
+    traceMenuDetections.clear();
+    traceMenuMarkers.clear();
+    traceImportRequested = false;
+    traceMarkersImported = false;
+    activeTraceMarkerKind = -1;
+    activeTraceMarkerIndex = -1;
+    traceSourceFilter = -1;
 }
 
 }  // namespace korvel

@@ -112,6 +112,19 @@ struct AppState {
     std::string markerSourcePath;
     std::vector<MarkerEvent> markerEvents;
     std::vector<MarkerScene> markerScenes;
+    // The trace review: selected suggestions and imported markers (indices),
+    // the marker last clicked on its stem (kind 0 suggestion, 1 marker), the
+    // pair handed to the trace tab's import, and which sources show (-1
+    // both, 0 suggestions, 1 markers).
+    std::vector<std::int32_t> selectedDetections;
+    std::vector<std::int32_t> selectedMarkers;
+    std::int32_t activeTraceMarkerKind = -1;
+    std::int32_t activeTraceMarkerIndex = -1;
+    std::vector<std::int32_t> traceMenuDetections;
+    std::vector<std::int32_t> traceMenuMarkers;
+    bool traceImportRequested = false;
+    std::int32_t traceSourceFilter = -1;
+    bool traceMarkersImported = false;  // the trace tab reacts once to an import
 
     std::int32_t projectSampleRate = 48000;  // "projectSampleRate"
     bool protectSilence = true;              // "protectSilence"
@@ -232,8 +245,9 @@ struct AppState {
     std::string statusMessage;
     float statusTime = 0.0f;  // seconds the message stays
 
-    // New and opened projects forget the imported markers and scenes and
-    // where they came from; the analysis result itself stays.
+    // New and opened projects forget the imported markers and scenes, where
+    // they came from and the review's selections; the analysis result itself
+    // stays.
     void ResetTraceState();
 
     // Puts a project path at the front of recentProjects (once, at most

@@ -73,6 +73,8 @@ std::string_view KindName(int32_t kind) {
 
 // [SECTION] Curves
 
+void FillCurve(CurvePoints& curve, float value) { curve.fill(value); }
+
 void ShapeCurve(CurvePoints& curve, float p, float lo, float hi) {
     const float d = std::clamp(p, 0.0f, 1.0f);
     for (int i = 0; i < kCurvePoints; ++i) {

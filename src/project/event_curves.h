@@ -16,6 +16,9 @@ namespace korvel {
 // lo; p at either end gives a single falling or rising half.
 void ShapeCurve(CurvePoints& curve, float p, float lo, float hi);
 
+// Every point set to `value`.
+void FillCurve(CurvePoints& curve, float value);
+
 // About 30 % of the points are spikes between a and b over a floor of a; the
 // same seed always gives the same curve.
 void RandomSpikeCurve(CurvePoints& curve, float a, float b, uint32_t seed);

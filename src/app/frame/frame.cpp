@@ -9,6 +9,8 @@
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/frame/command_actions.h"
+#include "app/frame/menu.h"
 #include "app/frame/footer_draw.h"
 #include "app/frame/job_overlays.h"
 #include "app/frame/title_bar.h"
@@ -68,8 +70,11 @@ void DrawUI() {
     AdvanceUiClock(io.DeltaTime);
 
     FrameWork.escapePressed = ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), true);
+    InstallFrameCommandSteps();
+    SetFrameKeyCommand(DecodeFrameKeys());
     const bool drawFrame = RunFrameWork(io.DeltaTime, io.MouseDown[0]);
-    if (FrameWork.jobEnded) {
+    const bool commandReleasedInput = TakeCommandInputRelease();
+    if (FrameWork.jobEnded || commandReleasedInput) {
         FrameWork.jobEnded = false;
         ForgetHeldInput();
     }
@@ -111,6 +116,7 @@ void DrawUI() {
         DrawFooter(layout);
     }
     ImGui::End();
+    DrawAppMenu();
     const BackgroundJob& job = GlobalAppState.backgroundJob;
     if (job.active.load() && job.revealBuildProgress) DrawLiveBlockOverlay();
     ReleaseUiForJob();

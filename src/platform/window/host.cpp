@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/background_job.h"
+#include "app/commands.h"
 #include "app/frame/fonts.h"
 #include "app/frame/frame.h"
 #include "app/frame/theme_style.h"
@@ -181,20 +182,6 @@ void HandleEvent(const SDL_Event& event) {
 
 // [SECTION] Input pump
 
-struct Accelerator {
-    SDL_Keycode key;
-    bool ctrl;
-    bool shift;
-    int command;
-};
-
-// The shortcuts that work even while a text field has the keyboard.
-constexpr Accelerator kAccelerators[] = {
-    {SDLK_n, true, false, 37},     {SDLK_o, true, false, 38},     {SDLK_s, true, true, 39},
-    {SDLK_e, true, true, 40},      {SDLK_w, true, false, 41},     {SDLK_1, true, true, 45},
-    {SDLK_COMMA, true, false, 42}, {SDLK_EQUALS, true, false, 14}, {SDLK_MINUS, true, false, 15},
-    {SDLK_0, true, false, 46},     {SDLK_F1, false, false, 44},
-};
 
 // Takes one batch of events: everything queued when busy; when idle, waits
 // up to 50 ms for the first one.
@@ -323,11 +310,7 @@ bool PreFilterKeyEvent(const SDL_Event& event) {
 }
 
 int AcceleratorCommand(int keycode, bool ctrl, bool shift, bool alt) {
-    if (alt) return 0;
-    for (const Accelerator& a : kAccelerators) {
-        if (a.key == keycode && a.ctrl == ctrl && a.shift == shift) return a.command;
-    }
-    return 0;
+    return AcceleratorCommandFor(keycode, ctrl, shift, alt);
 }
 
 // [SECTION] Start-up

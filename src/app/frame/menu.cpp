@@ -1,0 +1,84 @@
+#include "app/frame/menu.h"
+
+#include <SDL_keyboard.h>
+#include <imgui.h>
+
+#include "app/commands.h"
+#include "app/shell.h"
+#include "project/app_state.h"
+
+namespace korvel {
+
+// The command tables carry SDL's key codes without its header.
+static_assert(KeyBackspace == SDLK_BACKSPACE && KeyEscape == SDLK_ESCAPE && KeySpace == SDLK_SPACE);
+static_assert(KeyComma == SDLK_COMMA && KeyMinus == SDLK_MINUS && KeyPeriod == SDLK_PERIOD);
+static_assert(KeySemicolon == SDLK_SEMICOLON && KeyEquals == SDLK_EQUALS && KeyDelete == SDLK_DELETE);
+static_assert(KeyF1 == SDLK_F1 && KeyUp == SDLK_UP && KeyDown == SDLK_DOWN);
+static_assert(LetterKey('a') == SDLK_a && LetterKey('1') == SDLK_1);
+
+namespace {
+
+std::int32_t SdlScancode(std::int32_t key) { return static_cast<std::int32_t>(SDL_GetScancodeFromKey(key)); }
+
+constexpr const char* kMenuPopupId = "##appmenu";
+
+void DrawMenuEntries(std::int32_t menu) {
+    AppState& state = GlobalAppState;
+    // The dynamic submenus are built as they open, so they always show the
+    // lists as they are now.
+    for (const MenuEntry& entry : MenuEntries(menu, state)) {
+        switch (entry.kind) {
+            case MenuEntryKind::Separator:
+                ImGui::Separator();
+                break;
+            case MenuEntryKind::Placeholder:
+                ImGui::MenuItem(entry.label.c_str(), nullptr, false, false);
+                break;
+            case MenuEntryKind::Submenu:
+                if (ImGui::BeginMenu(entry.label.c_str())) {
+                    DrawMenuEntries(entry.submenu);
+                    ImGui::EndMenu();
+                }
+                break;
+            case MenuEntryKind::Command: {
+                ImGui::PushID(entry.command);
+                const char* shortcut = entry.shortcut.empty() ? nullptr : entry.shortcut.c_str();
+                if (ImGui::MenuItem(entry.label.c_str(), shortcut)) HandleMenuChoice(entry.command, state);
+                ImGui::PopID();
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+ScancodeLookupFn CommandScancodeLookup = SdlScancode;
+
+std::int32_t DecodeFrameKeys() {
+    const ImGuiIO& io = ImGui::GetIO();
+    const AppState& state = GlobalAppState;
+    if (io.WantTextInput || state.backgroundJob.active.load()) return 0;
+    const auto pressed = [](std::int32_t key, bool repeats) {
+        const std::int32_t index = CommandScancodeLookup ? CommandScancodeLookup(key) : 0;
+        if (index <= 0 || index >= IM_ARRAYSIZE(ImGuiIO::KeysDown)) return false;
+        return ImGui::IsKeyPressed(index, repeats);
+    };
+    return DecodeCommandKeys(IsTraceReviewMode(state), io.KeyCtrl, io.KeyShift, pressed);
+}
+
+void DrawAppMenu() {
+    if (PendingMenuPopup.requested) {
+        PendingMenuPopup.requested = false;
+        // The request is in window pixels.
+        const float scale = UiScale > 0.0f ? UiScale : 1.0f;
+        ImGui::SetNextWindowPos(ImVec2(static_cast<float>(PendingMenuPopup.x) / scale,
+                                       static_cast<float>(PendingMenuPopup.y) / scale));
+        ImGui::OpenPopup(kMenuPopupId);
+    }
+    if (!ImGui::BeginPopup(kMenuPopupId)) return;
+    DrawMenuEntries(MenuRoot);
+    ImGui::EndPopup();
+}
+
+}  // namespace korvel
