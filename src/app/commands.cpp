@@ -364,7 +364,6 @@ void HandleMenuChoice(std::int32_t command, AppState& state) {
     }
     if (command == CmdClearRecent) {
         state.recentProjects.clear();
-        state.recentMenuDirty = true;
         SavePrefs();
         return;
     }

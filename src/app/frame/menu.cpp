@@ -25,7 +25,9 @@ constexpr const char* kMenuPopupId = "##appmenu";
 void DrawMenuEntries(std::int32_t menu) {
     AppState& state = GlobalAppState;
     // The dynamic submenus are built as they open, so they always show the
-    // lists as they are now.
+    // lists as they are now: nothing is left to rebuild.
+    if (menu == MenuRecent) state.recentMenuDirty = false;
+    if (menu == MenuRecipes || menu == MenuChains) state.PresetMenusDirty = false;
     for (const MenuEntry& entry : MenuEntries(menu, state)) {
         switch (entry.kind) {
             case MenuEntryKind::Separator:
