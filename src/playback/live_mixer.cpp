@@ -137,8 +137,8 @@ void AdvancePosition(PlaybackEngine& engine, std::int64_t from, std::uint32_t fr
 }
 
 void IdleBlock(PlaybackEngine& engine, float* left, float* right, std::uint32_t n, int rate, bool playing) {
-    engine.peakL = 0.0f;
-    engine.peakR = 0.0f;
+    engine.peakL.store(0.0f, std::memory_order_relaxed);
+    engine.peakR.store(0.0f, std::memory_order_relaxed);
     engine.groupPeakL = {};
     engine.groupPeakR = {};
     const EngineOutputHookFn hook = EngineOutputHook.load(std::memory_order_acquire);
@@ -244,8 +244,8 @@ void MixPlaybackBlock(PlaybackEngine& engine, float* left, float* right, std::ui
         std::fill(left, left + n, 0.0f);
         std::fill(right, right + n, 0.0f);
     }
-    engine.peakL = PeakOf(left, n);
-    engine.peakR = PeakOf(right, n);
+    engine.peakL.store(PeakOf(left, n), std::memory_order_relaxed);
+    engine.peakR.store(PeakOf(right, n), std::memory_order_relaxed);
     engine.groupPeakL = peaks.left;
     engine.groupPeakR = peaks.right;
     const EngineOutputHookFn hook = EngineOutputHook.load(std::memory_order_acquire);

@@ -187,11 +187,11 @@ float MeterPeak(float peak, bool playing) {
 void UpdateMixerMeters(PlaybackEngine& engine, float dt) {
     if (!(dt > 0.0f) || !std::isfinite(dt)) return;
     const bool playing = engine.playing.load(std::memory_order_acquire);
-    FollowPeak(MeterPeak(engine.peakL, playing), dt, engine.meterLevelL, engine.meterHoldL, engine.meterHoldTimer);
+    FollowPeak(MeterPeak(engine.peakL.load(std::memory_order_relaxed), playing), dt, engine.meterLevelL, engine.meterHoldL, engine.meterHoldTimer);
     // Both master holds share one timer: the right channel's peak restarts it
     // only when the left did not.
     float timerR = engine.meterHoldTimer;
-    FollowPeak(MeterPeak(engine.peakR, playing), dt, engine.meterLevelR, engine.meterHoldR, timerR);
+    FollowPeak(MeterPeak(engine.peakR.load(std::memory_order_relaxed), playing), dt, engine.meterLevelR, engine.meterHoldR, timerR);
     engine.meterHoldTimer = std::max(engine.meterHoldTimer, timerR);
     for (int g = 0; g < kTrackGroupCount; ++g) {
         float& timer = engine.groupMeterHoldTimer[g];

@@ -162,8 +162,9 @@ struct PlaybackEngine {
     std::array<float, kReverbBlockFrames> returnR = {};
     float limiterEnvelope = 0.0f;
     LimiterSettings limiter;  // threshold 0.85; coefficients 0 until prepared
-    float peakL = 0.0f;
-    float peakR = 0.0f;
+    // Written by the audio thread each block, read by the UI's meters.
+    std::atomic<float> peakL{0.0f};
+    std::atomic<float> peakR{0.0f};
     std::array<float, kTrackGroupCount> groupPeakL = {};
     std::array<float, kTrackGroupCount> groupPeakR = {};
     // Display meters: the mixer view's, UI thread only.

@@ -9,11 +9,14 @@
 
 #include "app/background_job.h"
 #include "app/frame_work.h"
+#include "app/frame/about_box.h"
 #include "app/frame/command_actions.h"
-#include "app/frame/menu.h"
 #include "app/frame/footer_draw.h"
 #include "app/frame/job_overlays.h"
+#include "app/frame/launcher_draw.h"
+#include "app/frame/menu.h"
 #include "app/frame/title_bar.h"
+#include "app/frame/transport_bar.h"
 #include "app/ui_layout.h"
 #include "picture/video_player.h"
 #include "app/theme.h"
@@ -91,6 +94,7 @@ void DrawUI() {
                                    ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoBringToFrontOnFocus |
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings;
     ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0.0f, 0.0f));
+    UILayout layout;
     const bool open = ImGui::Begin("##main", nullptr, flags);
     ImGui::PopStyleVar();
     if (open) {
@@ -107,16 +111,21 @@ void DrawUI() {
         in.hasVideo = GlobalVideoPlayer.loaded && GlobalVideoPlayer.frameView != nullptr;
         in.videoPixelWidth = static_cast<float>(GlobalVideoPlayer.width);
         in.videoPixelHeight = static_cast<float>(GlobalVideoPlayer.height);
-        const UILayout layout = ComputeUILayout(in);
+        layout = ComputeUILayout(in);
         DrawTitleBar(layout);
         DrawVideoArea(layout);
         DrawMainPanel(layout);
+        DrawTransportBar(layout);
         if (layout.timelineHeight > 0.0f) DrawTimeline(ImGui::GetWindowDrawList(), layout);
         ImGui::SetCursorPos(ImVec2(0.0f, layout.displayHeight - layout.footerHeight));
         DrawFooter(layout);
     }
     ImGui::End();
     DrawAppMenu();
+    if (open) {
+        DrawLauncher(layout);
+        DrawAboutBox(layout);
+    }
     const BackgroundJob& job = GlobalAppState.backgroundJob;
     if (job.active.load() && job.revealBuildProgress) DrawLiveBlockOverlay();
     ReleaseUiForJob();

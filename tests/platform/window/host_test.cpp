@@ -57,12 +57,16 @@ protected:
         GlobalAppState.PendingOpenPath.clear();
         GlobalAppState.CloseRequested = false;
         GlobalAppState.PendingMenuCommand.store(0);
+        GlobalAppState.launcherOpen = false;
+        GlobalAppState.launcherDismissed = false;
     }
 
     void Start() {
         int exitCode = -1;
         ASSERT_TRUE(StartUp("", exitCode));
         ASSERT_NE(MainWindowHandle, nullptr);
+        // The frames read back here lie under no launcher.
+        GlobalAppState.launcherDismissed = true;
     }
 
     static void Passes(int count) {

@@ -45,6 +45,9 @@ protected:
             return read;
         };
         RunLoopPass();
+        // The first frame opens the launcher over everything; the tests read
+        // the window under it.
+        GlobalAppState.launcherOpen = false;
     }
     void TearDown() override { ShutDown(); }
 
