@@ -1,6 +1,7 @@
 #include "picture/video_decoder.h"
 
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavutil/log.h>
@@ -175,15 +176,33 @@ void RepositionFfmpegVideo(FfmpegVideo& video, double seconds) {
     video.eofSent = false;
 }
 
+constexpr int kScaleRowAlign = 64;
+
 bool ScaleFfmpegFrame(FfmpegVideo& video, SwsContext*& scaler, std::uint8_t* rgba, int width, int height) {
     const AVFrame* frame = video.frame;
     if (frame == nullptr || frame->width < 1 || frame->height < 1 || frame->format < 0) return false;
     scaler = sws_getCachedContext(scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
                                   width, height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (scaler == nullptr) return false;
-    std::uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};
-    int strides[4] = {width * 4, 0, 0, 0};
-    return sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
+    // The scaler stores whole vectors and can write past the end of a row
+    // that is not a multiple of 64 bytes (a 1-pixel-wide picture overran its
+    // buffer). Such sizes go through a padded scratch and are copied out.
+    const int rowBytes = width * 4;
+    if (rowBytes % kScaleRowAlign == 0) {
+        std::uint8_t* planes[4] = {rgba, nullptr, nullptr, nullptr};
+        int strides[4] = {rowBytes, 0, 0, 0};
+        return sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) > 0;
+    }
+    const int stride = (rowBytes / kScaleRowAlign + 1) * kScaleRowAlign;
+    video.scaleScratch.resize(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 1) +
+                              kScaleRowAlign);
+    std::uint8_t* planes[4] = {video.scaleScratch.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {stride, 0, 0, 0};
+    if (sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides) <= 0) return false;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(rgba + static_cast<std::size_t>(y) * rowBytes,
+                    video.scaleScratch.data() + static_cast<std::size_t>(y) * stride, static_cast<std::size_t>(rowBytes));
+    return true;
 }
 
 }  // namespace korvel

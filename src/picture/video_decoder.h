@@ -48,6 +48,7 @@ struct FfmpegVideo {
     int width = 0;  // output size after the limit
     int height = 0;
     std::string decoderName;
+    std::vector<std::uint8_t> scaleScratch;  // rows padded for the scaler's vector stores
 };
 
 // Opens `path` (or `io` when given; `path` then only names it in lines) and
