@@ -259,6 +259,8 @@ struct AppState {
     // Selects only event `index` (nothing for -1) and makes it primary; a
     // real event brings the events tab forward.
     void SelectEvent(std::int32_t index);
+    // The selected indices that name one of `events`, ascending.
+    std::vector<std::int32_t> ValidSelectedEvents(const std::vector<Event>& events) const;
     // As SelectEvent, then, unless `noExpand`, widens the selection to the
     // linked groups; when the clicked event is in one, the group's earliest
     // event on the timeline becomes primary (the clicked one on a tie).

@@ -27,6 +27,13 @@ std::int32_t IndexAfterDeletion(std::int32_t index, std::int32_t deleted) {
 
 }  // namespace
 
+std::vector<std::int32_t> AppState::ValidSelectedEvents(const std::vector<Event>& events) const {
+    std::vector<std::int32_t> valid;
+    for (std::int32_t index : selectedEvents)
+        if (IsValidIndex(index, events)) valid.push_back(index);
+    return valid;
+}
+
 void AppState::SelectEvent(std::int32_t index) {
     selectedEvents.clear();
     if (index >= 0) {

@@ -56,15 +56,6 @@ namespace {
 // Nudges closer together than this make one undo step.
 constexpr double kNudgeJoinSeconds = 0.5;
 
-std::vector<std::int32_t> ValidSelection(const AppState& state, const Project& project) {
-    std::vector<std::int32_t> valid;
-    const auto count = static_cast<std::int32_t>(project.events.size());
-    for (std::int32_t index : state.selectedEvents) {
-        if (index >= 0 && index < count) valid.push_back(index);
-    }
-    return valid;
-}
-
 Event& EventAt(Project& project, std::int32_t index) { return project.events[static_cast<std::size_t>(index)]; }
 
 float ProjectEnd(const Project& project) { return std::max(project.totalDuration, 0.0f); }
@@ -118,7 +109,7 @@ void UndoOrRedo(AppState& state, bool redo) {
 void CopySelection(bool cut) {
     AppState& state = GlobalAppState;
     Project& project = CurrentProject;
-    const std::vector<std::int32_t> selection = ValidSelection(state, project);
+    const std::vector<std::int32_t> selection = state.ValidSelectedEvents(project.events);
     if (selection.empty()) return;
     if (cut) PushUndo();
 
@@ -251,7 +242,7 @@ void StepOrNudge(std::int32_t direction) {
     AppState& state = GlobalAppState;
     Project& project = CurrentProject;
     StopPlayback(state);
-    const std::vector<std::int32_t> selection = ValidSelection(state, project);
+    const std::vector<std::int32_t> selection = state.ValidSelectedEvents(project.events);
     if (!selection.empty()) {
         const double now = UiClockSeconds();
         if (now - LastNudgeTime > kNudgeJoinSeconds) PushUndo();
@@ -363,7 +354,7 @@ void SelectNeighbour(AppState& state, const Project& project, std::int32_t direc
 }
 
 void MuteToggle(AppState& state, Project& project) {
-    const std::vector<std::int32_t> selection = ValidSelection(state, project);
+    const std::vector<std::int32_t> selection = state.ValidSelectedEvents(project.events);
     if (selection.empty()) return;
     PushUndo();
     const bool mute = std::any_of(selection.begin(), selection.end(),
@@ -605,7 +596,7 @@ void ImportMarkers(AppState& state) {
 void PerformCommand(std::int32_t command) {
     AppState& state = GlobalAppState;
     Project& project = CurrentProject;
-    const bool hasSelection = !ValidSelection(state, project).empty();
+    const bool hasSelection = !state.ValidSelectedEvents(project.events).empty();
     switch (command) {
         case CmdPlayPause: PlayPause(state); break;
         case CmdEscape: Escape(state, project); break;

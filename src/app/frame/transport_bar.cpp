@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/frame/icon_glyphs.h"
 #include "app/frame/style.h"
 #include "app/frame_work.h"
 #include "app/theme.h"
@@ -42,8 +43,6 @@ constexpr const char* kIconStop = "\xef\x8a\x8d";      // U+F28D
 constexpr const char* kIconBack = "\xef\x81\x88";      // U+F048
 constexpr const char* kIconForward = "\xef\x81\x91";   // U+F051
 constexpr const char* kIconVolume = "\xef\x80\xa8";    // U+F028
-constexpr const char* kIconLocked = "\xef\x80\xa3";    // U+F023
-constexpr const char* kIconUnlocked = "\xef\x82\x9c";  // U+F09C
 
 struct BarColors {
     bool dark = true;
@@ -354,7 +353,7 @@ void DrawRightGroup(const UILayout& layout, const BarSizes& z, const BarColors& 
                               locked > 0 ? ColorWithAlpha(p.accent, 200) : ColorWithAlpha(p.textMuted, 80));
         ImGui::SetCursorPos(ImVec2(lockX, controlY));
         char caption[32];
-        std::snprintf(caption, sizeof caption, "%s##tblock", locked > 0 ? kIconLocked : kIconUnlocked);
+        std::snprintf(caption, sizeof caption, "%s##tblock", locked > 0 ? icon::kLocked : icon::kUnlocked);
         if (ImGui::Button(caption, ImVec2(z.h, z.h)) && locked > 0) UnlockAllEvents(project);
         ImGui::PopStyleColor(4);
         LastTransportBarRects.unlockAll = LastItemRect();

@@ -354,14 +354,9 @@ void DrawExportTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     AppState& state = GlobalAppState;
     const float W = layout.panelWidth;
     const float H = layout.topAreaHeight;
-    if (!ImGui::BeginChild("##export_panel", ImVec2(W, H), false,
-                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
-        ImGui::EndChild();
-        return;
-    }
+    if (!panels::BeginTabPanel("##export_panel", W, H)) return;
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 origin = ImGui::GetWindowPos();
-    draw->AddRectFilled(origin, ImVec2(origin.x + W, origin.y + H), panels::Col(ThemePalette.barBg));
     ImFont* small = state.fonts.smallFont;
     if (small != nullptr) ImGui::PushFont(small);
 

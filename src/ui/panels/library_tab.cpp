@@ -544,15 +544,9 @@ void DrawLibraryTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     LibraryTabState& tab = LibraryTab;
     tab.anyMenuOpen = false;
 
-    if (!ImGui::BeginChild("##library_panel", ImVec2(layout.panelWidth, layout.topAreaHeight), false,
-                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
-        ImGui::EndChild();
-        return;
-    }
+    if (!panels::BeginTabPanel("##library_panel", layout.panelWidth, layout.topAreaHeight)) return;
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 origin = ImGui::GetWindowPos();
-    draw->AddRectFilled(origin, ImVec2(origin.x + layout.panelWidth, origin.y + layout.topAreaHeight),
-                        panels::Col(ThemePalette.barBg));
     const DropState& drop = state.dropState;
     if ((drop.hoverFolder || drop.dropOverLibrary) && !state.savePaletteMode)
         draw->AddRect(ImVec2(origin.x + 3.0f, origin.y + 3.0f),

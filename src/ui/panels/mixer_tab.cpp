@@ -608,14 +608,9 @@ void DrawMixerTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     PlaybackEngine& engine = LivePlaybackEngine;
     const float W = layout.panelWidth;
     const float H = layout.topAreaHeight;
-    if (!ImGui::BeginChild("##mixer_panel", ImVec2(W, H), false,
-                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
-        ImGui::EndChild();
-        return;
-    }
+    if (!panels::BeginTabPanel("##mixer_panel", W, H)) return;
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 o = ImGui::GetWindowPos();
-    draw->AddRectFilled(o, ImVec2(o.x + W, o.y + H), panels::Col(ThemePalette.barBg));
     ImFont* small = state.fonts.smallFont;
     if (small != nullptr) ImGui::PushFont(small);
     draw->AddText(ImVec2(o.x + 16.0f, o.y + 10.0f), panels::Col(ThemePalette.textSecondary), "MIXER");

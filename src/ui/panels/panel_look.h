@@ -1,31 +1,37 @@
 #pragma once
-// What the panels share beyond the style scopes (app/frame/style.h): the
-// icon glyphs they draw and the packed-colour cast.
+// What the panels and the inspector share beyond the style scopes
+// (app/frame/style.h): the icon glyphs they draw, the colour casts and the
+// tab panel's frame.
 #include <imgui.h>
 
 #include <cstdint>
 
+#include "app/frame/icon_glyphs.h"
 #include "app/theme.h"
 
 namespace korvel::panels {
 
-// Glyphs of the merged icon font, as UTF-8.
-namespace icon {
-inline constexpr const char* kToggleOn = "\xEF\x88\x85";      // U+F205
-inline constexpr const char* kToggleOff = "\xEF\x88\x84";     // U+F204
-inline constexpr const char* kPen = "\xEF\x8C\x83";           // U+F303
-inline constexpr const char* kRotate = "\xEF\x80\xA1";        // U+F021
-inline constexpr const char* kFolder = "\xEF\x81\xBB";        // U+F07B
-inline constexpr const char* kLayers = "\xEF\x9A\x82";        // U+F682
-inline constexpr const char* kUnlink = "\xEF\x84\xA7";        // U+F127
-inline constexpr const char* kTrash = "\xEF\x87\xB8";         // U+F1F8
-inline constexpr const char* kEllipsis = "\xEF\x85\x82";      // U+F142
-inline constexpr const char* kClose = "\xEF\x80\x8D";         // U+F00D
-inline constexpr const char* kFolderPlus = "\xEF\x99\x9E";    // U+F65E
-inline constexpr const char* kPaletteSave = "\xEF\x8E\xA5";   // U+F3A5
-inline constexpr const char* kFilter = "\xEE\x94\x9E";        // U+E51E
-}  // namespace icon
+// The icon glyphs, as panels::icon::k...
+namespace icon = ::korvel::icon;
 
 inline ImU32 Col(std::uint32_t packed) { return static_cast<ImU32>(packed); }
+inline ImVec4 ColourVec(std::uint32_t packed) { return ImGui::ColorConvertU32ToFloat4(packed); }
+// A 0..1 opacity as the 0..255 alpha of a packed colour.
+inline int AlphaByte(float fraction) { return static_cast<int>(fraction * 255.0f + 0.5f); }
+
+// Opens a tab's panel: a child window of the tab area's size that never
+// scrolls, filled with the bar colour. False when it is not shown (it is
+// then already ended); otherwise the caller ends it with ImGui::EndChild().
+inline bool BeginTabPanel(const char* id, float width, float height) {
+    if (!ImGui::BeginChild(id, ImVec2(width, height), false,
+                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
+        ImGui::EndChild();
+        return false;
+    }
+    const ImVec2 origin = ImGui::GetWindowPos();
+    ImGui::GetWindowDrawList()->AddRectFilled(origin, ImVec2(origin.x + width, origin.y + height),
+                                              Col(ThemePalette.barBg));
+    return true;
+}
 
 }  // namespace korvel::panels

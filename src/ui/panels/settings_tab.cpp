@@ -506,14 +506,9 @@ void DrawUpdatesSection() {
 void DrawSettingsTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     const float W = layout.panelWidth;
     const float H = layout.topAreaHeight;
-    if (!ImGui::BeginChild("##settings_tab", ImVec2(W, H), false,
-                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
-        ImGui::EndChild();
-        return;
-    }
+    if (!panels::BeginTabPanel("##settings_tab", W, H)) return;
     ImDrawList* draw = ImGui::GetWindowDrawList();
     const ImVec2 origin = ImGui::GetWindowPos();
-    draw->AddRectFilled(origin, ImVec2(origin.x + W, origin.y + H), panels::Col(ThemePalette.barBg));
     ImFont* small = GlobalAppState.fonts.smallFont;
     if (small != nullptr) ImGui::PushFont(small);
     draw->AddText(ImVec2(origin.x + 16.0f, origin.y + 10.0f), panels::Col(ThemePalette.textSecondary), "SETTINGS");

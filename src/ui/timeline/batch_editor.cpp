@@ -28,12 +28,16 @@
 #include "project/undo.h"
 #include "ui/panels/keyword_input.h"
 #include "ui/panels/palette_filter_picker.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/events_tab.h"
 #include "ui/timeline/inspector_edits.h"
 #include "ui/timeline/recipe_panel.h"
 #include "ui/timeline/timeline_view.h"
 
 namespace korvel {
+
+using panels::AlphaByte;
+using panels::ColourVec;
 
 // ---------------------------------------------------------------------------
 // [SECTION] Facts and edits
@@ -43,20 +47,11 @@ namespace {
 
 Event& At(Project& project, std::int32_t index) { return project.events[static_cast<std::size_t>(index)]; }
 
-std::vector<std::int32_t> ValidSelection(const AppState& state, const Project& project) {
-    std::vector<std::int32_t> valid;
-    const auto count = static_cast<std::int32_t>(project.events.size());
-    for (std::int32_t index : state.selectedEvents) {
-        if (index >= 0 && index < count) valid.push_back(index);
-    }
-    return valid;
-}
-
 }  // namespace
 
 BatchFacts ReadBatchFacts(const AppState& state, const Project& project) {
     BatchFacts facts;
-    facts.valid = ValidSelection(state, project);
+    facts.valid = state.ValidSelectedEvents(project.events);
     facts.builtAndIdle = project.built && !state.backgroundJob.active.load();
     double gainSum = 0.0;
     double pitchSum = 0.0;
@@ -113,7 +108,7 @@ bool BatchRequestRebuild(AppState& state, Project& project) {
 void BatchApplyKeywords(AppState& state, Project& project, char (&keywords)[256]) {
     static_assert(sizeof(keywords) == sizeof(Event::keywords));
     PushUndo();
-    for (std::int32_t index : ValidSelection(state, project)) {
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) {
         Event& event = At(project, index);
         std::memcpy(event.keywords, keywords, sizeof(event.keywords));
         event.keywords[sizeof(event.keywords) - 1] = '\0';
@@ -124,7 +119,7 @@ void BatchApplyKeywords(AppState& state, Project& project, char (&keywords)[256]
 
 void BatchApplyPaletteFilter(AppState& state, Project& project, const char* filter) {
     PushUndo();
-    for (std::int32_t index : ValidSelection(state, project)) {
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) {
         Event& event = At(project, index);
         if (IsKind(event.shape, EventKind::Clip)) continue;
         std::snprintf(event.libFilter, sizeof(event.libFilter), "%s", filter);
@@ -146,13 +141,13 @@ void BatchToggleScaleTuning(AppState& state, Project& project) {
 
 void BatchShiftGainDb(AppState& state, Project& project, PlaybackEngine& engine, float deltaDb) {
     if (deltaDb == 0.0f) return;
-    for (std::int32_t index : ValidSelection(state, project)) {
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) {
         SetEventGainDb(state, project, engine, index, GainToDb(At(project, index).gain) + deltaDb);
     }
 }
 
 void BatchSetPitchVariation(AppState& state, Project& project, float semitones) {
-    for (std::int32_t index : ValidSelection(state, project)) SetPitchVariation(state, At(project, index), semitones);
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) SetPitchVariation(state, At(project, index), semitones);
 }
 
 bool BatchToggleBus(AppState& state, Project& project) {
@@ -181,14 +176,6 @@ bool BatchToggleBus(AppState& state, Project& project) {
 namespace {
 
 constexpr const char* kGlyphMute = "\xef\x89\x8d";      // U+F24D
-constexpr const char* kGlyphLocked = "\xef\x80\xa3";    // U+F023
-constexpr const char* kGlyphUnlocked = "\xef\x82\x9c";  // U+F09C
-constexpr const char* kGlyphRebuild = "\xef\x80\xa1";   // U+F021
-constexpr const char* kGlyphMusic = "\xef\x80\x81";     // U+F001
-
-ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
-
-int Alpha(float fraction) { return static_cast<int>(fraction * 255.0f + 0.5f); }
 
 // The form's buffers: keywords until Enter applies them, the palette filter
 // for the program's life (never filled from the events). UI thread only.
@@ -207,9 +194,9 @@ void DrawTopRow(AppState& state, Project& project, const BatchFacts& facts, cons
     const std::uint32_t accent = ThemePalette.accent;
     const bool muted = facts.allMuted;
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
-    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(accent, Alpha(muted ? 0.12f : 0.22f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(accent, Alpha(muted ? 0.18f : 0.32f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(accent, Alpha(muted ? 0.25f : 0.42f))));
+    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(accent, AlphaByte(muted ? 0.12f : 0.22f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(accent, AlphaByte(muted ? 0.18f : 0.32f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(accent, AlphaByte(muted ? 0.25f : 0.42f))));
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(muted ? ColorWithAlpha(ThemePalette.textMuted, 80)
                                                          : ColorWithAlpha(accent, 200)));
     std::snprintf(label, sizeof(label), "%s##bmute", kGlyphMute);
@@ -223,14 +210,14 @@ void DrawTopRow(AppState& state, Project& project, const BatchFacts& facts, cons
     PushCompactButtonStyle();
     ImGui::PushStyleColor(ImGuiCol_Text,
                           ColourVec(facts.allLocked ? ThemePalette.textSecondary : ThemePalette.textMuted));
-    std::snprintf(label, sizeof(label), "%s##block", facts.allLocked ? kGlyphLocked : kGlyphUnlocked);
+    std::snprintf(label, sizeof(label), "%s##block", facts.allLocked ? icon::kLocked : icon::kUnlocked);
     if (ImGui::Button(label)) BatchToggleLock(state, project);
     ImGui::PopStyleColor();
     ShowItemTooltip("%s", facts.allLocked ? "Unlock all selected" : "Lock all selected");
 
     ImGui::SameLine(0.0f, m.gap);
     ImGui::BeginDisabled(!(facts.anyNonClip && facts.builtAndIdle));
-    std::snprintf(label, sizeof(label), "%s##brevise", kGlyphRebuild);
+    std::snprintf(label, sizeof(label), "%s##brevise", icon::kRotate);
     if (ImGui::Button(label)) BatchRequestRebuild(state, project);
     ImGui::EndDisabled();
     ShowItemTooltip("Rebuild selected events");
@@ -270,7 +257,7 @@ void DrawKeywordsAndTools(AppState& state, Project& project, const BatchFacts& f
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(follows ? ThemePalette.textPrimary : ThemePalette.textMuted));
     if (!follows) ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ThemePalette.frameBg));
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##batchscaletune", kGlyphMusic);
+    std::snprintf(label, sizeof(label), "%s##batchscaletune", icon::kMusic);
     if (ImGui::Button(label, ImVec2(fh, fh))) BatchToggleScaleTuning(state, project);
     ImGui::PopStyleColor(follows ? 1 : 2);
     PopColors4Vars2();
@@ -338,9 +325,9 @@ void DrawBottomRow(AppState& state, Project& project, const BatchFacts& facts, c
     const std::uint32_t colour = GetGroupColour(facts.allOnB ? 2 : 1);
     const ImGuiStyle& style = ImGui::GetStyle();
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
-    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, Alpha(0.55f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, Alpha(0.75f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, Alpha(0.45f))));
+    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, AlphaByte(0.55f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, AlphaByte(0.75f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, AlphaByte(0.45f))));
     if (ImGui::Button(facts.allOnB ? "B##batchbus" : "A##batchbus", ImVec2(fh, fh))) BatchToggleBus(state, project);
     ImGui::PopStyleColor(3);
     ImGui::PopStyleVar();

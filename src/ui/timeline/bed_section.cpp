@@ -31,18 +31,15 @@
 #include "project/event_editing.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/inspector_edits.h"
 #include "ui/timeline/text_fit.h"
 
 namespace korvel {
+
+using panels::ColourVec;
 namespace {
 
-constexpr const char* kGlyphLoop = "\xef\x80\xa1";     // U+F021
-constexpr const char* kGlyphMissing = "\xef\x84\xa7";  // U+F127
-constexpr const char* kGlyphMenu = "\xef\x85\x82";     // U+F142
-constexpr const char* kGlyphAdd = "\xef\x99\x9e";      // U+F65E
-
-ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
 
 float DrawnWidth(std::string_view text) { return ImGui::CalcTextSize(text.data(), text.data() + text.size()).x; }
 
@@ -314,10 +311,10 @@ void DrawLayerCard(AppState& state, Project& project, std::int32_t index, std::i
     if (ImGui::IsItemDeactivated() && !ImGui::IsMouseDragPastThreshold(ImGuiMouseButton_Left, 4.0f)) EndBedDrag();
 
     if (loops) {
-        ColumnGlyph(dl, kGlyphLoop, min.x + a, min.x + a + 0.85f * fh, min.y, fh,
+        ColumnGlyph(dl, icon::kRotate, min.x + a, min.x + a + 0.85f * fh, min.y, fh,
                     ColorWithAlpha(ThemePalette.textMuted, 170));
     }
-    if (missing) ColumnGlyph(dl, kGlyphMissing, min.x + a - 0.85f * fh, min.x + a, min.y, fh, ThemePalette.attention);
+    if (missing) ColumnGlyph(dl, icon::kUnlink, min.x + a - 0.85f * fh, min.x + a, min.y, fh, ThemePalette.attention);
 
     ImGui::SetCursorPos(ImVec2(avail - 0.85f * fh, rowY));
     ImGui::PushStyleColor(ImGuiCol_Button, ImVec4(0.0f, 0.0f, 0.0f, 0.0f));
@@ -325,7 +322,7 @@ void DrawLayerCard(AppState& state, Project& project, std::int32_t index, std::i
     ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ThemePalette.frameBgActive));
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(ThemePalette.textMuted, 150)));
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##lmenu", kGlyphMenu);
+    std::snprintf(label, sizeof(label), "%s##lmenu", icon::kEllipsis);
     if (ImGui::Button(label, ImVec2(0.85f * fh, fh))) ImGui::OpenPopup("##bedlayermenu");
     ImGui::PopStyleColor(4);
     LayerMenu(state, project, index, i, missing, actions);
@@ -377,7 +374,7 @@ void DrawBedLayerList(AppState& state, Project& project, std::int32_t index, con
 
     if (count == 0) {
         char text[96];
-        std::snprintf(text, sizeof(text), "Drop audio files here, or use %s", kGlyphAdd);
+        std::snprintf(text, sizeof(text), "Drop audio files here, or use %s", icon::kFolderPlus);
         const ImVec2 textSize = ImGui::CalcTextSize(text);
         const ImVec2 region = ImGui::GetWindowSize();
         ImGui::SetCursorPos(
@@ -404,7 +401,7 @@ void DrawBedLayerList(AppState& state, Project& project, std::int32_t index, con
 void DrawBedAddButton(AppState& state, Project& project, std::int32_t index, float x, float y, float frameHeight) {
     ImGui::SetCursorPos(ImVec2(x, y));
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##bedaddcol", kGlyphAdd);
+    std::snprintf(label, sizeof(label), "%s##bedaddcol", icon::kFolderPlus);
     if (ImGui::Button(label, ImVec2(frameHeight, frameHeight))) AddBedLayerFromDialog(state, project, index);
     ShowItemTooltip("%s", "Add a file as a bed layer");
 }

@@ -29,17 +29,18 @@
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/events_tab.h"
 #include "ui/timeline/inspector_edits.h"
 #include "ui/timeline/recipe_panel.h"
 #include "ui/timeline/text_fit.h"
 
 namespace korvel {
+
+using panels::ColourVec;
 namespace {
 
 constexpr const char* kGlyphReplace = "\xef\x85\x81";  // U+F141
-
-ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
 
 float DrawnWidth(std::string_view text) { return ImGui::CalcTextSize(text.data(), text.data() + text.size()).x; }
 

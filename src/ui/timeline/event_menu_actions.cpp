@@ -19,16 +19,6 @@ EventMenuHooks EventMenuServices;
 
 namespace {
 
-// The selected indices that name an event, ascending.
-std::vector<std::int32_t> ValidSelection(const AppState& state, const Project& project) {
-    std::vector<std::int32_t> valid;
-    const auto count = static_cast<std::int32_t>(project.events.size());
-    for (std::int32_t index : state.selectedEvents) {
-        if (index >= 0 && index < count) valid.push_back(index);
-    }
-    return valid;
-}
-
 Event& At(Project& project, std::int32_t index) { return project.events[static_cast<std::size_t>(index)]; }
 
 }  // namespace
@@ -38,7 +28,7 @@ EventMenuFacts ReadEventMenuFacts(const AppState& state, const Project& project)
     facts.mayEdit = UiMayEditProject(state);
     facts.canBuild = project.built && !state.backgroundJob.active.load();
     if (state.selectedEvents.size() == 1) facts.single = *state.selectedEvents.begin();
-    for (std::int32_t index : ValidSelection(state, project)) {
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) {
         const Event& event = project.events[static_cast<std::size_t>(index)];
         facts.allLocked = facts.allLocked && event.locked;
         facts.allHero = facts.allHero && event.hero;
@@ -54,14 +44,14 @@ void ToggleLockSelection(AppState& state, Project& project) {
     if (!UiMayEditProject(state)) return;
     const bool lock = !ReadEventMenuFacts(state, project).allLocked;
     PushUndo();
-    for (std::int32_t index : ValidSelection(state, project)) At(project, index).locked = lock;
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) At(project, index).locked = lock;
 }
 
 void ToggleHeroSelection(AppState& state, Project& project) {
     if (!UiMayEditProject(state)) return;
     const bool hero = !ReadEventMenuFacts(state, project).allHero;
     PushUndo();
-    for (std::int32_t index : ValidSelection(state, project)) At(project, index).hero = hero;
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) At(project, index).hero = hero;
     state.pendingRenderMode = kRenderRebuildAll;
 }
 
@@ -69,7 +59,7 @@ void RebuildSelection(AppState& state, Project& project) {
     const EventMenuFacts facts = ReadEventMenuFacts(state, project);
     if (!facts.mayEdit || !(facts.canBuild || facts.hasClip)) return;
     PushUndo();
-    const std::vector<std::int32_t> valid = ValidSelection(state, project);
+    const std::vector<std::int32_t> valid = state.ValidSelectedEvents(project.events);
     std::vector<std::int32_t> placedClips;
     std::vector<std::int32_t> others;
     for (std::int32_t index : valid) {
@@ -113,7 +103,7 @@ std::string GroupSelection(AppState& state, Project& project) {
         std::snprintf(name, sizeof(name), "Group %d", d);
         if (taken.count(name) == 0) break;
     }
-    for (std::int32_t index : ValidSelection(state, project)) {
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) {
         std::snprintf(At(project, index).folder, sizeof(Event::folder), "%s", name);
     }
     state.linkedGroups.insert(name);
@@ -127,7 +117,7 @@ std::string GroupSelection(AppState& state, Project& project) {
 void UngroupSelection(AppState& state, Project& project) {
     if (!UiMayEditProject(state)) return;
     PushUndo();
-    for (std::int32_t index : ValidSelection(state, project)) At(project, index).folder[0] = '\0';
+    for (std::int32_t index : state.ValidSelectedEvents(project.events)) At(project, index).folder[0] = '\0';
 }
 
 bool DeleteSelection(AppState& state, Project& project) {

@@ -29,6 +29,7 @@
 #include "picture/video_player.h"
 #include "ui/panels/keyword_input.h"
 #include "ui/panels/palette_filter_picker.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/batch_editor.h"
 #include "ui/timeline/bed_section.h"
 #include "ui/timeline/clip_section.h"
@@ -39,26 +40,18 @@
 #include "ui/timeline/timeline_view.h"
 
 namespace korvel {
+
+using panels::AlphaByte;
+using panels::ColourVec;
 namespace {
 
 // Icon-font glyphs (UTF-8).
-constexpr const char* kGlyphLocked = "\xef\x80\xa3";    // U+F023
-constexpr const char* kGlyphUnlocked = "\xef\x82\x9c";  // U+F09C
-constexpr const char* kGlyphRebuild = "\xef\x80\xa1";   // U+F021
-constexpr const char* kGlyphPalette = "\xee\x94\x9e";   // U+E51E
 constexpr const char* kGlyphPin = "\xef\x89\xb6";       // U+F276
-constexpr const char* kGlyphMusic = "\xef\x80\x81";     // U+F001
-constexpr const char* kGlyphPen = "\xef\x8c\x83";       // U+F303
-constexpr const char* kGlyphScene = "\xee\x84\xb1";     // U+E131
 constexpr const char* kGlyphTrace = "\xef\x85\x80";     // U+F140
 
 // ---------------------------------------------------------------------------
 // [SECTION] Metrics and row helpers
 // ---------------------------------------------------------------------------
-
-ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
-
-int Alpha(float fraction) { return static_cast<int>(fraction * 255.0f + 0.5f); }
 
 // Rows sit g apart instead of the style's item spacing.
 void NextRow(const InspectorMetrics& m) {
@@ -77,9 +70,9 @@ void DrawKindButton(AppState& state, Project& project, std::int32_t index, float
     const bool muted = event.muted;
     const ImGuiStyle& style = ImGui::GetStyle();
     ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
-    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.12f : 0.28f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.18f : 0.42f))));
-    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, Alpha(muted ? 0.25f : 0.55f))));
+    ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, AlphaByte(muted ? 0.12f : 0.28f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, AlphaByte(muted ? 0.18f : 0.42f))));
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, AlphaByte(muted ? 0.25f : 0.55f))));
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(colour, muted ? 80 : 220)));
     char label[32];
     std::snprintf(label, sizeof(label), "%s##shapemute", EventKindIcon(kind));
@@ -104,7 +97,7 @@ void DrawLockAndRebuild(AppState& state, Project& project, std::int32_t index, f
     PushCompactButtonStyle();
     if (IsKind(event.shape, EventKind::Clip) || IsKind(event.shape, EventKind::Bed)) {
         ImGui::BeginDisabled();
-        std::snprintf(label, sizeof(label), "%s##lock", kGlyphLocked);
+        std::snprintf(label, sizeof(label), "%s##lock", icon::kLocked);
         ImGui::Button(label);
         ImGui::EndDisabled();
         if (!muted) {
@@ -117,7 +110,7 @@ void DrawLockAndRebuild(AppState& state, Project& project, std::int32_t index, f
     const std::uint32_t text = event.sceneLink >= 0 ? ThemePalette.accentMuted
                                : event.locked       ? ThemePalette.textSecondary
                                                     : ThemePalette.textMuted;
-    std::snprintf(label, sizeof(label), "%s##lock", event.locked ? kGlyphLocked : kGlyphUnlocked);
+    std::snprintf(label, sizeof(label), "%s##lock", event.locked ? icon::kLocked : icon::kUnlocked);
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(text));
     if (ImGui::Button(label)) ToggleEventLock(state, event);
     ImGui::PopStyleColor();
@@ -133,7 +126,7 @@ void DrawLockAndRebuild(AppState& state, Project& project, std::int32_t index, f
     ImGui::SameLine(0.0f, g);
     const bool canRebuild = CanRebuildEvent(state, project);
     ImGui::BeginDisabled(!canRebuild);
-    std::snprintf(label, sizeof(label), "%s##revise", kGlyphRebuild);
+    std::snprintf(label, sizeof(label), "%s##revise", icon::kRotate);
     if (ImGui::Button(label)) RequestEventRebuild(state, project, index);
     ImGui::EndDisabled();
     if (!muted) ShowItemTooltip("Rebuild this event");
@@ -157,9 +150,9 @@ void DrawKeywordRow(AppState& state, Event& event, const InspectorMetrics& m, fl
 void DrawPaletteFilterLine(AppState& state, Project& project, const Event& event) {
     const bool none = std::strcmp(event.libFilter, "~none~") == 0;
     if (none) {
-        ImGui::TextColored(ImVec4(0.8f, 0.5f, 0.5f, 0.6f), "%s  No libraries assigned", kGlyphPalette);
+        ImGui::TextColored(ImVec4(0.8f, 0.5f, 0.5f, 0.6f), "%s  No libraries assigned", icon::kFilter);
     } else {
-        ImGui::TextColored(ColourVec(ColorWithAlpha(ThemePalette.positive, 153)), "%s  %s", kGlyphPalette,
+        ImGui::TextColored(ColourVec(ColorWithAlpha(ThemePalette.positive, 153)), "%s  %s", icon::kFilter,
                            event.libFilter);
     }
     if (ImGui::IsItemHovered()) {
@@ -320,10 +313,10 @@ void DrawSceneRow(AppState& state, const Project& project, Event& event, const I
     const float dragWidth = std::max(3.2f * m.fontSize, 40.0f);
     const float limit = e.width - dragWidth - m.gap;
     std::string name = project.scenes[static_cast<std::size_t>(event.sceneLink)].name;
-    std::string text = std::string(kGlyphScene) + "  " + name;
+    std::string text = std::string(icon::kLink) + "  " + name;
     while (ImGui::CalcTextSize(text.c_str()).x > limit && name.size() > 8) {
         DropLastCharacter(name);
-        text = std::string(kGlyphScene) + "  " + name;
+        text = std::string(icon::kLink) + "  " + name;
     }
     ImGui::SetCursorPos(ImVec2(m.padding, y));
     ImGui::AlignTextToFramePadding();
@@ -392,7 +385,7 @@ void SquareButtonAt(float x, float y) { ImGui::SetCursorPos(ImVec2(x, y)); }
 void DrawSceneLinkButton(AppState& state, Project& project, Event& event, float x, float y, float fh) {
     SquareButtonAt(x, y);
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##scenelink", kGlyphScene);
+    std::snprintf(label, sizeof(label), "%s##scenelink", icon::kLink);
     const bool noScenes = project.scenes.empty();
     ImGui::BeginDisabled(noScenes);
     if (ImGui::Button(label, ImVec2(fh, fh))) ImGui::OpenPopup("##scenelinkpop");
@@ -453,7 +446,7 @@ void DrawRightColumn(AppState& state, Project& project, std::int32_t index, cons
     const bool tuneOff = event.scaleTuneOverride >= 2;
     ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(tuneOff ? ThemePalette.textMuted : ThemePalette.textPrimary));
     if (tuneOff) ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ThemePalette.frameBg));
-    std::snprintf(label, sizeof(label), "%s##scaletune", kGlyphMusic);
+    std::snprintf(label, sizeof(label), "%s##scaletune", icon::kMusic);
     if (ImGui::Button(label, ImVec2(fh, fh))) ToggleScaleTuning(state, project, index);
     ImGui::PopStyleColor(tuneOff ? 2 : 1);
     ShowItemTooltip("Pitch-tune to scale: %s\nClick to toggle", tuneOff ? "Force Off" : "Follow Project");
@@ -469,7 +462,7 @@ void DrawRightColumn(AppState& state, Project& project, std::int32_t index, cons
             ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ThemePalette.textPrimary));
         }
         ImGui::BeginDisabled(spot);
-        std::snprintf(label, sizeof(label), "%s##drawmode", kGlyphPen);
+        std::snprintf(label, sizeof(label), "%s##drawmode", icon::kPen);
         if (ImGui::Button(label, ImVec2(fh, fh))) ToggleCurveDrawMode(state, project);
         ImGui::EndDisabled();
         if (on) ImGui::PopStyleColor(4);
@@ -520,9 +513,9 @@ void DrawRightColumn(AppState& state, Project& project, std::int32_t index, cons
         const ImGuiStyle& style = ImGui::GetStyle();
         ImGui::PushStyleVar(ImGuiStyleVar_FramePadding, ImVec2(style.FramePadding.y, style.FramePadding.y));
         ImGui::PushStyleVar(ImGuiStyleVar_FrameRounding, 3.0f);
-        ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, Alpha(0.55f))));
-        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, Alpha(0.75f))));
-        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, Alpha(0.45f))));
+        ImGui::PushStyleColor(ImGuiCol_Button, ColourVec(ColorWithAlpha(colour, AlphaByte(0.55f))));
+        ImGui::PushStyleColor(ImGuiCol_ButtonHovered, ColourVec(ColorWithAlpha(colour, AlphaByte(0.75f))));
+        ImGui::PushStyleColor(ImGuiCol_ButtonActive, ColourVec(ColorWithAlpha(colour, AlphaByte(0.45f))));
         if (ImGui::Button(onB ? "B##easybus" : "A##easybus", ImVec2(fh, fh))) ToggleEventBus(project, index);
         ImGui::PopStyleColor(3);
         ImGui::PopStyleVar(2);

@@ -31,17 +31,15 @@
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
 
 namespace korvel {
+
+using panels::ColourVec;
 namespace {
 
-constexpr const char* kGlyphRecipe = "\xef\x9a\x82";  // U+F682
-constexpr const char* kGlyphPlus = "\xef\x81\xa7";    // U+F067
-constexpr const char* kGlyphCross = "\xef\x80\x8d";   // U+F00D
-
-ImVec4 ColourVec(std::uint32_t colour) { return ImGui::ColorConvertU32ToFloat4(colour); }
 
 // ---------------------------------------------------------------------------
 // [SECTION] Applying
@@ -195,7 +193,7 @@ void DrawRecipeRows(AppState& state, Project& project, std::int32_t index) {
             continue;
         }
         char label[96];
-        std::snprintf(label, sizeof(label), "%s  %s", kGlyphCross, recipe.name);
+        std::snprintf(label, sizeof(label), "%s  %s", icon::kClose, recipe.name);
         PushMenuRowColors();
         const bool chosen = ImGui::Selectable(label, false, ImGuiSelectableFlags_DontClosePopups);
         PopColors2();
@@ -226,7 +224,7 @@ void DrawRecipePanelBody(AppState& state, Project& project, std::int32_t index, 
 
     ImGui::Separator();
     char saveLabel[32];
-    std::snprintf(saveLabel, sizeof(saveLabel), "%s Save##ps", kGlyphPlus);
+    std::snprintf(saveLabel, sizeof(saveLabel), "%s Save##ps", icon::kPlus);
     const float saveWidth = ImGui::CalcTextSize(saveLabel, nullptr, true).x + 2.0f * style.FramePadding.x;
     const float editWidth =
         std::max(ImGui::CalcTextSize("Done").x, ImGui::CalcTextSize("Edit").x) + 2.0f * style.FramePadding.x;
@@ -259,7 +257,7 @@ void DrawRecipePanel(AppState& state, Project& project, std::int32_t index, cons
     Event* event = FindEvent(project, index);
     if (event == nullptr) return;
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##presetdrop", kGlyphRecipe);
+    std::snprintf(label, sizeof(label), "%s##presetdrop", icon::kLayers);
     ImGui::SetCursorPos(buttonPos);
     PushCompactButtonStyle();
     const bool clicked = ImGui::Button(label, ImVec2(frameHeight, frameHeight));
@@ -294,7 +292,7 @@ void DrawRecipePanel(AppState& state, Project& project, std::int32_t index, cons
 void DrawBatchRecipePanel(AppState& state, Project& project, const ImVec2& buttonPos, float inspectorRight,
                           float fontSize, float frameHeight) {
     char label[32];
-    std::snprintf(label, sizeof(label), "%s##bpresetdrop", kGlyphRecipe);
+    std::snprintf(label, sizeof(label), "%s##bpresetdrop", icon::kLayers);
     ImGui::SetCursorPos(buttonPos);
     PushCompactButtonStyle();
     if (ImGui::Button(label, ImVec2(frameHeight, frameHeight))) ImGui::OpenPopup("##batchpresetpanel");

@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/frame/icon_glyphs.h"
 #include "app/frame_work.h"
 #include "app/theme.h"
 #include "picture/video_player.h"
@@ -33,9 +34,6 @@ namespace {
 
 // [SECTION] Helpers
 
-constexpr const char* kLinkGlyph = "\xee\x84\xb1";  // U+E131
-constexpr const char* kLockGlyph = "\xef\x80\xa3";  // U+F023
-constexpr const char* kOpenLockGlyph = "\xef\x82\x9c";  // U+F09C
 
 std::uint32_t WithAlpha(std::uint32_t colour, int alpha) {
     return (colour & 0x00FFFFFFu) | (static_cast<std::uint32_t>(std::clamp(alpha, 0, 255)) << 24);
@@ -177,7 +175,7 @@ void DrawEventBlocks(ImDrawList* dl, const AppState& state, const Project& proje
     ImFont* font = SmallFont();
     const float fontSize = font->FontSize;
     const float lockSize = fontSize * 0.6f;
-    const float lockWidth = font->CalcTextSizeA(lockSize, 1e9f, 0.0f, kLockGlyph).x;
+    const float lockWidth = font->CalcTextSizeA(lockSize, 1e9f, 0.0f, icon::kLocked).x;
     const float gap = 7.0f - lockWidth / 2.0f;
     const std::vector<std::int32_t> order = EventsByTime(project.events);
 
@@ -219,7 +217,7 @@ void DrawEventBlocks(ImDrawList* dl, const AppState& state, const Project& proje
                                                      : WithAlpha(c, expanded ? 210 : 100);
             dl->AddLine(ImVec2(xs, top), ImVec2(xs, bottom), marker, 2.0f);
             dl->AddTriangleFilled(ImVec2(xs - 5.0f, top), ImVec2(xs + 5.0f, top), ImVec2(xs, top + 6.0f), marker);
-            const char* lock = event.locked ? kLockGlyph : kOpenLockGlyph;
+            const char* lock = event.locked ? icon::kLocked : icon::kUnlocked;
             const ImVec2 lockExtent = font->CalcTextSizeA(lockSize, 1e9f, 0.0f, lock);
             dl->AddText(font, lockSize, ImVec2(xs + 8.0f - lockExtent.x / 2.0f, top + 9.0f - lockExtent.y / 2.0f),
                         event.locked ? WithAlpha(ThemePalette.accent, 140) : WithAlpha(ThemePalette.textMuted, 50),
@@ -237,9 +235,9 @@ void DrawEventBlocks(ImDrawList* dl, const AppState& state, const Project& proje
             dl->AddText(font, fontSize, ImVec2(x, y), textColour, icon);
             x += font->CalcTextSizeA(fontSize, 1e9f, 0.0f, icon).x + gap;
             if (event.sceneLink >= 0) {
-                const ImVec2 size = font->CalcTextSizeA(lockSize, 1e9f, 0.0f, kLinkGlyph);
+                const ImVec2 size = font->CalcTextSizeA(lockSize, 1e9f, 0.0f, icon::kLink);
                 dl->AddText(font, lockSize, ImVec2(x, y + (fontSize - size.y) / 2.0f),
-                            WithAlpha(ThemePalette.accentMuted, 160), kLinkGlyph);
+                            WithAlpha(ThemePalette.accentMuted, 160), icon::kLink);
                 x += size.x + gap;
             }
             if (event.keywords[0] != '\0') {
@@ -537,7 +535,7 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
     ImFont* small = SmallFont();
     const float smallSize = small->FontSize;
     const float scenesWidth = small->CalcTextSizeA(smallSize * 0.9f, 1e9f, 0.0f, "Scenes").x;
-    const float linkWidth = ImGui::CalcTextSize(kLinkGlyph).x;
+    const float linkWidth = ImGui::CalcTextSize(icon::kLink).x;
     const float headerWidth = std::max(56.0f, scenesWidth + 4.0f + 6.0f + linkWidth + 8.0f);
     TimelineState& tl = Timeline;
     SetTimelineGeometry(tl, state, origin.x, origin.y, layout.displayWidth, layout.timelineHeight, headerWidth,

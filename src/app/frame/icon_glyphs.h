@@ -1,0 +1,27 @@
+#pragma once
+// Glyphs of the merged icon font (fonts.cpp), as UTF-8, named by what they
+// show. Every panel, the inspector, the timeline and the transport draw from
+// this one table.
+
+namespace korvel::icon {
+
+inline constexpr const char* kToggleOn = "\xEF\x88\x85";     // U+F205
+inline constexpr const char* kToggleOff = "\xEF\x88\x84";    // U+F204
+inline constexpr const char* kPen = "\xEF\x8C\x83";          // U+F303
+inline constexpr const char* kRotate = "\xEF\x80\xA1";       // U+F021
+inline constexpr const char* kFolder = "\xEF\x81\xBB";       // U+F07B
+inline constexpr const char* kLayers = "\xEF\x9A\x82";       // U+F682
+inline constexpr const char* kUnlink = "\xEF\x84\xA7";       // U+F127
+inline constexpr const char* kTrash = "\xEF\x87\xB8";        // U+F1F8
+inline constexpr const char* kEllipsis = "\xEF\x85\x82";     // U+F142
+inline constexpr const char* kClose = "\xEF\x80\x8D";        // U+F00D
+inline constexpr const char* kFolderPlus = "\xEF\x99\x9E";   // U+F65E
+inline constexpr const char* kPaletteSave = "\xEF\x8E\xA5";  // U+F3A5
+inline constexpr const char* kFilter = "\xEE\x94\x9E";       // U+E51E
+inline constexpr const char* kLocked = "\xEF\x80\xA3";       // U+F023
+inline constexpr const char* kUnlocked = "\xEF\x82\x9C";     // U+F09C
+inline constexpr const char* kMusic = "\xEF\x80\x81";        // U+F001
+inline constexpr const char* kLink = "\xEE\x84\xB1";         // U+E131
+inline constexpr const char* kPlus = "\xEF\x81\xA7";         // U+F067
+
+}  // namespace korvel::icon
