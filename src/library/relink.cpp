@@ -27,11 +27,14 @@ void MoveEntryTo(FileIdEntry& entry, const std::string& path) {
     entry.path = path;
 }
 
-// Replaces `path` with what `id` resolves to, when that is known and new.
-void RefreshStoredPath(std::string& path, const FileId& id) {
-    if (id.empty()) return;
+// Replaces `path` with what `id` resolves to, when that is known and new;
+// true when it did.
+bool RefreshStoredPath(std::string& path, const FileId& id) {
+    if (id.empty()) return false;
     std::string resolved = ResolvePathById(id);
-    if (!resolved.empty() && resolved != path) path = std::move(resolved);
+    if (resolved.empty() || resolved == path) return false;
+    path = std::move(resolved);
+    return true;
 }
 
 struct WantedContent {
@@ -166,23 +169,30 @@ int32_t RelinkFromFolder(FileIdRegistry& registry, const std::string& folder, co
     return count;
 }
 
-void RefreshSessionSourcePaths(Project& project) {
+bool RefreshSessionSourcePaths(Project& project) {
+    bool changed = false;
     for (LayerResult& layer : project.results) {
-        RefreshStoredPath(layer.filepath, layer.fileId);
+        changed |= RefreshStoredPath(layer.filepath, layer.fileId);
         for (LayerSourceRef* source : {&layer.alloyMid, &layer.alloyHigh, &layer.alloyEnv}) {
-            RefreshStoredPath(source->filepath, source->fileId);
+            changed |= RefreshStoredPath(source->filepath, source->fileId);
         }
     }
     for (Event& event : project.events) {
         if (!event.pinnedFileId.empty() && event.pinnedFile[0] != '\0') {
             const std::string resolved = ResolvePathById(event.pinnedFileId);
-            if (!resolved.empty() && resolved != TextOf(event.pinnedFile)) CopyText(event.pinnedFile, resolved);
+            if (!resolved.empty() && resolved != TextOf(event.pinnedFile)) {
+                CopyText(event.pinnedFile, resolved);
+                changed = true;
+            }
         }
         const std::size_t pinned = std::min(event.pinnedFiles.size(), event.pinnedFileIds.size());
-        for (std::size_t i = 0; i < pinned; ++i) RefreshStoredPath(event.pinnedFiles[i], event.pinnedFileIds[i]);
+        for (std::size_t i = 0; i < pinned; ++i)
+            changed |= RefreshStoredPath(event.pinnedFiles[i], event.pinnedFileIds[i]);
     }
     const std::size_t banned = std::min(project.bannedFiles.size(), project.bannedFileIds.size());
-    for (std::size_t i = 0; i < banned; ++i) RefreshStoredPath(project.bannedFiles[i], project.bannedFileIds[i]);
+    for (std::size_t i = 0; i < banned; ++i)
+        changed |= RefreshStoredPath(project.bannedFiles[i], project.bannedFileIds[i]);
+    return changed;
 }
 
 void RefreshPathFromFileId(std::string& path, const FileId& id) {

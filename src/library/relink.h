@@ -37,8 +37,9 @@ int32_t RelinkFromFolder(FileIdRegistry& registry, const std::string& folder, co
 
 // Replace the project's stored paths (layers, alloy sources, pinned and
 // banned files) with what their ids resolve to in the process-wide registry.
-// Unresolved ids leave their paths alone; no id is added or changed.
-void RefreshSessionSourcePaths(Project& project);
+// Unresolved ids leave their paths alone; no id is added or changed. True
+// when any stored path changed.
+bool RefreshSessionSourcePaths(Project& project);
 
 // Resolves `id` with `path` as the fallback (registering an id never seen
 // under it) and stores a non-empty answer in `path`. Nothing for an empty id.

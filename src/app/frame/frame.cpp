@@ -21,6 +21,7 @@
 #include "picture/video_player.h"
 #include "app/theme.h"
 #include "project/app_state.h"
+#include "ui/panels/missing_sources_card.h"
 #include "ui/timeline/timeline_view.h"
 
 namespace korvel {
@@ -76,6 +77,8 @@ void DrawUI() {
     InstallFrameCommandSteps();
     SetFrameKeyCommand(DecodeFrameKeys());
     const bool drawFrame = RunFrameWork(io.DeltaTime, io.MouseDown[0]);
+    // A relink made while a job or an export ran finishes once both are done.
+    ServeWaitingRelinkRefresh();
     const bool commandReleasedInput = TakeCommandInputRelease();
     if (FrameWork.jobEnded || commandReleasedInput) {
         FrameWork.jobEnded = false;

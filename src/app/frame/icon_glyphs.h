@@ -23,5 +23,6 @@ inline constexpr const char* kUnlocked = "\xEF\x82\x9C";     // U+F09C
 inline constexpr const char* kMusic = "\xEF\x80\x81";        // U+F001
 inline constexpr const char* kLink = "\xEE\x84\xB1";         // U+E131
 inline constexpr const char* kPlus = "\xEF\x81\xA7";         // U+F067
+inline constexpr const char* kSave = "\xEF\x83\x87";         // U+F0C7
 
 }  // namespace korvel::icon

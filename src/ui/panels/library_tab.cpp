@@ -27,7 +27,9 @@
 #include "library/palettes.h"
 #include "project/app_state.h"
 #include "project/project.h"
+#include "ui/panels/missing_sources_card.h"
 #include "ui/panels/palette_menu.h"
+#include "ui/panels/save_palette_mode.h"
 #include "app/frame/style.h"
 #include "ui/panels/panel_look.h"
 
@@ -38,7 +40,8 @@ namespace korvel {
 // ---------------------------------------------------------------------------
 
 LibraryTabState LibraryTab;
-LibraryTabParts LibraryTabHooks;
+LibraryTabParts LibraryTabHooks{DrawMissingSourcesCard, RequestSavePaletteMode, DrawSavePaletteHeader,
+                                DrawSavePaletteList, DrawSavePaletteFooter};
 
 namespace {
 
@@ -543,6 +546,9 @@ void DrawLibraryTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     Library& library = SoundLibrary;
     LibraryTabState& tab = LibraryTab;
     tab.anyMenuOpen = false;
+    // Last frame's "Save Palette" press: the whole of this frame draws the
+    // mode it leads to.
+    if (!state.savePaletteMode) TakeSavePaletteRequest();
 
     if (!panels::BeginTabPanel("##library_panel", layout.panelWidth, layout.topAreaHeight)) return;
     ImDrawList* draw = ImGui::GetWindowDrawList();

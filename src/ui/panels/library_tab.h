@@ -48,9 +48,10 @@ extern LibraryTabState LibraryTab;
 
 // The pieces other parts of the tab bring: the missing-sources card at the
 // top of the list and the save-palette mode (its header, list and footer in
-// place of the tab's own, and the button that enters it). Empty entries
-// draw nothing; without enterSaveMode "Save Palette" stays disabled. Set at
-// start-up; UI thread only.
+// place of the tab's own, and the button that enters it), filled with
+// missing_sources_card.h and save_palette_mode.h. Empty entries draw
+// nothing; without enterSaveMode "Save Palette" stays disabled. UI thread
+// only.
 struct LibraryTabParts {
     std::function<void(float cardWidth)> drawMissingSourcesCard;
     std::function<void()> enterSaveMode;
