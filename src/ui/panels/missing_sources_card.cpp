@@ -1,6 +1,6 @@
 // The missing-sources card.
 //
-// [SECTION] Card state and the file type
+// [SECTION] Card state, the file type and the counts
 // [SECTION] Refresh after a relink
 // [SECTION] Actions
 // [SECTION] Drawing
@@ -29,7 +29,7 @@
 namespace korvel {
 
 // ---------------------------------------------------------------------------
-// [SECTION] Card state and the file type
+// [SECTION] Card state, the file type and the counts
 // ---------------------------------------------------------------------------
 
 MissingSourcesCardState MissingSourcesCard;
@@ -44,6 +44,16 @@ std::string LocateFileExtension(const std::string& displayName) {
     const std::size_t dot = displayName.find_last_of('.');
     if (dot == std::string::npos || dot + 1 >= displayName.size()) return "wav";
     return displayName.substr(dot + 1);
+}
+
+std::string MissingSourceUseText(const MissingSource& entry) {
+    char text[96];
+    if (entry.paletteCount < 1)
+        std::snprintf(text, sizeof text, "used by %d event%s", entry.eventCount, Plural(entry.eventCount));
+    else
+        std::snprintf(text, sizeof text, "used by %d event%s \xC2\xB7 %d palette%s", entry.eventCount,
+                      Plural(entry.eventCount), entry.paletteCount, Plural(entry.paletteCount));
+    return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -186,13 +196,7 @@ void DrawMissingSourcesCard(float width) {
         const MissingSource entry = list[i];
         ImGui::PushID(entry.fileId.c_str());
         ColouredText(ThemePalette.textPrimary, entry.name.c_str());
-        char counts[96];
-        if (entry.paletteCount < 1)
-            std::snprintf(counts, sizeof counts, "used by %d event%s", entry.eventCount, Plural(entry.eventCount));
-        else
-            std::snprintf(counts, sizeof counts, "used by %d event%s \xC2\xB7 %d palette%s", entry.eventCount,
-                          Plural(entry.eventCount), entry.paletteCount, Plural(entry.paletteCount));
-        ColouredText(ThemePalette.textMuted, counts);
+        ColouredText(ThemePalette.textMuted, MissingSourceUseText(entry).c_str());
         ColouredText(ThemePalette.textMuted, entry.lastKnownPath.c_str());
         if (ImGui::IsItemHovered()) ShowTooltip("Last-known location");
 

@@ -33,6 +33,10 @@ inline constexpr float kRelinkStatusSeconds = 4.0f;
 // without the dot, or "wav" when the name has none.
 std::string LocateFileExtension(const std::string& displayName);
 
+// An entry's second line: "used by 1 event", with " · 2 palettes" when
+// palettes hold the file.
+std::string MissingSourceUseText(const MissingSource& entry);
+
 // The card's actions. Each returns true when it ended in a refresh, after
 // which the list may have changed under the caller.
 bool RelinkAllMissingSources();

@@ -116,6 +116,25 @@ TEST(LocateFileExtension, FromTheEntrysName) {
     for (const Case& c : cases) EXPECT_EQ(LocateFileExtension(c.name), c.extension) << c.name;
 }
 
+TEST(MissingSourceUseText, PaletteCountOnlyWhenPalettesHoldIt) {
+    struct Case {
+        std::int32_t events, palettes;
+        const char* text;
+    };
+    const Case cases[] = {
+        {1, 0, "used by 1 event"},
+        {3, 0, "used by 3 events"},
+        {1, 1, "used by 1 event \xC2\xB7 1 palette"},
+        {2, 4, "used by 2 events \xC2\xB7 4 palettes"},
+    };
+    for (const Case& c : cases) {
+        MissingSource entry;
+        entry.eventCount = c.events;
+        entry.paletteCount = c.palettes;
+        EXPECT_EQ(MissingSourceUseText(entry), c.text);
+    }
+}
+
 TEST_F(MissingSourcesCardTest, ActionsAndOutcomes) {
     enum class Act { RelinkAll, Locate, LocateFolder };
     enum class Setup { NothingBack, AllBack, OneMoved, OtherContent, Unreadable, Cancelled, FolderByContent, FolderEmpty };
