@@ -380,13 +380,14 @@ protected:
             if (std::strstr(w->Name, "##cardhost") != nullptr && w->Active) return w;
         return nullptr;
     }
-    // Where the button `label` of the entry `fileId` answers the mouse, found
-    // by hovering over the card; false when it is not drawn.
+    // Where the button `label` of the entry `fileId` (of the header when
+    // empty) answers the mouse, found by hovering over the card; false when
+    // it is not drawn.
     bool FindButton(const std::string& fileId, const char* label, ImVec2& at) {
         frames_.Run(body());
         ImGuiWindow* host = Host();
         if (host == nullptr) return false;
-        const ImGuiID scope = ImHashStr(fileId.c_str(), 0, host->ID);
+        const ImGuiID scope = fileId.empty() ? host->ID : ImHashStr(fileId.c_str(), 0, host->ID);
         const ImGuiID target = ImHashStr(label, 0, scope);
         for (float y = host->Pos.y + 1.0f; y < host->Pos.y + 400.0f; y += 4.0f)
             for (float x = host->Pos.x + 2.0f; x < host->Pos.x + 340.0f; x += 12.0f) {
@@ -436,6 +437,12 @@ TEST_F(MissingSourcesCardFrames, WarningUnderThePendingEntryOnly) {
     ASSERT_TRUE(FindButton(alpha, "Cancel##msForceCancel", at));
     frames_.Click(at.x, at.y, body());
     EXPECT_TRUE(MissingSourcesCard.pendingForceRelinkId.empty());
+    EXPECT_EQ(GlobalAppState.MissingSources.size(), 2u);
+
+    // The header's button: the files are gone for good.
+    ASSERT_TRUE(FindButton("", "Relink all##msRelinkAll", at));
+    frames_.Click(at.x, at.y, body());
+    EXPECT_EQ(GlobalAppState.statusMessage, "No matching files found");
     EXPECT_EQ(GlobalAppState.MissingSources.size(), 2u);
 }
 
