@@ -43,6 +43,9 @@ void StartBackgroundJob(const char* label, std::function<void()> work, bool canc
     job.threadStarted = false;
     job.snapshotRequested = true;
     job.work = std::move(work);
+    // A clip trim or fade drag follows the held button, not an item, so it
+    // would go on rewriting layers the job now reads.
+    state.trimLayer = state.fadeDragLayer = -1;
 }
 
 bool LaunchBackgroundJobWorker(BackgroundJob& job) {

@@ -15,7 +15,7 @@ bool ApplyPendingReverbChanges(PlaybackEngine& engine) {
 void PublishMixerSettings(PlaybackEngine& engine) {
     MixerSettings settings;
     settings.masterGain = engine.masterGain;
-    settings.soloVoice = engine.soloVoice;
+    settings.soloVoice = engine.soloVoice.load();
     settings.groupGain = engine.groupGain;
     settings.groupMute = engine.groupMute;
     settings.groupSolo = engine.groupSolo;

@@ -117,9 +117,12 @@ struct PlaybackEngine {
     std::atomic<std::int32_t> voicesRendered{0};  // progress of a full rebuild
     std::int32_t revision = 0;
     float masterGain = 1.0f;
-    std::int32_t soloVoice = -1;
-    // masterGain, soloVoice and the group and master controls belong to the
-    // UI thread; each change reaches the mixer by PublishMixerSettings.
+    // The voice auditioned alone, -1 none. Stored atomically: the timeline
+    // and the events list write it, and the mixer's copy follows by
+    // PublishMixerSettings.
+    std::atomic<std::int32_t> soloVoice{-1};
+    // masterGain and the group and master controls belong to the UI thread;
+    // each change reaches the mixer by PublishMixerSettings.
     std::array<float, kTrackGroupCount> groupGain = {1.0f, 1.0f, 1.0f};
     std::array<bool, kTrackGroupCount> groupMute = {};
     std::array<bool, kTrackGroupCount> groupSolo = {};

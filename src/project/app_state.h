@@ -78,6 +78,16 @@ struct AppState {
     // The layer auditioned alone (-1 none) and the one soloed before it.
     std::int32_t soloLayer = -1;
     std::int32_t lastSoloLayer = -1;
+    std::int32_t scrollToLayer = -1;  // the events list scrolls to this layer; -1 none
+    // A Clip layer whose edge (1 left, 2 right) or fade (1 in, 2 out) the
+    // timeline drags (-1 none), with the pointer x or the fade at the press.
+    // Every job start drops both: the job reads the layers they rewrite.
+    std::int32_t trimLayer = -1;
+    std::int32_t trimEdge = 0;
+    float trimStartX = 0.0f;
+    std::int32_t fadeDragLayer = -1;
+    std::int32_t fadeDragSide = 0;
+    float fadeDragStartValue = 0.0f;
 
     FontTable fonts;
     std::int32_t fontSizePreset = 1;  // 0 Small, 1 Medium, 2 Large ("fontSizePreset")

@@ -20,6 +20,7 @@
 #include "project/app_state.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/timeline/clip_zone.h"
 #include "ui/timeline/curve_lanes.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/event_menu.h"
@@ -560,6 +561,7 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
     const float zoneTop = lanesBottom + 2.0f;
     const float zoneBottom = origin.y + tl.height - kBottomStripHeight - 4.0f;
     if (!state.eventLaneExpanded || project.events.empty()) WheelAndPan(state, project, zoneTop, zoneBottom);
+    DrawClipZone(dl, traceView);
 
     FollowPlayhead(state, project.totalDuration);
     BottomStrip(dl, state, project, traceView);
