@@ -50,7 +50,12 @@ void SetText(Library& library, char (&buffer)[N], std::string_view text) {
     buffer[count] = '\0';
 }
 
-std::string FileNameOf(const std::string& path) { return fs::path(path).filename().string(); }
+// The part after the last separator. Scan paths name regular files, so this
+// is the path's file name without building a path object for each file.
+std::string_view FileNameOf(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
 
 }  // namespace
 
@@ -230,6 +235,7 @@ void FolderScanThread(ScanRequest request) {
     }
     if (!request.force) {
         job->reuse = std::move(previous);
+        job->reuseRegistered = true;
         job->knownShort = library.shortFiles;
     }
     const auto& previousRecords = request.force ? previous : job->reuse;
@@ -251,16 +257,21 @@ void FolderScanThread(ScanRequest request) {
     const int32_t reached = std::min(job->nextIndex.load(), count);
     for (int32_t i = 0; i < reached; ++i) library.shortFiles.erase(paths[i]);
     library.shortFiles.merge(job->foundShort);
-    std::vector<LibraryFile> files;
-    files.reserve(count);
+    // The palette's files are gathered in place, in path order: slot i moves
+    // down to the next free place, never up, so a slot is read before any
+    // write can reach it. A 100,000-file palette is thus never moved whole.
+    std::vector<LibraryFile>& files = job->results;
+    size_t kept = 0;
     for (int32_t i = 0; i < count; ++i) {
         if (job->done[i].load(std::memory_order_acquire)) {
-            files.push_back(std::move(job->results[i]));
+            if (kept != static_cast<size_t>(i)) files[kept] = std::move(files[i]);
+            ++kept;
         } else if (i >= reached) {
             if (auto found = previousRecords.find(paths[i]); found != previousRecords.end())
-                files.push_back(found->second);
+                files[kept++] = found->second;
         }
     }
+    files.resize(kept);
     if (walkCancelled && !previousRecords.empty()) {
         // Files the cancelled walk never listed keep their records too.
         std::unordered_set<std::string_view> listed(paths.begin(), paths.end());
@@ -322,7 +333,7 @@ bool TryReuse(ScanJob& job, int32_t i) {
     if (!SizeAndTime(path, size, time)) return false;
     if (time == 0 || size != stored.size || time != stored.mtime) return false;
 
-    if (!stored.fileId.empty())
+    if (!stored.fileId.empty() && !job.reuseRegistered)
         RegisterFileId({stored.fileId, path, stored.fingerprint, stored.size});
     // Each path is taken once, and a record taken over is never looked up
     // again (only files the scan did not reach are), so it is moved.
@@ -401,12 +412,12 @@ void ScanWorker(ScanJob& job) {
     while (library.scanning.load(std::memory_order_relaxed)) {
         const int32_t i = job.nextIndex.fetch_add(1);
         if (i >= job.fileCount) break;
-        const std::string name = FileNameOf(job.paths[i]);
+        const std::string_view name = FileNameOf(job.paths[i]);
         SetText(library, library.scanStatus, name);
 
         if (!TryReuse(job, i) && (PassOverShortFile(job, i) || !Analyse(job, i, fft))) {
             std::lock_guard lock(job.resultsMutex);
-            job.skippedFiles.push_back(name);
+            job.skippedFiles.emplace_back(name);
         }
 
         const int32_t d = job.doneCount.fetch_add(1) + 1;

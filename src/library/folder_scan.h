@@ -45,6 +45,9 @@ struct ScanJob {
     int32_t fileCount = 0;
     std::vector<std::string> paths;  // sorted by bytes
     std::unordered_map<std::string, LibraryFile> reuse;
+    // The reuse records' identities are in the registry already: reading the
+    // cache file registered them, so taking one over need not again.
+    bool reuseRegistered = false;
     // Files known too short from an earlier scan (read-only while workers
     // run), and those this scan found too short (under resultsMutex).
     std::unordered_map<std::string, ShortFileStamp> knownShort;

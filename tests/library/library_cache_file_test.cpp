@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -329,6 +330,125 @@ TEST_F(LibraryCacheFileTest, WhatReadsAsFalse) {
     EXPECT_FALSE(ReadPaletteFile("", untouched));
     EXPECT_EQ(untouched.folder, "/keep");
     EXPECT_EQ(untouched.files.size(), 2u);
+}
+
+// A library large enough to be formatted and read in parts on several
+// threads: 40,000 records with distinct values and identities, some text
+// fields needing escapes.
+Palette LargePalette() {
+    Palette palette;
+    palette.folder = "/big";
+    palette.scanned = 1767225600;
+    palette.previousNames = {"Bigger"};
+    palette.files.reserve(40000);
+    for (int i = 0; i < 40000; ++i) {
+        // Values of at most six digits, which read back exactly.
+        LibraryFile f = AnalysedFile("/big/" + std::to_string(i / 1000), "f" + std::to_string(i), (i % 64) / 64.0f);
+        char id[17];
+        std::snprintf(id, sizeof id, "b1%014x", i);
+        f.fileId = id;
+        f.fingerprint = 0x9e3779b97f4a7c15ull * static_cast<uint64_t>(i + 1);
+        f.size = 1000 + static_cast<uint64_t>(i);
+        f.mtime = 1600000000 + i;
+        f.mmGroup = 0;
+        f.duration = static_cast<float>(i % 4096) * 0.25f;
+        if (i % 7 == 0) f.description = "line " + std::to_string(i) + "\twith\ttabs\nand a break";
+        if (i % 11 == 0) f.name += "\t\\";
+        palette.files.push_back(std::move(f));
+    }
+    return palette;
+}
+
+// The record's line as a palette of that record alone writes it.
+std::string RecordLine(const LibraryFile& file) {
+    Palette one;
+    one.files = {file};
+    const std::string text = FormatPaletteFile(one);
+    size_t start = 0;
+    for (int line = 0; line < 3; ++line) start = text.find('\n', start) + 1;
+    return text.substr(start);
+}
+
+// Records formatted on several threads must come out whole, once each and in
+// order, whatever the part boundaries; the same goes for a checkpoint's
+// records given by pointer.
+TEST_F(LibraryCacheFileTest, ALargePaletteWritesEveryRecordOnceInOrder) {
+    const Palette palette = LargePalette();
+    std::string expected = "# Korvel SFX Library v8\n# folder: /big\n# files: 40000\n# scanned: 1767225600\n"
+                           "# previousName: Bigger\n";
+    for (const LibraryFile& f : palette.files) expected += RecordLine(f);
+
+    const std::string whole = FormatPaletteFile(palette);
+    EXPECT_TRUE(whole == expected) << "sizes " << whole.size() << " and " << expected.size();
+
+    std::vector<const LibraryFile*> pointers;
+    for (const LibraryFile& f : palette.files) pointers.push_back(&f);
+    EXPECT_TRUE(FormatPaletteFile(palette, pointers) == expected);
+}
+
+// Reading a large cache file in parts gives the records line-by-line reading
+// gives: damaged and blank lines dropped wherever they fall, CR LF ends read
+// as LF, identities registered in file order (the first path of an id stays
+// its path), and a version line among the records applying to the records
+// after it.
+TEST_F(LibraryCacheFileTest, ALargeCacheFileReadsAsLineByLine) {
+    Palette palette = LargePalette();
+    palette.files[3].fileId = "b2sharedid000001";
+    palette.files[39000].fileId = "b2sharedid000001";
+    const std::string written = FormatPaletteFile(palette);
+
+    struct Case {
+        const char* name;
+        const char* inserted;  // before every 997th record
+        bool crlf;             // every 5th record ends in CR LF
+        size_t versionLineAt;  // a version 4 line before this record; 0 = none
+    };
+    const Case cases[] = {
+        {"as written", "", false, 0},
+        {"blank, CR-only and pathless lines among the records", "\n\r\n\tno path\n", true, 0},
+        {"a version line among the records", "", false, 30000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        size_t lineStart = 0;
+        for (int header = 0; header < 5; ++header) lineStart = written.find('\n', lineStart) + 1;
+        text = written.substr(0, lineStart);
+        std::vector<std::string> lines;
+        for (size_t i = 0; i < palette.files.size(); ++i) {
+            const size_t lineEnd = written.find('\n', lineStart);
+            lines.push_back(written.substr(lineStart, lineEnd - lineStart));
+            if (i % 997 == 0) text += c.inserted;
+            if (c.versionLineAt != 0 && i == c.versionLineAt) text += "# Korvel SFX Library v4\n";
+            text += written.substr(lineStart, lineEnd - lineStart);
+            text += c.crlf && i % 5 == 0 ? "\r\n" : "\n";
+            lineStart = lineEnd + 1;
+        }
+
+        Palette back;
+        ASSERT_TRUE(ReadText(text, back, "Big"));
+        EXPECT_EQ(back.folder, "/big");
+        EXPECT_EQ(back.scanned, 1767225600);
+        ASSERT_EQ(back.files.size(), palette.files.size());
+        for (size_t i = 0; i < palette.files.size() && !HasFailure(); ++i) {
+            SCOPED_TRACE(i);
+            LibraryFile expected = palette.files[i];
+            if (c.versionLineAt != 0 && i >= c.versionLineAt) {
+                // Version 4 ends with the size: the time and the fields
+                // after it read as the description.
+                expected.mtime = 0;
+                expected.layoutClass = -1;
+                expected.interpretation = 0;
+                size_t rest = 0;
+                for (int field = 0; field < 32; ++field) rest = lines[i].find('\t', rest) + 1;
+                expected.description = UnescapeLibraryField(lines[i].substr(rest));
+            }
+            ExpectSameStoredFields(back.files[i], expected);
+        }
+        FileIdResult shared;
+        ASSERT_TRUE(LookupFileId("b2sharedid000001", shared));
+        EXPECT_EQ(shared.path, palette.files[3].path);
+    }
 }
 
 TEST(LibraryField, EscapeAndUnescape) {
