@@ -129,13 +129,20 @@ void ForEachFileNameWord(std::string_view name, OnWord&& onWord) {
     take(name.size());
 }
 
-// A group name made fit to be part of a palette name.
-std::string CleanGroupName(std::string name) {
-    for (char& c : name) {
+// A group name made fit to be part of a palette name: commas, slashes and
+// control characters become spaces, and the runs of spaces they leave are
+// closed up so "Doors, wood" reads "Doors wood".
+std::string CleanGroupName(const std::string& name) {
+    std::string clean;
+    clean.reserve(name.size());
+    for (char c : name) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == ',' || c == '/' || byte < 0x20 || byte == 0x7F) c = ' ';
+        if (c == ' ' && (clean.empty() || clean.back() == ' ')) continue;
+        clean += c;
     }
-    return name;
+    if (!clean.empty() && clean.back() == ' ') clean.pop_back();
+    return clean;
 }
 
 }  // namespace

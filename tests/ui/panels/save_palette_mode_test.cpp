@@ -117,7 +117,7 @@ TEST(SaveGroups, ProposedName) {
         {"none checked", {"Doors"}, {false}, ""},
         // A comma would split the name in a palette filter, a slash make it
         // no file name, a control character no readable one.
-        {"commas, slashes and controls", {"Rain, heavy", "Fire/Ice\t2"}, {true, true}, "Rain  heavy + Fire Ice 2"},
+        {"commas, slashes and controls", {"Rain, heavy", "Fire/Ice\t2"}, {true, true}, "Rain heavy + Fire Ice 2"},
     };
     for (const Case& c : cases) {
         SaveGroups groups;
@@ -163,7 +163,8 @@ TEST_F(SavePaletteTest, SaveMakesThePaletteAndOpensItsRename) {
     // filter could not choose, or none at all.
     const Case cases[] = {
         {"plain recipes", "Doors", "Rain", "Doors + Rain"},
-        {"comma and slash", "Doors, wood", "Rain/Night", "Doors  wood + Rain Night"},
+        {"comma and slash", "Doors, wood", "Rain/Night", "Doors wood + Rain Night"},
+        {"separators at the ends", "/Doors,", "Rain\t", "Doors + Rain"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
