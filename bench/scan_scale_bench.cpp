@@ -168,8 +168,10 @@ ScaleCorpus& Pick(int which) {
     return which == 0 ? c.shortFiles : c.longFiles;
 }
 
-// Files per second of this run's decode-only limit, per corpus.
+// Files per second of this run's decode-only limit, per corpus, and its CPU
+// time per file.
 double gDecodeFilesPerSecond[2] = {0, 0};
+double gDecodeCpuPerFile[2] = {0, 0};
 
 void BM_ScaleDecodeOnlyLimit(benchmark::State& state) {
     const int which = static_cast<int>(state.range(0));
@@ -177,6 +179,7 @@ void BM_ScaleDecodeOnlyLimit(benchmark::State& state) {
     if (!corpus.ok) return state.SkipWithError("corpus could not be written");
     std::vector<float> buffer(2048);
     double busy = 0;
+    const double cpuStart = ProcessCpuSeconds();
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         for (const std::string& path : corpus.files) {
@@ -192,7 +195,9 @@ void BM_ScaleDecodeOnlyLimit(benchmark::State& state) {
         busy += Seconds(std::chrono::steady_clock::now() - start);
     }
     gDecodeFilesPerSecond[which] = corpus.files.size() * state.iterations() / busy;
+    gDecodeCpuPerFile[which] = (ProcessCpuSeconds() - cpuStart) / (corpus.files.size() * state.iterations());
     state.counters["files_per_s"] = gDecodeFilesPerSecond[which];
+    state.counters["cpu_us_per_file"] = gDecodeCpuPerFile[which] * 1e6;
 }
 BENCHMARK(BM_ScaleDecodeOnlyLimit)->ArgName("long")->Arg(0)->Arg(1)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
@@ -208,6 +213,7 @@ void BM_ScaleForcedScan(benchmark::State& state) {
     if (fullPool) library.cacheFolder = corpus.cacheFolder;
     double busy = 0;
     int64_t peak = 0;
+    const double cpuStart = ProcessCpuSeconds();
     for (auto _ : state) {
         const int64_t before = StatusBytes("VmRSS:");
         ResetPeakResident();
@@ -224,11 +230,18 @@ void BM_ScaleForcedScan(benchmark::State& state) {
     const double filesPerSecond = corpus.files.size() * state.iterations() / busy;
     const int hardware = static_cast<int>(std::thread::hardware_concurrency());
     state.counters["files_per_s"] = filesPerSecond;
-    state.counters["workers"] = korvel::ScanWorkerCount(hardware, library.maxScanThreads,
-                                                        static_cast<int32_t>(corpus.files.size()));
+    const int32_t workers = korvel::ScanWorkerCount(hardware, library.maxScanThreads,
+                                                    static_cast<int32_t>(corpus.files.size()));
+    state.counters["workers"] = workers;
     state.counters["peak_MB_per_1000_files"] = peak / 1e6 / (corpus.files.size() / 1000.0);
     if (gDecodeFilesPerSecond[which] > 0)
         state.counters["ratio_to_decode"] = filesPerSecond / gDecodeFilesPerSecond[which];
+    // On a busy machine the pool gets less than its cores: what each file
+    // costs says more. The CPU ratio is the pool's rate beside the decode's
+    // were every worker to get a core of its own.
+    const double cpuPerFile = (ProcessCpuSeconds() - cpuStart) / (corpus.files.size() * state.iterations());
+    state.counters["cpu_us_per_file"] = cpuPerFile * 1e6;
+    if (gDecodeCpuPerFile[which] > 0) state.counters["cpu_ratio_to_decode"] = workers * gDecodeCpuPerFile[which] / cpuPerFile;
 }
 BENCHMARK(BM_ScaleForcedScan)
     ->ArgNames({"long", "workers"})

@@ -24,6 +24,7 @@ struct FftPlanDeleter {
 struct FftState {
     std::unique_ptr<kiss_fftr_state, FftPlanDeleter> plan;  // 2048-point forward real FFT
     std::vector<float> window;  // periodic Hann; valid when it holds exactly 2048 values
+    std::vector<float> interleaved;  // a file's frames as read, before the channels are mixed
 };
 
 // Analyses one sound file into `out`, which the caller passes freshly
