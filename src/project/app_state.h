@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -113,6 +114,20 @@ struct AppState {
     char folderNameBuffer[64] = {};
     bool focusFolderRename = false;
     std::set<std::string> linkedGroups;  // saved in the project ("linkedGroups")
+    // The events list: its scene rename (a copy of the name, carried to the
+    // scene only while not empty), and the per-frame cache of
+    // RefreshEventListCache with its three keys.
+    bool sceneRenameActive = false;
+    bool sceneRenameFocus = false;
+    std::int32_t sceneRenameScene = -1;
+    char sceneRenameBuffer[64] = {};
+    std::vector<std::int32_t> eventListOrder;  // event indices by time
+    std::vector<std::int32_t> eventClipCounts;
+    std::vector<std::array<float, 5>> eventWeightSummary;
+    std::vector<std::int32_t> eventWeightSummaryCount;  // valid values, 0..5
+    std::int32_t listCacheEventCount = -1;
+    std::int32_t listCacheResultCount = -1;
+    std::int32_t listCacheRevision = -1;
 
     std::int32_t timelineView = 0;  // 0 "Tracks", 1 "Curves", 2 "Curves+"
     std::array<bool, kTrackGroupCount> groupVisible = {true, true, true};
@@ -293,6 +308,12 @@ struct AppState {
     // in `order`, Shift-click selects as a plain click does.
     void SelectLibraryEntry(std::int32_t index);
     void ExtendLibrarySelection(std::int32_t index, const std::vector<std::int32_t>& order);
+
+    // The events list's order (every call) and, when the event count, layer
+    // count or revision changed, its clip counts and weight summaries: up to
+    // five unmuted layer weights, or five quantiles of more (event_list_cache.cpp).
+    void RefreshEventListCache(std::span<const Event> events, std::span<const LayerResult> results,
+                               std::int32_t revision);
 
     // The time shown across the timeline's lanes (viewEnd - viewStart).
     float ViewSpan() const { return viewEnd - viewStart; }

@@ -23,6 +23,13 @@ inline constexpr const char* kUnlocked = "\xEF\x82\x9C";     // U+F09C
 inline constexpr const char* kMusic = "\xEF\x80\x81";        // U+F001
 inline constexpr const char* kLink = "\xEE\x84\xB1";         // U+E131
 inline constexpr const char* kPlus = "\xEF\x81\xA7";         // U+F067
+inline constexpr const char* kLinked = "\xEF\x83\x81";       // U+F0C1
 inline constexpr const char* kSave = "\xEF\x83\x87";         // U+F0C7
+inline constexpr const char* kVolume = "\xEF\x80\xA8";       // U+F028
+inline constexpr const char* kVolumeMute = "\xEF\x9A\xA9";   // U+F6A9
+inline constexpr const char* kChevronLeft = "\xEF\x81\x93";  // U+F053
+inline constexpr const char* kChevronRight = "\xEF\x81\x94"; // U+F054
+inline constexpr const char* kThumbsUp = "\xEF\x85\xA4";     // U+F164
+inline constexpr const char* kThumbsDown = "\xEF\x85\xA5";   // U+F165
 
 }  // namespace korvel::icon
