@@ -23,15 +23,21 @@ void AdvanceUiClock(double seconds) {
 }
 void SetUiClockSeconds(double seconds) { UiClock = seconds; }
 
+bool CanStartBackgroundJob() {
+    const AppState& state = GlobalAppState;
+    // An export reads the voices and layers without their locks: no job
+    // may rebuild or edit them until it ends.
+    return !state.backgroundJob.active.load() && !state.traceRunning.load() &&
+           !state.exportRunning.load(std::memory_order_acquire);
+}
+
 void StartBackgroundJob(const char* label, std::function<void()> work, bool cancellable,
                         float initialProgress) {
     AppState& state = GlobalAppState;
     BackgroundJob& job = state.backgroundJob;
     // Dropped, not queued: callers that must not lose a request keep it in a
     // pending field that the frame retries.
-    // An export reads the voices and layers without their locks: no job
-    // may rebuild or edit them until it ends.
-    if (job.active.load() || state.traceRunning.load() || state.exportRunning.load(std::memory_order_acquire)) return;
+    if (!CanStartBackgroundJob()) return;
 
     std::snprintf(job.label, sizeof job.label, "%s", label != nullptr ? label : "");
     job.progress.store(initialProgress);

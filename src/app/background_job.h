@@ -40,6 +40,11 @@ double UiClockSeconds();
 void AdvanceUiClock(double seconds);
 void SetUiClockSeconds(double seconds);
 
+// UI thread: whether StartBackgroundJob would take a job now (no job, no
+// picture analysis, no export). Callers that take an undo snapshot for a
+// job ask first, so a refused job leaves no step behind.
+bool CanStartBackgroundJob();
+
 // UI thread. Dropped (the work destroyed, nothing changed) while a job is
 // active, the picture analysis runs or an export runs; otherwise records the job in
 // GlobalAppState for LaunchBackgroundJobWorker to run.

@@ -34,6 +34,7 @@
 #include "ui/timeline/bed_section.h"
 #include "ui/timeline/clip_section.h"
 #include "ui/timeline/curve_lanes.h"
+#include "ui/timeline/event_list.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/inspector_edits.h"
 #include "ui/timeline/recipe_panel.h"
@@ -632,10 +633,8 @@ void DrawEventsTab(ImDrawList* /*drawList*/, const UILayout& layout) {
     ImGui::EndChild();
     ImGui::EndChild();
 
-    // The events list's place until it is drawn here.
     ImGui::SameLine(0.0f, 0.0f);
-    ImGui::BeginChild("##eventlist", ImVec2(layout.panelOtherWidth, layout.topAreaHeight), false);
-    ImGui::EndChild();
+    DrawEventList(layout);
 }
 
 }  // namespace korvel
