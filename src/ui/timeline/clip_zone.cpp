@@ -93,6 +93,11 @@ void ApplyClipFades(const Event& event, LayerResult& layer) {
 
 bool JobRunning(const AppState& state) { return state.backgroundJob.active.load(std::memory_order_acquire); }
 
+// The leading layers the lanes drew this frame, within those readable now.
+std::size_t DrawnCount(std::span<const LayerResult> layers, std::int32_t drawn) {
+    return std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, drawn)));
+}
+
 }  // namespace
 
 // [SECTION] Trims and fades
@@ -136,7 +141,8 @@ bool TrimClipLayer(Project& project, std::int32_t index, int edge, float pointer
     } else {
         const float reach = known ? sourceLength - event.clipSourceOffset : kUnknownSourceLength;
         const float shortest = layer.startTime + kMinClipLength;
-        const float newEnd = std::max(shortest, std::min(pointerTime, std::min(project.totalDuration, layer.startTime + reach)));
+        const float longest = std::min(project.totalDuration, layer.startTime + reach);
+        const float newEnd = std::max(shortest, std::min(pointerTime, longest));
         const float newLength = newEnd - layer.startTime;
         const float newSync = std::clamp(event.syncOffset, 0.0f, newLength);
         if (newSync != event.syncOffset) {
@@ -313,12 +319,6 @@ void ToggleAudition(AppState& state, PlaybackEngine& engine, std::int32_t index,
 }
 
 }  // namespace
-
-void ToggleLayerAudition(AppState& state, const Project& project, PlaybackEngine& engine, std::int32_t layer) {
-    if (layer < 0 || static_cast<std::size_t>(layer) >= project.results.size()) return;
-    const LayerResult& l = project.results[static_cast<std::size_t>(layer)];
-    ToggleAudition(state, engine, layer, l.eventIdx, l.startTime);
-}
 
 // [SECTION] Empty states
 
@@ -565,7 +565,8 @@ bool RunClipDrag(AppState& state, Project& project, bool mayEdit) {
         DragClipFade(project, layer, state.fadeDragSide, t);
     } else {
         const bool inList = layer < static_cast<std::int32_t>(project.results.size());
-        const float length = inList ? CachedSourceLength(project.results[static_cast<std::size_t>(layer)].filepath) : -1.0f;
+        const float length =
+            inList ? CachedSourceLength(project.results[static_cast<std::size_t>(layer)].filepath) : -1.0f;
         TrimClipLayer(project, layer, state.trimEdge, t, length);
     }
     ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeEW);
@@ -612,7 +613,7 @@ void ClipZone(ImDrawList* dl, AppState& state, Project& project, bool sceneTrimS
             published.emplace(project);
             layers = published->layers();
         }
-        layers = layers.first(std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, area.drawnLayerCount))));
+        layers = layers.first(DrawnCount(layers, area.drawnLayerCount));
 
         bool trimStarted = false;
         if (!dragRunning && !sceneTrimStarted && hovered && lanes && inArea && mayEdit) {
@@ -659,7 +660,9 @@ void ClipZone(ImDrawList* dl, AppState& state, Project& project, bool sceneTrimS
             const std::int32_t hit = LayerAtPoint(state, project, area, layers, io.MousePos.x, io.MousePos.y);
             if (hit >= 0 && ValidEventOf(project, layers[static_cast<std::size_t>(hit)]) != nullptr) {
                 const std::int32_t event = layers[static_cast<std::size_t>(hit)].eventIdx;
-                if (state.selectedEvents.count(event) == 0) state.SelectEventWithLinks(event, project.events, io.KeyAlt);
+                if (state.selectedEvents.count(event) == 0) {
+                    state.SelectEventWithLinks(event, project.events, io.KeyAlt);
+                }
                 openMenu = true;
             }
         }
@@ -690,7 +693,7 @@ void MenuAndBox(AppState& state, Project& project) {
             published.emplace(project);
             layers = published->layers();
         }
-        layers = layers.first(std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, drawn))));
+        layers = layers.first(DrawnCount(layers, drawn));
         FinishClipBox(state, project, tl.groupArea, layers, tl.marqueeStartX, tl.marqueeStartY, tl.marqueeEndX,
                       tl.marqueeEndY, io.KeyAlt);
     }

@@ -26,7 +26,6 @@ namespace korvel {
 struct AppState;
 struct GroupAreaGeometry;
 struct Library;
-struct PlaybackEngine;
 struct Project;
 
 // [SECTION] Trims and fades
@@ -91,12 +90,6 @@ ClipHandleHit FindClipHandle(const AppState& state, const Project& project, cons
 // clears the selection.
 void FinishClipBox(AppState& state, const Project& project, const GroupAreaGeometry& area,
                    std::span<const LayerResult> layers, float x1, float y1, float x2, float y2, bool alt);
-
-// A Ctrl-click on `layer` with the engine ready: selects its event, and
-// starts the layer's audition from its start (the transport too), or stops
-// the one running on it without moving the playhead. Nothing more when no
-// voice plays the layer.
-void ToggleLayerAudition(AppState& state, const Project& project, PlaybackEngine& engine, std::int32_t layer);
 
 // [SECTION] Empty states
 
