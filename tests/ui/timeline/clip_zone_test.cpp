@@ -602,12 +602,25 @@ TEST_F(ClipZoneTest, BoxSelection) {
 
 TEST_F(ClipZoneTest, RightClickOpensTheMenuOnlyOnAClip) {
     ThreeClips();
+    s.linkedGroups = {"Doors"};
+    CopyText(p.events[1].folder, "Doors");
+    CopyText(p.events[2].folder, "Doors");
     Click(TimeToX(8.0f), MidY(1), 1);  // the gap between 7 s and 12 s
     EXPECT_FALSE(MenuOpen()) << "empty space opens nothing";
     EXPECT_TRUE(s.selectedEvents.empty());
+
     Click(TimeToX(13.0f), MidY(2), 1);
     EXPECT_TRUE(MenuOpen());
-    EXPECT_EQ(s.selectedEvents, std::set<std::int32_t>{2});
+    EXPECT_EQ(s.selectedEvents, (std::set<std::int32_t>{1, 2})) << "selected with its links";
+    Click(TimeToX(8.0f), MidY(1));  // a click outside closes it
+    ASSERT_FALSE(MenuOpen());
+
+    s.selectedEvents = {0, 2};
+    s.selectedEvent = 0;
+    Click(TimeToX(13.0f), MidY(2), 1);
+    EXPECT_TRUE(MenuOpen());
+    EXPECT_EQ(s.selectedEvents, (std::set<std::int32_t>{0, 2})) << "a selected event keeps the selection";
+    EXPECT_EQ(s.selectedEvent, 0);
 }
 
 TEST_F(ClipZoneTest, SeekSnapsToFramesOnlyWhileStopped) {
