@@ -616,5 +616,50 @@ TEST_F(EventListFrameTest, DraggedRowsDropOnAHeaderOrTheDropZone) {
     EXPECT_STREQ(p.events[1].folder, "Hits") << "only the selection moves";
 }
 
+// The unfolded event's layer rows as drawn: the name auditions, the mute
+// button mutes, the next button with no history asks for another sound,
+// which starts one job after the rows.
+TEST_F(EventListFrameTest, LayerRowButtonsReachTheirLayers) {
+    p.events = {InFolder(1, "", EventKind::Spot)};
+    p.results.resize(2);
+    for (std::size_t i = 0; i < 2; ++i) {
+        p.results[i].eventIdx = 0;
+        p.results[i].name = "layer";
+        p.results[i].filepath = "/layer.wav";
+        p.results[i].startTime = 1.0f + static_cast<float>(i);
+        p.results[i].groupTrack = 0;
+    }
+    AddVoice(0, 1);  // voice 0 plays layer 1
+    AddVoice(0, 0);
+    s.selectedEvents = {0};
+    s.selectedEvent = 0;
+    s.expandedEvent = 0;
+    const float f = layout_.fontSize;
+    const float h2 = std::max(1.3f * f, 22.0f);
+    const float bw = std::max(1.1f * f, 16.0f);
+    const float firstTop = RowHeight() + Gap();
+    const float secondTop = firstTop + h2 + 13.0f + 1.0f;
+    const float buttonMid = 6.0f + (h2 - 2.0f) * 0.5f;
+
+    ClickAt(150.0f, secondTop + buttonMid);  // the second layer's name
+    EXPECT_EQ(s.soloLayer, 1);
+    EXPECT_EQ(LivePlaybackEngine.soloVoice.load(), 0);
+    EXPECT_TRUE(s.playing);
+    s.playing = false;
+    LivePlaybackEngine.playing.store(false);
+
+    ClickAt(15.0f + 2.0f * bw + 3.0f + 4.0f, firstTop + buttonMid);  // the first layer's mute
+    EXPECT_TRUE(p.results[0].muted);
+    EXPECT_FALSE(p.results[1].muted);
+    EXPECT_EQ(UndoStack.size(), 1u);
+
+    ClickAt(15.0f + bw + 1.0f + bw * 0.5f, secondTop + buttonMid);  // next, with no history
+    EXPECT_TRUE(s.backgroundJob.active.load());
+    EXPECT_STREQ(s.backgroundJob.label, "Loading next sound...");
+    EXPECT_EQ(UndoStack.size(), 2u);
+    s.backgroundJob.active.store(false);
+    s.backgroundJob.work = nullptr;
+}
+
 }  // namespace
 }  // namespace korvel
