@@ -191,40 +191,45 @@ FileIdResult ComputeFileId(const std::string& path) {
 }
 
 void RegisterFileId(const FileIdResult& identity) {
-    if (identity.id.empty()) return;
+    RegisterFileId(identity.id, identity.path, identity.fingerprint, identity.size);
+}
+
+void RegisterFileId(const FileId& id, const std::string& path, std::uint64_t fingerprint, std::uint64_t size) {
+    if (id.empty()) return;
     FileIdRegistry& registry = GetFileIdRegistry();
     std::lock_guard guard(registry.lock);
-
-    FileId canonical = CanonicalFileId(registry, identity.id);
+    // Not copied: nothing below changes the aliases before the last use.
+    const auto alias = registry.aliases.find(id);
+    const FileId& canonical = alias != registry.aliases.end() ? alias->second : id;
     if (auto known = registry.entries.find(canonical); known != registry.entries.end()) {
         FileIdEntry& entry = known->second;
-        if (entry.fingerprint == 0 && identity.fingerprint != 0) {
-            entry.fingerprint = identity.fingerprint;
-            entry.size = identity.size;
-            registry.fingerprintIndex[identity.fingerprint].push_back({identity.size, canonical});
+        if (entry.fingerprint == 0 && fingerprint != 0) {
+            entry.fingerprint = fingerprint;
+            entry.size = size;
+            registry.fingerprintIndex[fingerprint].push_back({size, canonical});
         }
         // The first path registered for an id stays current; later ones are alternates.
-        AddAlternatePath(entry, identity.path);
+        AddAlternatePath(entry, path);
         ++registry.revision;
         return;
     }
 
-    if (identity.fingerprint != 0) {
-        if (auto same = FindIdByFingerprint(registry, identity.fingerprint, identity.size)) {
-            registry.aliases[identity.id] = *same;
-            AddAlternatePath(registry.entries.at(*same), identity.path);
+    if (fingerprint != 0) {
+        if (auto same = FindIdByFingerprint(registry, fingerprint, size)) {
+            registry.aliases[id] = *same;
+            AddAlternatePath(registry.entries.at(*same), path);
             ++registry.revision;
             return;
         }
     }
 
     FileIdEntry entry;
-    entry.path = identity.path;
-    entry.fingerprint = identity.fingerprint;
-    entry.size = identity.size;
-    registry.entries.emplace(identity.id, std::move(entry));
-    if (identity.fingerprint != 0) {
-        registry.fingerprintIndex[identity.fingerprint].push_back({identity.size, identity.id});
+    entry.path = path;
+    entry.fingerprint = fingerprint;
+    entry.size = size;
+    registry.entries.emplace(id, std::move(entry));
+    if (fingerprint != 0) {
+        registry.fingerprintIndex[fingerprint].push_back({size, id});
     }
     ++registry.revision;
 }

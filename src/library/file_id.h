@@ -69,6 +69,9 @@ FileId FormatFileId(const unsigned char (&bytes)[8]);
 FileIdResult AssignFileId(const std::string& path, std::uint64_t fingerprint, std::uint64_t size);
 FileIdResult ComputeFileId(const std::string& path);
 void RegisterFileId(const FileIdResult& identity);
+// The same from a stored record's fields, without copying them first: a
+// cache file of 100,000 records registers each one as it is read.
+void RegisterFileId(const FileId& id, const std::string& path, std::uint64_t fingerprint, std::uint64_t size);
 bool LookupFileId(const FileId& id, FileIdResult& out);
 std::string ResolvePathById(const FileId& id);
 std::string ResolveFileId(const FileId& id, const std::string& fallbackPath);

@@ -400,8 +400,20 @@ void WriteCheckpoint(ScanJob& job) {
                 files.push_back(&found->second);
         }
     }
-    if (!files.empty()) WriteFileAtomic(job.checkpointPath, FormatPaletteFile(header, files));
+    if (!files.empty()) WritePaletteFile(header, files, job.checkpointPath);
     job.checkpointWriting.store(false, std::memory_order_release);
+}
+
+// The file a worker takes, as the status line. A worker that finds another
+// writing it leaves its own name out, which the next file's would replace a
+// moment later anyway: on an unchanged folder the workers take files a few
+// microseconds apart and would otherwise queue on the lock.
+void ShowFileName(Library& library, std::string_view name) {
+    std::unique_lock lock(library.scanStatusMutex, std::try_to_lock);
+    if (!lock.owns_lock()) return;
+    const size_t count = std::min(name.size(), sizeof library.scanStatus - 1);
+    std::copy_n(name.data(), count, library.scanStatus);
+    library.scanStatus[count] = '\0';
 }
 
 }  // namespace
@@ -413,7 +425,7 @@ void ScanWorker(ScanJob& job) {
         const int32_t i = job.nextIndex.fetch_add(1);
         if (i >= job.fileCount) break;
         const std::string_view name = FileNameOf(job.paths[i]);
-        SetText(library, library.scanStatus, name);
+        ShowFileName(library, name);
 
         if (!TryReuse(job, i) && (PassOverShortFile(job, i) || !Analyse(job, i, fft))) {
             std::lock_guard lock(job.resultsMutex);

@@ -275,43 +275,74 @@ namespace {
 
 constexpr size_t kRecordBytesGuess = 320;
 
-// The header and `count` records, record(i) giving the i-th. The first part
-// is formatted straight after the header, the others beside it.
+// The header and `count` records, record(i) giving the i-th, as texts to be
+// joined in order; the first holds the header.
 template <typename Record>
-std::string FormatRecords(const Palette& header, size_t count, Record record) {
-    std::string text;
+std::vector<std::string> FormatParts(const Palette& header, size_t count, Record record) {
     const size_t parts = PartCount(count);
-    std::vector<std::string> later(parts - 1);
+    std::vector<std::string> texts(parts);
+    // Reserved here rather than on the part's thread, whose own allocator
+    // arena would keep the pages once the thread ends.
+    for (size_t p = 0; p < parts; ++p)
+        texts[p].reserve((p == 0 ? 256 : 0) + (count * (p + 1) / parts - count * p / parts) * kRecordBytesGuess);
     const auto part = [&](size_t p) {
-        std::string& out = p == 0 ? text : later[p - 1];
-        const size_t begin = count * p / parts;
-        const size_t end = count * (p + 1) / parts;
-        out.reserve((p == 0 ? 256 : 0) + (end - begin) * kRecordBytesGuess);
+        std::string& out = texts[p];
         if (p == 0) AppendHeader(out, header, count);
-        for (size_t i = begin; i < end; ++i) AppendRecord(out, record(i));
+        for (size_t i = count * p / parts; i < count * (p + 1) / parts; ++i) AppendRecord(out, record(i));
     };
     RunParts(parts, part);
-    size_t total = text.size();
-    for (const std::string& p : later) total += p.size();
+    return texts;
+}
+
+std::string Joined(std::vector<std::string> texts) {
+    size_t total = 0;
+    for (const std::string& t : texts) total += t.size();
+    std::string text = std::move(texts[0]);
     text.reserve(total);
-    for (const std::string& p : later) text += p;
+    for (size_t p = 1; p < texts.size(); ++p) text += texts[p];
     return text;
+}
+
+// The parts are written one after the other rather than joined first: a
+// scan's checkpoints write its cache file hundreds of times.
+bool WriteParts(const std::string& path, const std::vector<std::string>& texts) {
+    TempFile temp = CreateTempFileBeside(path);
+    if (temp.fd < 0) return false;
+    for (const std::string& text : texts) {
+        if (!WriteAllBytes(temp.fd, text)) {
+            DiscardTempFile(temp);
+            return false;
+        }
+    }
+    std::error_code ignored;
+    return FinishTempFile(temp, path, ignored);
+}
+
+auto RecordsOf(const Palette& palette) {
+    return [&palette](size_t i) -> const LibraryFile& { return palette.files[i]; };
+}
+
+auto RecordsOf(std::span<const LibraryFile* const> files) {
+    return [files](size_t i) -> const LibraryFile& { return *files[i]; };
 }
 
 }  // namespace
 
 std::string FormatPaletteFile(const Palette& palette) {
-    return FormatRecords(palette, palette.files.size(),
-                         [&](size_t i) -> const LibraryFile& { return palette.files[i]; });
+    return Joined(FormatParts(palette, palette.files.size(), RecordsOf(palette)));
 }
 
 std::string FormatPaletteFile(const Palette& header, std::span<const LibraryFile* const> files) {
-    return FormatRecords(header, files.size(), [&](size_t i) -> const LibraryFile& { return *files[i]; });
+    return Joined(FormatParts(header, files.size(), RecordsOf(files)));
 }
 
 bool WritePaletteFile(const Palette& palette, const std::string& path) {
-    // Composed whole first, so the file is replaced in a single step.
-    return WriteFileAtomic(path, FormatPaletteFile(palette));
+    // Composed whole before the file is replaced, in a single step.
+    return WriteParts(path, FormatParts(palette, palette.files.size(), RecordsOf(palette)));
+}
+
+bool WritePaletteFile(const Palette& header, std::span<const LibraryFile* const> files, const std::string& path) {
+    return WriteParts(path, FormatParts(header, files.size(), RecordsOf(files)));
 }
 
 // [SECTION] Reading
@@ -402,7 +433,7 @@ public:
     // identities register in the same order as line by line.
     void Add(LibraryFile&& file) {
         if (!file.fileId.empty()) {
-            RegisterFileId({file.fileId, file.path, file.fingerprint, file.size});
+            RegisterFileId(file.fileId, file.path, file.fingerprint, file.size);
         }
         out_.files.push_back(std::move(file));
     }

@@ -22,6 +22,8 @@ std::string FormatPaletteFile(const Palette& header, std::span<const LibraryFile
 // Writes the palette through WriteFileAtomic; false when that fails, and the
 // previous file then stays as it was.
 bool WritePaletteFile(const Palette& palette, const std::string& path);
+// The same for FormatPaletteFile(header, files).
+bool WritePaletteFile(const Palette& header, std::span<const LibraryFile* const> files, const std::string& path);
 
 // Fills `out` (normally freshly constructed) from the file at `path`: its
 // files, its name (the file's stem) and the members its header lines name.

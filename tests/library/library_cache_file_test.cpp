@@ -370,8 +370,8 @@ std::string RecordLine(const LibraryFile& file) {
 }
 
 // Records formatted on several threads must come out whole, once each and in
-// order, whatever the part boundaries; the same goes for a checkpoint's
-// records given by pointer.
+// order, whatever the part boundaries, in the text and in the file; the same
+// goes for a checkpoint's records given by pointer.
 TEST_F(LibraryCacheFileTest, ALargePaletteWritesEveryRecordOnceInOrder) {
     const Palette palette = LargePalette();
     std::string expected = "# Korvel SFX Library v8\n# folder: /big\n# files: 40000\n# scanned: 1767225600\n"
@@ -384,6 +384,13 @@ TEST_F(LibraryCacheFileTest, ALargePaletteWritesEveryRecordOnceInOrder) {
     std::vector<const LibraryFile*> pointers;
     for (const LibraryFile& f : palette.files) pointers.push_back(&f);
     EXPECT_TRUE(FormatPaletteFile(palette, pointers) == expected);
+
+    // The writers put the parts into the file one after the other.
+    const std::string path = dir.file("Big.kvlib");
+    ASSERT_TRUE(WritePaletteFile(palette, path));
+    EXPECT_TRUE(test::ReadBytes(path) == expected);
+    ASSERT_TRUE(WritePaletteFile(palette, pointers, dir.file("Checkpoint.kvlib")));
+    EXPECT_TRUE(test::ReadBytes(dir.file("Checkpoint.kvlib")) == expected);
 }
 
 // Reading a large cache file in parts gives the records line-by-line reading
