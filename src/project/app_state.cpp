@@ -31,8 +31,15 @@ void AppState::ResetTraceState() {
     selectedMarkers.clear();
     traceMenuDetections.clear();
     traceMenuMarkers.clear();
+    traceMarqueeBaseDetections.clear();
+    traceMarqueeBaseMarkers.clear();
     traceImportRequested = false;
     traceMarkersImported = false;
+    traceMarqueeActive = false;
+    traceMarqueeAdditive = false;
+    thresholdDragging = false;
+    traceRecipeKeywords[0] = '\0';
+    savedViewStart = savedViewSpan = savedProjectDuration = -1.0f;
     activeTraceMarkerKind = -1;
     activeTraceMarkerIndex = -1;
     traceSourceFilter = -1;

@@ -150,6 +150,30 @@ struct AppState {
     bool traceImportRequested = false;
     std::int32_t traceSourceFilter = -1;
     bool traceMarkersImported = false;  // the trace tab reacts once to an import
+    // The trace view's pointer state: the suggestion and marker under the
+    // pointer this frame (-1 none; the trace tab clears both before the
+    // timeline draws), the threshold drag, and the box with the selections
+    // an additive box keeps.
+    std::int32_t hoveredDetection = -1;
+    std::int32_t hoveredMarker = -1;
+    bool thresholdDragging = false;
+    bool traceMarqueeActive = false;
+    bool traceMarqueeAdditive = false;  // Shift was held when it began
+    float traceMarqueeStartX = 0.0f;    // px
+    float traceMarqueeEndX = 0.0f;
+    std::vector<std::int32_t> traceMarqueeBaseDetections;
+    std::vector<std::int32_t> traceMarqueeBaseMarkers;
+    // The trace tab's recipe choice, copied from the recipe when picked.
+    char traceRecipeKeywords[256] = {};
+    float traceRecipeWeightCenter = 0.5f;
+    bool traceRecipeNotSpot = false;
+    char traceRecipeLibFilter[512] = {};
+    std::int32_t traceRecipeGroupOverride = -1;
+    // The view and duration before suggestions lengthened the project; -1
+    // while nothing is saved.
+    float savedViewStart = -1.0f;
+    float savedViewSpan = -1.0f;
+    float savedProjectDuration = -1.0f;
 
     std::int32_t projectSampleRate = 48000;  // "projectSampleRate"
     bool protectSilence = true;              // "protectSilence"

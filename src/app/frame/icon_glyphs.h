@@ -31,5 +31,12 @@ inline constexpr const char* kChevronLeft = "\xEF\x81\x93";  // U+F053
 inline constexpr const char* kChevronRight = "\xEF\x81\x94"; // U+F054
 inline constexpr const char* kThumbsUp = "\xEF\x85\xA4";     // U+F164
 inline constexpr const char* kThumbsDown = "\xEF\x85\xA5";   // U+F165
+inline constexpr const char* kFilm = "\xEF\x80\x88";         // U+F008
+inline constexpr const char* kBullseye = "\xEF\x85\x80";     // U+F140
+inline constexpr const char* kPlay = "\xEF\x81\x8B";         // U+F04B
+inline constexpr const char* kStop = "\xEF\x81\x8D";         // U+F04D
+inline constexpr const char* kArrowDown = "\xEF\x81\xA3";    // U+F063
+inline constexpr const char* kCircleDown = "\xEF\x82\xAB";   // U+F0AB
+inline constexpr const char* kAtom = "\xEF\x97\x92";         // U+F5D2
 
 }  // namespace korvel::icon

@@ -43,6 +43,7 @@
 #include "ui/panels/library_tab.h"
 #include "ui/panels/mixer_tab.h"
 #include "ui/panels/settings_tab.h"
+#include "ui/panels/trace_tab.h"
 #include "ui/timeline/events_tab.h"
 #include "platform/window/video_texture.h"
 #include "playback/audio_output.h"
@@ -431,6 +432,7 @@ bool StartUp(const std::string& commandLinePath, int& exitCode) {
     InitHttpClient();
     InstallPlatformHooks();
     MainTabPanels[0] = DrawEventsTab;
+    MainTabPanels[1] = DrawTraceTab;
     MainTabPanels[2] = DrawLibraryTab;
     MainTabPanels[3] = DrawMixerTab;
     MainTabPanels[4] = DrawExportTab;

@@ -27,6 +27,7 @@
 #include "ui/timeline/scene_lane.h"
 #include "ui/timeline/timeline_edit.h"
 #include "ui/timeline/timeline_view.h"
+#include "ui/timeline/trace_view.h"
 #include "ui/timeline/track_lanes.h"
 
 namespace korvel {
@@ -557,10 +558,12 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
     } else {
         DrawGroupArea(dl, state, project, lanesBottom, traceView);
     }
+    DrawTraceView(dl, state, project, traceView);  // takes the group area's pointer in the trace view
     // The group area below takes the wheel zoom and the middle-button pan.
     const float zoneTop = lanesBottom + 2.0f;
     const float zoneBottom = origin.y + tl.height - kBottomStripHeight - 4.0f;
-    if (!state.eventLaneExpanded || project.events.empty()) WheelAndPan(state, project, zoneTop, zoneBottom);
+    if (!traceView && (!state.eventLaneExpanded || project.events.empty()))
+        WheelAndPan(state, project, zoneTop, zoneBottom);
     DrawClipZone(dl, traceView);
 
     FollowPlayhead(state, project.totalDuration);
