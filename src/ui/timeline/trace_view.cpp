@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "app/frame/icon_glyphs.h"
@@ -44,6 +45,40 @@ bool IsMarkerSelected(const AppState& state, std::int32_t index) {
 
 bool IsDetectionSelected(std::int32_t index) { return IsDetectionSelected(GlobalAppState, index); }
 bool IsMarkerSelected(std::int32_t index) { return IsMarkerSelected(GlobalAppState, index); }
+
+namespace {
+
+template <typename OnDetection, typename OnMarker>
+void ForEachTarget(AppState& state, OnDetection&& onDetection, OnMarker&& onMarker) {
+    auto& events = state.traceAnalysis.events;
+    for (std::int32_t i : state.traceMenuDetections) {
+        if (i >= 0 && static_cast<std::size_t>(i) < events.size()) onDetection(events[static_cast<std::size_t>(i)]);
+    }
+    for (std::int32_t i : state.traceMenuMarkers) {
+        if (i >= 0 && static_cast<std::size_t>(i) < state.markerEvents.size())
+            onMarker(state.markerEvents[static_cast<std::size_t>(i)]);
+    }
+}
+
+}  // namespace
+
+void SetTraceMenuTargetsOn(AppState& state, bool on) {
+    ForEachTarget(state, [&](TraceDetection& d) { d.accepted = on; }, [&](MarkerEvent& m) { m.enabled = on; });
+    state.unsavedChanges = true;
+}
+
+void SetTraceMenuTargetsRecipe(AppState& state, const char* name) {
+    const std::string_view text = name != nullptr ? std::string_view(name) : std::string_view();
+    ForEachTarget(state, [&](TraceDetection& d) { CopyText(d.presetName, text); },
+                  [&](MarkerEvent& m) { CopyText(m.recipeName, text); });
+    state.unsavedChanges = true;
+}
+
+bool TraceMenuImportEnabled(AppState& state) {
+    bool anyOn = false;
+    ForEachTarget(state, [&](TraceDetection& d) { anyOn |= d.accepted; }, [&](MarkerEvent& m) { anyOn |= m.enabled; });
+    return anyOn;
+}
 
 namespace {
 
@@ -413,18 +448,6 @@ void BoxSelection(ImDrawList* dl, AppState& state, const View& v, const MarkerPa
 // [SECTION] Context menu
 // ---------------------------------------------------------------------------
 
-template <typename OnDetection, typename OnMarker>
-void ForEachTarget(AppState& state, OnDetection&& onDetection, OnMarker&& onMarker) {
-    auto& events = state.traceAnalysis.events;
-    for (std::int32_t i : state.traceMenuDetections) {
-        if (i >= 0 && static_cast<std::size_t>(i) < events.size()) onDetection(events[static_cast<std::size_t>(i)]);
-    }
-    for (std::int32_t i : state.traceMenuMarkers) {
-        if (i >= 0 && static_cast<std::size_t>(i) < state.markerEvents.size())
-            onMarker(state.markerEvents[static_cast<std::size_t>(i)]);
-    }
-}
-
 void ContextMenu(AppState& state, const View& v, std::size_t selectionCount, bool picture) {
     if (v.InArea() && v.rightClicked && (selectionCount > 0 || state.hoveredDetection >= 0 || state.hoveredMarker >= 0)) {
         if (selectionCount > 0) {
@@ -445,40 +468,24 @@ void ContextMenu(AppState& state, const View& v, std::size_t selectionCount, boo
     if (ImGui::BeginPopup(kMenuId)) {
         char label[64];
         std::snprintf(label, sizeof(label), "%s  On", icon::kToggleOn);
-        if (ImGui::MenuItem(label)) {
-            ForEachTarget(state, [](TraceDetection& d) { d.accepted = true; }, [](MarkerEvent& m) { m.enabled = true; });
-            state.unsavedChanges = true;
-        }
+        if (ImGui::MenuItem(label)) SetTraceMenuTargetsOn(state, true);
         std::snprintf(label, sizeof(label), "%s  Off", icon::kToggleOff);
-        if (ImGui::MenuItem(label)) {
-            ForEachTarget(state, [](TraceDetection& d) { d.accepted = false; }, [](MarkerEvent& m) { m.enabled = false; });
-            state.unsavedChanges = true;
-        }
+        if (ImGui::MenuItem(label)) SetTraceMenuTargetsOn(state, false);
         if (!RecipeList.empty()) {
             std::snprintf(label, sizeof(label), "%s  Recipe", icon::kAtom);
             if (ImGui::BeginMenu(label)) {
-                if (ImGui::MenuItem("(none)")) {
-                    ForEachTarget(state, [](TraceDetection& d) { d.presetName[0] = '\0'; },
-                                  [](MarkerEvent& m) { m.recipeName[0] = '\0'; });
-                    state.unsavedChanges = true;
-                }
+                if (ImGui::MenuItem("(none)")) SetTraceMenuTargetsRecipe(state, "");
                 for (std::size_t r = 0; r < RecipeList.size(); ++r) {
                     const EventPreset& recipe = RecipeList[r];
-                    if (IconMenuItem(EventKindIcon(recipe.shape), recipe.name, static_cast<int>(r))) {
-                        const std::string_view name = TextOf(recipe.name);
-                        ForEachTarget(state, [&](TraceDetection& d) { CopyText(d.presetName, name); },
-                                      [&](MarkerEvent& m) { CopyText(m.recipeName, name); });
-                        state.unsavedChanges = true;
-                    }
+                    if (IconMenuItem(EventKindIcon(recipe.shape), recipe.name, static_cast<int>(r)))
+                        SetTraceMenuTargetsRecipe(state, recipe.name);
                 }
                 ImGui::EndMenu();
             }
         }
         ImGui::Separator();
-        bool anyOn = false;
-        ForEachTarget(state, [&](TraceDetection& d) { anyOn |= d.accepted; }, [&](MarkerEvent& m) { anyOn |= m.enabled; });
         std::snprintf(label, sizeof(label), "%s  Import", icon::kCircleDown);
-        if (ImGui::MenuItem(label, nullptr, false, anyOn)) state.traceImportRequested = true;
+        if (ImGui::MenuItem(label, nullptr, false, TraceMenuImportEnabled(state))) state.traceImportRequested = true;
         ImGui::EndPopup();
     }
     PopPanelStyle(pushedFont);

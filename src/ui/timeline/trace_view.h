@@ -20,6 +20,14 @@ bool IsMarkerSelected(const AppState& state, std::int32_t index);
 bool IsDetectionSelected(std::int32_t index);
 bool IsMarkerSelected(std::int32_t index);
 
+// What the marker menu does to its targets (`traceMenuDetections`,
+// `traceMenuMarkers`): turn them on or off, give them a recipe's name (empty:
+// none), and whether Import is offered (a target is on). Each edit marks the
+// project changed and takes no undo step.
+void SetTraceMenuTargetsOn(AppState& state, bool on);
+void SetTraceMenuTargetsRecipe(AppState& state, const char* name);
+bool TraceMenuImportEnabled(AppState& state);
+
 // The trace-view step of DrawTimeline, after the group area (whose geometry
 // it draws into) is laid out. Draws the provisional reading whenever the
 // trace tab is active and a read runs; everything else only in the trace
