@@ -144,14 +144,15 @@ void DrawNothingFound(ImDrawList* draw, AppState& state, ImVec2 o, float W, floa
 // [SECTION] Review
 // ---------------------------------------------------------------------------
 
-void DrawPills(AppState& state, Project& project, ImVec2 o, float W, float y) {
+void DrawPills(AppState& state, Project& project, ImVec2 o, const TraceReviewGeometry& g) {
     const bool picture = TraceReadValid(state);
     const bool markers = !state.markerEvents.empty();
     const bool both = picture && markers;
     const bool video = GlobalVideoPlayer.loaded;
     const float gap = 8.0f;
-    const float width = std::max(40.0f, (W - 2.0f * kMargin - gap) * 0.5f);
-    const float height = std::max(24.0f, ImGui::GetFrameHeight());
+    const float width = g.pillWidth;
+    const float height = g.pillHeight;
+    const float y = o.y + g.pillsY;
 
     const char* pictureTip = nullptr;
     if (!picture && !video) pictureTip = "Load a video to read light and motion";
@@ -175,8 +176,9 @@ void DrawPills(AppState& state, Project& project, ImVec2 o, float W, float y) {
     if (closeMarkers) ClearMarkerSource(state, project);
 }
 
-float DrawCountBox(ImDrawList* draw, const AppState& state, const std::vector<TraceSuggestion>& suggestions,
-                   ImVec2 o, float W, float y) {
+void DrawCountBox(ImDrawList* draw, const AppState& state, const std::vector<TraceSuggestion>& suggestions,
+                  ImVec2 o, float W, const TraceReviewGeometry& g) {
+    const float y = o.y + g.countY;
     const bool picture = TraceReadValid(state);
     const bool markers = !state.markerEvents.empty();
     char text[64];
@@ -190,17 +192,17 @@ float DrawCountBox(ImDrawList* draw, const AppState& state, const std::vector<Tr
     const char* hint = picture || !markers ? "drag the line on the timeline to adjust"
                                            : "from Pro Tools \xc2\xb7 review on the timeline";
     const float line = ImGui::GetTextLineHeight();
-    const float height = 2.0f * line + 18.0f;
+    const float height = g.countHeight;
     draw->AddRectFilled(ImVec2(o.x + kMargin, y), ImVec2(o.x + W - kMargin, y + height),
                         ColorWithAlpha(ThemePalette.surfaceHover, 0x78), 4.0f);
     draw->AddText(ImVec2(o.x + kMargin + 10.0f, y + 6.0f), Col(ThemePalette.textPrimary), text);
     draw->AddText(ImVec2(o.x + kMargin + 10.0f, y + 10.0f + line), Col(ThemePalette.textMuted), hint);
-    return height;
 }
 
-void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, float y) {
-    draw->AddText(ImVec2(o.x + kMargin, y), Col(ThemePalette.textMuted), "What should these sound like?");
-    y += ImGui::GetTextLineHeightWithSpacing() + 2.0f;
+void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, const TraceReviewGeometry& g) {
+    draw->AddText(ImVec2(o.x + kMargin, o.y + g.recipeLabelY), Col(ThemePalette.textMuted),
+                  "What should these sound like?");
+    const float y = o.y + g.comboY;
     if (traceRecipeIndex >= static_cast<std::int32_t>(RecipeList.size())) traceRecipeIndex = -1;
     const EventPreset* chosen =
         traceRecipeIndex >= 0 ? &RecipeList[static_cast<std::size_t>(traceRecipeIndex)] : nullptr;
@@ -211,7 +213,7 @@ void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, float y) {
         std::snprintf(preview, sizeof(preview), "%s Choose a recipe\xe2\x80\xa6", icon::kLayers);
     }
     ImGui::SetCursorScreenPos(ImVec2(o.x + kMargin, y));
-    ImGui::SetNextItemWidth(200.0f);
+    ImGui::SetNextItemWidth(g.comboWidth);
     {
         const StyleScope popup(StyleScopeKind::Popup);
         if (ImGui::BeginCombo("##traceRecipe", preview)) {
@@ -229,8 +231,8 @@ void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, float y) {
 
     // The preview button, square, beside the combo.
     PlaybackEngine& engine = LivePlaybackEngine;
-    const float side = ImGui::GetFrameHeight();
-    ImGui::SetCursorScreenPos(ImVec2(o.x + kMargin + 204.0f, y));
+    const float side = g.frameHeight;
+    ImGui::SetCursorScreenPos(ImVec2(o.x + g.previewX, y));
     char label[32];
     if (IsPreviewRunning(engine)) {
         std::snprintf(label, sizeof(label), "%s##pv", icon::kStop);
@@ -253,20 +255,19 @@ void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, float y) {
 
 void DrawReview(ImDrawList* draw, AppState& state, Project& project, ImVec2 o, float W, float H) {
     const std::vector<TraceSuggestion> suggestions = BuildSuggestionList(state);
-    float y = o.y + 34.0f;
-    DrawPills(state, project, o, W, y);
-    y += std::max(24.0f, ImGui::GetFrameHeight()) + 12.0f;
-    y += DrawCountBox(draw, state, suggestions, o, W, y) + 12.0f;
-    DrawRecipeRow(draw, state, o, y);
-    y += ImGui::GetTextLineHeightWithSpacing() + 2.0f + ImGui::GetFrameHeight() + 12.0f;
-    draw->AddLine(ImVec2(o.x + kMargin, y), ImVec2(o.x + W - kMargin, y), ColorWithAlpha(ThemePalette.textMuted, 0x1E));
-    y += 10.0f;
+    const TraceReviewGeometry g = LayOutTraceReview(W, H, ImGui::GetTextLineHeight(),
+                                                    ImGui::GetTextLineHeightWithSpacing(), ImGui::GetFrameHeight());
+    DrawPills(state, project, o, g);
+    DrawCountBox(draw, state, suggestions, o, W, g);
+    DrawRecipeRow(draw, state, o, g);
+    draw->AddLine(ImVec2(o.x + kMargin, o.y + g.separatorY), ImVec2(o.x + W - kMargin, o.y + g.separatorY),
+                  ColorWithAlpha(ThemePalette.textMuted, 0x1E));
 
     const std::int32_t n = CountImportable(state, suggestions);
     const bool mayEdit = UiMayEditProject(state);
     char label[64];
     std::snprintf(label, sizeof(label), "%s   Import  %d  Events##traceImportButton", icon::kArrowDown, n);
-    ImGui::SetCursorScreenPos(ImVec2(o.x + kMargin, std::min(y, o.y + H - ImGui::GetFrameHeight() - 8.0f)));
+    ImGui::SetCursorScreenPos(ImVec2(o.x + kMargin, o.y + g.importY));
     ImGui::BeginDisabled(n < 1 || !mayEdit);
     bool pressed = false;
     {
@@ -279,6 +280,24 @@ void DrawReview(ImDrawList* draw, AppState& state, Project& project, ImVec2 o, f
 }
 
 }  // namespace
+
+TraceReviewGeometry LayOutTraceReview(float width, float height, float lineHeight, float lineSpacing,
+                                      float frameHeight) {
+    TraceReviewGeometry g;
+    g.margin = kMargin;
+    g.frameHeight = frameHeight;
+    g.pillWidth = std::max(40.0f, (width - 2.0f * kMargin - 8.0f) * 0.5f);
+    g.pillHeight = std::max(24.0f, frameHeight);
+    g.countY = g.pillsY + g.pillHeight + 12.0f;
+    g.countHeight = 2.0f * lineHeight + 18.0f;
+    g.recipeLabelY = g.countY + g.countHeight + 12.0f;
+    g.comboY = g.recipeLabelY + lineSpacing + 2.0f;
+    g.previewX = kMargin + g.comboWidth + 4.0f;
+    g.separatorY = g.comboY + frameHeight + 12.0f;
+    // Kept inside a short panel.
+    g.importY = std::min(g.separatorY + 10.0f, height - frameHeight - 8.0f);
+    return g;
+}
 
 // ---------------------------------------------------------------------------
 // [SECTION] The tab

@@ -13,6 +13,26 @@ namespace korvel {
 
 struct UILayout;
 
+// Where the review state's rows sit in the tab's child window (its top-left
+// at 0, 0) for a panel `width` × `height` and the current font's metrics.
+struct TraceReviewGeometry {
+    float margin = 16.0f;
+    float pillsY = 34.0f;
+    float pillWidth = 0.0f;
+    float pillHeight = 0.0f;
+    float countY = 0.0f;
+    float countHeight = 0.0f;
+    float recipeLabelY = 0.0f;
+    float comboY = 0.0f;
+    float comboWidth = 200.0f;
+    float previewX = 0.0f;  // the square preview button, one frame high
+    float separatorY = 0.0f;
+    float importY = 0.0f;
+    float frameHeight = 0.0f;
+};
+TraceReviewGeometry LayOutTraceReview(float width, float height, float lineHeight, float lineSpacing,
+                                      float frameHeight);
+
 // Runs the tab's per-frame steps, then draws it into a child window of the
 // panel's size.
 void DrawTraceTab(ImDrawList* drawList, const UILayout& layout);
