@@ -8,7 +8,8 @@
 // files an unchanged rescan beside a bare walk that stats every file, and the
 // cache file's write beside writing the same bytes with one fwrite. Peak
 // memory is the scan's high-water mark above the process's resident size
-// before it, per 1,000 files.
+// before it, per 1,000 files. Beside each rate stands the CPU time the work
+// took, which a machine shared with other work changes far less.
 //
 // Select them with --benchmark_filter=Scale; they take a few minutes. To
 // profile one of them, KORVEL_SCAN_SCALE_DIR names a folder that keeps the

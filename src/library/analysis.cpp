@@ -287,14 +287,23 @@ void DescriptorAccumulator::SpectralFrame(const float* block) {
 
     // Harmonicity around the strongest bin at 50 Hz or above.
     {
-        int P = lowBin_;
+        // The first bin holding the largest magnitude, when that is above
+        // 0: the largest value is found four bins at a time, then its first
+        // place. Magnitudes are finite, so the value is the one a
+        // bin-by-bin search keeps.
         float best = 0.0f;
-        for (int k = lowBin_; k < kBins; ++k) {
-            if (mag[k] > best) {
-                best = mag[k];
-                P = k;
-            }
-        }
+        int k = lowBin_;
+#if defined(KORVEL_ANALYSIS_SSE)
+        __m128 largest = _mm_setzero_ps();
+        for (; k + 4 <= kBins; k += 4) largest = _mm_max_ps(largest, _mm_loadu_ps(mag + k));
+        float lanes[4];
+        _mm_storeu_ps(lanes, largest);
+        best = std::max(std::max(lanes[0], lanes[1]), std::max(lanes[2], lanes[3]));
+#endif
+        for (; k < kBins; ++k) best = std::max(best, mag[k]);
+        int P = lowBin_;
+        if (best > 0.0f)
+            while (mag[P] != best) ++P;
         if (P > 0 && mag[P] > 1e-10f) {
             double harm = 0;
             for (int h = 1; h <= 8 && h * P <= kBins - 1; ++h) {
