@@ -170,6 +170,8 @@ void ResetEditingState(AppState& state) {
     state.renamingFolder.clear();
     state.folderNameBuffer[0] = '\0';
     state.focusFolderRename = false;
+    // Another project can match the list cache's counts and revision.
+    state.listCacheRevision = -1;
     if (ProjectLifeHooks.resetTimelineState) ProjectLifeHooks.resetTimelineState();
 }
 

@@ -54,6 +54,9 @@ void RestoreUndoSnapshot(const UndoSnapshot& snapshot) {
     if (&project.bannedFileIds != &snapshot.bannedFileIds) project.bannedFileIds = snapshot.bannedFileIds;
     if (&project.scenes != &snapshot.scenes) project.scenes = snapshot.scenes;
     project.built = snapshot.built;
+    // A restore is an edit of its own: caches keyed on the revision (the
+    // events list's weight summaries) must not keep the undone state.
+    ++project.revision;
 }
 
 void PushUndo() {

@@ -715,6 +715,7 @@ TEST_F(ProjectLife, NewProjectEmptiesTheDocumentAndKeepsTheSettings) {
     LoadWaveformOverview(sound.c_str());
     AppendVoice(engine, Voice(), 0.0f, 0.0f);
     fs::remove(sound);
+    s.RefreshEventListCache(p.events, p.results, p.revision);
 
     NewProject();
 
@@ -751,6 +752,7 @@ TEST_F(ProjectLife, NewProjectEmptiesTheDocumentAndKeepsTheSettings) {
     EXPECT_TRUE(s.projectPath.empty());
     EXPECT_FALSE(s.unsavedChanges);
     EXPECT_EQ(s.unsavedPromptState, 0);
+    EXPECT_EQ(s.listCacheRevision, -1) << "the next project could match the list cache's keys";
     EXPECT_EQ(s.statusMessage, "New project");
     EXPECT_FLOAT_EQ(s.statusTime, 2.0f);
 

@@ -47,6 +47,26 @@ TEST_F(UndoTest, FiftyOneEditsKeepFiftySteps) {
     EXPECT_EQ(RedoStack.size(), 50u) << "and pushes nothing";
 }
 
+// Undo keeps the event and layer counts of a mute: only the revision tells
+// the events list that its weight summary is stale.
+TEST_F(UndoTest, UndoingAMuteRefillsTheEventListSummary) {
+    const auto state = std::make_unique<AppState>();
+    CurrentProject.events.resize(1);
+    LayerResult layer;
+    layer.eventIdx = 0;
+    layer.weight = 0.5f;
+    CurrentProject.results = {layer};
+    PushUndo();
+    CurrentProject.results[0].muted = true;
+    ++CurrentProject.revision;
+    state->RefreshEventListCache(CurrentProject.events, CurrentProject.results, CurrentProject.revision);
+    ASSERT_EQ(state->eventWeightSummaryCount[0], 0);
+
+    Undo();
+    state->RefreshEventListCache(CurrentProject.events, CurrentProject.results, CurrentProject.revision);
+    EXPECT_EQ(state->eventWeightSummaryCount[0], 1);
+}
+
 TEST_F(UndoTest, NewEditClearsRedo) {
     Edit(1.0f);
     Undo();
