@@ -88,23 +88,19 @@ bool CentredButton(const char* label, float left, float width, float y, float bu
 
 void DrawIntro(ImDrawList* draw, AppState& state, Project& project, ImVec2 o, float W, float H) {
     const float line = ImGui::GetTextLineHeightWithSpacing();
-    const float frame = ImGui::GetFrameHeight();
-    float y = o.y + std::max(36.0f, (H - (4.0f * line + frame + 24.0f)) * 0.5f);
+    const TraceIntroGeometry g = LayOutTraceIntro(W, H, line, ImGui::GetFrameHeight());
     const std::int32_t preset = std::clamp(state.fontSizePreset, 0, kFontSizePresets - 1);
     ImFont* bold = state.fonts.bold[static_cast<std::size_t>(preset)][0];
     if (bold != nullptr) ImGui::PushFont(bold);
-    CentredText(draw, o.x, W, y, ThemePalette.textSecondary, "Read the picture.");
+    CentredText(draw, o.x, W, o.y + g.titleY, ThemePalette.textSecondary, "Read the picture.");
     if (bold != nullptr) ImGui::PopFont();
-    y += line + 4.0f;
-    CentredText(draw, o.x, W, y, ThemePalette.textMuted, "Trace measures light and motion");
-    y += line;
-    CentredText(draw, o.x, W, y, ThemePalette.textMuted, "to mark where sound might go.");
-    y += line + 12.0f;
+    CentredText(draw, o.x, W, o.y + g.titleY + line + 4.0f, ThemePalette.textMuted, "Trace measures light and motion");
+    CentredText(draw, o.x, W, o.y + g.titleY + 2.0f * line + 4.0f, ThemePalette.textMuted,
+                "to mark where sound might go.");
     char label[64];
     std::snprintf(label, sizeof(label), "%s  Read the Picture", icon::kFilm);
-    if (CentredButton(label, o.x, W, y, std::min(240.0f, 0.65f * W))) AskForVideo(state);
-    y += frame + 12.0f;
-    if (OrLink(draw, o.x, W, y, "import markers from Pro Tools", "##importMarkersLink"))
+    if (CentredButton(label, o.x, W, o.y + g.buttonY, g.buttonWidth)) AskForVideo(state);
+    if (OrLink(draw, o.x, W, o.y + g.linkY, "import markers from Pro Tools", "##importMarkersLink"))
         ImportTraceMarkersWithDialog(state, project);
 }
 
@@ -280,6 +276,15 @@ void DrawReview(ImDrawList* draw, AppState& state, Project& project, ImVec2 o, f
 }
 
 }  // namespace
+
+TraceIntroGeometry LayOutTraceIntro(float width, float height, float lineSpacing, float frameHeight) {
+    TraceIntroGeometry g;
+    g.titleY = std::max(36.0f, (height - (4.0f * lineSpacing + frameHeight + 24.0f)) * 0.5f);
+    g.buttonY = g.titleY + 3.0f * lineSpacing + 16.0f;
+    g.buttonWidth = std::min(240.0f, 0.65f * width);
+    g.linkY = g.buttonY + frameHeight + 12.0f;
+    return g;
+}
 
 TraceReviewGeometry LayOutTraceReview(float width, float height, float lineHeight, float lineSpacing,
                                       float frameHeight) {

@@ -13,6 +13,16 @@ namespace korvel {
 
 struct UILayout;
 
+// Where the intro's title, button (centred, one frame high) and link line
+// (centred) sit in the tab's child window.
+struct TraceIntroGeometry {
+    float titleY = 0.0f;
+    float buttonY = 0.0f;
+    float buttonWidth = 0.0f;
+    float linkY = 0.0f;
+};
+TraceIntroGeometry LayOutTraceIntro(float width, float height, float lineSpacing, float frameHeight);
+
 // Where the review state's rows sit in the tab's child window (its top-left
 // at 0, 0) for a panel `width` × `height` and the current font's metrics.
 struct TraceReviewGeometry {

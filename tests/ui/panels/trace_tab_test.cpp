@@ -42,6 +42,9 @@ protected:
         if (font != nullptr) ImGui::PushFont(font);
         g = LayOutTraceReview(layout.panelWidth, layout.topAreaHeight, ImGui::GetTextLineHeight(),
                               ImGui::GetTextLineHeightWithSpacing(), ImGui::GetFrameHeight());
+        intro = LayOutTraceIntro(layout.panelWidth, layout.topAreaHeight, ImGui::GetTextLineHeightWithSpacing(),
+                                 ImGui::GetFrameHeight());
+        orWidth = ImGui::CalcTextSize("or  ").x;
         if (font != nullptr) ImGui::PopFont();
     }
     void Click(float x, float y) {
@@ -56,6 +59,8 @@ protected:
     test::PanelFrames frames{ui};
     UILayout layout;
     TraceReviewGeometry g;
+    TraceIntroGeometry intro;
+    float orWidth = 0.0f;
     AppState& s = GlobalAppState;
 };
 
@@ -108,6 +113,27 @@ TEST_F(TraceTabTest, PreviewIsHandedOverAsANewBuffer) {
     traceRecipeIndex = -1;
     Click(PreviewX(), PreviewY());
     EXPECT_FALSE(IsPreviewRunning(LivePlaybackEngine));
+}
+
+TEST_F(TraceTabTest, IntroAsksForAVideoOrMarkers) {
+    s.markerEvents.clear();
+    std::string videoAsked = "/clips/reel1.mov";
+    int markerAsks = 0;
+    s.platformHooks.openVideoDialog = [&] { return videoAsked; };
+    s.platformHooks.openFileDialog = [&](const std::string& title, const std::string& extension) {
+        ++markerAsks;
+        EXPECT_EQ(title, "Import Pro Tools Session Text");
+        EXPECT_EQ(extension, "txt");
+        return std::string();  // cancelled: nothing changes
+    };
+    frames.Run([&] { Draw(); });  // the geometry of this font
+    const float centre = layout.panelWidth * 0.5f;
+    Click(centre, intro.buttonY + 4.0f);
+    EXPECT_EQ(s.dropState.droppedVideo, videoAsked) << "the frame loads it as a dropped video";
+    EXPECT_EQ(markerAsks, 0);
+    Click(centre + orWidth * 0.5f + 6.0f, intro.linkY + 4.0f);
+    EXPECT_EQ(markerAsks, 1);
+    EXPECT_TRUE(s.markerEvents.empty());
 }
 
 TEST_F(TraceTabTest, ImportButtonWaitsForTheEditGuard) {
