@@ -209,6 +209,24 @@ TEST_F(TraceViewTest, BoxSelection) {
     EXPECT_EQ(s.selectedMarkers, (std::vector<std::int32_t>{0, 1}));
 }
 
+TEST_F(TraceViewTest, MarkersAloneStillReview) {
+    s.traceAnalysis.valid = false;  // no read: no curves, no threshold line
+    s.traceAnalysis.frames.clear();
+    s.traceAnalysis.events.clear();
+    s.opticalDetail = 0.35f;
+    Frame(TimeToX(15.0f), LineY(), true);  // where the line would be, a box starts instead
+    EXPECT_FALSE(s.thresholdDragging);
+    EXPECT_TRUE(s.traceMarqueeActive);
+    Frame(TimeToX(13.0f), LineY(), true);
+    Frame(TimeToX(6.0f), LineY(), true);
+    Frame(TimeToX(6.0f), LineY(), false);
+    EXPECT_FLOAT_EQ(s.opticalDetail, 0.35f);
+    EXPECT_EQ(s.selectedMarkers, (std::vector<std::int32_t>{0, 1}));
+    Click(TimeToX(7.0f), HeadY());
+    EXPECT_FALSE(s.markerEvents[0].enabled);
+    EXPECT_TRUE(s.selectedMarkers.empty());
+}
+
 TEST_F(TraceViewTest, MenuTargets) {
     // Nothing selected, nothing under the pointer: no menu.
     Click(TimeToX(20.0f), StemY(), 1);
