@@ -11,6 +11,18 @@
 namespace korvel {
 
 struct BackgroundJob {
+    // Shutdown joins the worker first. When a library ends the process with
+    // exit() (Xlib on a lost display), a joinable thread left here would
+    // abort the process: a finished one is joined, a running one is cancelled
+    // and let go, since its body may wait on a UI thread that is gone.
+    ~BackgroundJob() {
+        cancel.store(true);
+        if (!worker.joinable() || worker.get_id() == std::this_thread::get_id()) return;
+        if (done.load(std::memory_order_acquire))
+            worker.join();
+        else
+            worker.detach();
+    }
     std::atomic<bool> active{false};  // from the start to the end of its completion
     bool revealBuildProgress = false;  // a live job: the UI keeps drawing
     bool revealByBuiltLayers = false;  // a live list render
@@ -23,7 +35,7 @@ struct BackgroundJob {
     std::atomic<float> progress{-1.0f};  // 0..1, -1 unknown
     std::atomic<std::int32_t> jobEventsDone{0};
     std::int32_t jobEventTotal = 0;
-    std::thread worker;  // joined only by the UI thread
+    std::thread worker;  // joined only by the UI thread (and at destruction)
     double startTime = 0.0;  // UI clock seconds
     double doneTime = 0.0;   // when the frame first saw done; 0 = not yet
     std::function<void()> work;

@@ -17,8 +17,9 @@ namespace korvel {
 namespace {
 
 // The check thread; joinable until the next check or StopUpdateCheck joins
-// it. UI thread only.
-std::thread CheckThread;
+// it. UI thread only. A jthread, so an exit() from a library (Xlib on a lost
+// display) joins it instead of aborting the process.
+std::jthread CheckThread;
 
 // The one hand-over from the check thread to the UI thread.
 struct UpdateCheckSlot {
@@ -188,7 +189,7 @@ void StartUpdateCheck() {
     // The previous thread handed its finding over, so it has ended or is
     // about to.
     if (CheckThread.joinable()) CheckThread.join();
-    CheckThread = std::thread(UpdateCheckThread);
+    CheckThread = std::jthread(UpdateCheckThread);
 }
 
 void TakeUpdateCheckResult() {

@@ -17,7 +17,7 @@ std::unordered_map<std::string, float> KnownBrightness;
 std::set<std::string> PendingProbes;
 std::vector<ProbeResult> ProbeResults;
 std::mutex ProbeResultsMutex;
-std::thread probeThread;
+std::jthread probeThread;
 std::atomic<bool> probeRunning{false};
 std::atomic<bool> probeQuit{false};
 double nextProbeTime = 0.0;
@@ -139,7 +139,7 @@ bool UpdateSourceWeights(double now) {
 
     probeRunning.store(true);
     if (probeThread.joinable()) probeThread.join();
-    probeThread = std::thread(BrightnessProbeThread, std::move(work));
+    probeThread = std::jthread(BrightnessProbeThread, std::move(work));
     return changed;
 }
 

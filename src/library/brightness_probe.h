@@ -34,8 +34,10 @@ extern std::set<std::string> PendingProbes;
 // ProbeResultsMutex.
 extern std::vector<ProbeResult> ProbeResults;
 extern std::mutex ProbeResultsMutex;
-// Started and joined by the UI thread only (and by StopBrightnessProbe).
-extern std::thread probeThread;
+// Started and joined by the UI thread only (and by StopBrightnessProbe). A
+// jthread: when a library ends the process with exit() (Xlib on a lost
+// display), a probe left unjoined is joined instead of aborting the process.
+extern std::jthread probeThread;
 // Set by the UI thread before a start, cleared by the probe thread at its end.
 extern std::atomic<bool> probeRunning;
 // Set at quit: the probe thread stops before its next file.

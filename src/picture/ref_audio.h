@@ -37,6 +37,11 @@ extern std::size_t RefAudioCapBytes;
 // one to free it (hundreds of MiB): the UI thread frees them once it holds
 // the last reference. UI thread only.
 struct RefAudioWorkerState {
+    // Joined at destruction too, for a process ended by a library's exit().
+    ~RefAudioWorkerState() {
+        stop.store(true);
+        if (thread.joinable()) thread.join();
+    }
     std::thread thread;
     std::atomic<bool> stop{false};
     std::vector<std::shared_ptr<const VideoRefAudio>> retired;

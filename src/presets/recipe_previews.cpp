@@ -39,7 +39,7 @@ namespace fs = std::filesystem;
 // [SECTION] Process-wide state
 
 std::atomic<bool> RecipePreviewBusy{false};  // bake thread writes, UI thread reads
-std::thread RecipePreviewWorker;             // UI thread only
+std::jthread RecipePreviewWorker;             // UI thread only
 
 namespace {
 
@@ -369,7 +369,7 @@ void StartRecipePreviewBake(const EventPreset& recipe) {
     // Set here, before the thread exists, so a pruning between this call and
     // the thread's first step already leaves the temporary alone.
     RecipePreviewBusy.store(true, std::memory_order_release);
-    RecipePreviewWorker = std::thread(RecipePreviewThread, std::move(copy), std::move(palettes));
+    RecipePreviewWorker = std::jthread(RecipePreviewThread, std::move(copy), std::move(palettes));
 }
 
 // [SECTION] Playing

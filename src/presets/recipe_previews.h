@@ -30,8 +30,9 @@ struct PlaybackEngine;
 extern std::atomic<bool> RecipePreviewBusy;
 
 // The most recent bake thread. UI thread only: SaveRecipe joins it before
-// starting the next bake, StopWorkers joins it at quit.
-extern std::thread RecipePreviewWorker;
+// starting the next bake, StopWorkers joins it at quit. A jthread, so an
+// exit() from a library (a lost display) joins a finished bake, not aborts.
+extern std::jthread RecipePreviewWorker;
 
 inline constexpr int kPreviewSampleRate = 48000;
 inline constexpr const char* kPreviewSuffix = "_preview";

@@ -145,6 +145,38 @@ TEST_F(BackgroundJobTest, StopWorkersCancelsAndJoinsARunningJob) {
     EXPECT_FALSE(job.worker.joinable());
 }
 
+// Xlib ends the process with exit() when the display is lost: a job thread
+// left joinable must not turn that into an abort, finished or still running
+// (a running body may wait on the UI thread, so it is let go, not waited for).
+TEST(BackgroundJobExit, ExitWithTheWorkerLeftJoinableEndsWithItsCode) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        const char* name;
+        bool finishes;
+    };
+    const Case cases[] = {{"finished", true}, {"still running", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EXIT(
+            {
+                static std::atomic<bool> started{false};
+                static const bool finishes = c.finishes;
+                BackgroundJob& job = GlobalAppState.backgroundJob;
+                StartBackgroundJob("Building...", [] {
+                    started.store(true);
+                    if (finishes) GlobalAppState.backgroundJob.done.store(true, std::memory_order_release);
+                    else
+                        for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }, true, 0.0f);
+                LaunchBackgroundJobWorker(job);
+                while (!started.load()) std::this_thread::yield();
+                while (finishes && !job.done.load()) std::this_thread::yield();
+                std::exit(3);
+            },
+            ::testing::ExitedWithCode(3), "");
+    }
+}
+
 // An export is never cut off: quitting waits for it to write its last file.
 TEST_F(BackgroundJobTest, StopWorkersWaitsForARunningExport) {
     ExportThread& exportThread = GlobalAppState.exportThread;
