@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/ui_layout.h"
+#include "headless_ui.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/fixed_text.h"
@@ -63,45 +63,16 @@ void BuildProject(Project& project, PlaybackEngine& engine) {
     project.built = true;
 }
 
-struct Context {
+// The shared context, with the selected event mid-list, unfolded.
+struct Context : bench::HeadlessUi {
     Context() {
-        context = ImGui::CreateContext();
-        ImGuiIO& io = ImGui::GetIO();
-        io.IniFilename = nullptr;
-        io.DisplaySize = ImVec2(1920.0f, 1080.0f);
-        io.BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;
-        unsigned char* pixels = nullptr;
-        int w = 0;
-        int h = 0;
-        io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
         BuildProject(CurrentProject, LivePlaybackEngine);
         AppState& app = GlobalAppState;
-        // The selected event sits mid-list, unfolded.
         app.selectedEvents = {250};
         app.selectedEvent = 250;
         app.expandedEvent = 250;
         app.scrollToSelection = true;
-        UILayoutInputs in;
-        in.displayWidth = io.DisplaySize.x;
-        in.displayHeight = io.DisplaySize.y;
-        layout = ComputeUILayout(in);
     }
-    ~Context() { ImGui::DestroyContext(context); }
-    template <typename Draw>
-    std::size_t Frame(Draw draw) {
-        ImGuiIO& io = ImGui::GetIO();
-        io.DeltaTime = 1.0f / 60.0f;
-        ImGui::NewFrame();
-        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
-        ImGui::SetNextWindowSize(io.DisplaySize);
-        ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoSavedSettings);
-        draw();
-        ImGui::End();
-        ImGui::Render();
-        return static_cast<std::size_t>(ImGui::GetDrawData()->TotalVtxCount);
-    }
-    ImGuiContext* context = nullptr;
-    UILayout layout;
 };
 
 void BM_EventsTabFrame(benchmark::State& state) {

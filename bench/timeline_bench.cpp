@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_layout.h"
+#include "headless_ui.h"
 #include "library/waveform.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
@@ -110,16 +110,8 @@ void BuildProject(Project& project, PlaybackEngine& engine, const std::string& c
 }
 
 void BM_DrawTimeline(benchmark::State& state) {
-    ImGuiContext* context = ImGui::CreateContext();
+    bench::HeadlessUi ui;
     ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    io.DisplaySize = ImVec2(1920.0f, 1080.0f);
-    // As the OpenGL back end does: a list past 65,536 vertices is split.
-    io.BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;
-    unsigned char* pixels = nullptr;
-    int w = 0;
-    int h = 0;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
 
     const std::string clipPath = WriteClipSource();
     BuildProject(CurrentProject, LivePlaybackEngine, clipPath);
@@ -130,27 +122,15 @@ void BM_DrawTimeline(benchmark::State& state) {
     const bool pointer = state.range(1) != 0;
     app.selectedEvents = {3, 4, 5};
     app.selectedEvent = 3;
-    UILayoutInputs in;
-    in.displayWidth = io.DisplaySize.x;
-    in.displayHeight = io.DisplaySize.y;
-    const UILayout layout = ComputeUILayout(in);
 
     std::size_t vertices = 0;
     for (auto _ : state) {
-        io.DeltaTime = 1.0f / 60.0f;
         // The previous frame's lanes: the first frame lays them out.
         if (pointer && Timeline.groupArea.areaHeight > 0.0f) {
             io.MousePos = ImVec2(Timeline.laneLeft + Timeline.laneWidth / 2.0f,
                                  Timeline.groupArea.areaTop + Timeline.groupArea.areaHeight / 2.0f);
         }
-        ImGui::NewFrame();
-        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
-        ImGui::SetNextWindowSize(io.DisplaySize);
-        ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoSavedSettings);
-        DrawTimeline(ImGui::GetWindowDrawList(), layout);
-        ImGui::End();
-        ImGui::Render();
-        vertices = static_cast<std::size_t>(ImGui::GetDrawData()->TotalVtxCount);
+        vertices = ui.Frame([&] { DrawTimeline(ImGui::GetWindowDrawList(), ui.layout); });
         benchmark::DoNotOptimize(vertices);
     }
     state.counters["budget_ms"] = 5.0;
@@ -168,7 +148,6 @@ void BM_DrawTimeline(benchmark::State& state) {
     ClearWaveformCache();
     std::error_code ec;
     std::filesystem::remove(clipPath, ec);
-    ImGui::DestroyContext(context);
 }
 BENCHMARK(BM_DrawTimeline)
     ->Args({0, 0})

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "app/ui_layout.h"
+#include "headless_ui.h"
 #include "picture/trace_analysis.h"
 #include "picture/video_player.h"
 #include "project/app_state.h"
@@ -59,15 +59,8 @@ void BuildRead(AppState& app) {
 }
 
 void BM_DrawTimelineTraceView(benchmark::State& state) {
-    ImGuiContext* context = ImGui::CreateContext();
+    bench::HeadlessUi ui;
     ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    io.DisplaySize = ImVec2(1920.0f, 1080.0f);
-    io.BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;
-    unsigned char* pixels = nullptr;
-    int w = 0;
-    int h = 0;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
 
     AppState& app = GlobalAppState;
     CurrentProject = Project{};
@@ -78,23 +71,12 @@ void BM_DrawTimelineTraceView(benchmark::State& state) {
     app.viewEnd = CurrentProject.totalDuration;
     GlobalVideoPlayer.loaded = false;
     GlobalVideoPlayer.timelineOffset = 0.0f;
-    UILayoutInputs in;
-    in.displayWidth = io.DisplaySize.x;
-    in.displayHeight = io.DisplaySize.y;
-    const UILayout layout = ComputeUILayout(in);
+    const UILayout& layout = ui.layout;
     io.MousePos = ImVec2(900.0f, io.DisplaySize.y - 0.3f * layout.timelineHeight);
 
     std::size_t vertices = 0;
     for (auto _ : state) {
-        io.DeltaTime = 1.0f / 60.0f;
-        ImGui::NewFrame();
-        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
-        ImGui::SetNextWindowSize(io.DisplaySize);
-        ImGui::Begin("##main", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoSavedSettings);
-        DrawTimeline(ImGui::GetWindowDrawList(), layout);
-        ImGui::End();
-        ImGui::Render();
-        vertices = static_cast<std::size_t>(ImGui::GetDrawData()->TotalVtxCount);
+        vertices = ui.Frame([&] { DrawTimeline(ImGui::GetWindowDrawList(), layout); });
         benchmark::DoNotOptimize(vertices);
     }
     state.counters["budget_ms"] = 5.0;
@@ -107,7 +89,6 @@ void BM_DrawTimelineTraceView(benchmark::State& state) {
     app.ResetTraceState();
     app.selectedDetections.clear();
     CurrentProject = Project{};
-    ImGui::DestroyContext(context);
 }
 BENCHMARK(BM_DrawTimelineTraceView)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
