@@ -1,5 +1,9 @@
 #include "support/ui/ui_harness.h"
 
+#include <imgui_internal.h>
+
+#include <cstring>
+
 #include "app/background_job.h"
 #include "app/frame/frame.h"
 #include "app/frame_work.h"
@@ -8,6 +12,12 @@
 #include "app/theme.h"
 
 namespace korvel::test {
+
+ImGuiWindow* FindActiveWindow(const char* part) {
+    for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
+        if (std::strstr(w->Name, part) != nullptr && w->Active) return w;
+    return nullptr;
+}
 
 UiHarness::UiHarness(float width, float height) {
     previous_ = ImGui::GetCurrentContext();

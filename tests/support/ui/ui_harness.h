@@ -6,7 +6,13 @@
 // time). One harness at a time; it owns the UI library's current context.
 #include <imgui.h>
 
+struct ImGuiWindow;
+
 namespace korvel::test {
+
+// The window active in the current frame whose name holds `part` (a child's
+// name ends in its id, "##libscroll"), or null.
+ImGuiWindow* FindActiveWindow(const char* part);
 
 class UiHarness {
 public:

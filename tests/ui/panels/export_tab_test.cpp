@@ -84,9 +84,7 @@ protected:
         };
     }
     static ImGuiWindow* Window(const char* name) {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, name) != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow(name);
     }
     // The middle of the export button's left part, where every label has text.
     ImVec2 ButtonPoint() {

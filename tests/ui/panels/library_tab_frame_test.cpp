@@ -30,9 +30,7 @@ protected:
         };
     }
     ImGuiWindow* List() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##libscroll") != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow("##libscroll");
     }
     // The middle of display row `row`, away from the row's controls.
     ImVec2 RowPoint(int row) {

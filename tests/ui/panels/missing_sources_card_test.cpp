@@ -376,9 +376,7 @@ protected:
         };
     }
     ImGuiWindow* Host() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##cardhost") != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow("##cardhost");
     }
     // Where the button `label` of the entry `fileId` (of the header when
     // empty) answers the mouse, found by hovering over the card; false when

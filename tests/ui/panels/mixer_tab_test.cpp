@@ -160,8 +160,7 @@ protected:
         };
     }
     ImVec2 Origin() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##mixer_panel") != nullptr && w->Active) return w->Pos;
+        if (const ImGuiWindow* w = test::FindActiveWindow("##mixer_panel")) return w->Pos;
         ADD_FAILURE() << "no mixer panel";
         return ImVec2(0, 0);
     }

@@ -259,9 +259,7 @@ protected:
         };
     }
     static ImGuiWindow* Window(const char* name) {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, name) != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow(name);
     }
     // Where the widget answering to `id` in the list takes the mouse.
     bool FindInList(ImGuiID id, ImVec2& at) {

@@ -512,9 +512,7 @@ protected:
     }
     void Frame() { frames_.Run(body()); }
     ImGuiWindow* Scroll() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##evscroll") != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow("##evscroll");
     }
     // Clicks at (x, y) from the scroll child's top left.
     void ClickAt(float x, float y) {

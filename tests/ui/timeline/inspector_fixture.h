@@ -52,9 +52,7 @@ protected:
         s.selectedEvent = index;
     }
     ImGuiWindow* Scroll() {
-        for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-            if (std::strstr(w->Name, "##inspscroll") != nullptr && w->Active) return w;
-        return nullptr;
+        return test::FindActiveWindow("##inspscroll");
     }
     // A point in the form, from the scroll child's top left.
     void ClickAt(float x, float y) {

@@ -214,9 +214,7 @@ TEST_F(RecipePanelTest, PanelWidgets) {
     };
     ImGuiWindow* panel = openPanel();
     ASSERT_NE(panel, nullptr);
-    ImGuiWindow* list = nullptr;
-    for (ImGuiWindow* w : ImGui::GetCurrentContext()->Windows)
-        if (std::strstr(w->Name, "##reciplist") != nullptr && w->Active) list = w;
+    ImGuiWindow* list = test::FindActiveWindow("##reciplist");
     ASSERT_NE(list, nullptr);
     EXPECT_GE(panel->Size.x, 160.0f);
 
