@@ -37,6 +37,7 @@
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/event_kind_icons.h"
 #include "ui/timeline/event_menu.h"
 #include "ui/timeline/layer_rows.h"
@@ -322,7 +323,7 @@ bool DeleteSceneFromBar(AppState& state, Project& project) {
 
 namespace {
 
-ImVec4 Vec(std::uint32_t packed) { return ImGui::ColorConvertU32ToFloat4(packed); }
+using panels::ColourVec;
 
 // The list's sizes for one frame (F the layout's font size).
 struct ListMetrics {
@@ -347,8 +348,8 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
 
     if (state.sceneRenameActive) {
         ImGui::SetNextItemWidth(pickerWidth);
-        ImGui::PushStyleColor(ImGuiCol_FrameBg, Vec(ColorWithAlpha(t.accentDim, 35)));
-        ImGui::PushStyleColor(ImGuiCol_Text, Vec(ColorWithAlpha(t.accentBright, 240)));
+        ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(ColorWithAlpha(t.accentDim, 35)));
+        ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(t.accentBright, 240)));
         if (state.sceneRenameFocus) {
             ImGui::SetKeyboardFocusHere();
             state.sceneRenameFocus = false;
@@ -362,8 +363,8 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
     } else {
         const char* preview = selected ? project.scenes[static_cast<std::size_t>(state.workAreaScene)].name : "All";
         ImGui::SetNextItemWidth(pickerWidth);
-        ImGui::PushStyleColor(ImGuiCol_FrameBg, Vec(t.barBg));
-        ImGui::PushStyleColor(ImGuiCol_Text, Vec(selected ? ColorWithAlpha(t.accentBright, 220) : t.textMuted));
+        ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(t.barBg));
+        ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(selected ? ColorWithAlpha(t.accentBright, 220) : t.textMuted));
         ImGui::BeginDisabled(project.scenes.empty());
         PushPopupStyle();
         const bool open = ImGui::BeginCombo("##scenes", preview);
@@ -403,7 +404,7 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
     place();
     const char* refusal = SceneAddRefusal(state, project);
     ImGui::BeginDisabled(refusal != nullptr || !mayEdit);
-    ImGui::PushStyleColor(ImGuiCol_Text, Vec(ColorWithAlpha(t.accent, 200)));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(t.accent, 200)));
     std::snprintf(label, sizeof label, "%s##scadd", icon::kPlus);
     if (ImGui::Button(label, size)) AddSceneFromBar(state, project);
     ImGui::PopStyleColor();
@@ -412,7 +413,7 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
 
     place();
     ImGui::BeginDisabled(!selected);
-    ImGui::PushStyleColor(ImGuiCol_Text, Vec(ColorWithAlpha(t.textSecondary, 140)));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(t.textSecondary, 140)));
     if (ImGui::Button("...##scren", size)) ToggleSceneBarRename(state, project);
     const bool renameHovered = ImGui::IsItemHovered(ImGuiHoveredFlags_AllowWhenDisabled);
     ImGui::PopStyleColor();
@@ -431,7 +432,7 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
 
     if (selected) {
         place();
-        ImGui::PushStyleColor(ImGuiCol_Text, Vec(ColorWithAlpha(t.accent, 140)));
+        ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ColorWithAlpha(t.accent, 140)));
         std::snprintf(label, sizeof label, "%s##addbg", icon::kPlus);
         if (ImGui::Button(label, size)) state.sceneBackgroundRequest = state.workAreaScene;
         ImGui::PopStyleColor();
@@ -563,7 +564,7 @@ bool DrawFolderHeader(AppState& state, Project& project, const EventFolder& fold
         ImGui::BeginDisabled(!mayEdit);
         if (IconMenuItem(icon::kClose, "Ungroup", 3)) UngroupFolder(state, project, folder);
         ImGui::Separator();
-        ImGui::PushStyleColor(ImGuiCol_Text, Vec(t.danger));
+        ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(t.danger));
         if (IconMenuItem(icon::kTrash, "Delete Group", 4))
             deleted = DeleteFolderEvents(state, project, LivePlaybackEngine, folder);
         ImGui::PopStyleColor();
@@ -754,14 +755,7 @@ void DrawEventList(const UILayout& layout) {
     Project& project = CurrentProject;
     const float width = layout.panelOtherWidth;
     const float height = layout.topAreaHeight;
-    if (!ImGui::BeginChild("##eventlist", ImVec2(width, height), false,
-                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse)) {
-        ImGui::EndChild();
-        return;
-    }
-    const ImVec2 origin = ImGui::GetWindowPos();
-    ImGui::GetWindowDrawList()->AddRectFilled(origin, ImVec2(origin.x + width, origin.y + height),
-                                              ThemePalette.barBg);
+    if (!panels::BeginTabPanel("##eventlist", width, height)) return;
     ImFont* small = state.fonts.smallFont;
     if (small != nullptr) ImGui::PushFont(small);
 
@@ -785,7 +779,7 @@ void DrawEventList(const UILayout& layout) {
     }
 
     ImGui::SetCursorPos(ImVec2(8.0f, 8.0f));
-    ImGui::PushStyleColor(ImGuiCol_Text, Vec(ThemePalette.textSecondary));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(ThemePalette.textSecondary));
     ImGui::Text("EVENTS (%d)", static_cast<int>(project.events.size()));
     ImGui::PopStyleColor();
     ImGui::SetCursorPos(ImVec2(8.0f, ImGui::GetCursorPosY() - ImGui::GetStyle().ItemSpacing.y + 2.0f));

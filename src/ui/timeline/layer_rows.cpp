@@ -34,6 +34,7 @@
 #include "project/app_state.h"
 #include "project/project.h"
 #include "project/undo.h"
+#include "ui/panels/panel_look.h"
 #include "ui/timeline/text_fit.h"
 
 namespace korvel {
@@ -275,7 +276,7 @@ namespace {
 using ::korvel::icon::kChevronLeft;
 using ::korvel::icon::kChevronRight;
 
-ImVec4 Vec(std::uint32_t packed) { return ImGui::ColorConvertU32ToFloat4(packed); }
+using panels::ColourVec;
 
 // A small transparent icon button at `pos`.
 bool SmallButton(const char* glyph, const char* id, std::int32_t layer, ImVec2 pos, ImVec2 size,
@@ -283,7 +284,7 @@ bool SmallButton(const char* glyph, const char* id, std::int32_t layer, ImVec2 p
     char label[48];
     std::snprintf(label, sizeof label, "%s##%s%d", glyph, id, layer);
     ImGui::SetCursorScreenPos(pos);
-    ImGui::PushStyleColor(ImGuiCol_Text, Vec(text));
+    ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(text));
     const bool clicked = ImGui::Button(label, size);
     ImGui::PopStyleColor();
     return clicked;
@@ -406,7 +407,7 @@ void DrawLayerRow(AppState& state, Project& project, PlaybackEngine& engine, std
                                          : layer.muted ? ColorWithAlpha(t.textMuted, 60)
                                                        : ColorWithAlpha(t.textPrimary, 200);
         ImGui::SetCursorScreenPos(ImVec2(x, y));
-        ImGui::PushStyleColor(ImGuiCol_Text, Vec(nameColour));
+        ImGui::PushStyleColor(ImGuiCol_Text, ColourVec(nameColour));
         const std::string label = shown + "##name";
         if (ImGui::Selectable(label.c_str(), auditioned, 0, ImVec2(nameWidth, m.buttonHeight)))
             ToggleLayerRowAudition(state, project, engine, GlobalVideoPlayer, k);
@@ -426,7 +427,7 @@ void DrawLayerRow(AppState& state, Project& project, PlaybackEngine& engine, std
     float db = LayerVolumeDb(layer);
     ImGui::SetCursorScreenPos(ImVec2(volumeX, y));
     ImGui::SetNextItemWidth(m.volumeWidth);
-    ImGui::PushStyleColor(ImGuiCol_FrameBg, Vec(t.frameBg));
+    ImGui::PushStyleColor(ImGuiCol_FrameBg, ColourVec(t.frameBg));
     ImGui::PushStyleColor(ImGuiCol_FrameBgHovered, ImVec4(0.1f, 0.12f, 0.16f, 1.0f));
     ImGui::PushStyleColor(ImGuiCol_FrameBgActive, ImVec4(0.12f, 0.14f, 0.2f, 1.0f));
     char volumeId[24];
