@@ -214,11 +214,9 @@ void FollowDrawMode(AppState& state, const Project& project) {
     if (ValidEvent(project, state.selectedEvent)) {
         const std::int32_t kind = project.events[static_cast<std::size_t>(state.selectedEvent)].shape;
         if (IsKind(kind, EventKind::Spot) || IsKind(kind, EventKind::Clip)) {
-            state.curveDrawMode = false;
-            state.drawSavedViewValid = false;
-            state.viewStart = state.drawSavedViewStart;
-            state.viewEnd = state.drawSavedViewStart + state.drawSavedViewSpan;
-            state.timelineView = state.drawSavedLaneView;
+            // Draw mode is on with a saved view: the toggle leaves it and
+            // restores that view.
+            ToggleCurveDrawMode(state, project);
             return;
         }
     }
