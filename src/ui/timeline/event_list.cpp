@@ -449,6 +449,18 @@ void DrawSceneBar(AppState& state, Project& project, float width) {
 
 // [SECTION] Drawing: folder header and its menus
 
+// The fold mark of a header or row centred on `c`: pointing down when open,
+// right when folded.
+void DrawFoldTriangle(ImDrawList* dl, ImVec2 c, float r, bool open, std::uint32_t colour) {
+    if (open) {
+        dl->AddTriangleFilled(ImVec2(c.x - r, c.y - r * 0.6f), ImVec2(c.x + r, c.y - r * 0.6f), ImVec2(c.x, c.y + r),
+                              colour);
+    } else {
+        dl->AddTriangleFilled(ImVec2(c.x - r * 0.6f, c.y - r), ImVec2(c.x - r * 0.6f, c.y + r), ImVec2(c.x + r, c.y),
+                              colour);
+    }
+}
+
 // The chain name of the save-as-chain popup. UI thread only.
 char ChainNameBuffer[64] = {};
 
@@ -472,12 +484,7 @@ bool DrawFolderHeader(AppState& state, Project& project, const EventFolder& fold
     const float cx = p0.x + 12.0f;
     const float cy = p0.y + m.headerHeight * 0.5f;
     const float r = std::max(3.0f, fontSize * 0.22f);
-    const std::uint32_t triangle = ColorWithAlpha(t.textMuted, 140);
-    if (collapsed) {
-        dl->AddTriangleFilled(ImVec2(cx - r * 0.6f, cy - r), ImVec2(cx - r * 0.6f, cy + r), ImVec2(cx + r, cy), triangle);
-    } else {
-        dl->AddTriangleFilled(ImVec2(cx - r, cy - r * 0.6f), ImVec2(cx + r, cy - r * 0.6f), ImVec2(cx, cy + r), triangle);
-    }
+    DrawFoldTriangle(dl, ImVec2(cx, cy), r, !collapsed, ColorWithAlpha(t.textMuted, 140));
 
     const bool renaming = state.renamingFolder == folder.name;
     float x = p0.x + 22.0f;
@@ -617,13 +624,8 @@ void DrawRowContents(const AppState& state, const Project& project, std::int32_t
     if (clips > 0) {
         const float cx = p0.x + 10.0f;
         const float r = std::max(3.0f, 0.2f * fs);
-        if (state.expandedEvent == index) {
-            dl->AddTriangleFilled(ImVec2(cx - r, mid - r * 0.6f), ImVec2(cx + r, mid - r * 0.6f), ImVec2(cx, mid + r),
-                                  ColorWithAlpha(t.textMuted, 120));
-        } else {
-            dl->AddTriangleFilled(ImVec2(cx - r * 0.6f, mid - r), ImVec2(cx - r * 0.6f, mid + r), ImVec2(cx + r, mid),
-                                  ColorWithAlpha(t.textMuted, 80));
-        }
+        const bool open = state.expandedEvent == index;
+        DrawFoldTriangle(dl, ImVec2(cx, mid), r, open, ColorWithAlpha(t.textMuted, open ? 120 : 80));
     }
     float x = p0.x + 16.0f + g;
     const float lockSize = 0.7f * f;
