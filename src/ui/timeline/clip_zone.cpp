@@ -93,9 +93,17 @@ void ApplyClipFades(const Event& event, LayerResult& layer) {
 
 bool JobRunning(const AppState& state) { return state.backgroundJob.active.load(std::memory_order_acquire); }
 
-// The leading layers the lanes drew this frame, within those readable now.
-std::size_t DrawnCount(std::span<const LayerResult> layers, std::int32_t drawn) {
-    return std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, drawn)));
+// The leading `drawn` layers the lanes drew this frame, within those
+// readable now: while a job runs, those the build published, read through
+// `published`, which holds its storage lock until the caller lets it go.
+std::span<const LayerResult> DrawnLayers(const AppState& state, const Project& project, std::int32_t drawn,
+                                         std::optional<PublishedLayersView>& published) {
+    std::span<const LayerResult> layers(project.results);
+    if (JobRunning(state)) {
+        published.emplace(project);
+        layers = published->layers();
+    }
+    return layers.first(std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, drawn))));
 }
 
 }  // namespace
@@ -608,12 +616,7 @@ void ClipZone(ImDrawList* dl, AppState& state, Project& project, bool sceneTrimS
     {
         // A running build moves the layers: read only those it published.
         std::optional<PublishedLayersView> published;
-        std::span<const LayerResult> layers(project.results);
-        if (JobRunning(state)) {
-            published.emplace(project);
-            layers = published->layers();
-        }
-        layers = layers.first(DrawnCount(layers, area.drawnLayerCount));
+        const std::span<const LayerResult> layers = DrawnLayers(state, project, area.drawnLayerCount, published);
 
         bool trimStarted = false;
         if (!dragRunning && !sceneTrimStarted && hovered && lanes && inArea && mayEdit) {
@@ -688,14 +691,8 @@ void MenuAndBox(AppState& state, Project& project) {
     }
     {
         std::optional<PublishedLayersView> published;
-        std::span<const LayerResult> layers(project.results);
-        if (JobRunning(state)) {
-            published.emplace(project);
-            layers = published->layers();
-        }
-        layers = layers.first(DrawnCount(layers, drawn));
-        FinishClipBox(state, project, tl.groupArea, layers, tl.marqueeStartX, tl.marqueeStartY, tl.marqueeEndX,
-                      tl.marqueeEndY, io.KeyAlt);
+        FinishClipBox(state, project, tl.groupArea, DrawnLayers(state, project, drawn, published), tl.marqueeStartX,
+                      tl.marqueeStartY, tl.marqueeEndX, tl.marqueeEndY, io.KeyAlt);
     }
     tl.marqueeActive = tl.marqueeInClipZone = false;
 }
