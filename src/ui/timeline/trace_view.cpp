@@ -266,6 +266,43 @@ struct MarkerPass {
     bool clickTaken = false;  // one click toggles or picks one marker
 };
 
+// Where a marker takes the pointer: its stem, px either side, and its head,
+// px either side and its lowest y below the area's top.
+struct MarkerReach {
+    float stem = 0.0f;
+    float head = 0.0f;
+    float headBottom = 0.0f;
+};
+
+// One marker's pointer: a click on its head toggles `on`, on its stem makes
+// it the active marker of `kind` and moves the playhead to `time`; hovered,
+// it sets `hovered`. True while the head is hovered.
+bool MarkerPointer(AppState& state, const View& v, MarkerPass& pass, const MarkerReach& reach, float x, float time,
+                   std::int32_t kind, std::int32_t index, bool& on, std::int32_t& hovered) {
+    const float dx = std::fabs(v.mouse.x - x);
+    const bool stem = v.here && !v.menuOpen && dx <= reach.stem && v.mouse.y >= v.top && v.mouse.y <= v.bottom;
+    const bool head = v.here && !v.menuOpen && dx <= reach.head && v.mouse.y >= v.top - 2.0f &&
+                      v.mouse.y <= v.top + reach.headBottom;
+    if (v.clicked && !state.traceMarqueeActive && !pass.clickTaken && (head || stem)) {
+        pass.clickTaken = true;
+        ClearReviewSelection(state);
+        if (head) {
+            on = !on;
+            state.unsavedChanges = true;
+        } else {
+            state.activeTraceMarkerKind = kind;
+            state.activeTraceMarkerIndex = index;
+            MovePlayheadTo(state, time);
+        }
+    }
+    if (head || stem) {
+        ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
+        hovered = index;
+        pass.anyHover = true;
+    }
+    return head;
+}
+
 void DetectionMarkers(ImDrawList* dl, AppState& state, const View& v, MarkerPass& pass) {
     TraceAnalysis& a = state.traceAnalysis;
     const float threshold = TraceCountThreshold(state.opticalDetail);
@@ -280,26 +317,8 @@ void DetectionMarkers(ImDrawList* dl, AppState& state, const View& v, MarkerPass
         const float f = 1.0f + 0.5f * static_cast<float>(std::max(0, d.peelLayer));
         const std::uint32_t base = ThemePalette.pictureSource;
         auto baseAlpha = [&](int alpha) { return Alpha(base, static_cast<int>(static_cast<float>(alpha) / f)); };
-        const float dx = std::fabs(v.mouse.x - x);
-        const bool stem = v.here && !v.menuOpen && dx <= 4.0f && v.mouse.y >= v.top && v.mouse.y <= v.bottom;
-        const bool head = v.here && !v.menuOpen && dx <= 9.0f && v.mouse.y >= v.top - 2.0f && v.mouse.y <= v.top + 14.0f;
-        if (v.clicked && !state.traceMarqueeActive && !pass.clickTaken && (head || stem)) {
-            pass.clickTaken = true;
-            ClearReviewSelection(state);
-            if (head) {
-                d.accepted = !d.accepted;
-                state.unsavedChanges = true;
-            } else {
-                state.activeTraceMarkerKind = 0;
-                state.activeTraceMarkerIndex = i;
-                MovePlayheadTo(state, t);
-            }
-        }
-        if (head || stem) {
-            ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
-            state.hoveredDetection = i;
-            pass.anyHover = true;
-        }
+        const bool head = MarkerPointer(state, v, pass, {4.0f, 9.0f, 14.0f}, x, t, 0, i, d.accepted,
+                                        state.hoveredDetection);
         const bool active = state.activeTraceMarkerKind == 0 && state.activeTraceMarkerIndex == i;
         const bool lit = active || IsDetectionSelected(state, i);
         if (lit) {
@@ -337,26 +356,8 @@ void ImportedMarkers(ImDrawList* dl, AppState& state, const View& v, MarkerPass&
         const auto i = static_cast<std::int32_t>(n);
         const float x = TimeToX(m.time);
         if (!v.InLane(x)) continue;
-        const float dx = std::fabs(v.mouse.x - x);
-        const bool stem = v.here && !v.menuOpen && dx <= 5.0f && v.mouse.y >= v.top && v.mouse.y <= v.bottom;
-        const bool head = v.here && !v.menuOpen && dx <= 7.0f && v.mouse.y >= v.top - 2.0f && v.mouse.y <= v.top + 13.0f;
-        if (v.clicked && !state.traceMarqueeActive && !pass.clickTaken && (head || stem)) {
-            pass.clickTaken = true;
-            ClearReviewSelection(state);
-            if (head) {
-                m.enabled = !m.enabled;
-                state.unsavedChanges = true;
-            } else {
-                state.activeTraceMarkerKind = 1;
-                state.activeTraceMarkerIndex = i;
-                MovePlayheadTo(state, m.time);
-            }
-        }
-        if (head || stem) {
-            ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
-            state.hoveredMarker = i;
-            pass.anyHover = true;
-        }
+        const bool head = MarkerPointer(state, v, pass, {5.0f, 7.0f, 13.0f}, x, m.time, 1, i, m.enabled,
+                                        state.hoveredMarker);
         const bool selected = IsMarkerSelected(state, i);
         const bool active = state.activeTraceMarkerKind == 1 && state.activeTraceMarkerIndex == i;
         const std::uint32_t colour = ThemePalette.markerSource;
