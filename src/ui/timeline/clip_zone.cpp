@@ -60,10 +60,6 @@ constexpr float kSceneEdgeReach = 6.0f;   // px, exclusive
 constexpr float kBoxDragMinimum = 5.0f;   // px, exclusive
 constexpr float kBoxDrawMinimum = 3.0f;   // px, exclusive
 
-std::uint32_t WithAlpha(std::uint32_t colour, int alpha) {
-    return (colour & 0x00FFFFFFu) | (static_cast<std::uint32_t>(std::clamp(alpha, 0, 255)) << 24);
-}
-
 ImFont* FontOr(ImFont* font) { return font != nullptr ? font : ImGui::GetFont(); }
 
 const Event* ValidEventOf(const Project& project, const LayerResult& layer) {
@@ -396,7 +392,7 @@ void DrawEmptyState(ImDrawList* dl, AppState& state, const Project& project) {
             dl->AddText(small, ss, at, ThemePalette.accentBright, e.link);
             const float underline = e.lineY + e.linkHeight;
             dl->AddLine(ImVec2(e.linkX, underline), ImVec2(e.linkX + e.linkWidth, underline),
-                        WithAlpha(ThemePalette.accentBright, 160));
+                        ColorWithAlpha(ThemePalette.accentBright, 160));
         } else {
             dl->AddText(small, ss, at, ThemePalette.accent, e.link);
         }
@@ -420,8 +416,8 @@ void DrawClipBox(ImDrawList* dl) {
     const float x2 = std::clamp(std::max(tl.marqueeStartX, tl.marqueeEndX), tl.laneLeft, right);
     const float y1 = std::clamp(std::min(tl.marqueeStartY, tl.marqueeEndY), area.areaTop, area.AreaBottom());
     const float y2 = std::clamp(std::max(tl.marqueeStartY, tl.marqueeEndY), area.areaTop, area.AreaBottom());
-    dl->AddRectFilled(ImVec2(x1, y1), ImVec2(x2, y2), WithAlpha(ThemePalette.eventAccent, 20));
-    dl->AddRect(ImVec2(x1, y1), ImVec2(x2, y2), WithAlpha(ThemePalette.eventAccent, 80));
+    dl->AddRectFilled(ImVec2(x1, y1), ImVec2(x2, y2), ColorWithAlpha(ThemePalette.eventAccent, 20));
+    dl->AddRect(ImVec2(x1, y1), ImVec2(x2, y2), ColorWithAlpha(ThemePalette.eventAccent, 80));
 }
 
 void DrawWorkAreaDimming(ImDrawList* dl, const AppState& state, float bottom) {
@@ -430,7 +426,7 @@ void DrawWorkAreaDimming(ImDrawList* dl, const AppState& state, float bottom) {
     const float right = tl.LaneRight();
     const float xIn = std::clamp(TimeToX(state.workAreaIn), tl.laneLeft, right);
     const float xOut = std::clamp(TimeToX(state.workAreaOut), tl.laneLeft, right);
-    const std::uint32_t shade = WithAlpha(ThemePalette.timelineShade2, 128);
+    const std::uint32_t shade = ColorWithAlpha(ThemePalette.timelineShade2, 128);
     if (xIn > tl.laneLeft) dl->AddRectFilled(ImVec2(tl.laneLeft, tl.markerTop), ImVec2(xIn, bottom), shade);
     if (xOut < right) dl->AddRectFilled(ImVec2(xOut, tl.markerTop), ImVec2(right, bottom), shade);
 }
@@ -443,8 +439,8 @@ void DrawSceneBrackets(ImDrawList* dl, const AppState& state, const Project& pro
         const Scene& scene = project.scenes[i];
         const bool owner = static_cast<std::int32_t>(i) == state.workAreaScene;
         const std::uint32_t base = owner ? ThemePalette.accent : ThemePalette.accentDim;
-        const std::uint32_t ell = WithAlpha(base, owner ? 180 : 120);
-        const std::uint32_t bar = WithAlpha(base, owner ? 140 : 80);
+        const std::uint32_t ell = ColorWithAlpha(base, owner ? 180 : 120);
+        const std::uint32_t bar = ColorWithAlpha(base, owner ? 140 : 80);
         // direction 1: an opening bracket, its flags pointing right.
         auto bracket = [&](float x, float direction) {
             if (x < tl.laneLeft || x > right) return;
@@ -496,7 +492,7 @@ void DrawPlayhead(ImDrawList* dl, const AppState& state, float bottom) {
     const DropState& drop = state.dropState;
     if (!drop.hoverAudio || drop.dropOverLibrary || drop.dropOverInspector) {
         const std::uint32_t c = ThemePalette.highlight;
-        dl->AddRectFilled(ImVec2(x - 1.0f, top), ImVec2(x + 1.0f, bottom), WithAlpha(c, 15));
+        dl->AddRectFilled(ImVec2(x - 1.0f, top), ImVec2(x + 1.0f, bottom), ColorWithAlpha(c, 15));
         dl->AddLine(ImVec2(x, top), ImVec2(x, bottom), c);
         dl->AddTriangleFilled(ImVec2(x - 4.0f, top), ImVec2(x + 4.0f, top), ImVec2(x, top + 5.0f), c);
         return;
@@ -506,11 +502,11 @@ void DrawPlayhead(ImDrawList* dl, const AppState& state, float bottom) {
     const std::uint32_t c = bed ? GetEventKindColor(KindValue(EventKind::Bed), 255) : ThemePalette.accentPale;
     const float p = static_cast<float>(std::sin(4.0 * UiClockSeconds()) * 0.4 + 0.6);
     const int a = static_cast<int>(40.0f * p);
-    dl->AddRectFilled(ImVec2(x - 6.0f, top), ImVec2(x + 6.0f, bottom), WithAlpha(c, a));
-    dl->AddRectFilled(ImVec2(x - 2.0f, top), ImVec2(x + 2.0f, bottom), WithAlpha(c, a + 20));
-    dl->AddLine(ImVec2(x, top), ImVec2(x, bottom), WithAlpha(c, static_cast<int>(200.0f * p)), 2.0f);
+    dl->AddRectFilled(ImVec2(x - 6.0f, top), ImVec2(x + 6.0f, bottom), ColorWithAlpha(c, a));
+    dl->AddRectFilled(ImVec2(x - 2.0f, top), ImVec2(x + 2.0f, bottom), ColorWithAlpha(c, a + 20));
+    dl->AddLine(ImVec2(x, top), ImVec2(x, bottom), ColorWithAlpha(c, static_cast<int>(200.0f * p)), 2.0f);
     dl->AddTriangleFilled(ImVec2(x - 6.0f, top), ImVec2(x + 6.0f, top), ImVec2(x, top + 7.0f),
-                          WithAlpha(c, static_cast<int>(220.0f * p)));
+                          ColorWithAlpha(c, static_cast<int>(220.0f * p)));
     ImFont* font = FontOr(state.fonts.smallFont);
     char label[32];
     std::snprintf(label, sizeof label, "%s  %s", EventKindIcon(KindValue(bed ? EventKind::Bed : EventKind::Clip)),
@@ -518,8 +514,8 @@ void DrawPlayhead(ImDrawList* dl, const AppState& state, float bottom) {
     const ImVec2 size = font->CalcTextSizeA(font->FontSize, 1e9f, 0.0f, label);
     const ImVec2 at(x + 10.0f, top + 4.0f);
     dl->AddRectFilled(ImVec2(at.x - 4.0f, at.y - 2.0f), ImVec2(at.x + size.x + 4.0f, at.y + size.y + 2.0f),
-                      WithAlpha(ThemePalette.popupBg, 220), 4.0f);
-    dl->AddText(font, font->FontSize, at, WithAlpha(c, 255), label);
+                      ColorWithAlpha(ThemePalette.popupBg, 220), 4.0f);
+    dl->AddText(font, font->FontSize, at, ColorWithAlpha(c, 255), label);
 }
 
 void SeekStrip(AppState& state, const Project& project) {
@@ -584,7 +580,7 @@ bool RunClipDrag(AppState& state, Project& project, bool mayEdit) {
 void DrawCorner(ImDrawList* dl, const ClipHandleHit& hit) {
     const float s = hit.cornerSide;
     dl->AddTriangleFilled(ImVec2(hit.cornerX, hit.cornerY + std::fabs(s)), ImVec2(hit.cornerX + s, hit.cornerY),
-                          ImVec2(hit.cornerX, hit.cornerY), WithAlpha(ThemePalette.accentBright, 230));
+                          ImVec2(hit.cornerX, hit.cornerY), ColorWithAlpha(ThemePalette.accentBright, 230));
 }
 
 // A Ctrl-click's audition, run once the layers' lock is let go.
