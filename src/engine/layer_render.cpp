@@ -37,6 +37,10 @@ float LayerGainTaper(float weight) {
     return weight <= 0.7f ? 1.0f : 1.0f - 0.3f * std::min(1.0f, (weight - 0.7f) / 0.15f);
 }
 
+float LayerVoiceGain(const LayerResult& layer) {
+    return LayerGainTaper(layer.weight) * layer.layerGain * layer.userVolume;
+}
+
 std::uint32_t PlacementSeed(std::int32_t track, std::int32_t eventIndex) {
     return (static_cast<std::uint32_t>(track) * 0x9E37u) ^ (static_cast<std::uint32_t>(eventIndex) * 0x9E3779B1u) ^
            0x9E3779B9u;
@@ -326,7 +330,7 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
     voice.azimuth = place.azimuth;
     voice.width = place.width;
     voice.height = place.height;
-    voice.gain = LayerGainTaper(layer.weight) * layer.layerGain * layer.userVolume;
+    voice.gain = LayerVoiceGain(layer);
 
     voice.group = layer.group;
     // A layer track allocation dropped plays as muted.

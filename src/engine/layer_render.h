@@ -36,6 +36,9 @@ void RenderPublishedLayerVoice(PlaybackEngine& engine, std::vector<LayerResult>&
 
 // A voice's gain taper by its layer's weight: 1 up to 0.7, down to 0.7 at 0.85.
 float LayerGainTaper(float weight);
+// The gain a layer's voice plays at: the taper times the layer's own gain and
+// its user volume.
+float LayerVoiceGain(const LayerResult& layer);
 
 // Where a layer sits around the listener, in radians.
 struct SpatialPlacement {

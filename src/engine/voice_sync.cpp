@@ -130,7 +130,7 @@ void SyncVoicesToResults() {
             voice.muted = IsLayerSilenced(layer);
             voice.eventIndex = layer.eventIdx;
             voice.resultIndex = i;
-            voice.gain = voice.baseGain = LayerGainTaper(layer.weight) * layer.layerGain * layer.userVolume;
+            voice.gain = voice.baseGain = LayerVoiceGain(layer);
             if (ValidEvent(layer.eventIdx, eventCount)) {
                 const Event& event = project.events[static_cast<std::size_t>(layer.eventIdx)];
                 voice.eventGain = event.gain;

@@ -155,7 +155,7 @@ void SetLayerVolumeDb(AppState& state, Project& project, PlaybackEngine& engine,
     l->userVolume = std::min(std::pow(10.0f, clamped / 20.0f), 2.0f);
     // Saved with the project but taken without an undo step.
     state.unsavedChanges = true;
-    const float gain = LayerGainTaper(l->weight) * l->layerGain * l->userVolume;
+    const float gain = LayerVoiceGain(*l);
     std::lock_guard<std::mutex> lock(engine.voiceMutex);
     for (Voice& voice : engine.voices) {
         if (voice.resultIndex == layer) voice.gain = voice.baseGain = gain;
