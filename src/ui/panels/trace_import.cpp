@@ -366,30 +366,39 @@ float LocalComposite(const TraceAnalysis& analysis, float time) {
     return peak;
 }
 
+// The indices `consider` keeps: of `targets` (each once, those in range)
+// when given, else of every one of `count`.
+template <typename Consider>
+std::vector<std::size_t> ChooseIndices(const std::vector<std::int32_t>* targets, std::size_t count,
+                                       Consider consider) {
+    std::vector<std::size_t> chosen;
+    auto offer = [&](std::size_t i) {
+        if (consider(i)) chosen.push_back(i);
+    };
+    if (targets != nullptr) {
+        for (std::int32_t i : *targets) {
+            const auto index = static_cast<std::size_t>(i);
+            if (i >= 0 && index < count && std::find(chosen.begin(), chosen.end(), index) == chosen.end())
+                offer(index);
+        }
+    } else {
+        for (std::size_t i = 0; i < count; ++i) offer(i);
+    }
+    return chosen;
+}
+
 std::int32_t ImportDetections(AppState& state, Project& project, const ImportScope& scope, bool hasRange) {
     const TraceAnalysis& analysis = state.traceAnalysis;
     const float offset = GlobalVideoPlayer.timelineOffset;
     const float threshold = TraceCountThreshold(state.opticalDetail);
-    std::vector<std::size_t> chosen;
-    auto consider = [&](std::size_t i) {
-        const TraceDetection& d = analysis.events[i];
-        if (!d.accepted) return;
-        if (scope.thresholdAndRange) {
-            if (!DetectionCounts(d, threshold)) return;
+    const std::vector<std::size_t> chosen =
+        ChooseIndices(scope.detections, analysis.events.size(), [&](std::size_t i) {
+            const TraceDetection& d = analysis.events[i];
+            if (!d.accepted) return false;
+            if (!scope.thresholdAndRange) return true;
             const float t = offset + d.time;
-            if (hasRange && (t < state.workAreaIn || t > state.workAreaOut)) return;
-        }
-        chosen.push_back(i);
-    };
-    if (scope.detections != nullptr) {
-        for (std::int32_t i : *scope.detections) {
-            if (i >= 0 && static_cast<std::size_t>(i) < analysis.events.size() &&
-                std::find(chosen.begin(), chosen.end(), static_cast<std::size_t>(i)) == chosen.end())
-                consider(static_cast<std::size_t>(i));
-        }
-    } else {
-        for (std::size_t i = 0; i < analysis.events.size(); ++i) consider(i);
-    }
+            return DetectionCounts(d, threshold) && !(hasRange && (t < state.workAreaIn || t > state.workAreaOut));
+        });
     if (chosen.empty()) return 0;
 
     const std::int32_t kind = state.traceRecipeNotSpot ? KindValue(EventKind::Bloom) : KindValue(EventKind::Spot);
@@ -437,22 +446,12 @@ std::int32_t ImportDetections(AppState& state, Project& project, const ImportSco
 }
 
 std::int32_t ImportMarkers(AppState& state, Project& project, const ImportScope& scope, bool hasRange) {
-    std::vector<std::size_t> chosen;
-    auto consider = [&](std::size_t i) {
-        const MarkerEvent& m = state.markerEvents[i];
-        if (!m.enabled) return;
-        if (scope.thresholdAndRange && hasRange && (m.time < state.workAreaIn || m.time > state.workAreaOut)) return;
-        chosen.push_back(i);
-    };
-    if (scope.markers != nullptr) {
-        for (std::int32_t i : *scope.markers) {
-            if (i >= 0 && static_cast<std::size_t>(i) < state.markerEvents.size() &&
-                std::find(chosen.begin(), chosen.end(), static_cast<std::size_t>(i)) == chosen.end())
-                consider(static_cast<std::size_t>(i));
-        }
-    } else {
-        for (std::size_t i = 0; i < state.markerEvents.size(); ++i) consider(i);
-    }
+    const std::vector<std::size_t> chosen =
+        ChooseIndices(scope.markers, state.markerEvents.size(), [&](std::size_t i) {
+            const MarkerEvent& m = state.markerEvents[i];
+            if (!m.enabled) return false;
+            return !(scope.thresholdAndRange && hasRange && (m.time < state.workAreaIn || m.time > state.workAreaOut));
+        });
     if (chosen.empty()) return 0;
 
     const std::string folder = MarkerFolderName(state.markerSourcePath);
