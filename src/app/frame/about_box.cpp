@@ -2,9 +2,9 @@
 
 #include <imgui.h>
 
-#include <cmath>
 #include <cstdio>
 
+#include "app/frame/style.h"
 #include "app/theme.h"
 #include "project/app_state.h"
 #include "project/project_file_format.h"
@@ -21,13 +21,7 @@ constexpr float kLogoSize = 78.0f;
 const ImGuiWindowFlags kPlainWindow = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
                                       ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoNav;
 
-void CentredLine(const char* text, std::uint32_t color) {
-    const float w = std::ceil(ImGui::CalcTextSize(text).x);
-    ImGui::SetCursorPosX((kBoxWidth - w) * 0.5f);
-    ImGui::PushStyleColor(ImGuiCol_Text, color);
-    ImGui::TextUnformatted(text);
-    ImGui::PopStyleColor();
-}
+void CentredLine(const char* text, std::uint32_t color) { DrawCentredText(kBoxWidth, text, color); }
 
 }  // namespace
 

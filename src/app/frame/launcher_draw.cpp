@@ -44,16 +44,6 @@ void PopFontIf(ImFont* font) {
     if (font != nullptr) ImGui::PopFont();
 }
 
-// Centres the text (its width rounded up) in `width` from the window's left
-// edge and draws it.
-void DrawCenteredText(float width, const char* text, std::uint32_t color) {
-    const float w = std::ceil(ImGui::CalcTextSize(text).x);
-    ImGui::SetCursorPosX((width - w) * 0.5f);
-    ImGui::PushStyleColor(ImGuiCol_Text, color);
-    ImGui::TextUnformatted(text);
-    ImGui::PopStyleColor();
-}
-
 float MeasureText(std::string_view text) {
     return ImGui::CalcTextSize(text.data(), text.data() + text.size()).x;
 }
@@ -130,7 +120,7 @@ void DrawCard(AppState& s) {
 
     AddVerticalSpace(Y / 2.0f);
     PushFontIf(largeFont);
-    DrawCenteredText(kCardWidth, TitleText(FontHasLogoGlyph(largeFont != nullptr ? largeFont : ImGui::GetFont())),
+    DrawCentredText(kCardWidth, TitleText(FontHasLogoGlyph(largeFont != nullptr ? largeFont : ImGui::GetFont())),
                      p.textSecondary);
     PopFontIf(largeFont);
     AddVerticalSpace(0.7f * Y);
@@ -157,7 +147,7 @@ void DrawCard(AppState& s) {
         if (s.recentProjects.empty()) {
             AddVerticalSpace(Y / 2.0f);
             PushFontIf(bodyFont);
-            DrawCenteredText(innerWidth, "No recent projects", p.textMuted);
+            DrawCentredText(innerWidth, "No recent projects", p.textMuted);
             PopFontIf(bodyFont);
         }
         for (std::size_t i = 0; i < s.recentProjects.size(); ++i)

@@ -1,6 +1,7 @@
 #include "app/frame/style.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -231,6 +232,14 @@ int TimecodeCharFilter(ImGuiInputTextCallbackData* data) {
     const ImWchar c = data->EventChar;
     const bool allowed = c < 256 && ((c >= '0' && c <= '9') || c == ':');
     return allowed ? 0 : 1;
+}
+
+void DrawCentredText(float width, const char* text, std::uint32_t color) {
+    const float w = std::ceil(ImGui::CalcTextSize(text).x);
+    ImGui::SetCursorPosX((width - w) * 0.5f);
+    ImGui::PushStyleColor(ImGuiCol_Text, color);
+    ImGui::TextUnformatted(text);
+    ImGui::PopStyleColor();
 }
 
 bool DrawPillToggle(ImVec2 pos, float width, float height, bool selected, const char* label, const char* id,
