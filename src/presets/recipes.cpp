@@ -447,9 +447,12 @@ void ReloadRecipes(AppState& app) {
 
 void ReloadRecipes() { ReloadRecipes(GlobalAppState); }
 
-bool RecipeListHasName(std::string_view name) {
-    return std::any_of(RecipeList.begin(), RecipeList.end(),
-                       [&](const EventPreset& recipe) { return TextOf(recipe.name) == name; });
+bool RecipeListHasName(std::string_view name) { return FindRecipeNamed(name) != nullptr; }
+
+const EventPreset* FindRecipeNamed(std::string_view name) {
+    const auto found = std::find_if(RecipeList.begin(), RecipeList.end(),
+                                    [&](const EventPreset& recipe) { return TextOf(recipe.name) == name; });
+    return found != RecipeList.end() ? &*found : nullptr;
 }
 
 // [SECTION] Capture and apply

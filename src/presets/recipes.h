@@ -135,6 +135,9 @@ void ReloadRecipes();
 // Whether RecipeList holds a recipe of this name (exact bytes): the default
 // name check of Event::AutoName.
 bool RecipeListHasName(std::string_view name);
+// The RecipeList entry of this name (exact bytes), else null; valid until
+// the next reload.
+const EventPreset* FindRecipeNamed(std::string_view name);
 
 // [SECTION] Events
 

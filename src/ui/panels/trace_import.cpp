@@ -28,23 +28,17 @@ namespace korvel {
 std::int32_t traceRecipeIndex = -1;
 bool traceSourcesShown = false;
 
-namespace {
-
-// The chosen recipe, or null when none is chosen or the list no longer
-// holds it.
-const EventPreset* ChosenRecipe() {
+const EventPreset* ChosenTraceRecipe() {
     if (traceRecipeIndex < 0 || static_cast<std::size_t>(traceRecipeIndex) >= RecipeList.size()) return nullptr;
     return &RecipeList[static_cast<std::size_t>(traceRecipeIndex)];
 }
 
+namespace {
+
 // The recipe of exactly this name, else the chosen one, else null.
 const EventPreset* RecipeFor(std::string_view name) {
-    if (!name.empty()) {
-        for (const EventPreset& recipe : RecipeList) {
-            if (TextOf(recipe.name) == name) return &recipe;
-        }
-    }
-    return ChosenRecipe();
+    const EventPreset* named = name.empty() ? nullptr : FindRecipeNamed(name);
+    return named != nullptr ? named : ChosenTraceRecipe();
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 namespace korvel {
 
 struct AppState;
+struct EventPreset;
 struct Project;
 struct TraceAnalysis;
 struct TraceDetection;
@@ -92,6 +93,9 @@ void TraceTabFrameSteps(AppState& state, Project& project);
 
 // The chosen recipe (an index into RecipeList, -1 none). UI thread only.
 extern std::int32_t traceRecipeIndex;
+// The chosen recipe, or null when none is chosen or the list no longer
+// holds it.
+const EventPreset* ChosenTraceRecipe();
 // Whether sources were present on the previous frame. UI thread only.
 extern bool traceSourcesShown;
 

@@ -200,8 +200,7 @@ void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, const TraceRevie
                   "What should these sound like?");
     const float y = o.y + g.comboY;
     if (traceRecipeIndex >= static_cast<std::int32_t>(RecipeList.size())) traceRecipeIndex = -1;
-    const EventPreset* chosen =
-        traceRecipeIndex >= 0 ? &RecipeList[static_cast<std::size_t>(traceRecipeIndex)] : nullptr;
+    const EventPreset* chosen = ChosenTraceRecipe();
     char preview[96];
     if (chosen != nullptr) {
         std::snprintf(preview, sizeof(preview), "%s %s", icon::kLayers, chosen->name);
@@ -223,7 +222,7 @@ void DrawRecipeRow(ImDrawList* draw, AppState& state, ImVec2 o, const TraceRevie
             ImGui::EndCombo();
         }
     }
-    chosen = traceRecipeIndex >= 0 ? &RecipeList[static_cast<std::size_t>(traceRecipeIndex)] : nullptr;
+    chosen = ChosenTraceRecipe();
 
     // The preview button, square, beside the combo.
     PlaybackEngine& engine = LivePlaybackEngine;
