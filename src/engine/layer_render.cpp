@@ -21,6 +21,7 @@
 #include "dsp/loudness.h"
 #include "dsp/pitch.h"
 #include "dsp/resampler.h"
+#include "engine/build_routines.h"
 #include "engine/published_layers.h"
 #include "engine/loop_fill.h"
 #include "library/decoded_source_cache.h"
@@ -334,7 +335,7 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
 
     voice.group = layer.group;
     // A layer track allocation dropped plays as muted.
-    voice.muted = layer.muted || layer.groupTrack < 0;
+    voice.muted = IsLayerSilenced(layer);
     voice.eventIndex = layer.eventIdx;
     const bool eventKnown = layer.eventIdx >= 0 && layer.eventIdx < eventCount;
     if (eventGains && eventKnown) voice.eventGain = eventGains[layer.eventIdx];

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "app/frame_work.h"
+#include "engine/build_routines.h"
 #include "engine/render_job.h"
 #include "engine/track_allocation.h"
 #include "picture/trace_analysis.h"
@@ -44,7 +45,9 @@ void SyncEventVoiceMutes(const Project& project, PlaybackEngine& engine, const s
                                  ? &project.events[static_cast<std::size_t>(voice.eventIndex)]
                                  : nullptr;
         if (event == nullptr) continue;
-        voice.muted = event->muted || project.results[static_cast<std::size_t>(voice.resultIndex)].muted;
+        // The voice syncs' rule: a layer dropped by track allocation stays
+        // silent when its event is unmuted.
+        voice.muted = event->muted || IsLayerSilenced(project.results[static_cast<std::size_t>(voice.resultIndex)]);
     }
 }
 

@@ -86,6 +86,28 @@ TEST_F(EventsTabTest, MuteReachesTheLiveVoicesOfTheEventOnly) {
     EXPECT_EQ(p.revision, revision + 2);
 }
 
+// Unmuting an event leaves the voice of a layer track allocation dropped
+// silent, as every voice sync does.
+TEST_F(EventsTabTest, UnmuteKeepsADroppedLayerSilent) {
+    p.events = {test::MakeEvent(1, 2)};
+    p.events[0].muted = true;
+    p.results.resize(2);
+    p.results[0].eventIdx = p.results[1].eventIdx = 0;
+    p.results[1].groupTrack = -1;
+    {
+        std::lock_guard<std::mutex> lock(LivePlaybackEngine.voiceMutex);
+        LivePlaybackEngine.voices.resize(2);
+        for (std::int32_t i = 0; i < 2; ++i) {
+            LivePlaybackEngine.voices[static_cast<std::size_t>(i)].eventIndex = 0;
+            LivePlaybackEngine.voices[static_cast<std::size_t>(i)].resultIndex = i;
+            LivePlaybackEngine.voices[static_cast<std::size_t>(i)].muted = true;
+        }
+    }
+    ToggleEventMute(s, p, LivePlaybackEngine, 0);
+    EXPECT_FALSE(LivePlaybackEngine.voices[0].muted);
+    EXPECT_TRUE(LivePlaybackEngine.voices[1].muted);
+}
+
 // A muted event's controls wait for it to be unmuted; Clip and Bed cannot
 // be unlocked at all.
 TEST_F(EventsTabTest, LockFollowsKindAndMute) {
@@ -461,7 +483,9 @@ TEST_F(EventsTabTest, SceneRowOnlyForAValidLink) {
         const float x = m_.padding + ImGui::CalcTextSize("\xee\x84\xb1  Intro").x + m_.gap + 10.0f;
         Drag(x, y, 30.0f, 0.0f);
         EXPECT_EQ(p.events[0].sceneCrossfade > 10, c.row) << p.events[0].sceneCrossfade;
-        if (c.row) EXPECT_TRUE(s.unsavedChanges);  // elsewhere the drag paints the curve
+        if (c.row) {
+            EXPECT_TRUE(s.unsavedChanges);  // elsewhere the drag paints the curve
+        }
         EXPECT_EQ(p.events[0].sceneLink, c.link);
         EXPECT_TRUE(UndoStack.empty());
     }
