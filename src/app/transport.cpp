@@ -29,7 +29,7 @@ float transportMeterLevel[2] = {0.0f, 0.0f};
 
 // [SECTION] Transport
 
-float TransportStepFps(float fps) { return fps > 0.0f && std::isfinite(fps) ? fps : 25.0f; }
+float TransportStepFps(float fps) { return ProjectFrameRate(fps); }
 
 std::string TransportTimecodeText(float startTC, float playhead, float fps) {
     char text[32];

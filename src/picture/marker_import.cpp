@@ -274,7 +274,7 @@ float RowTime(const std::vector<std::string>& fields, std::int64_t sampleRate, f
     }
     long long values[4] = {0, 0, 0, 0};
     if (ReadColonIntegers(fields[1], values, 4) < 3) return 0.0f;
-    const double rate = fps > 0.0f ? fps : 25.0;
+    const double rate = ProjectFrameRate(fps);
     const double time = static_cast<double>(values[0]) * 3600.0 + static_cast<double>(values[1]) * 60.0 +
                         static_cast<double>(values[2]) + static_cast<double>(values[3]) / rate;
     return static_cast<float>(std::max(0.0, time));  // a malformed location reads as 0 s

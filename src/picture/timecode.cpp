@@ -15,8 +15,7 @@ constexpr std::int64_t kMaxHours = 999999;      // a formatted time stops here
 // the project's rule; absurdly high rates are held where the frame count
 // still fits its integer.
 double UsableRate(float fps) {
-    if (!(fps > 0.0f) || !std::isfinite(fps)) return 25.0;
-    return std::min(static_cast<double>(fps), 1000000.0);
+    return std::min(static_cast<double>(ProjectFrameRate(fps)), 1000000.0);
 }
 
 // Frames per timecode second: the nominal rate, at least 1 so that rates
@@ -30,6 +29,8 @@ bool IsBlank(char c) {
 }
 
 }  // namespace
+
+float ProjectFrameRate(float fps) { return fps > 0.0f && std::isfinite(fps) ? fps : 25.0f; }
 
 int ReadColonIntegers(std::string_view text, long long* values, int maxCount) {
     std::size_t at = 0;

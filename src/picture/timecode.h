@@ -11,6 +11,10 @@
 
 namespace korvel {
 
+// The rate a project's frames step at: a rate not above 0, or not a number,
+// reads as 25.
+float ProjectFrameRate(float fps);
+
 // Writes "HH:MM:SS:FF" (two digits at least; hours are not wrapped at 24) for
 // `seconds` into `buffer` and returns the formatter's character count.
 // Negative times print as zero; a rate not above 0 counts as 25.

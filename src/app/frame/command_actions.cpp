@@ -28,6 +28,7 @@
 #include "engine/track_allocation.h"
 #include "engine/voice_sync.h"
 #include "picture/markers.h"
+#include "picture/timecode.h"
 #include "picture/trace_analysis.h"
 #include "picture/video_player.h"
 #include "playback/playback_engine.h"
@@ -248,7 +249,7 @@ void StepOrNudge(std::int32_t direction) {
         if (now - LastNudgeTime > kNudgeJoinSeconds) PushUndo();
         LastNudgeTime = now;
         // A rate not above 0 would make the step infinite.
-        const float fps = project.fps > 0.0f ? project.fps : 25.0f;
+        const float fps = ProjectFrameRate(project.fps);
         const float step = static_cast<float>(direction) / fps;
         std::vector<std::pair<std::int32_t, float>> moves;
         for (std::int32_t index : selection) {
@@ -579,7 +580,7 @@ void ImportMarkers(AppState& state) {
     std::vector<std::string> recipeNames;
     recipeNames.reserve(RecipeList.size());
     for (const EventPreset& recipe : RecipeList) recipeNames.emplace_back(recipe.name);
-    const float fps = CurrentProject.fps > 0.0f ? CurrentProject.fps : 25.0f;
+    const float fps = ProjectFrameRate(CurrentProject.fps);
     ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames);
     for (MarkerEvent& marker : state.markerEvents) marker.enabled = true;
     if (!state.markerEvents.empty()) {

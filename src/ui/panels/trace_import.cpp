@@ -15,6 +15,7 @@
 
 #include "app/frame_work.h"
 #include "picture/markers.h"
+#include "picture/timecode.h"
 #include "picture/trace_analysis.h"
 #include "picture/video_player.h"
 #include "presets/recipes.h"
@@ -259,7 +260,7 @@ void ImportTraceMarkers(AppState& state, Project& project, const std::string& pa
     std::vector<std::string> recipeNames;
     recipeNames.reserve(RecipeList.size());
     for (const EventPreset& recipe : RecipeList) recipeNames.emplace_back(TextOf(recipe.name));
-    const float fps = project.fps > 0.0f ? project.fps : 25.0f;
+    const float fps = ProjectFrameRate(project.fps);
     ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames);
     for (MarkerEvent& marker : state.markerEvents) marker.enabled = true;
     if (state.markerEvents.empty()) return;

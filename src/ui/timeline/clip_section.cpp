@@ -406,7 +406,7 @@ void DrawClipOffsetField(AppState& state, Project& project, std::int32_t index, 
     ImGui::TextColored(ColourVec(ColorWithAlpha(ThemePalette.textMuted, 120)), "%s", "Offset");
     ImGui::SameLine(0.0f, gap);
     const float width = std::max(1.0f, right - ImGui::GetCursorPosX());
-    const float fps = project.fps > 0.0f ? project.fps : 25.0f;
+    const float fps = ProjectFrameRate(project.fps);
     const ImGuiID id = ImGui::GetID("##evoffTC");
     // Typing belongs to the event it began on; another selection ends it.
     if (OffsetField.typingId != 0 && (OffsetField.typingId != id || OffsetField.typingEvent != index)) EndTyping();

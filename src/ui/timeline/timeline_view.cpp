@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "picture/timecode.h"
 #include "project/app_state.h"
 #include "project/project.h"
 
@@ -43,10 +44,10 @@ float XToTime(float x) {
     return tl.viewStart + (x - tl.laneLeft) / tl.laneWidth * tl.viewSpan;
 }
 
-float TimelineFps(const Project& project) { return project.fps > 0.0f ? project.fps : 25.0f; }
+float TimelineFps(const Project& project) { return ProjectFrameRate(project.fps); }
 
 float SnapToFrame(float t, float fps) {
-    if (!(fps > 0.0f)) fps = 25.0f;
+    fps = ProjectFrameRate(fps);
     return std::round(t * fps) / fps;
 }
 
