@@ -397,15 +397,32 @@ AAFTrackLayout LayOutTracks(const ExportRequest& request, const std::vector<Laye
     };
     std::map<std::int32_t, Channels> channels;
     const int order = GlobalAppState.channelOrderFallback.load(std::memory_order_relaxed);
-    for (const LayerResult& layer : results) {
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const LayerResult& layer = results[i];
         if (!counted(layer)) continue;
         SF_INFO info{};
         SoundFilePtr file = OpenSoundFile(layer.filepath, info);
-        const int count = file ? std::max(1, info.channels) : 1;
+        int count = file ? std::max(1, info.channels) : 1;
+        ChannelMap map = BuildChannelMap(file.get(), count, order, kInterpretAuto);
+        // A stereo layer that no per-channel rule writes (an alloy, a loop
+        // fill without its whole source, a source that cannot be opened)
+        // becomes a rendered ".L"/".R" pair, whatever its source's channels:
+        // its track takes both, so the ".R" clip never lands on the next
+        // track's lane.
+        const Voice* voice = voiceOf[i] >= 0 ? &engine.voices[static_cast<std::size_t>(voiceOf[i])] : nullptr;
+        const bool splices = !layer.fillChunks.empty() || (voice && voice->spliceCount > 0);
+        bool perChannel = false;
+        if (file) perChannel = layer.procMode == 1 ? splices && request.exportFillVirtual : layer.procMode != 3;
+        if (layer.stereo && !perChannel && count < 2) {
+            count = 2;
+            map = ChannelMap{};
+            map.roles = {ChannelRole::L, ChannelRole::R};
+            map.positional = true;
+        }
         Channels& entry = channels[layer.track];
         if (count > entry.count) {
             entry.count = count;
-            entry.map = BuildChannelMap(file.get(), count, order, kInterpretAuto);
+            entry.map = std::move(map);
         }
     }
     for (const auto& [track, entry] : channels) {

@@ -65,33 +65,69 @@ std::string MakeFileURL(const std::string& path) {
     return url;
 }
 
-std::u16string Utf8ToAAFString(const std::string& text) {
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `at` (1 to 4) and its
+// character, or 0 when the byte there starts none (a stray continuation, a
+// lead without its continuations, an overlong form, a surrogate or a value
+// beyond U+10FFFF).
+int DecodeUtf8(const std::string& text, std::size_t at, char32_t& c) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
+    const unsigned char lead = b(0);
+    if (lead < 0x80) {
+        c = lead;
+        return 1;
+    }
+    int n = 0;
+    char32_t min = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        n = 2, c = lead & 0x1Fu, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        n = 3, c = lead & 0x0Fu, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        n = 4, c = lead & 0x07u, min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (at + static_cast<std::size_t>(n) > text.size()) return 0;
+    for (int k = 1; k < n; ++k) {
+        if ((b(static_cast<std::size_t>(k)) & 0xC0) != 0x80) return 0;
+        c = c << 6 | (b(static_cast<std::size_t>(k)) & 0x3Fu);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return 0;
+    return n;
+}
+
+// UTF-16 of `text`, each byte that starts no character becoming `invalid`
+// (or, when `invalid` is 0, the unit U+DC00 + the byte).
+std::u16string ToAAFUnits(const std::string& text, char16_t invalid) {
     std::u16string out;
     out.reserve(text.size() + 1);
-    const std::size_t n = text.size();
-    for (std::size_t i = 0; i < n;) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        auto next = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]) & 0x3Fu; };
-        if (lead < 0x80) {
-            out.push_back(lead);
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t c = 0;
+        const int n = DecodeUtf8(text, i, c);
+        if (n == 0) {
+            out.push_back(invalid ? invalid : static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(text[i])));
             i += 1;
-        } else if ((lead & 0xE0) == 0xC0 && i + 1 < n) {
-            out.push_back(static_cast<char16_t>(((lead & 0x1Fu) << 6) | next(1)));
-            i += 2;
-        } else if ((lead & 0xF0) == 0xE0 && i + 2 < n) {
-            out.push_back(static_cast<char16_t>(((lead & 0x0Fu) << 12) | (next(1) << 6) | next(2)));
-            i += 3;
-        } else if ((lead & 0xF8) == 0xF0 && i + 3 < n) {
-            out.push_back(u'?');  // beyond 16 bits
-            i += 4;
-        } else {
-            out.push_back(u'?');
-            i += 1;
+            continue;
         }
+        if (c >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(c));
+        }
+        i += static_cast<std::size_t>(n);
     }
     out.push_back(0);
     return out;
 }
+
+}  // namespace
+
+std::u16string Utf8ToAAFString(const std::string& text) { return ToAAFUnits(text, u'\uFFFD'); }
+
+std::u16string PathToAAFString(const std::string& path) { return ToAAFUnits(path, 0); }
 
 std::array<std::uint8_t, 44> MakeWaveSummary(std::int64_t length, std::int32_t sampleRate) {
     std::array<std::uint8_t, 44> s{};
@@ -210,7 +246,8 @@ bool OpenAAFFile(AAFWriter& writer, const std::string& path) {
         AAFPluginsRegistered = true;
     }
 
-    const std::u16string name = Utf8ToAAFString(path);
+    // Byte for byte: a folder whose name is not UTF-8 is still found.
+    const std::u16string name = PathToAAFString(path);
     aafProductVersion_t version{1, 0, 0, 0, 0};
     aafProductIdentification_t identification{u"Korvel", u"Korvel", nullptr, {}, nullptr, &version};
     AAFRESULT hr = AAFFileOpenNewModifyEx(name.c_str(), &kAAFFileKind_Aaf512Binary, 0, &identification, &writer.file);
@@ -519,6 +556,60 @@ bool PlaceClip(const AAFClipList& clips, std::size_t k, PlacedClip& out) {
     return out.len > 0;
 }
 
+// Splits a track's clips (sorted by position) into lanes that a sequence
+// can hold with every clip at its own position: a clip joins the first lane
+// it starts at or after the end of, or one whose last clip it overlaps
+// partly (ending later) by no more than that clip has left after its own
+// incoming crossfade or fade-in. A clip lying inside another, or starting with it,
+// takes a lane of its own instead of pushing the clips after it later.
+std::vector<std::vector<std::size_t>> SplitIntoLanes(const AAFClipList& clips, const std::vector<std::size_t>& order) {
+    struct Lane {
+        std::vector<std::size_t> clips;
+        PlacedClip last;
+        std::int64_t lastUsed = 0;  // of the last clip's length, taken by its incoming crossfade
+        bool placed = false;
+    };
+    std::vector<Lane> lanes(1);
+    for (std::size_t k : order) {
+        PlacedClip c;
+        if (!PlaceClip(clips, k, c)) {
+            lanes[0].clips.push_back(k);  // left out by the walk anyway
+            continue;
+        }
+        Lane* target = nullptr;
+        std::int64_t used = 0;
+        for (Lane& lane : lanes) {
+            if (!lane.placed) {
+                target = &lane;
+                break;
+            }
+            const std::int64_t end = lane.last.pos + lane.last.len;
+            if (c.pos >= end) {
+                target = &lane;
+                break;
+            }
+            if (lane.last.pos < c.pos && c.pos + c.len > end && end - c.pos <= lane.last.len - lane.lastUsed) {
+                target = &lane;
+                used = end - c.pos;
+                break;
+            }
+        }
+        if (!target) target = &lanes.emplace_back();
+        if (used == 0) {
+            // Its fade-in transition takes from its length as an incoming crossfade would.
+            const std::int32_t fadeIn = At<std::int32_t>(clips.fadeIns, k, 0);
+            used = fadeIn > 0 ? std::min<std::int64_t>(fadeIn, c.len / 2) : 0;
+        }
+        target->clips.push_back(k);
+        target->last = c;
+        target->lastUsed = used;
+        target->placed = true;
+    }
+    std::vector<std::vector<std::size_t>> out;
+    for (Lane& lane : lanes) out.push_back(std::move(lane.clips));
+    return out;
+}
+
 bool WriteTrack(AAFWriter& w, Definitions& defs, IAAFSequence* sequence, const std::vector<aafMobID_t>& mobIds,
                 const AAFClipList& clips, const std::vector<std::size_t>& order) {
     // Clips that cannot play are left out before the walk, so an overlap is
@@ -647,23 +738,29 @@ IAAFMob* WriteAAFComposition(AAFWriter& w, const std::vector<aafMobID_t>& mobIds
     for (auto& [track, order] : byTrack) {
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return clips.positions[a] < clips.positions[b]; });
-        ++slotId;
-        if (slotId == kAAFTimecodeSlotID) ++slotId;
-        Ref<IAAFSequence> sequence;
-        if (!Create(w.dictionary, AUID_AAFSequence, IID_IAAFSequence, sequence, "CreateInstance Sequence"))
-            return nullptr;
-        if (!Ok(sequence->Initialize(w.soundDataDef), "Sequence Initialize")) return nullptr;
-        if (!WriteTrack(w, defs, sequence.Get(), mobIds, clips, order)) return nullptr;
         const std::string name = track >= 0 && static_cast<std::size_t>(track) < trackNames.size() &&
                                          !trackNames[static_cast<std::size_t>(track)].empty()
                                      ? trackNames[static_cast<std::size_t>(track)]
                                      : "Track " + std::to_string(static_cast<std::int64_t>(track) + 1);
-        const std::u16string name16 = Utf8ToAAFString(name);
-        Ref<IAAFSegment> segment;
-        if (!Query(sequence.Get(), IID_IAAFSegment, segment, "QueryInterface IAAFSegment")) return nullptr;
-        if (!Ok(comp->AppendNewTimelineSlot({sampleRate, 1}, segment.Get(), slotId, name16.c_str(), 0, nullptr),
-                "AppendNewTimelineSlot"))
-            return nullptr;
+        // Clips the track cannot hold in place go to further slots right
+        // after it, named after it with the lane number.
+        const std::vector<std::vector<std::size_t>> lanes = SplitIntoLanes(clips, order);
+        for (std::size_t lane = 0; lane < lanes.size(); ++lane) {
+            ++slotId;
+            if (slotId == kAAFTimecodeSlotID) ++slotId;
+            Ref<IAAFSequence> sequence;
+            if (!Create(w.dictionary, AUID_AAFSequence, IID_IAAFSequence, sequence, "CreateInstance Sequence"))
+                return nullptr;
+            if (!Ok(sequence->Initialize(w.soundDataDef), "Sequence Initialize")) return nullptr;
+            if (!WriteTrack(w, defs, sequence.Get(), mobIds, clips, lanes[lane])) return nullptr;
+            const std::u16string name16 =
+                Utf8ToAAFString(lane == 0 ? name : name + " (" + std::to_string(lane + 1) + ")");
+            Ref<IAAFSegment> segment;
+            if (!Query(sequence.Get(), IID_IAAFSegment, segment, "QueryInterface IAAFSegment")) return nullptr;
+            if (!Ok(comp->AppendNewTimelineSlot({sampleRate, 1}, segment.Get(), slotId, name16.c_str(), 0, nullptr),
+                    "AppendNewTimelineSlot"))
+                return nullptr;
+        }
     }
     if (!Ok(w.header->AddMob(comp.Get()), "AddMob")) return nullptr;
     return comp.Take();

@@ -90,9 +90,14 @@ bool WriteAAFSessionShared(const std::string& aafPath, const AAFClipList& clips,
 
 // "file://" and the path with every byte but A-Z a-z 0-9 - . _ ~ / escaped.
 std::string MakeFileURL(const std::string& path);
-// UTF-8 to 16-bit units ending with a 0 unit; characters beyond 16 bits
-// and malformed bytes become "?".
+// UTF-8 to UTF-16 units ending with a 0 unit; characters beyond U+FFFF
+// become surrogate pairs and each byte that starts no well-formed character
+// becomes U+FFFD.
 std::u16string Utf8ToAAFString(const std::string& text);
+// The same for a file path, except that a byte that starts no well-formed
+// character becomes the lone unit U+DC00 + the byte (0xDC80 to 0xDCFF),
+// which the runtime turns back into that byte.
+std::u16string PathToAAFString(const std::string& path);
 // The 44-byte RIFF/WAVE header of a mono 24-bit file of `length` samples.
 std::array<std::uint8_t, 44> MakeWaveSummary(std::int64_t length, std::int32_t sampleRate);
 

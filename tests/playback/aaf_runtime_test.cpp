@@ -393,7 +393,7 @@ TEST(AAFRuntime, ANewFileWithEveryKindOfMobReadsBack) {
 
     // The source mob's descriptor and the master mob's reference to it.
     const test::aafr::Object& desc = Strong(mobSet->objects[0], 0x4701);
-    EXPECT_EQ(Value(desc, 0x3601).substr(0, 4), "RIFF");
+    EXPECT_EQ(Value(desc, 0x3801).substr(0, 4), "RIFF");  // WAVEDescriptor::Summary
     EXPECT_EQ(Value(desc, 0x3001), std::string("\x80\xBB\0\0\x01\0\0\0", 8));
     EXPECT_EQ(I64(Value(desc, 0x3002)), 96000);
     EXPECT_EQ(Value(*Elements(desc, 0x2f01).at(0), 0x4001), U16Bytes(u"file:///tmp/boom.wav"));

@@ -7,10 +7,12 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "playback/aaf_loader.h"
 #include "playback/aaf_writer.h"
+#include "aaf_session_reader.h"
 #include "support/aaf_reader.h"
 #include "support/temp_dir.h"
 
@@ -160,8 +162,9 @@ TEST_F(AAFWriterTest, SharedFormSharesOneSourceAndMasterMobPerEssenceFile) {
     ASSERT_TRUE(shared.file.ok) << shared.file.error;
     EXPECT_EQ(shared.sourceMobs.size(), 1u);
     ASSERT_EQ(shared.masterMobs.size(), 1u);
-    EXPECT_EQ(Str(*shared.masterMobs[0], 0x4402), u"first ? cut");
-    EXPECT_EQ(Str(*shared.sourceMobs[0], 0x4402), u"first ? cut");
+    // Whole, as a surrogate pair.
+    EXPECT_EQ(Str(*shared.masterMobs[0], 0x4402), u"first \U0001F50A cut");
+    EXPECT_EQ(Str(*shared.sourceMobs[0], 0x4402), u"first \U0001F50A cut");
     const Rebuilt plain = Read(Path("plain.aaf"));
     ASSERT_TRUE(plain.file.ok) << plain.file.error;
     EXPECT_EQ(plain.sourceMobs.size(), 10u);
@@ -180,7 +183,8 @@ TEST_F(AAFWriterTest, SharedFormSharesOneSourceAndMasterMobPerEssenceFile) {
     const Object* descriptor = Strong(*shared.sourceMobs[0], 0x4701);
     ASSERT_NE(descriptor, nullptr);
     const std::array<std::uint8_t, 44> summary = MakeWaveSummary(48000, 48000);
-    EXPECT_EQ(descriptor->Find(0x3601)->value, Bytes(summary.data(), 44));
+    ASSERT_NE(descriptor->Find(0x3801), nullptr);  // WAVEDescriptor::Summary
+    EXPECT_EQ(descriptor->Find(0x3801)->value, Bytes(summary.data(), 44));
     EXPECT_EQ(Str(*Elements(*descriptor, 0x2f01).at(0), 0x4001), u"file:///audio/boom.wav");
     // Every composition clip references a master mob that exists.
     for (const std::string& c : sharedSlots[1].components) EXPECT_EQ(c[0] == 'C' || c[0] == 'F', true) << c;
@@ -191,19 +195,23 @@ TEST_F(AAFWriterTest, SequencesLayClipsFadesAndOverlapsOnTheTimeline) {
         const char* name;
         std::vector<std::int64_t> positions, lengths;
         std::vector<std::int32_t> fadeIns, fadeOuts;
-        std::vector<std::string> want;
+        std::vector<std::vector<std::string>> lanes;  // the track's slots, its own first
     };
     const std::vector<Case> cases = {
         {"three overlapping clips", {0, 900, 1800}, {1000, 1000, 1000}, {}, {},
-         {"C1000:0", "T100/50", "C1000:0", "T100/50", "C1000:0"}},
-        {"fades shortened to half a clip", {1000}, {1000}, {800}, {900}, {"F1500", "T500/0", "C1000:0", "T500/500", "F500"}},
-        {"a clip at a negative position", {-200}, {1000}, {}, {}, {"C800:200"}},
-        {"equal positions laid end to end", {0, 0}, {500, 500}, {}, {}, {"C500:0", "C500:0"}},
-        {"a fade-in after a clip at the same position is cut to the filler before it", {0, 0}, {1000, 1000},
-         {0, 400}, {}, {"C1000:0", "F1", "T1/0", "C1000:0"}},
-        {"an overlap longer than the next clip is cut to it", {0, 100}, {1000, 50}, {}, {},
-         {"C1000:0", "T50/25", "C50:0"}},
-        {"zero-length clips are left out", {0, 10}, {0, 100}, {}, {}, {"F10", "C100:0"}},
+         {{"C1000:0", "T100/50", "C1000:0", "T100/50", "C1000:0"}}},
+        {"fades shortened to half a clip", {1000}, {1000}, {800}, {900},
+         {{"F1500", "T500/0", "C1000:0", "T500/500", "F500"}}},
+        {"a clip at a negative position", {-200}, {1000}, {}, {}, {{"C800:200"}}},
+        // Clips that a sequence could only hold by moving them take lanes of
+        // their own (formerly laid end to end, or cut, in one sequence).
+        {"equal positions take a lane each", {0, 0}, {500, 500}, {}, {}, {{"C500:0"}, {"C500:0"}}},
+        {"a fade-in at the same position as a clip", {0, 0}, {1000, 1000}, {0, 400}, {},
+         {{"C1000:0"}, {"F400", "T400/0", "C1000:0"}}},
+        {"a clip inside the one before it", {0, 100}, {1000, 50}, {}, {}, {{"C1000:0"}, {"F100", "C50:0"}}},
+        {"an overlap longer than the clip has left after its crossfade", {0, 900, 950}, {1000, 1000, 1000}, {}, {},
+         {{"C1000:0", "T100/50", "C1000:0"}, {"F950", "C1000:0"}}},
+        {"zero-length clips are left out", {0, 10}, {0, 100}, {}, {}, {{"F10", "C100:0"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -219,10 +227,36 @@ TEST_F(AAFWriterTest, SequencesLayClipsFadesAndOverlapsOnTheTimeline) {
         const Rebuilt r = Read(Path("seq.aaf"));
         ASSERT_TRUE(r.file.ok) << r.file.error;
         const std::vector<Slot> slots = Slots(*r.compositionMobs.at(0));
-        ASSERT_EQ(slots.size(), 2u);
-        EXPECT_EQ(slots[1].name, u"Track 1");
-        EXPECT_EQ(slots[1].components, c.want);
+        ASSERT_EQ(slots.size(), 1 + c.lanes.size());
+        for (std::size_t lane = 0; lane < c.lanes.size(); ++lane) {
+            EXPECT_EQ(slots[1 + lane].id, static_cast<std::int64_t>(lane) + 1);
+            EXPECT_EQ(slots[1 + lane].name, lane == 0 ? u"Track 1" : u"Track 1 (" + std::u16string(1, static_cast<char16_t>(u'1' + lane)) + u")");
+            EXPECT_EQ(slots[1 + lane].components, c.lanes[lane]);
+        }
     }
+}
+
+TEST_F(AAFWriterTest, AClipInsideAnotherMovesNoLaterClip) {
+    // A [0, 10000), B [2000, 4000) inside it, C at 12000, D crossfading
+    // into C; a second track after it keeps its own slot.
+    AAFClipList clips = Clips(5);
+    clips.positions = {0, 2000, 12000, 14000, 500};
+    clips.lengths = {10000, 2000, 3000, 3000, 1000};
+    clips.tracks = {0, 0, 0, 0, 1};
+    for (std::size_t i = 0; i < 5; ++i) {
+        clips.essencePaths[i] = "/audio/clip" + std::to_string(i) + ".wav";
+        clips.clipNames[i] = "clip" + std::to_string(i);
+    }
+    ASSERT_TRUE(WriteAAFSessionShared(Path("contained.aaf"), clips, {"FX 1", "FX 2"}, 48000, {}));
+    const test::session::Session s = test::session::Read(Path("contained.aaf"));
+    ASSERT_TRUE(s.file.ok) << s.file.error;
+    std::vector<std::tuple<std::string, std::string, std::int64_t, std::int64_t>> placed;
+    for (const test::session::Track& t : s.tracks)
+        for (const test::session::Clip& c : t.clips) placed.emplace_back(t.name, c.name, c.position, c.length);
+    const std::vector<std::tuple<std::string, std::string, std::int64_t, std::int64_t>> want = {
+        {"FX 1", "clip0", 0, 10000},  {"FX 1", "clip2", 12000, 3000}, {"FX 1", "clip3", 14000, 3000},
+        {"FX 1 (2)", "clip1", 2000, 2000}, {"FX 2", "clip4", 500, 1000}};
+    EXPECT_EQ(placed, want);
 }
 
 TEST_F(AAFWriterTest, GainsBecomeNestedGroups) {
@@ -329,7 +363,7 @@ TEST_F(AAFWriterTest, MarkersInPositionOrderWithoutNegativeOnes) {
     const std::vector<const Object*> events = Elements(*slots[2].segment, 0x1001);
     ASSERT_EQ(events.size(), 3u);
     const std::vector<std::pair<std::int64_t, std::u16string>> want = {
-        {0, u"Start"}, {24000, u"Rise ?"}, {48000, u"Impact, 1.00 s"}};
+        {0, u"Start"}, {24000, u"Rise \U0001F50A"}, {48000, u"Impact, 1.00 s"}};
     for (std::size_t i = 0; i < want.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_TRUE(Is(*events[i], AUID_AAFCommentMarker));
@@ -361,12 +395,20 @@ TEST(AAFWriterText, FileUrlsStringsAndTheWaveSummary) {
         {"a b", std::u16string(u"a b") + u'\0'},
         {"\xC3\xA9", std::u16string(u"\u00e9") + u'\0'},
         {"\xE4\xB8\xAD", std::u16string(u"\u4e2d") + u'\0'},
-        {"x\xF0\x9F\x94\x8Ay", std::u16string(u"x?y") + u'\0'},
-        {"\xC3", std::u16string(u"?") + u'\0'},              // lead byte at the end
-        {"\xE4\xB8", std::u16string(u"??") + u'\0'},         // too short for its lead
-        {"\x80z", std::u16string(u"?z") + u'\0'},            // stray continuation
+        {"x\xF0\x9F\x94\x8Ay", std::u16string(u"x\xD83D\xDD0Ay") + u'\0'},  // a surrogate pair
+        {"\xF4\x8F\xBF\xBF", std::u16string(u"\xDBFF\xDFFF") + u'\0'},      // U+10FFFF
+        {"\xC3", std::u16string(u"\xFFFD") + u'\0'},                   // lead byte at the end
+        {"\xE4\xB8", std::u16string(u"\xFFFD\xFFFD") + u'\0'},        // too short for its lead
+        {"\x80z", std::u16string(u"\xFFFDz") + u'\0'},                 // stray continuation
+        {"\xC3z", std::u16string(u"\xFFFDz") + u'\0'},                 // lead without its continuation
+        {"\xC0\xAF", std::u16string(u"\xFFFD\xFFFD") + u'\0'},        // overlong "/"
+        {"\xED\xA0\x80", std::u16string(u"\xFFFD\xFFFD\xFFFD") + u'\0'},  // an encoded surrogate
+        {"\xF4\x90\x80\x80", std::u16string(u"\xFFFD\xFFFD\xFFFD\xFFFD") + u'\0'},  // beyond U+10FFFF
     };
     for (const StringCase& c : strings) EXPECT_EQ(Utf8ToAAFString(c.utf8), c.want) << c.utf8;
+    // Paths keep every byte: one that starts no character is U+DC00 + the byte.
+    EXPECT_EQ(PathToAAFString("/a\xE9\xF0\x9F\x94\x8A/\xFF"),
+              std::u16string(u"/a\xDCE9\xD83D\xDD0A/\xDCFF") + u'\0');
 
     const std::array<std::uint8_t, 44> s = MakeWaveSummary(1000, 48000);
     const std::string want = std::string("RIFF") + Bytes("\xDC\x0B\0\0", 4) + "WAVEfmt " + Bytes("\x10\0\0\0\x01\0\x01\0", 8) +

@@ -259,7 +259,7 @@ private:
     }
 
     bool KeySize(const StoredProperty& p, std::uint8_t& size) {
-        size = p.keys.empty() ? 0 : static_cast<std::uint8_t>(p.keys.front().size());
+        size = p.keys.empty() ? p.emptyKeySize : static_cast<std::uint8_t>(p.keys.front().size());
         for (const auto& key : p.keys) {
             if (key.size() != p.keys.front().size() || key.size() > 0xFF)
                 return Fail("the keys of property 0x" + Hex(p.pid) + " differ in size");

@@ -100,6 +100,7 @@ struct StoredProperty {
     std::vector<std::vector<std::uint8_t>> keys;   // set elements' keys; weak keys
     std::uint16_t keyPid = 0;                      // sets and weak references
     PropertyPath target;                           // weak references
+    std::uint8_t emptyKeySize = 0;                 // a set's key size when it holds no key
 };
 
 struct StoredObject {

@@ -69,6 +69,7 @@ enum Pid : std::uint16_t {
     kTimecodeStart = 0x1501, kTimecodeFPS = 0x1502, kTimecodeDrop = 0x1503,
     kTransitionOperationGroup = 0x1801, kTransitionCutPoint = 0x1802,
     kContentMobs = 0x1901, kContentEssenceData = 0x1902,
+    kEssenceDataMobID = 0x2701,
     kControlPointValue = 0x1A02, kControlPointTime = 0x1A03,
     kDefIdentification = 0x1B01, kDefName = 0x1B02, kDefDescription = 0x1B03,
     kOperationDefDataDefinition = 0x1E01, kOperationDefIsTimeWarp = 0x1E02, kOperationDefNumberInputs = 0x1E07,
@@ -78,7 +79,7 @@ enum Pid : std::uint16_t {
     kDictionaryDataDefinitions = 0x2605, kDictionaryInterpolationDefinitions = 0x2609,
     kEssenceDescriptorLocator = 0x2F01,
     kFileDescriptorSampleRate = 0x3001, kFileDescriptorLength = 0x3002,
-    kWAVEDescriptorSummary = 0x3601,
+    kWAVEDescriptorSummary = 0x3801,
     kHeaderByteOrder = 0x3B01, kHeaderLastModified = 0x3B02, kHeaderContent = 0x3B03, kHeaderDictionary = 0x3B04,
     kHeaderVersion = 0x3B05, kHeaderIdentificationList = 0x3B06, kHeaderObjectModelVersion = 0x3B07,
     kIdentCompanyName = 0x3C01, kIdentProductName = 0x3C02, kIdentProductVersion = 0x3C03,
@@ -123,6 +124,11 @@ const char* PropertyName(std::uint16_t pid) {
     case kVaryingValuePointList: return "PointList";
     default: return "Property";
     }
+}
+
+// The size of the key a set is indexed by: a mob id or an AUID.
+std::uint8_t KeySizeOf(std::uint16_t keyPid) {
+    return keyPid == kMobID || keyPid == kEssenceDataMobID ? 32 : 16;
 }
 
 // Where weak references point: paths of pids from the root.
@@ -275,6 +281,12 @@ std::string ToUtf8(const std::u16string& text) {
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
+        } else if (c >= 0xDC80 && c < 0xDD00) {
+            // A lone U+DC80..U+DCFF carries a path byte that is not UTF-8.
+            out.push_back(static_cast<char>(c - 0xDC00));
+            continue;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
         }
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
@@ -1154,6 +1166,8 @@ std::unique_ptr<aaf::StoredObject> Object::ToStored() const {
                 keys.push_back(key ? key->bytes : std::vector<std::uint8_t>{});
             }
             out->SetStrongReferenceSet(p.pid, PropertyName(p.pid), p.keyPid, std::move(elements), std::move(keys));
+            // An empty set still names the size of its keys.
+            out->properties.back().emptyKeySize = KeySizeOf(p.keyPid);
             break;
         }
         case aaf::StoredForm::WeakReference:
@@ -1264,6 +1278,8 @@ AAFRESULT CreateNewFile(const std::u16string& path, const aafProductIdentificati
 
         auto* content = new Object(Kind::ContentStorage, state);
         content->Prop(kContentMobs, aaf::StoredForm::StrongReferenceSet).keyPid = kMobID;
+        // Required, and always empty: the essence lives in files beside the AAF.
+        content->Prop(kContentEssenceData, aaf::StoredForm::StrongReferenceSet).keyPid = kEssenceDataMobID;
         header->SetChild(kHeaderContent, content);
         content->Release();
 

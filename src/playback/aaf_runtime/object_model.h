@@ -185,6 +185,8 @@ AAFRESULT CreateNewFile(const std::u16string& path, const aafProductIdentificati
                         Object** file);
 AAFRESULT GetPluginManager(Object** manager);
 
+// UTF-8 of UTF-16 text; a lone unit U+DC80..U+DCFF is the byte it carries
+// (unit - 0xDC00), so a path that is not UTF-8 comes back byte for byte.
 std::string ToUtf8(const std::u16string& text);
 
 }  // namespace korvel::aafrt
