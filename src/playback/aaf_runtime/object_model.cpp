@@ -9,6 +9,8 @@
 // [SECTION] New files
 #include "playback/aaf_runtime/object_model.h"
 
+#include "playback/aaf_runtime/meta_model.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -137,7 +139,6 @@ const aaf::PropertyPath kOperationDefinitionsPath = {kRootHeader, kHeaderDiction
 const aaf::PropertyPath kParameterDefinitionsPath = {kRootHeader, kHeaderDictionary, kDictionaryParameterDefinitions};
 const aaf::PropertyPath kInterpolationDefinitionsPath = {kRootHeader, kHeaderDictionary,
                                                          kDictionaryInterpolationDefinitions};
-const aaf::PropertyPath kClassDefinitionsPath = {kRootMetaDictionary, kMetaClassDefinitions};
 const aaf::PropertyPath kTypeDefinitionsPath = {kRootMetaDictionary, kMetaTypeDefinitions};
 
 struct ClassInfo {
@@ -1140,6 +1141,21 @@ AAFRESULT Object::SetComment(const aafCharacter* comment) {
 // [SECTION] Saving: stored objects and the meta-dictionary
 
 std::unique_ptr<aaf::StoredObject> Object::ToStored() const {
+    // The meta-dictionary is made at save time from the classes of the
+    // objects below the header, with every definition they need.
+    if (kind_ == Kind::MetaDictionary) {
+        std::vector<aaf::Auid> used;
+        std::vector<const Object*> stack;
+        if (state_ && state_->header) stack.push_back(state_->header);
+        while (!stack.empty()) {
+            const Object* o = stack.back();
+            stack.pop_back();
+            if (std::find(used.begin(), used.end(), o->classId_) == used.end()) used.push_back(o->classId_);
+            for (const Property& p : o->properties_)
+                for (const Object* child : p.objects) stack.push_back(child);
+        }
+        return BuildMetaDictionary(used);
+    }
     auto out = std::make_unique<aaf::StoredObject>(classId_);
     out->properties.reserve(properties_.size() + 1);
     for (const Property& p : properties_) {
@@ -1178,40 +1194,6 @@ std::unique_ptr<aaf::StoredObject> Object::ToStored() const {
             out->SetWeakReferences(p.pid, PropertyName(p.pid), p.form, p.target, p.keyPid, p.keys);
             break;
         }
-    }
-    // The meta-dictionary describes every class the file holds: the class
-    // definitions are made here from the objects below the header.
-    if (kind_ == Kind::MetaDictionary && state_ && state_->header) {
-        std::vector<aaf::Auid> used;
-        std::vector<const Object*> stack = {state_->header};
-        while (!stack.empty()) {
-            const Object* o = stack.back();
-            stack.pop_back();
-            for (const ClassInfo* c = FindClass(o->classId_); c;) {
-                const aaf::Auid id = ToAuid(c->id);
-                if (std::find(used.begin(), used.end(), id) != used.end()) break;
-                used.push_back(id);
-                if (c->parent == c->id) break;
-                c = FindClass(c->parent);
-            }
-            for (const Property& p : o->properties_)
-                for (const Object* child : p.objects) stack.push_back(child);
-        }
-        std::vector<std::unique_ptr<aaf::StoredObject>> classes;
-        std::vector<std::vector<std::uint8_t>> keys;
-        for (const aaf::Auid& id : used) {
-            const ClassInfo* c = FindClass(id);
-            auto def = std::make_unique<aaf::StoredObject>(ToAuid(kClassDefinitionClass));
-            def->SetData(kMetaIdentification, aaf::EncodeAuid(id));
-            def->SetData(kMetaName, aaf::EncodeString(aaf::ToU16(c->name)));
-            def->SetWeakReference(kClassParent, kClassDefinitionsPath, kMetaIdentification,
-                                  aaf::EncodeAuid(ToAuid(c->parent)));
-            def->SetData(kClassIsConcrete, {static_cast<std::uint8_t>(c->concrete ? 1 : 0)});
-            classes.push_back(std::move(def));
-            keys.push_back(aaf::EncodeAuid(id));
-        }
-        out->SetStrongReferenceSet(kMetaClassDefinitions, PropertyName(kMetaClassDefinitions), kMetaIdentification,
-                                   std::move(classes), std::move(keys));
     }
     return out;
 }
