@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -407,6 +409,178 @@ TEST_F(AAFExportTest, ChannelSuffixesAndStereoTracksBesideMonoNeighbours) {
         // Each side of the stereo pair is its own channel of the source.
         const std::vector<float> left = test::ReadSoundFile((Essence() / "FX A1_000_pad.L.wav").string());
         EXPECT_EQ(left.size(), static_cast<std::size_t>(2 * kRate)) << "the region and its post-handle";
+    }
+}
+
+TEST_F(AAFExportTest, ARenderedStereoPairOfAMonoSourceKeepsBothSidesOnItsOwnTracks) {
+    // Source-channel mode sizes a track by its files' channels; a stereo
+    // layer written as a rendered pair needs two whatever its source has.
+    const std::string mono = Source("mono.wav", 3.0, 1);
+    struct Case {
+        const char* name;
+        std::int32_t procMode;
+        bool fillVirtual;
+        std::vector<std::string> trackNames;
+        std::vector<std::set<std::string>> clipsPerTrack;
+    };
+    const std::vector<Case> cases = {
+        {"an alloy layer", 3, true,
+         {"FX A 1.L", "FX A 1.R", "FX A 2"},
+         {{"FX A1_000_alloy.L.wav"}, {"FX A1_000_alloy.R.wav"}, {"FX A2_001_knock.wav"}}},
+        {"a loop fill without its whole source", 1, false,
+         {"FX A 1.L", "FX A 1.R", "FX A 2"},
+         {{"FX A1_000_alloy.L.wav"}, {"FX A1_000_alloy.R.wav"}, {"FX A2_001_knock.wav"}}},
+        {"a region read per source channel stays mono", 0, true,
+         {"FX A 1", "FX A 2"},
+         {{"FX A1_000_alloy.wav"}, {"FX A2_001_knock.wav"}}},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        results_.clear();
+        PrepareVoices(*engine_, kRate, 4);
+        request_.outputFolder = dir_.file("pair" + std::to_string(run++));
+        request_.exportAAFSourceChannels = true;
+        request_.exportFillVirtual = c.fillVirtual;
+        LayerResult alloy = Layer("alloy", mono, 1.0f, 1.0f);
+        alloy.stereo = true;
+        alloy.procMode = c.procMode;
+        Add(alloy, true);
+        // The next layer track's clip overlaps the pair in time.
+        LayerResult knock = Layer("knock", mono, 1.2f, 0.5f);
+        knock.track = 1;
+        knock.groupTrack = 1;
+        Add(knock);
+        AAFExportOutput out;
+        std::string lines;
+        ASSERT_TRUE(Export(&out, &lines)) << lines;
+        EXPECT_EQ(out.trackNames, c.trackNames);
+
+        const test::session::Session s = test::session::Read(AafFile());
+        ASSERT_TRUE(s.file.ok) << s.file.error;
+        ASSERT_EQ(s.tracks.size(), c.clipsPerTrack.size());
+        for (std::size_t t = 0; t < s.tracks.size(); ++t) {
+            SCOPED_TRACE(t);
+            EXPECT_EQ(s.tracks[t].name, c.trackNames[t]);
+            std::set<std::string> names;
+            for (const test::session::Clip& clip : s.tracks[t].clips) names.insert(clip.name);
+            EXPECT_EQ(names, c.clipsPerTrack[t]);
+            // A fade-in and a fade-out per clip, and no crossfade between
+            // clips of different layers (which would take their fades).
+            EXPECT_EQ(s.tracks[t].transitions, 2 * static_cast<std::int32_t>(s.tracks[t].clips.size()));
+        }
+    }
+}
+
+TEST_F(AAFExportTest, DescriptorsGiveLengthsAndFormatsWithTheEssenceMovedAway) {
+    const std::string source = Source("door.wav", 4.0);
+    Add(Layer("door", source, 1.0f, 1.0f));
+    LayerResult slam = Layer("slam", source, 2.5f, 0.5f);
+    slam.sourceOffset = 2.0f;
+    Add(slam);
+    AAFExportOutput out;
+    std::string lines;
+    ASSERT_TRUE(Export(&out, &lines)) << lines;
+    // Opened on another machine: the essence is not where the locators say.
+    fs::rename(Essence(), AafFolder() / "elsewhere");
+
+    const test::session::Session s = test::session::Read(AafFile());
+    ASSERT_TRUE(s.file.ok) << s.file.error;
+    ASSERT_EQ(s.sourceMobs.size(), 2u);
+    for (std::size_t i = 0; i < s.sourceMobs.size(); ++i) {
+        SCOPED_TRACE(i);
+        const test::aafr::Object* descriptor = test::session::Strong(*s.sourceMobs[i], 0x4701);
+        ASSERT_NE(descriptor, nullptr);
+        const test::aafr::Property* summary = descriptor->Find(0x3801);  // WAVEDescriptor::Summary
+        ASSERT_NE(summary, nullptr);
+        ASSERT_EQ(summary->value.size(), 44u);
+        EXPECT_EQ(summary->value.substr(0, 4), "RIFF");
+        EXPECT_EQ(Le(summary->value, 22, 2), 1u) << "channels";
+        EXPECT_EQ(Le(summary->value, 24, 4), static_cast<std::uint64_t>(kRate));
+        EXPECT_EQ(Le(summary->value, 34, 2), 24u) << "bits";
+        const std::int64_t length = test::session::Int(*descriptor, 0x3002);
+        EXPECT_EQ(Le(summary->value, 40, 4), static_cast<std::uint64_t>(length) * 3) << "data bytes";
+        const test::aafr::Property* rate = descriptor->Find(0x3001);
+        ASSERT_NE(rate, nullptr);
+        EXPECT_EQ(Le(rate->value, 0, 4), static_cast<std::uint64_t>(kRate)) << "numerator of the sample rate";
+        EXPECT_EQ(Le(rate->value, 4, 4), 1u);
+        const std::string name = test::session::Str(*s.sourceMobs[i], 0x4402);
+        const auto k = std::find(out.clips.clipNames.begin(), out.clips.clipNames.end(), name);
+        ASSERT_NE(k, out.clips.clipNames.end()) << name;
+        EXPECT_EQ(length, out.clips.sourceLengths[static_cast<std::size_t>(k - out.clips.clipNames.begin())]);
+    }
+    ASSERT_EQ(s.tracks.size(), 1u);
+    ASSERT_EQ(s.tracks[0].clips.size(), 2u);
+    EXPECT_EQ(s.tracks[0].clips[0].length, kRate);
+    EXPECT_EQ(s.tracks[0].clips[1].length, kRate / 2);
+}
+
+// Every comment marker's comment, as stored.
+std::vector<std::u16string> MarkerComments(const test::session::Session& s) {
+    std::vector<std::u16string> out;
+    for (const test::aafr::Object* slot : test::session::Elements(*s.compositionMobs.at(0), 0x4403)) {
+        const test::aafr::Object* segment = test::session::Strong(*slot, 0x4803);
+        if (!segment) continue;
+        for (const test::aafr::Object* c : test::session::Elements(*segment, 0x1001))
+            if (test::session::Is(*c, AUID_AAFCommentMarker))
+                out.push_back(test::aafr::DecodeUtf16(c->Find(0x0602)->value));
+    }
+    return out;
+}
+
+// A path from a file URL's percent escapes.
+std::string FromFileUrl(const std::string& url) {
+    std::string out;
+    for (std::size_t i = 7; i < url.size(); ++i) {
+        if (url[i] == '%' && i + 2 < url.size()) {
+            out.push_back(static_cast<char>(std::stoi(url.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else {
+            out.push_back(url[i]);
+        }
+    }
+    return out;
+}
+
+TEST_F(AAFExportTest, FoldersAndNamesBeyondUtf16AndNotUtf8) {
+    const std::string source = Source("door.wav", 3.0);
+    struct Case {
+        const char* name;
+        std::string folder, layer;
+        std::u16string mobName;  // of the layer's source and master mobs
+    };
+    const std::vector<Case> cases = {
+        {"a character beyond U+FFFF", "out \xF0\x9F\x94\x8A", "boom \xF0\x9F\x94\x8A",
+         u"FX A1_000_boom \U0001F50A.wav"},
+        {"a byte that is not UTF-8", "out \xFF\xC3", "bad\xFFname", u"FX A1_000_bad\uFFFDname.wav"},
+    };
+    request_.exportAAFMarkers = true;
+    events_.resize(1);
+    events_[0].time = 1.0f;
+    events_[0].duration = 1.0f;
+    std::snprintf(events_[0].keywords, sizeof events_[0].keywords, "rise \xF0\x9F\x94\x8A");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        results_.clear();
+        PrepareVoices(*engine_, kRate, 4);
+        request_.outputFolder = dir_.file(c.folder.c_str());
+        Add(Layer(c.layer, source, 1.0f, 1.0f));
+        std::string lines;
+        ASSERT_TRUE(Export(nullptr, &lines)) << lines;
+        ASSERT_TRUE(fs::exists(AafFile())) << "the AAF file lies in the folder asked for";
+
+        const test::session::Session s = test::session::Read(AafFile());
+        ASSERT_TRUE(s.file.ok) << s.file.error;
+        ASSERT_EQ(s.sourceMobs.size(), 1u);
+        ASSERT_EQ(s.masterMobs.size(), 1u);
+        EXPECT_EQ(test::aafr::DecodeUtf16(s.sourceMobs[0]->Find(0x4402)->value), c.mobName);
+        EXPECT_EQ(test::aafr::DecodeUtf16(s.masterMobs[0]->Find(0x4402)->value), c.mobName);
+        ASSERT_EQ(s.tracks.size(), 1u);
+        ASSERT_EQ(s.tracks[0].clips.size(), 1u);
+        const std::string essence = FromFileUrl(s.tracks[0].clips[0].locator);
+        EXPECT_TRUE(fs::exists(essence)) << "the locator resolves: " << essence;
+        EXPECT_EQ(fs::path(essence).parent_path(), Essence());
+        EXPECT_EQ(MarkerComments(s), (std::vector<std::u16string>{u"Spot,1.0,rise \U0001F50A"}));
     }
 }
 
