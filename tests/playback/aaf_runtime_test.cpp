@@ -368,6 +368,12 @@ TEST(AAFRuntime, ANewFileWithEveryKindOfMobReadsBack) {
     ASSERT_NE(mobSet, nullptr);
     EXPECT_EQ(mobSet->form, test::aafr::kStrongSet);
     ASSERT_EQ(mobSet->objects.size(), 3u);
+    // The essence lives beside the file, but readers require the set.
+    const test::aafr::Property* essenceData = content.Find(0x1902);
+    ASSERT_NE(essenceData, nullptr);
+    EXPECT_EQ(essenceData->form, test::aafr::kStrongSet);
+    EXPECT_EQ(essenceData->keyPid, 0x2701);
+    EXPECT_TRUE(essenceData->objects.empty());
     struct MobCase {
         aafUID_t cls;
         aafMobID_t id;
