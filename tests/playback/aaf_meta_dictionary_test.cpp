@@ -387,6 +387,10 @@ TEST_F(AAFMetaDictionaryTest, EveryObjectAndPropertyIsDefinedByTheFileItself) {
             if (const auto t = typeById.find(def->second.type); t != typeById.end() && t->second->size >= 0) {
                 EXPECT_EQ(p.value.size(), static_cast<std::size_t>(t->second->size)) << label;
             }
+            if (p.form == test::aafr::kWeak || p.form == test::aafr::kWeakSet || p.form == test::aafr::kWeakVector) {
+                for (const std::string& key : p.keys)
+                    EXPECT_NE(test::aafr::ResolveWeak(f, p.tag, p.keyPid, key), nullptr) << label << " resolves";
+            }
             for (const Object& child : p.objects) stack.push_back({&child, label});
         }
         for (const auto& [pid, def] : props)
