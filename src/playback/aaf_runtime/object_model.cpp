@@ -9,14 +9,14 @@
 // [SECTION] New files
 #include "playback/aaf_runtime/object_model.h"
 
-#include "playback/aaf_runtime/meta_model.h"
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <new>
 #include <random>
+
+#include "playback/aaf_runtime/meta_model.h"
 
 namespace korvel::aafrt {
 
