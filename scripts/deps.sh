@@ -28,6 +28,8 @@ PACKAGES=(
   libgtk-3-dev
   # the text fonts (npm for the icon font is added below)
   fonts-roboto-unhinted
+  # the user guide's PDF is typeset by groff (its PDF output is not in groff-base)
+  groff
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )

@@ -6,6 +6,7 @@
 
 #include "engine/pinned_sources.h"
 #include "engine/track_allocation.h"
+#include "library/waveform.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 
@@ -71,7 +72,10 @@ bool BuildClipEvent(Project& project, std::int32_t eventIndex) {
     if (!IsKind(event.shape, EventKind::Clip) || event.pinnedFile[0] == '\0') return false;
 
     const std::string relinked = RelinkPinnedPath(event.pinnedFileId, std::string(TextOf(event.pinnedFile)));
-    if (relinked != TextOf(event.pinnedFile)) CopyText(event.pinnedFile, relinked);
+    if (relinked != TextOf(event.pinnedFile)) {
+        MoveWaveformOverview(std::string(TextOf(event.pinnedFile)), relinked);
+        CopyText(event.pinnedFile, relinked);
+    }
     const std::string path(TextOf(event.pinnedFile));
     const float start = event.time - event.syncOffset;
 

@@ -29,6 +29,11 @@ namespace {
 void SetFile(LayerResult& layer, const std::string& filepath) {
     if (layer.filepath != filepath) layer.fillChunks.clear();
     layer.filepath = filepath;
+    // A placeholder (a build that found nothing, or a file that could not be
+    // read) that now names a file is rendered from it: left a placeholder it
+    // would play silence and draw no waveform. A file that cannot be read
+    // makes it a placeholder again when it renders.
+    if (!filepath.empty()) layer.isSketch = false;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "library/waveform.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 
@@ -181,6 +182,8 @@ bool RefreshSessionSourcePaths(Project& project) {
         if (!event.pinnedFileId.empty() && event.pinnedFile[0] != '\0') {
             const std::string resolved = ResolvePathById(event.pinnedFileId);
             if (!resolved.empty() && resolved != TextOf(event.pinnedFile)) {
+                // The timeline draws a Clip from the overview stored under its path.
+                MoveWaveformOverview(std::string(TextOf(event.pinnedFile)), resolved);
                 CopyText(event.pinnedFile, resolved);
                 changed = true;
             }

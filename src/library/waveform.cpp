@@ -97,6 +97,21 @@ void LoadWaveformOverview(const char* path) {
     cache.overviews.emplace(key, std::move(overview));
 }
 
+void MoveWaveformOverview(const std::string& from, const std::string& to) {
+    if (to.empty() || from == to) return;
+    {
+        WaveformCacheStore& cache = Cache();
+        std::lock_guard guard(cache.lock);
+        if (cache.overviews.contains(to)) return;
+        auto found = cache.overviews.find(from);
+        if (found != cache.overviews.end()) {
+            cache.overviews.emplace(to, found->second);
+            return;
+        }
+    }
+    LoadWaveformOverview(to.c_str());
+}
+
 std::shared_ptr<const WaveformOverview> FindWaveformOverview(const std::string& path) {
     WaveformCacheStore& cache = Cache();
     std::lock_guard guard(cache.lock);

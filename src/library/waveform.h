@@ -33,6 +33,11 @@ bool ComputeWaveformOverview(const std::string& path, WaveformOverview& out);
 // the first insertion stays.
 void LoadWaveformOverview(const char* path);
 
+// A stored path now names another copy of the same content (a relink by
+// file identity): the overview cached under `from` serves `to` too, without
+// reading the file again; with none cached, `to` is loaded.
+void MoveWaveformOverview(const std::string& from, const std::string& to);
+
 // The cached overview of `path`, or null. Overviews are immutable once
 // cached, so the caller may draw from it while other threads insert.
 std::shared_ptr<const WaveformOverview> FindWaveformOverview(const std::string& path);

@@ -2,12 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "build_fixture.h"
+#include "engine/layer_render.h"
 #include "library/library.h"
+#include "playback/playback_engine.h"
 #include "project/project.h"
+#include "support/audio_fixture.h"
+#include "support/temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -163,6 +169,39 @@ TEST_F(RerollTest, SpotIsPlacedAroundTheEventWithinItsMargin) {
     EXPECT_GE(layer.duration, 0.1f);
     EXPECT_LE(layer.fadeIn, 0.45f * layer.duration + 1e-6f);
     EXPECT_LE(layer.fadeOut, 0.45f * layer.duration + 1e-6f);
+}
+
+// A layer the build left as a placeholder (no sound found, or a file that
+// could not be read) takes a real file from "Next sound" or from its history,
+// and is then rendered from that file: it sounds and draws its waveform.
+TEST_F(RerollTest, APlaceholderGivenAFileIsRenderedFromIt) {
+    test::TempDir dir;
+    const std::string folder = dir.path().string();
+    ASSERT_TRUE(test::WriteSoundFile(folder + "/metal.wav", test::MakeSine(440.0, 2.0, 48000), 1, 48000));
+    const std::vector<Palette> palettes = {MakePalette("All", {MakeFile("metal", 2.0f, folder)})};
+    LayerResult sketch = Sounding("");
+    sketch.name = "[Sketch] Spot";
+    sketch.isSketch = true;
+    sketch.procMode = 2;
+    OneEvent(EventKind::Spot, {sketch});
+
+    ASSERT_TRUE(RerollLayer(project, 0, palettes));
+    LayerResult& layer = project.results[0];
+    EXPECT_EQ(layer.filepath, folder + "/metal.wav");
+    EXPECT_FALSE(layer.isSketch);
+    auto engine = std::make_unique<PlaybackEngine>();
+    RenderLayerVoice(*engine, layer, 0, 48000, nullptr, 0, nullptr, 0, 0, false);
+    ASSERT_EQ(engine->voices.size(), 1u);
+    const auto& peaks = engine->voices[0].overviewPeak;
+    EXPECT_GT(*std::max_element(peaks.begin(), peaks.end()), 0.1f) << "rendered from the file, not as silence";
+
+    // Stepping back to the placeholder's own empty choice keeps it one;
+    // stepping to a file makes it a file's layer again.
+    layer.isSketch = true;
+    ApplySoundChoice(layer, {"[Sketch] Spot", "", "", 0, 1, 0, 0, 0});
+    EXPECT_TRUE(layer.isSketch);
+    ApplySoundChoice(layer, {"metal", folder + "/metal.wav", "", 0, 1, 0, 0, 0});
+    EXPECT_FALSE(layer.isSketch);
 }
 
 }  // namespace

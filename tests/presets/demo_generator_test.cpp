@@ -20,6 +20,7 @@
 #include "engine/render_job.h"
 #include "library/folder_scan.h"
 #include "library/library.h"
+#include "library/waveform.h"
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
 #include "playback/wav_export.h"
@@ -208,6 +209,7 @@ protected:
         AppState& app = GlobalAppState;
         app.recentProjects.clear();
         app.projectPath.clear();
+        app.backgroundJob.active.store(false);
         app.backgroundJob.done.store(false);
         app.backgroundJob.cancel.store(false);
         PlaybackEngine& engine = LivePlaybackEngine;
@@ -342,6 +344,35 @@ TEST_F(DemoEndToEnd, InstalledDemoScansOpensBuildsAndExportsAnAudibleMix) {
     for (std::size_t s = 0; s + 1 < mix.rmsPerSecond.size(); ++s) {
         EXPECT_GT(mix.rmsPerSecond[s], 1e-4) << "second " << s;
     }
+}
+
+// The demo's Clip names the copy of its sound in the project's folder; the
+// library holds the same content, and a save relinks the Clip to the path the
+// file identities know. The timeline draws the Clip from the overview stored
+// under its path, which must follow it.
+TEST_F(DemoEndToEnd, ClipKeepsItsWaveformWhenASaveRelinksItsFile) {
+    GlobalAppState.executableFolder = KORVEL_PROGRAM_FOLDER;
+    InstallDemoContent(false);
+    {
+        Library scanned;
+        ScanPendingFolders(scanned);
+        ASSERT_EQ(scanned.palettes.size(), 2u);
+        for (const Palette& palette : scanned.palettes) SoundLibrary.palettes.push_back(palette);
+    }
+    ASSERT_EQ(GlobalAppState.recentProjects.size(), 1u);
+    const std::string project = GlobalAppState.recentProjects[0];
+    ASSERT_TRUE(OpenProject(project));
+    const auto clip = std::ranges::find_if(CurrentProject.events, [](const Event& event) {
+        return IsKind(event.shape, EventKind::Clip) && event.pinnedFile[0] != '\0';
+    });
+    ASSERT_NE(clip, CurrentProject.events.end());
+    const std::string opened(clip->pinnedFile);
+    EXPECT_NE(FindWaveformOverview(opened), nullptr);
+
+    ASSERT_TRUE(SaveProject(project));
+    const std::string saved(clip->pinnedFile);
+    EXPECT_NE(saved, opened) << "the save relinked the Clip to the library's copy";
+    EXPECT_NE(FindWaveformOverview(saved), nullptr) << "the Clip at " << saved << " lost its waveform";
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ constexpr float kLogoSize = 78.0f;
 const ImGuiWindowFlags kPlainWindow = ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove |
                                       ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoNav;
 
-void CentredLine(const char* text, std::uint32_t color) { DrawCentredText(kBoxWidth, text, color); }
+void CentredLine(const char* text, std::uint32_t color) { DrawCenteredText(kBoxWidth, text, color); }
 
 }  // namespace
 

@@ -120,7 +120,7 @@ void DrawCard(AppState& s) {
 
     AddVerticalSpace(Y / 2.0f);
     PushFontIf(largeFont);
-    DrawCentredText(kCardWidth, TitleText(FontHasLogoGlyph(largeFont != nullptr ? largeFont : ImGui::GetFont())),
+    DrawCenteredText(kCardWidth, TitleText(FontHasLogoGlyph(largeFont != nullptr ? largeFont : ImGui::GetFont())),
                      p.textSecondary);
     PopFontIf(largeFont);
     AddVerticalSpace(0.7f * Y);
@@ -147,7 +147,7 @@ void DrawCard(AppState& s) {
         if (s.recentProjects.empty()) {
             AddVerticalSpace(Y / 2.0f);
             PushFontIf(bodyFont);
-            DrawCentredText(innerWidth, "No recent projects", p.textMuted);
+            DrawCenteredText(innerWidth, "No recent projects", p.textMuted);
             PopFontIf(bodyFont);
         }
         for (std::size_t i = 0; i < s.recentProjects.size(); ++i)

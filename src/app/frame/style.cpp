@@ -234,7 +234,7 @@ int TimecodeCharFilter(ImGuiInputTextCallbackData* data) {
     return allowed ? 0 : 1;
 }
 
-void DrawCentredText(float width, const char* text, std::uint32_t color) {
+void DrawCenteredText(float width, const char* text, std::uint32_t color) {
     const float w = std::ceil(ImGui::CalcTextSize(text).x);
     ImGui::SetCursorPosX((width - w) * 0.5f);
     ImGui::PushStyleColor(ImGuiCol_Text, color);

@@ -86,7 +86,7 @@ bool IconMenuItem(const char* icon, const char* label, int id);
 
 // The text in `color`, centred (its width rounded up) in `width` from the
 // window's left edge.
-void DrawCentredText(float width, const char* text, std::uint32_t color);
+void DrawCenteredText(float width, const char* text, std::uint32_t color);
 
 // Input-text filter for timecode fields: only the digits and ':' pass.
 int TimecodeCharFilter(ImGuiInputTextCallbackData* data);

@@ -262,7 +262,7 @@ constexpr const char* kSpatialTip =
     "             only, bit-for-bit integrity).\n"
     "  Extended \xE2\x80\x94 Pure + source DSP (frequency-dependent width +\n"
     "             decorrelated MDAP halo) for maximum immersion.\n"
-    "Stereo export and the live monitor are unaffected for now.";
+    "Stereo export and the live monitor are not spatialized.";
 constexpr const char* kLoudnessTip =
     "Loudness-match the Mixdown on export (ITU-R BS.1770\n"
     "integrated LUFS, front L/R, one gain across all channels;\n"

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -213,6 +214,40 @@ bool SetPaletteEnabledFromRow(AppState& state, Library& library, std::int32_t in
 
 namespace {
 
+// The scale at which `width` (at the font size) fits `room`, at most 1.
+float ScaleToFit(float width, float room) { return width > room && width > 0.0f ? room / width : 1.0f; }
+
+// The largest scale at which labels centred under bars `pitch` apart keep a
+// small space between neighbours.
+float LabelScale(const std::array<float, 5>& widths, float barPitch) {
+    constexpr float kSpace = 3.0f;
+    float scale = 1.0f;
+    for (std::size_t i = 0; i + 1 < widths.size(); ++i)
+        scale = std::min(scale, ScaleToFit((widths[i] + widths[i + 1]) / 2.0f, barPitch - kSpace));
+    return scale;
+}
+
+}  // namespace
+
+CoverageTextFit FitCoverageText(float columnWidth, float barPitch, const std::function<float(const char*)>& measure) {
+    CoverageTextFit fit;
+    fit.titleScale = ScaleToFit(measure("SPECTRAL COVERAGE"), columnWidth);
+    if (fit.titleScale < kCoverageMinTextScale) {
+        fit.titleWrapped = true;
+        fit.titleScale = ScaleToFit(std::max(measure("SPECTRAL"), measure("COVERAGE")), columnWidth);
+    }
+    const std::array<float, 5> words{measure("Sub"), measure("Low"), measure("Mid"), measure("High"), measure("Air")};
+    fit.labelScale = LabelScale(words, barPitch);
+    if (fit.labelScale < kCoverageMinTextScale) {
+        fit.labelInitials = true;
+        const std::array<float, 5> initials{measure("S"), measure("L"), measure("M"), measure("H"), measure("A")};
+        fit.labelScale = LabelScale(initials, barPitch);
+    }
+    return fit;
+}
+
+namespace {
+
 struct TabMetrics {
     float fontSize = 0.0f;
     float frameHeight = 0.0f;
@@ -226,15 +261,33 @@ void DrawCoverageColumn(ImDrawList* draw, const Library& library, const Spectral
     const ImVec2 origin = ImGui::GetWindowPos();
     const float y0 = ImGui::GetCursorPosY();
     const float F = m.fontSize;
-    draw->AddText(ImVec2(origin.x + 16.0f, origin.y + y0), panels::Col(ThemePalette.textSecondary), "SPECTRAL COVERAGE");
     const float gap = std::max(1.5f, 0.03f * columnWidth);
     const float bar = std::max(4.0f, (columnWidth - 4.0f * gap) / 5.0f);
     const float pitch = bar + gap;
-    const float top = y0 + 1.6f * F;
-    const float height = std::max(1.5f * F, m.topAreaHeight - y0 - m.footer - 1.6f * F - 2.6f * F);
+    const CoverageTextFit fit =
+        FitCoverageText(columnWidth, pitch, [](const char* text) { return ImGui::CalcTextSize(text).x; });
+    ImFont* font = ImGui::GetFont();
+    const ImVec2 titleAt(origin.x + 16.0f, origin.y + y0);
+    const float titleSize = F * fit.titleScale;
+    // Clipped to the column: the list starts right after it.
+    draw->PushClipRect(ImVec2(titleAt.x, titleAt.y), ImVec2(titleAt.x + columnWidth, titleAt.y + 2.0f * F), true);
+    if (fit.titleWrapped) {
+        draw->AddText(font, titleSize, titleAt, panels::Col(ThemePalette.textSecondary), "SPECTRAL");
+        draw->AddText(font, titleSize, ImVec2(titleAt.x, titleAt.y + titleSize),
+                      panels::Col(ThemePalette.textSecondary), "COVERAGE");
+    } else {
+        draw->AddText(font, titleSize, titleAt, panels::Col(ThemePalette.textSecondary), "SPECTRAL COVERAGE");
+    }
+    draw->PopClipRect();
+    const float secondLine = fit.titleWrapped ? titleSize : 0.0f;
+    const float top = y0 + 1.6f * F + secondLine;
+    const float height = std::max(1.5f * F, m.topAreaHeight - y0 - m.footer - 1.6f * F - 2.6f * F - secondLine);
     const float base = top + height;
     const bool any = !library.palettes.empty();
-    static const char* const kLabels[] = {"Sub", "Low", "Mid", "High", "Air"};
+    static const char* const kWords[] = {"Sub", "Low", "Mid", "High", "Air"};
+    static const char* const kInitials[] = {"S", "L", "M", "H", "A"};
+    const char* const* kLabels = fit.labelInitials ? kInitials : kWords;
+    const float labelSize = F * fit.labelScale;
     for (int i = 0; i < 5; ++i) {
         const float x = origin.x + 16.0f + static_cast<float>(i) * pitch;
         const float value = coverage.bands[i];
@@ -242,15 +295,15 @@ void DrawCoverageColumn(ImDrawList* draw, const Library& library, const Spectral
         if (value > 0.0f && any) h = std::max(h, 2.0f);
         const std::uint32_t color = ColorWithAlpha(GetWeightColor(0.1f + 0.2f * static_cast<float>(i)), any ? 200 : 40);
         draw->AddRectFilled(ImVec2(x, origin.y + base - h), ImVec2(x + bar, origin.y + base), panels::Col(color), 2.0f);
-        const float labelWidth = ImGui::CalcTextSize(kLabels[i]).x;
-        draw->AddText(ImVec2(x + (bar - labelWidth) / 2.0f, origin.y + base + 0.15f * F),
+        const float labelWidth = font->CalcTextSizeA(labelSize, FLT_MAX, 0.0f, kLabels[i]).x;
+        draw->AddText(font, labelSize, ImVec2(x + (bar - labelWidth) / 2.0f, origin.y + base + 0.15f * F),
                       panels::Col(ThemePalette.textMuted), kLabels[i]);
     }
     if (any) {
         char text[96];
         std::snprintf(text, sizeof text, "%d files \xC2\xB7 %d palette%s", coverage.files, coverage.palettes,
                       Plural(coverage.palettes));
-        draw->AddText(ImVec2(origin.x + 16.0f, origin.y + base + 0.15f * F + F + 1.3f * F),
+        draw->AddText(ImVec2(origin.x + 16.0f, origin.y + base + 0.15f * F + 1.3f * F),
                       panels::Col(ThemePalette.textMuted), text);
     }
 }
@@ -483,7 +536,11 @@ void DrawPaletteRow(ImDrawList* draw, AppState& state, Library& library, std::in
     }
 
     // Context button while the pointer is over the row or its menu is open.
-    const bool inRow = ImGui::IsMouseHoveringRect(a, b) && ImGui::IsWindowHovered(ImGuiHoveredFlags_AllowWhenBlockedByPopup);
+    // Pressing the button makes it the active item, which blocks the plain
+    // window hover; it must still be drawn on the release frame to open the menu.
+    const bool inRow = ImGui::IsMouseHoveringRect(a, b) &&
+                       ImGui::IsWindowHovered(ImGuiHoveredFlags_AllowWhenBlockedByPopup |
+                                              ImGuiHoveredFlags_AllowWhenBlockedByActiveItem);
     if (inRow || ImGui::IsPopupOpen("##libctx")) {
         const float x = b.x - 0.45f * F - (F + 4.0f);
         ImGui::SetCursorScreenPos(ImVec2(x, midY - F / 2.0f));

@@ -74,6 +74,19 @@ std::vector<std::int32_t> LibraryDisplayOrder(const Library& library);
 // "%d files", "%d,%03d files", "%d,%03d,%03d files".
 std::string FormatLibraryFileCount(std::int64_t count);
 
+// How the coverage column's text fits its width. The title shrinks to at
+// most 3/4 of the font size, then breaks after "SPECTRAL"; the band labels
+// shrink as far, then read as their initials. Widths are measured at the
+// font size by `measure`.
+struct CoverageTextFit {
+    float titleScale = 1.0f;
+    bool titleWrapped = false;
+    float labelScale = 1.0f;
+    bool labelInitials = false;
+};
+inline constexpr float kCoverageMinTextScale = 0.75f;
+CoverageTextFit FitCoverageText(float columnWidth, float barPitch, const std::function<float(const char*)>& measure);
+
 std::uint64_t CoverageSignature(const Library& library);
 // Recomputes `coverage` when the signature changed; true when it did.
 bool UpdateSpectralCoverage(SpectralCoverage& coverage, const Library& library);

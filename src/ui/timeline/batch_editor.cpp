@@ -313,7 +313,7 @@ void DrawBottomRow(AppState& state, Project& project, const BatchFacts& facts, c
     PushDragColours(BatchPitchHovered);
     float semitones = 24.0f * facts.meanPitch;
     ImGui::SetNextItemWidth(width);
-    if (ImGui::DragFloat("##batchpitch", &semitones, 0.5f, 0.0f, 24.0f, "\xc2\xb1%.0f semitones",
+    if (ImGui::DragFloat("##batchpitch", &semitones, 0.5f, 0.0f, 24.0f, PitchVariationFormat(width),
                          ImGuiSliderFlags_AlwaysClamp)) {
         BatchSetPitchVariation(state, project, semitones);
     }

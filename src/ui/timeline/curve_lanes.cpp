@@ -43,16 +43,28 @@ void BandGuides(ImDrawList* dl, ImVec2 a, ImVec2 b, ImFont* font, float size, fl
         dl->AddLine(ImVec2(a.x + 1.0f, y), ImVec2(b.x - 1.0f, y), WithAlpha(ThemePalette.textMuted, lineAlpha),
                     thickness);
     }
-    for (int i = 0; i < 5; ++i) {
-        const float y = a.y + (1.0f - (0.9f - 0.2f * static_cast<float>(i))) * height - size / 2.0f;
-        dl->AddText(font, size, ImVec2(a.x + inset, y), WithAlpha(ThemePalette.textMuted, nameAlpha), kNames[i]);
-        const float w = font->CalcTextSizeA(size, 1e9f, 0.0f, kMarks[i]).x;
-        dl->AddText(font, size, ImVec2(b.x - inset - w, y), WithAlpha(ThemePalette.textMuted, markAlpha), kMarks[i]);
+    // A short area would stack the names over each other.
+    const BandLabelFit fit = FitBandLabels(height, size);
+    for (int i = 0; fit.every > 0 && i < 5; i += fit.every) {
+        const float y = a.y + (1.0f - (0.9f - 0.2f * static_cast<float>(i))) * height - fit.size / 2.0f;
+        dl->AddText(font, fit.size, ImVec2(a.x + inset, y), WithAlpha(ThemePalette.textMuted, nameAlpha), kNames[i]);
+        const float w = font->CalcTextSizeA(fit.size, 1e9f, 0.0f, kMarks[i]).x;
+        dl->AddText(font, fit.size, ImVec2(b.x - inset - w, y), WithAlpha(ThemePalette.textMuted, markAlpha),
+                    kMarks[i]);
     }
     dl->PopClipRect();
 }
 
 }  // namespace
+
+BandLabelFit FitBandLabels(float height, float textSize) {
+    constexpr float kMinScale = 0.75f;
+    const float spacing = 0.2f * height;
+    if (!(textSize > 0.0f) || !(spacing > 0.0f)) return {};
+    if (spacing >= kMinScale * textSize) return {std::min(textSize, spacing), 1};
+    if (2.0f * spacing >= kMinScale * textSize) return {std::min(textSize, 2.0f * spacing), 2};
+    return {};
+}
 
 // [SECTION] Strip and editor
 
@@ -349,7 +361,7 @@ float DrawCurveLanes(ImDrawList* dl, AppState& state, Project& project, bool tra
     CurveLane(dl, state, project, false, weightTop, height, traceView);
     dl->AddLine(ImVec2(tl.x0 + 8.0f, weightTop + height + 1.0f), ImVec2(right, weightTop + height + 1.0f),
                 WithAlpha(ThemePalette.border, 80));
-    const float intensityTop = weightTop + height + 2.0f;
+    const float intensityTop = CurveLaneTop(weightTop, height, true);
     CurveLane(dl, state, project, true, intensityTop, height, traceView);
     const float endLine = intensityTop + height + 1.0f;
     dl->AddLine(ImVec2(tl.x0 + 8.0f, endLine), ImVec2(right, endLine), ThemePalette.border);

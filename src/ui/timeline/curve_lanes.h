@@ -21,6 +21,16 @@ void DrawCurveStrip(ImDrawList* drawList, const CurvePoints& curve, float x1, fl
                     float clipLeft, float clipRight, std::uint32_t colour, bool highlight, float scale, float offset,
                     bool colourByValue, float opacity);
 
+// How the five band names (and frequency marks) of a curve area `height`
+// high fit text `textSize` high: all five, shrunk to the band spacing down to
+// 3/4 of the size; else every other one (Air, Mid, Sub), at most twice the
+// spacing high; else none (`every` 0).
+struct BandLabelFit {
+    float size = 0.0f;
+    int every = 0;
+};
+BandLabelFit FitBandLabels(float height, float textSize);
+
 // The inspector's curve editor at `position`, `size`. Paints the pointer's
 // height into `curve` while held with Alt (or `paintWithoutAlt`) unless
 // `paintingDisabled`; `verticalDragOut` (may be null) receives the frame's

@@ -1,6 +1,7 @@
 // The event context menu's popup.
 #include <imgui.h>
 
+#include "app/frame/style.h"
 #include "app/theme.h"
 #include "project/app_state.h"
 #include "project/project.h"
@@ -18,6 +19,7 @@ void ItemTooltip(const char* text) {
 }  // namespace
 
 bool ShowEventContextMenu(const char* popupId) {
+    const StyleScope panel(StyleScopeKind::Panel);
     if (!ImGui::BeginPopup(popupId)) return false;
     AppState& state = GlobalAppState;
     Project& project = CurrentProject;

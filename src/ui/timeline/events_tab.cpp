@@ -362,7 +362,7 @@ void DrawBottomRow(AppState& state, Project& project, std::int32_t index, const 
         PushBottomRowColours(PitchHovered);
         float semitones = event.pitchVariation * 24.0f;
         ImGui::SetNextItemWidth(width);
-        if (ImGui::DragFloat("##evpitch", &semitones, 0.5f, 0.0f, 24.0f, "\xc2\xb1%.0f semitones",
+        if (ImGui::DragFloat("##evpitch", &semitones, 0.5f, 0.0f, 24.0f, PitchVariationFormat(width),
                              ImGuiSliderFlags_AlwaysClamp)) {
             SetPitchVariation(state, event, semitones);
         }
@@ -582,6 +582,22 @@ void DrawPlaceholder(const AppState& state, const InspectorMetrics& m) {
 // ---------------------------------------------------------------------------
 // [SECTION] The tab
 // ---------------------------------------------------------------------------
+
+const char* PitchVariationFormat(float textWidth, const std::function<float(const char*)>& measure) {
+    // Measured at the widest value the drag shows.
+    static constexpr const char* kFormats[][2] = {
+        {"\xc2\xb1%.0f semitones", "\xc2\xb1" "24 semitones"},
+        {"\xc2\xb1%.0f st", "\xc2\xb1" "24 st"},
+    };
+    for (const auto& format : kFormats)
+        if (measure(format[1]) <= textWidth) return format[0];
+    return "\xc2\xb1%.0f";
+}
+
+const char* PitchVariationFormat(float fieldWidth) {
+    return PitchVariationFormat(fieldWidth - 2.0f * ImGui::GetStyle().FramePadding.x,
+                                [](const char* text) { return ImGui::CalcTextSize(text).x; });
+}
 
 InspectorMetrics ComputeInspectorMetrics(const UILayout& layout) {
     InspectorMetrics m;

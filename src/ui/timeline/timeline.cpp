@@ -575,7 +575,7 @@ void DrawTimeline(ImDrawList* drawList, const UILayout& layout) {
         const bool bloom = state.selectedEvent >= 0 && state.selectedEvent < count &&
                            IsKind(project.events[static_cast<std::size_t>(state.selectedEvent)].shape, EventKind::Bloom);
         const float weightTop = markerBottom;
-        const float bottom = weightTop + laneHeight + (bloom ? 0.0f : 1.0f + laneHeight);
+        const float bottom = CurveLaneTop(weightTop, laneHeight, !bloom) + laneHeight;
         dl->AddRect(ImVec2(tl.laneLeft - 1.0f, weightTop - 1.0f), ImVec2(tl.LaneRight() + 1.0f, bottom + 1.0f),
                     WithAlpha(ThemePalette.accent, 140), 3.0f, 0, 2.0f);
     }

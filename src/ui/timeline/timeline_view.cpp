@@ -135,6 +135,10 @@ float CurveLaneHeight(int laneView) {
     return kHeights[std::clamp(laneView, 0, 2)];
 }
 
+float CurveLaneTop(float weightTop, float laneHeight, bool intensity) {
+    return intensity ? weightTop + laneHeight + 2.0f : weightTop;
+}
+
 void ToggleCurveDrawMode(AppState& state, const Project& project) {
     state.curveDrawMode = !state.curveDrawMode;
     if (!state.curveDrawMode) {

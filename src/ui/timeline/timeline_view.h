@@ -133,6 +133,9 @@ void FollowPlayhead(AppState& state, float duration);
 void PanView(AppState& state, float seconds, float lo, float hi);
 // Curve lane height for a lane view 0..2 (clamped): 24, 64 or 120 px.
 float CurveLaneHeight(int laneView);
+// Top of the weight lane (intensity false) or of the intensity lane below it,
+// from the weight lane's top; one rule for the lanes and the draw-mode outline.
+float CurveLaneTop(float weightTop, float laneHeight, bool intensity);
 // The draw button: turns curve draw mode on (saving the view and framing the
 // selection) or off (restoring it).
 void ToggleCurveDrawMode(AppState& state, const Project& project);

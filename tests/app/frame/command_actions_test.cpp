@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/background_job.h"
 #include "app/commands.h"
@@ -567,6 +570,31 @@ TEST_F(CommandActionsTest, OpeningOverUnsavedWorkRaisesThePrompt) {
     EXPECT_EQ(s.statusMessage, "File not found") << "a stale entry only reports";
     PerformCommand(CmdOpenRecent + 5);
     EXPECT_EQ(s.unsavedPromptState, 0) << "a position past the list does nothing";
+}
+
+// The build typesets the user guide beside the program; the help command
+// opens it from there, and does nothing where there is none.
+TEST_F(CommandActionsTest, UserGuideOpensTheGuideTheBuildPutBesideTheProgram) {
+    const std::string folder = std::filesystem::path(KORVEL_EXECUTABLE).parent_path().string();
+    const std::string guide = folder + "/Korvel User Guide.pdf";
+    std::ifstream file(guide, std::ios::binary);
+    ASSERT_TRUE(file.good()) << guide << " was not built (groff, scripts/deps.sh)";
+    char magic[5] = {};
+    file.read(magic, 5);
+    EXPECT_EQ(std::string(magic, 5), "%PDF-");
+
+    std::vector<std::string> opened;
+    s.platformHooks.openDocument = [&](const std::string& path) { opened.push_back(path); };
+    s.executableFolder = folder;
+    PerformCommand(CmdUserGuide);
+    EXPECT_EQ(opened, std::vector<std::string>{guide});
+
+    test::TempDir empty;
+    s.executableFolder = empty.path().string();
+    PerformCommand(CmdUserGuide);
+    EXPECT_EQ(opened.size(), 1u);
+    s.platformHooks.openDocument = nullptr;
+    s.executableFolder.clear();
 }
 
 }  // namespace

@@ -2,8 +2,13 @@
 // the checkbox takes its own, and the scan and queue cards show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 
+#include "app/frame/fonts.h"
+#include "app/theme.h"
 #include "app/ui_layout.h"
 #include "library_fixture.h"
 #include "panels_fixture.h"
@@ -136,6 +141,86 @@ TEST_F(LibraryTabFrames, AddFolderPicksOnTheNextFrame) {
     LibraryTab.addFolderRequested = true;
     frames_.Run(body());
     EXPECT_FALSE(SoundLibrary.scanning.load());
+}
+
+// The row's context button becomes the active item when pressed; the row
+// must still draw it on the release frame, or the menu never opens.
+TEST_F(LibraryTabFrames, ContextButtonOpensThePaletteMenu) {
+    AddPalette("Doors");
+    frames_.Run(body());
+    ImGuiWindow* list = List();
+    ASSERT_NE(list, nullptr);
+    const float F = ImGui::GetFontSize();
+    const float width = list->Size.x - ImGui::GetStyle().ScrollbarSize;
+    const ImVec2 row = RowPoint(0);
+    harness_.MoveMouse(row.x, row.y);  // the button shows while the pointer is over the row
+    frames_.Run(body());
+    const ImVec2 button(list->Pos.x + width - 0.45f * F - (F + 4.0f) + 4.0f, row.y);
+    harness_.MoveMouse(button.x, button.y);
+    frames_.Run(body());
+    ASSERT_TRUE(ImGui::GetCurrentContext()->OpenPopupStack.empty());
+    Click(button);
+    frames_.Run(body());
+    ImGuiContext& g = *ImGui::GetCurrentContext();
+    ASSERT_EQ(g.OpenPopupStack.size(), 1u) << "the release on the button opens the menu";
+    ImGuiWindow* popup = g.OpenPopupStack.back().Window;
+    ASSERT_NE(popup, nullptr);
+    EXPECT_TRUE(popup->Active) << "and the menu is drawn";
+    EXPECT_EQ(popup->ParentWindow, list);
+}
+
+// The coverage column's title and band labels, in the tab's real font, fit
+// the column at the smallest window and at the default one: nothing runs
+// into the list beside it or into the next label.
+TEST(LibraryCoverageText, FitsTheColumnAtTheSmallestAndTheDefaultWindow) {
+    const std::string folder = std::filesystem::path(KORVEL_EXECUTABLE).parent_path().string();
+    if (FindFontFile(folder, "Roboto-Regular").empty()) GTEST_SKIP() << "fonts not installed (scripts/deps.sh)";
+    test::UiHarness ui;
+    auto app = std::make_unique<AppState>();
+    ImGuiIO& io = ImGui::GetIO();
+    io.Fonts->Clear();
+    LoadFonts(folder, 1.0f, *app);
+    unsigned char* pixels = nullptr;
+    int w = 0;
+    int h = 0;
+    io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+    io.Fonts->SetTexID(reinterpret_cast<ImTextureID>(static_cast<intptr_t>(1)));
+    ASSERT_NE(app->fonts.smallFont, nullptr);
+
+    struct Case {
+        float width, height;
+    };
+    for (const Case c : {Case{960.0f, 600.0f}, Case{1280.0f, 720.0f}}) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        UILayoutInputs in;
+        in.displayWidth = c.width;
+        in.displayHeight = c.height;
+        const UILayout layout = ComputeUILayout(in);
+        ui.BeginFrame();
+        ImGui::PushFont(app->fonts.smallFont);
+        const auto measure = [](const char* text) { return ImGui::CalcTextSize(text).x; };
+        const float content = layout.panelWidth - 32.0f;
+        const float column = std::max(80.0f, 0.22f * content);
+        const float gap = std::max(1.5f, 0.03f * column);
+        const float bar = std::max(4.0f, (column - 4.0f * gap) / 5.0f);
+        const float pitch = bar + gap;
+        const CoverageTextFit fit = FitCoverageText(column, pitch, measure);
+        EXPECT_GE(fit.titleScale, kCoverageMinTextScale);
+        EXPECT_GE(fit.labelScale, kCoverageMinTextScale);
+        const float titleWidth = fit.titleWrapped ? std::max(measure("SPECTRAL"), measure("COVERAGE"))
+                                                  : measure("SPECTRAL COVERAGE");
+        EXPECT_LE(titleWidth * fit.titleScale, column + 0.01f);
+        const char* const words[] = {"Sub", "Low", "Mid", "High", "Air"};
+        const char* const initials[] = {"S", "L", "M", "H", "A"};
+        const char* const* labels = fit.labelInitials ? initials : words;
+        for (int i = 0; i + 1 < 5; ++i) {
+            const float halves = (measure(labels[i]) + measure(labels[i + 1])) / 2.0f * fit.labelScale;
+            EXPECT_LT(halves, pitch) << labels[i] << " runs into " << labels[i + 1];
+        }
+        ImGui::PopFont();
+        ui.EndFrame();
+    }
+    ShellThemeHooks.setDefaultFont = nullptr;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "inspector_fixture.h"
 #include "playback/playback_engine.h"
 #include "project/project.h"
+#include "ui/timeline/events_tab.h"
 #include "ui/timeline/inspector_edits.h"
 
 namespace korvel {
@@ -303,6 +304,25 @@ TEST_F(BatchEditorTest, IdleFramesMarkNothing) {
     EXPECT_FALSE(s.unsavedChanges);
     EXPECT_TRUE(UndoStack.empty());
     EXPECT_EQ(p.events[0].stereo, !p.trackLayout.groups[0].stereo) << "the batch form copies no bus flag";
+}
+
+// The pitch drags (batch and single event) shorten their unit rather than
+// cut the text ("±0 semito"): the widest value decides, 7 px a byte here.
+TEST(PitchVariationField, UnitShortensToFitTheField) {
+    const auto measure = [](const char* text) { return 7.0f * static_cast<float>(std::strlen(text)); };
+    struct Case {
+        float width;
+        const char* want;
+    };
+    const Case cases[] = {
+        {200.0f, "\xc2\xb1%.0f semitones"},
+        {98.0f, "\xc2\xb1%.0f semitones"},  // "±24 semitones" exactly
+        {97.0f, "\xc2\xb1%.0f st"},
+        {49.0f, "\xc2\xb1%.0f st"},  // "±24 st" exactly
+        {48.0f, "\xc2\xb1%.0f"},
+        {0.0f, "\xc2\xb1%.0f"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(PitchVariationFormat(c.width, measure), c.want) << c.width;
 }
 
 }  // namespace

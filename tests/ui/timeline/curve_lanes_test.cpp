@@ -134,5 +134,31 @@ TEST_F(CurveEditorTest, PaintsThePointersHeightAndSmoothsAtRelease) {
     Frame(b, false, false, nullptr, "##other");
 }
 
+// The band names never overlap: five lines of text fit only where the bands
+// are at least 3/4 of a line high; a shorter editor shows every other name.
+TEST(BandLabels, FitTheBandSpacing) {
+    struct Case {
+        const char* name;
+        float height, textSize;
+        float wantSize;
+        int wantEvery;
+    };
+    const Case cases[] = {
+        {"tall: full size, all five", 120.0f, 16.0f, 16.0f, 1},
+        {"a little short: shrunk to the spacing", 70.0f, 16.0f, 14.0f, 1},
+        {"short: every other at full size", 50.0f, 16.0f, 16.0f, 2},
+        {"shorter: every other, shrunk", 32.0f, 16.0f, 12.8f, 2},
+        {"too short for any", 20.0f, 16.0f, 0.0f, 0},
+        {"no height", 0.0f, 16.0f, 0.0f, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const BandLabelFit fit = FitBandLabels(c.height, c.textSize);
+        EXPECT_FLOAT_EQ(fit.size, c.wantSize);
+        EXPECT_EQ(fit.every, c.wantEvery);
+        if (fit.every > 0) EXPECT_LE(fit.size, 0.2f * c.height * static_cast<float>(fit.every)) << "lines overlap";
+    }
+}
+
 }  // namespace
 }  // namespace korvel

@@ -3,12 +3,15 @@
 #include "ui/timeline/event_menu.h"
 
 #include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
 
 #include <cstdio>
 
 #include "engine/render_job.h"
 #include "support/audio_fixture.h"
 #include "support/temp_dir.h"
+#include "support/ui/ui_harness.h"
 #include "timeline_fixture.h"
 
 namespace korvel {
@@ -167,6 +170,31 @@ TEST_F(EventMenuTest, EveryEditIsRefusedDuringAJob) {
     EXPECT_STREQ(p.events[0].folder, "");
     EXPECT_EQ(s.pendingRenderMode, 0);
     EXPECT_TRUE(UndoStack.empty());
+}
+
+// The menu is drawn in the panel style, as the other context menus are: its
+// window takes the panel's padding and rounding, not the default ones.
+TEST_F(EventMenuTest, DrawnInThePanelStyle) {
+    test::UiHarness ui;
+    MakeEvents(2);
+    s.selectedEvents = {1};
+    ImGuiWindow* popup = nullptr;
+    for (int frame = 0; frame < 2; ++frame) {
+        ui.BeginFrame();
+        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+        ImGui::Begin("##host", nullptr, ImGuiWindowFlags_NoSavedSettings);
+        if (frame == 0) ImGui::OpenPopup("##eventCtx");
+        EXPECT_FALSE(ShowEventContextMenu("##eventCtx"));
+        ImGuiContext& g = *ImGui::GetCurrentContext();
+        if (!g.OpenPopupStack.empty()) popup = g.OpenPopupStack.back().Window;
+        ImGui::End();
+        ui.EndFrame();
+    }
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->WindowPadding.x, 10.0f);
+    EXPECT_EQ(popup->WindowPadding.y, 10.0f);
+    EXPECT_EQ(popup->WindowRounding, 6.0f);
+    EXPECT_NE(ImGui::GetStyle().WindowPadding.x, 10.0f) << "the default differs, so the check means something";
 }
 
 }  // namespace

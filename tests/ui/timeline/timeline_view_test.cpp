@@ -193,5 +193,15 @@ TEST_F(TimelineViewTest, CurveDrawModeSavesAndRestoresTheView) {
     EXPECT_NEAR(s.ViewSpan(), 30.0f, 1e-4f);
 }
 
+// The lanes and the draw-mode outline share this rule: the intensity lane
+// starts 2 px below the weight lane, so both lanes end at top + 2 lanes + 2.
+TEST_F(TimelineViewTest, CurveLaneTopsLeaveTwoPixelsBetweenTheLanes) {
+    for (int view = 0; view < 3; ++view) {
+        const float h = CurveLaneHeight(view);
+        EXPECT_EQ(CurveLaneTop(100.0f, h, false), 100.0f);
+        EXPECT_EQ(CurveLaneTop(100.0f, h, true) + h, 100.0f + 2.0f * h + 2.0f);
+    }
+}
+
 }  // namespace
 }  // namespace korvel
