@@ -198,13 +198,10 @@ void ResetEditingState(AppState& state) {
 // Who holds a crash lock, by the process id written in it.
 enum class LockHolder { None, ThisRun, OtherRun, EndedRun };
 
-// The process id a lock names; 0 when it cannot be read as "pid=<n>".
+// The process id the lock at `lockPath` names; 0 when it cannot be read.
 long LockProcessId(const std::string& lockPath) {
     std::string text;
-    if (!ReadWholeTextFile(lockPath, text) || !text.starts_with("pid=")) return 0;
-    long pid = 0;
-    const auto [end, error] = std::from_chars(text.data() + 4, text.data() + text.size(), pid);
-    return error == std::errc() && pid > 0 ? pid : 0;
+    return ReadWholeTextFile(lockPath, text) ? CrashLockProcessId(text) : 0;
 }
 
 // A running process under `pid` that runs this program. A process whose
@@ -705,6 +702,18 @@ void WriteCrashLock(const std::string& projectPath) {
         WriteFileAtomic(lockPath, std::string_view(text, static_cast<std::size_t>(length)));
     }
     GlobalAppState.lockFilePath = lockPath;
+}
+
+long CrashLockProcessId(std::string_view text) {
+    constexpr std::string_view kKey = "pid=";
+    if (!text.starts_with(kKey)) return 0;
+    long pid = 0;
+    const char* const last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data() + kKey.size(), last, pid);
+    if (error != std::errc() || pid <= 0) return 0;
+    for (const char* c = end; c != last; ++c)
+        if (*c != '\n' && *c != '\r') return 0;
+    return pid;
 }
 
 void DeleteCrashLock() {

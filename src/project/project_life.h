@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "playback/audio_output.h"
@@ -106,6 +107,10 @@ bool CrashLockExists(const std::string& projectPath, std::error_code& error);
 // running window's lock is left alone) and remembers its path in
 // `lockFilePath`, also when it was not written.
 void WriteCrashLock(const std::string& projectPath);
+
+// The process id a lock's text names ("pid=<n>", a line feed or more after
+// it allowed); 0 when the text is not such a lock.
+long CrashLockProcessId(std::string_view text);
 
 // Deletes the file `lockFilePath` names, if any and unless another running
 // window holds it, and empties it: the open project was closed normally.

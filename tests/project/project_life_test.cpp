@@ -265,6 +265,22 @@ TEST_F(ProjectLife, TheLockHoldsTheProcessIdAndIsRememberedEvenUnwritten) {
     EXPECT_TRUE(GlobalAppState.lockFilePath.empty());
 }
 
+TEST(CrashLockText, NamesAPositiveProcessIdOrNone) {
+    struct Case {
+        const char* text;
+        long pid;
+    };
+    const Case cases[] = {
+        {"pid=4242\n", 4242}, {"pid=4242", 4242},      {"pid=7\r\n", 7}, {"pid=0\n", 0},
+        {"pid=-5\n", 0},      {"pid=12 and more", 0}, {"pid=", 0},      {"", 0},
+        {"PID=3\n", 0},       {"pid=99999999999999999999999\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CrashLockProcessId(c.text), c.pid);
+    }
+}
+
 TEST_F(ProjectLife, BackupNamesSitInTheProjectsBackupsFolder) {
     EXPECT_EQ(BackupPath("/f/Chase/Chase.kvproj", 1), "/f/Chase/Backups/Chase.backup1.kvproj");
     EXPECT_EQ(BackupPath("/f/Chase/Chase.v2.kvproj", 12), "/f/Chase/Backups/Chase.v2.backup12.kvproj");
