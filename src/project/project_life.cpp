@@ -196,7 +196,7 @@ void ResetEditingState(AppState& state) {
 }
 
 // Who holds a crash lock, by the process id written in it.
-enum class LockHolder { None, ThisRun, OtherRun, EndedRun };
+enum class LockHolder { ThisRun, OtherRun, EndedRun };
 
 // The process id the lock at `lockPath` names; 0 when it cannot be read.
 long LockProcessId(const std::string& lockPath) {
