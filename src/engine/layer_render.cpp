@@ -425,10 +425,18 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
     }
 
     ComputeVoiceOverview(voice);
+    // A bounce holds the mix of the events it replaced at the level they
+    // were heard: levelling it again would change what is heard.
+    const bool bounced = event && IsKind(event->shape, EventKind::Clip) && !event->bounceSource.empty();
     const float peak = *std::max_element(voice.overviewPeak.begin(), voice.overviewPeak.end());
-    if (peak > 0.5f) voice.gain *= 0.5f / peak;
+    if (peak > 0.5f && !bounced) voice.gain *= 0.5f / peak;
     voice.baseGain = voice.gain;
-    Loudness(engine, layer, voice, sampleRate);
+    if (bounced) {
+        layer.normGain = 1.0f;
+        voice.ownFades = true;
+    } else {
+        Loudness(engine, layer, voice, sampleRate);
+    }
 
     AppendVoice(engine, std::move(voice), layer.fadeIn, layer.fadeOut);
 }

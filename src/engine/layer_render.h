@@ -20,8 +20,10 @@ struct Voice;
 // lock only for the append. `eventGains` and `events` may be null; both hold
 // eventCount entries otherwise. `keepPlaceholders` (the rebuild after a
 // relink) neither marks a failed layer as a placeholder nor tunes. A layer
-// with an empty path that is not a placeholder gets no voice. Every voice
-// is at most one hour long. Any rendering thread.
+// with an empty path that is not a placeholder gets no voice. The layer of
+// a bounced Clip (one holding its replaced events) plays at unity: neither
+// its peak nor its loudness is levelled, and its file's own fades stand for
+// the mix's. Every voice is at most one hour long. Any rendering thread.
 void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t resultIndex,
                       std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
                       const Event* events, std::int32_t scaleType, std::int32_t scaleRoot, bool keepPlaceholders);

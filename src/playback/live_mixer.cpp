@@ -69,7 +69,7 @@ void MixVoiceIntoBlock(PlaybackEngine& engine, const Voice& voice, std::size_t i
     if (usable == 0) return;
     const std::int64_t lastIndex = static_cast<std::int64_t>(usable) - 1;
 
-    const VoiceFades fades = EngineVoiceFades(engine, index, voice.duration);
+    const VoiceFades fades = EngineVoiceFades(engine, index, voice);
     const float level = VoiceLevel(voice, mix, g);
     const bool stereo = VoiceMixesStereo(voice);
     float ll = 0.0f, lr = 0.0f, rl = 0.0f, rr = 0.0f;

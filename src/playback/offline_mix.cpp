@@ -46,7 +46,7 @@ struct EnvelopeRule {
 
 EnvelopeRule MakeRule(const Voice& voice, std::size_t index, const PlaybackEngine& engine, float gain,
                       int sampleRate) {
-    return {EngineVoiceFades(engine, index, voice.duration), PrepareVoiceCurves(voice), voice.duration,
+    return {EngineVoiceFades(engine, index, voice), PrepareVoiceCurves(voice), voice.duration,
             VoiceBaseLevel(voice) * gain, static_cast<float>(sampleRate)};
 }
 

@@ -72,6 +72,9 @@ struct Voice {
     float intensityScale = 1.0f;
     float reverbSend = -1.0f;  // negative: the group's send
     bool unloaded = false;     // samples released to save memory; not mixed
+    // The samples carry their own fades (a bounce of other voices, whose
+    // fades are in it): the mix adds none.
+    bool ownFades = false;
 };
 
 // One audition preview: mono samples at their own rate. Immutable once

@@ -38,7 +38,7 @@ void AddVoiceSend(const PlaybackEngine& engine, const ReverbSettings& settings, 
     const float send = VoiceReverbSend(voice, settings, g);
     if (!(send >= 0.000001f)) return;
     const float level = VoiceBaseLevel(voice) * engine.groupGain[static_cast<std::size_t>(g)];
-    const VoiceFades fades = EngineVoiceFades(engine, index, voice.duration);
+    const VoiceFades fades = EngineVoiceFades(engine, index, voice);
     const VoiceCurves curves = PrepareVoiceCurvesOverDuration(voice);
     const bool stereo = VoiceMixesStereo(voice);
     float ll = 0.0f, lr = 0.0f, rl = 0.0f, rr = 0.0f;

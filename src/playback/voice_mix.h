@@ -37,12 +37,14 @@ inline VoiceFades VoiceFadeLengths(float fadeIn, float fadeOut, float duration) 
     return fades;
 }
 
-// The fade lengths of voice `index` from the engine's lists (the defaults
-// where a list is shorter). The caller holds the voice lock.
-inline VoiceFades EngineVoiceFades(const PlaybackEngine& engine, std::size_t index, float duration) {
+// The fade lengths of `voice`, number `index`, from the engine's lists (the
+// defaults where a list is shorter); none for a voice with its own fades.
+// The caller holds the voice lock.
+inline VoiceFades EngineVoiceFades(const PlaybackEngine& engine, std::size_t index, const Voice& voice) {
+    if (voice.ownFades) return {0.0f, 0.0f};
     const float in = index < engine.voiceFadeIns.size() ? engine.voiceFadeIns[index] : kDefaultVoiceFadeIn;
     const float out = index < engine.voiceFadeOuts.size() ? engine.voiceFadeOuts[index] : kDefaultVoiceFadeOut;
-    return VoiceFadeLengths(in, out, duration);
+    return VoiceFadeLengths(in, out, voice.duration);
 }
 
 // `t` seconds into the voice.

@@ -77,8 +77,21 @@ std::string UniqueBouncePath(const std::string& folder, const std::string& name)
 
 // [SECTION] Rendering
 
+std::int32_t BounceClipGroup(const PlaybackEngine& engine, const std::set<std::int32_t>& events) {
+    std::int32_t shared = -1;
+    for (const Voice& voice : engine.voices) {
+        if (events.count(voice.eventIndex) == 0 || voice.muted || voice.frameCount < 1) continue;
+        const std::int32_t group = std::clamp(voice.group, 0, kTrackGroupCount - 1);
+        if (shared >= 0 && group != shared) return 1;
+        shared = group;
+    }
+    // A Clip's layer can sit in group 1 or 2 only.
+    return shared == 2 ? 2 : 1;
+}
+
 std::string RenderBounce(const PlaybackEngine& engine, const std::set<std::int32_t>& events, const std::string& folder,
-                         const std::string& name, float& startSeconds, float& lengthSeconds) {
+                         const std::string& name, float projectEnd, std::int32_t clipGroup, float& startSeconds,
+                         float& lengthSeconds) {
     auto bounced = [&](const Voice& voice) {
         return events.count(voice.eventIndex) != 0 && !voice.muted && voice.frameCount >= 1;
     };
@@ -90,17 +103,28 @@ std::string RenderBounce(const PlaybackEngine& engine, const std::set<std::int32
         end = any ? std::max(end, voice.startTime + voice.duration) : voice.startTime + voice.duration;
         any = true;
     }
+    // Only what is heard: nothing plays before 0 or after the project's end,
+    // and a Clip can neither start before 0 nor run past the end.
+    start = std::max(start, 0.0f);
+    end = std::min(end, projectEnd);
     if (!any || !(end > start)) return {};
     const int rate = engine.sampleRate;
     const double exact = std::ceil(static_cast<double>(end - start) * rate) + 1.0;
     if (rate < 1 || !(exact <= static_cast<double>(rate) * 3600.0)) return {};
     const auto frames = static_cast<std::int64_t>(exact);
 
+    // The Clip plays under its own group's fader: each voice is mixed
+    // relative to it, so at unity when they share that group.
+    const auto GroupGainOf = [&](std::int32_t group) {
+        return engine.groupGain[static_cast<std::size_t>(std::clamp(group, 0, kTrackGroupCount - 1))];
+    };
+    const float clipFader = GroupGainOf(clipGroup);
     std::vector<float> left(static_cast<std::size_t>(frames), 0.0f), right(static_cast<std::size_t>(frames), 0.0f);
     for (std::size_t k = 0; k < engine.voices.size(); ++k) {
         const Voice& voice = engine.voices[k];
         if (events.count(voice.eventIndex) == 0) continue;
-        const float gain = engine.groupGain[static_cast<std::size_t>(std::clamp(voice.group, 0, kTrackGroupCount - 1))];
+        const float fader = GroupGainOf(voice.group);
+        const float gain = clipFader > 0.0f ? fader / clipFader : fader;
         MixVoiceOffline(voice, k, engine, left.data(), right.data(), frames, rate, gain, start);
     }
     LimitStereo(engine.limiter, left.data(), right.data(), frames);
@@ -135,7 +159,8 @@ bool BounceSelectionToClip() {
     // A path the Clip cannot hold would be written and then lost.
     if (folder.size() + name.size() + 5 >= sizeof(Event::pinnedFile)) return false;
     float start = 0.0f, length = 0.0f;
-    const std::string path = RenderBounce(engine, selected, folder, name, start, length);
+    const std::int32_t group = BounceClipGroup(engine, selected);
+    const std::string path = RenderBounce(engine, selected, folder, name, project.totalDuration, group, start, length);
     if (path.empty()) return false;
 
     PushUndo();
@@ -161,7 +186,8 @@ bool BounceSelectionToClip() {
     clip.spread = 0.0f;
     clip.weight.fill(0.5f);
     clip.intensity.fill(1.0f);
-    clip.stereo = project.trackLayout.groups[1].stereo;
+    clip.groupOverride = group;
+    clip.stereo = project.trackLayout.groups[static_cast<std::size_t>(group)].stereo;
     CopyText(clip.pinnedFile, path);
     std::uint64_t fingerprint = 0, size = 0;
     if (ComputeFileFingerprint(path, fingerprint, size)) clip.pinnedFileId = AssignFileId(path, fingerprint, size).id;

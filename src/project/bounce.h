@@ -14,12 +14,20 @@ struct PlaybackEngine;
 // leaves the project as it was, with no undo step and no file written.
 bool BounceSelectionToClip();
 
+// The track group the Clip of a bounce of `events` plays in: the group
+// their voices share when that is 2, else 1 (a Clip's layer has no group 0).
+std::int32_t BounceClipGroup(const PlaybackEngine& engine, const std::set<std::int32_t>& events);
+
 // Mixes the voices of `events` (not muted, with frames) into a limited
-// stereo file `folder`/`name`.wav starting at the first voice. The written
-// path, with `startSeconds` and `lengthSeconds`; empty on failure (no voice,
-// an empty range, more than an hour, a failed write).
+// stereo file `folder`/`name`.wav from the first voice (not before 0) to the
+// last one's end (not past `projectEnd`), each voice at its group fader
+// relative to `clipGroup`'s, which the Clip plays under: voices of that
+// group at unity. The written path, with `startSeconds` and
+// `lengthSeconds`; empty on failure (no voice, an empty range, more than an
+// hour, a failed write).
 std::string RenderBounce(const PlaybackEngine& engine, const std::set<std::int32_t>& events, const std::string& folder,
-                         const std::string& name, float& startSeconds, float& lengthSeconds);
+                         const std::string& name, float projectEnd, std::int32_t clipGroup, float& startSeconds,
+                         float& lengthSeconds);
 
 // `name`, or "name 2" ... "name 9999", whichever has no file in `folder` yet;
 // empty when every candidate exists (a bounce must never overwrite a file a

@@ -7,10 +7,14 @@
 // [SECTION] Auto-save, backups and crash lock
 #include "project/project_life.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <utility>
@@ -31,6 +35,7 @@
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
 #include "presets/preferences.h"
+#include "presets/recipes.h"
 #include "project/app_state.h"
 #include "project/file_io.h"
 #include "project/fixed_text.h"
@@ -73,9 +78,19 @@ std::string ProjectSavePath(const std::string& path) {
 
 std::string BackupPath(const std::string& projectPath, std::int32_t slot) {
     const fs::path file(projectPath);
-    char name[256];
-    std::snprintf(name, sizeof name, "%s.backup%d.kvproj", file.stem().string().c_str(), static_cast<int>(slot));
-    return (file.parent_path() / "Backups" / name).string();
+    char suffix[40];
+    std::snprintf(suffix, sizeof suffix, ".backup%d.kvproj", static_cast<int>(slot));
+    // A long name loses the end of its stem, never the slot number: every
+    // slot keeps a name of its own. The cut backs off to the start of a
+    // UTF-8 character.
+    std::string stem = file.stem().string();
+    const std::size_t room = kMaxFileNameBytes - std::min(kMaxFileNameBytes, std::strlen(suffix));
+    if (stem.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+        stem.resize(cut);
+    }
+    return (file.parent_path() / "Backups" / (stem + suffix)).string();
 }
 
 std::string CrashLockPath(const std::string& projectPath) { return projectPath + ".lock"; }
@@ -86,6 +101,11 @@ namespace {
 
 bool EndsWith(const std::string& text, std::string_view tail) {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool FileExists(const std::string& path, std::error_code& error) {
+    const bool exists = fs::exists(path, error);
+    return exists && !error;
 }
 
 void RemoveFileQuietly(const std::string& path) {
@@ -175,10 +195,46 @@ void ResetEditingState(AppState& state) {
     if (ProjectLifeHooks.resetTimelineState) ProjectLifeHooks.resetTimelineState();
 }
 
+// Who holds a crash lock, by the process id written in it.
+enum class LockHolder { ThisRun, OtherRun, EndedRun };
+
+// The process id the lock at `lockPath` names; 0 when it cannot be read.
+long LockProcessId(const std::string& lockPath) {
+    std::string text;
+    return ReadWholeTextFile(lockPath, text) ? CrashLockProcessId(text) : 0;
+}
+
+// A running process under `pid` that runs this program. A process whose
+// program cannot be looked at (another user's) counts as one: a lock is
+// better left than taken from a live run.
+bool ProgramRuns(long pid) {
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    std::error_code ignored;
+    const fs::path theirs = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ignored);
+    if (ignored) return true;
+    const fs::path ours = fs::read_symlink("/proc/self/exe", ignored);
+    // A reused id now names another program: the run that wrote the lock ended.
+    return ignored || theirs == ours;
+}
+
+LockHolder HolderOfLock(const std::string& lockPath) {
+    const long pid = LockProcessId(lockPath);
+    if (pid == static_cast<long>(getpid())) return LockHolder::ThisRun;
+    // A lock of ours whose text did not get written is still ours.
+    if (pid == 0) return lockPath == GlobalAppState.lockFilePath ? LockHolder::ThisRun : LockHolder::EndedRun;
+    return ProgramRuns(pid) ? LockHolder::OtherRun : LockHolder::EndedRun;
+}
+
+// Deletes a lock unless another running window holds it: that window's
+// lock must outlive this one.
+void RemoveLockUnlessHeldElsewhere(const std::string& lockPath) {
+    if (HolderOfLock(lockPath) != LockHolder::OtherRun) RemoveFileQuietly(lockPath);
+}
+
 // Leaves the lock of `keptPath` (empty: none) and deletes any other.
 void DeleteOtherCrashLock(AppState& state, const std::string& keptPath) {
     if (state.lockFilePath.empty() || state.lockFilePath == keptPath) return;
-    RemoveFileQuietly(state.lockFilePath);
+    RemoveLockUnlessHeldElsewhere(state.lockFilePath);
     state.lockFilePath.clear();
 }
 
@@ -260,28 +316,53 @@ void NewProject() {
 
 namespace {
 
+// Where the document of an open comes from.
 struct FileToRead {
-    std::string path;
-    bool recovered = false;
+    // The newest backup, when a lock left by a run that ended abnormally
+    // shows it holds newer work than the project file; empty otherwise.
+    std::string backup;
+    // Another running window holds the project's lock.
+    bool otherWindow = false;
 };
 
-// The project file, or backup slot 1 when a crash lock shows the last run
-// did not end cleanly and the backup holds newer work than the file. A
-// backup older than the file (the file was saved after it) would put stale
-// content over newer work, so the file wins then.
+// The backups a recovery may read, newest first: a new backup not yet moved
+// into slot 1 (an auto-save was cut short), then the slots.
+std::vector<std::string> RecoveryBackups(const std::string& path) {
+    std::vector<std::string> backups{BackupPath(path, 0)};
+    const std::int32_t slots = std::max(1, GlobalAppState.maxBackups);
+    for (std::int32_t slot = 1; slot <= slots; ++slot) backups.push_back(BackupPath(path, slot));
+    return backups;
+}
+
+// A backup newer than the project file, when a crash lock shows the last
+// run did not end cleanly. A backup older than the file (the file was saved
+// after it) would put stale content over newer work, so the file wins then.
+// Neither this run's own lock nor a live window's is a sign of a crash.
 FileToRead ChooseFileToRead(const std::string& path, std::error_code& error) {
-    FileToRead choice{path, false};
+    FileToRead choice;
     if (!CrashLockExists(path, error) || error) return choice;
-    if (!BackupExists(path, error) || error) return choice;
-    const std::string backup = BackupPath(path, 1);
-    const auto backupTime = fs::last_write_time(backup, error);
+    const LockHolder holder = HolderOfLock(CrashLockPath(path));
+    choice.otherWindow = holder == LockHolder::OtherRun;
+    if (holder != LockHolder::EndedRun) return choice;
+    std::string newest = BackupPath(path, 0);
+    if (!FileExists(newest, error)) {
+        if (error || !BackupExists(path, error) || error) return choice;
+        newest = BackupPath(path, 1);
+    }
+    const auto backupTime = fs::last_write_time(newest, error);
     if (error) return choice;
     const auto fileTime = fs::last_write_time(path, error);
     if (error) return choice;
-    // An unreadable backup is left where it is rather than blocking the
-    // project from opening.
-    if (backupTime > fileTime && IsFileReadable(backup)) choice = {backup, true};
+    if (backupTime > fileTime) choice.backup = newest;
     return choice;
+}
+
+// Why a backup is no recovery source: the read error, or the damage of a
+// file that reads only in part; empty when it reads whole.
+std::string BackupFault(const std::string& backup) {
+    Project scratch;
+    const ProjectLoadResult result = ReadProjectFile(backup, scratch);
+    return result.ok ? result.damage : result.error;
 }
 
 // Scans the project's library folders that no palette holds yet. A scan
@@ -326,9 +407,20 @@ void ReloadClipWaveforms(const Project& project) {
     }
 }
 
-std::string OpenedStatus(const ProjectLoadResult& result, bool recovered) {
-    if (recovered) return "Recovered from backup";
+// How the document was chosen, for the status line.
+struct OpenedFrom {
+    bool recovered = false;
+    bool olderBackup = false;
+    std::string backupFault;  // why the newest backup was passed over
+    bool otherWindow = false;
+};
+
+std::string OpenedStatus(const ProjectLoadResult& result, const OpenedFrom& from) {
+    if (from.olderBackup) return "Recovered from an older backup (the newest: " + from.backupFault + ")";
+    if (from.recovered) return "Recovered from backup";
     if (!result.damage.empty()) return DamagedProjectStatus(result);
+    if (!from.backupFault.empty()) return "Backup not usable (" + from.backupFault + "); opened the project file";
+    if (from.otherWindow) return "Open in another window; opened the project file";
     if (!result.warning.empty()) return result.warning;
     return result.missingFiles.empty() ? "Project opened" : "Opened (some files missing)";
 }
@@ -348,21 +440,46 @@ bool OpenProject(const std::string& path) {
         PostStatus("Error: " + error.message(), 4.0f);
         return false;
     }
-    if (file.recovered) {
-        std::printf("[Recovery] Crash lock detected \xE2\x80\x94 loading backup: %s\n", file.path.c_str());
-    }
 
     Project& project = CurrentProject;
     PlaybackEngine& engine = LivePlaybackEngine;
+    OpenedFrom from;
+    from.otherWindow = file.otherWindow;
+    std::string readPath = path;
+    if (!file.backup.empty()) {
+        std::printf("[Recovery] Crash lock detected \xE2\x80\x94 loading backup: %s\n", file.backup.c_str());
+        // A backup read only in part would be taken for the project and
+        // saved over the whole file: the file is read instead.
+        from.backupFault = BackupFault(file.backup);
+        if (from.backupFault.empty()) {
+            readPath = file.backup;
+            from.recovered = true;
+        } else {
+            std::printf("[Recovery] Backup not usable (%s): reading %s\n", from.backupFault.c_str(), path.c_str());
+        }
+    }
     std::string text;
-    ProjectLoadResult result = ReadProjectFile(file.path, project, text);
+    ProjectLoadResult result = ReadProjectFile(readPath, project, text);
+    if (!from.backupFault.empty() && (!result.ok || !result.damage.empty())) {
+        // The file is no better: the next older backup that reads whole.
+        for (const std::string& older : RecoveryBackups(path)) {
+            if (older == file.backup || !FileExists(older, error) || !BackupFault(older).empty()) continue;
+            ProjectLoadResult olderResult = ReadProjectFile(older, project, text);
+            if (!olderResult.ok) continue;
+            result = std::move(olderResult);
+            from.recovered = from.olderBackup = true;
+            std::printf("[Recovery] Loading older backup: %s\n", older.c_str());
+            break;
+        }
+        error.clear();
+    }
     if (!result.ok) {
         // The lock stays: the next attempt must still know to recover.
         PostStatus("Error: " + result.error, 4.0f);
         return false;
     }
     const std::string lockPath = CrashLockPath(path);
-    RemoveFileQuietly(lockPath);
+    RemoveLockUnlessHeldElsewhere(lockPath);
 
     ClearUndoHistory();
     ClearClipboard(state);
@@ -422,10 +539,10 @@ bool OpenProject(const std::string& path) {
     state.AddRecentProject(path);
     // Recovered content is newer than the file on disk: quitting must ask,
     // and the next save writes it over the file.
-    state.unsavedChanges = file.recovered;
+    state.unsavedChanges = from.recovered;
     state.autoSaveElapsed = 0.0;
-    DamagedOriginalPath = !file.recovered && !result.damage.empty() ? path : std::string();
-    PostStatus(OpenedStatus(result, file.recovered), 4.0f);
+    DamagedOriginalPath = !from.recovered && !result.damage.empty() ? path : std::string();
+    PostStatus(OpenedStatus(result, from), 4.0f);
     SavePrefs();
     return true;
 }
@@ -472,6 +589,12 @@ void RunPendingProjectAction() {
         state.platformHooks.closeWindow();
         return;
     }
+    // Refused while a job or an export reads the project: the held action
+    // and the prompt stay for another try.
+    if (!UiMayEditProject(state)) {
+        PostStatus(kBusyEditStatus, 3.0f);
+        return;
+    }
     if (!state.parkedOpenPath.empty()) {
         const std::string path = std::exchange(state.parkedOpenPath, std::string());
         state.unsavedPromptState = 0;
@@ -494,21 +617,55 @@ void RunPendingProjectAction() {
 bool AutoSaveProject(const std::string& projectPath) {
     if (projectPath.empty()) return false;
     AppState& state = GlobalAppState;
-    RotateProjectBackups(projectPath, state.maxBackups);
-    const std::string backup = BackupPath(projectPath, 1);
+    // The new backup is written whole under a name of its own before any
+    // slot moves: a failed write rotates nothing away, and a kill leaves
+    // it (or slot 1) for recovery to find.
+    const std::string fresh = BackupPath(projectPath, 0);
+    std::error_code ignored;
+    fs::create_directories(fs::path(fresh).parent_path(), ignored);
     // Collected audio goes to the Backups folder's own "Audio", so a backup
     // opens on its own.
-    if (!WriteOpenProject(backup, false)) return false;
+    if (!WriteOpenProject(fresh, false)) return false;
+    RotateProjectBackups(projectPath, state.maxBackups);
+    const std::string backup = BackupPath(projectPath, 1);
+    std::error_code error;
+    fs::rename(fresh, backup, error);
+    if (error) return false;  // the new backup stays under its own name
     state.autoSaveElapsed = 0.0;
     WriteCrashLock(projectPath);
     std::printf("[AutoSave] Backed up to slot 1 (%s)\n", backup.c_str());
     return true;
 }
 
+namespace {
+
+// The slot a file in the Backups folder is, by its name; 0 when it is none.
+std::int32_t SlotOfBackupName(const std::string& projectPath, const std::string& name) {
+    const std::size_t mark = name.rfind(".backup");
+    if (mark == std::string::npos || !name.ends_with(kProjectExtension)) return 0;
+    std::int32_t slot = 0;
+    const char* first = name.data() + mark + 7;
+    const auto [end, error] = std::from_chars(first, name.data() + name.size(), slot);
+    if (error != std::errc() || slot < 1 || std::string_view(end) != kProjectExtension) return 0;
+    return fs::path(BackupPath(projectPath, slot)).filename() == name ? slot : 0;
+}
+
+}  // namespace
+
 void RotateProjectBackups(const std::string& projectPath, std::int32_t count) {
     if (projectPath.empty() || count <= 0) return;
     std::error_code ignored;
-    fs::create_directories(fs::path(BackupPath(projectPath, 1)).parent_path(), ignored);
+    const fs::path folder = fs::path(BackupPath(projectPath, 1)).parent_path();
+    fs::create_directories(folder, ignored);
+    // Slot `count` and every one above (left by a larger count) go, so at
+    // most `count` exist after the next write.
+    std::vector<fs::path> above;
+    std::error_code listing;
+    for (auto it = fs::directory_iterator(folder, listing); !listing && it != fs::directory_iterator();
+         it.increment(listing)) {
+        if (SlotOfBackupName(projectPath, it->path().filename().string()) > count) above.push_back(it->path());
+    }
+    for (const fs::path& path : above) fs::remove(path, ignored);
     fs::remove(BackupPath(projectPath, count), ignored);
     // Each rename moves one whole file, so a kill between two leaves every
     // backup whole under its old or its new name.
@@ -516,15 +673,6 @@ void RotateProjectBackups(const std::string& projectPath, std::int32_t count) {
         fs::rename(BackupPath(projectPath, slot - 1), BackupPath(projectPath, slot), ignored);
     }
 }
-
-namespace {
-
-bool FileExists(const std::string& path, std::error_code& error) {
-    const bool exists = fs::exists(path, error);
-    return exists && !error;
-}
-
-}  // namespace
 
 bool BackupExists(const std::string& projectPath, std::error_code& error) {
     return FileExists(BackupPath(projectPath, 1), error);
@@ -549,14 +697,29 @@ void WriteCrashLock(const std::string& projectPath) {
     char text[32];
     const int length = std::snprintf(text, sizeof text, "pid=%d\n", static_cast<int>(getpid()));
     // Best effort: without a lock only the recovery of this run is lost.
-    WriteFileAtomic(lockPath, std::string_view(text, static_cast<std::size_t>(length)));
+    // Another running window's lock is left to it.
+    if (HolderOfLock(lockPath) != LockHolder::OtherRun) {
+        WriteFileAtomic(lockPath, std::string_view(text, static_cast<std::size_t>(length)));
+    }
     GlobalAppState.lockFilePath = lockPath;
+}
+
+long CrashLockProcessId(std::string_view text) {
+    constexpr std::string_view kKey = "pid=";
+    if (!text.starts_with(kKey)) return 0;
+    long pid = 0;
+    const char* const last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(text.data() + kKey.size(), last, pid);
+    if (error != std::errc() || pid <= 0) return 0;
+    for (const char* c = end; c != last; ++c)
+        if (*c != '\n' && *c != '\r') return 0;
+    return pid;
 }
 
 void DeleteCrashLock() {
     AppState& state = GlobalAppState;
     if (state.lockFilePath.empty()) return;
-    RemoveFileQuietly(state.lockFilePath);
+    RemoveLockUnlessHeldElsewhere(state.lockFilePath);
     state.lockFilePath.clear();
 }
 

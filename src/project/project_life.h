@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "playback/audio_output.h"
@@ -45,8 +46,9 @@ extern ProjectLifeServices ProjectLifeHooks;
 // the file placed in it. "Films/Chase.kvproj" -> "Films/Chase/Chase.kvproj".
 std::string ProjectSavePath(const std::string& path);
 
-// "<folder>/Backups/<stem>.backup<slot>.kvproj"; slot 1 is the newest. The
-// name is cut to 255 bytes.
+// "<folder>/Backups/<stem>.backup<slot>.kvproj"; slot 1 is the newest and
+// slot 0 a new backup being written. A name over 255 bytes loses the end of
+// its stem (at a UTF-8 character boundary), never its slot.
 std::string BackupPath(const std::string& projectPath, std::int32_t slot);
 // The project path followed by ".lock".
 std::string CrashLockPath(const std::string& projectPath);
@@ -61,9 +63,13 @@ void NewProject();
 
 // Opens a project file into the application: true when it was loaded. Every
 // failure is reported in the status line before anything is changed. A crash
-// lock left by the last run recovers from backup slot 1 when that is newer
-// than the file. Refused (false, nothing changed) while a background job or
-// an export reads the project.
+// lock left by a run that ended abnormally recovers from the newest backup
+// when that is newer than the file and reads whole; a backup that does not
+// is passed over for the file (then for an older whole backup), and the
+// status says so. A lock of this run, or of another window still running,
+// is no crash: the file is read, and the other window keeps its lock.
+// Refused (false, nothing changed) while a background job or an export
+// reads the project.
 bool OpenProject(const std::string& path);
 
 // Writes the open project to `path` (".kvproj" appended when it does not end
@@ -72,18 +78,21 @@ bool OpenProject(const std::string& path);
 bool SaveProject(const std::string& path);
 
 // Carries out what the unsaved-changes prompt held back: the quit, the
-// parked open, a new project, or an open through the file dialog.
+// parked open, a new project, or an open through the file dialog. An open
+// or a new project while a job or an export reads the project posts the
+// busy status and stays held back, the prompt open.
 void RunPendingProjectAction();
 
 // [SECTION] Auto-save, backups and crash lock
 
-// Rotates the backups and writes the project into slot 1 (the title bar's
-// auto-save tick calls it). The project file itself and `unsavedChanges` are
-// left alone.
+// Writes the project whole into slot 0, then rotates the backups and moves
+// it into slot 1 (the title bar's auto-save tick calls it). A failed write
+// moves nothing. The project file itself and `unsavedChanges` are left
+// alone.
 bool AutoSaveProject(const std::string& projectPath);
 
-// Makes room for a new slot 1 among at most `count` slots: deletes the last,
-// moves each other one up. Failures are ignored.
+// Makes room for a new slot 1 among at most `count` slots: deletes the last
+// and every slot above it, moves each other one up. Failures are ignored.
 void RotateProjectBackups(const std::string& projectPath, std::int32_t count);
 
 // Existence tests. The overloads with `error` report a file-system failure
@@ -94,12 +103,17 @@ bool BackupExists(const std::string& projectPath, std::error_code& error);
 bool CrashLockExists(const std::string& projectPath);
 bool CrashLockExists(const std::string& projectPath, std::error_code& error);
 
-// Writes "pid=<process id>\n" to the project's lock (best effort) and
-// remembers its path in `lockFilePath`, also when it could not be written.
+// Writes "pid=<process id>\n" to the project's lock (best effort; another
+// running window's lock is left alone) and remembers its path in
+// `lockFilePath`, also when it was not written.
 void WriteCrashLock(const std::string& projectPath);
 
-// Deletes the file `lockFilePath` names, if any, and empties it: the open
-// project was closed normally.
+// The process id a lock's text names ("pid=<n>", a line feed or more after
+// it allowed); 0 when the text is not such a lock.
+long CrashLockProcessId(std::string_view text);
+
+// Deletes the file `lockFilePath` names, if any and unless another running
+// window holds it, and empties it: the open project was closed normally.
 void DeleteCrashLock();
 
 }  // namespace korvel

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -11,9 +13,13 @@
 #include <vector>
 
 #include "dsp/limiter.h"
+#include "engine/clip_event.h"
+#include "engine/voice_sync.h"
 #include "playback/playback_engine.h"
+#include "playback/wav_export.h"
 #include "presets/user_folders.h"
 #include "project/app_state.h"
+#include "project/fixed_text.h"
 #include "project/project.h"
 #include "project/undo.h"
 #include "support/audio_fixture.h"
@@ -221,6 +227,90 @@ TEST_F(BounceTest, RevertingASpotAndABedLaysOutTheBedAndBuildsTheSpot) {
     RevertBounce(2);
     EXPECT_EQ(CurrentProject.events.size(), 3u);
     EXPECT_EQ(UndoStack.size(), 1u);
+}
+
+// The project's mixdown as the export renders it, read back from the file.
+std::vector<float> ExportedMix(const std::string& folder) {
+    ExportWavOptions options;
+    options.baseName = "mix";
+    const Project& project = CurrentProject;
+    EXPECT_EQ(ExportWAV(folder, project.results, LivePlaybackEngine, kRate, project.trackLayout, project.totalDuration,
+                        options, -1.0f, -1.0f),
+              1);
+    return test::ReadSoundFile(folder + "/mix.wav");
+}
+
+// Two quiet Clip sounds, loudness-normalised as they play, bounced: what
+// the project exports is the same before and after.
+TEST_F(BounceTest, TheProjectSoundsTheSameAfterTheBounce) {
+    struct Case {
+        const char* name;
+        float times[2];
+        std::int32_t groupOverride;       // of both sources
+        std::array<float, 3> faders;      // the three group gains
+        float projectEnd;                 // set after the sources are laid out
+        std::int32_t clipGroup;
+    };
+    const Case cases[] = {
+        {"normalisation on", {1.0f, 1.5f}, -1, {1.0f, 1.0f, 1.0f}, 30.0f, 1},
+        {"a group fader at 0.5", {1.0f, 1.5f}, 2, {1.0f, 1.0f, 0.5f}, 30.0f, 2},
+        {"starting before 0", {-0.5f, 0.25f}, -1, {1.0f, 1.0f, 1.0f}, 30.0f, 1},
+        {"reaching past the end", {2.0f, 3.0f}, -1, {1.0f, 0.5f, 1.0f}, 3.5f, 1},
+    };
+    test::TempDir dir;
+    const std::string sound = dir.file("tone.wav");
+    ASSERT_TRUE(test::WriteSoundFile(sound, test::MakeSine(330.0, 1.5, kRate, 1, 0.05), 1, kRate));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        Project& project = CurrentProject;
+        PlaybackEngine& engine = LivePlaybackEngine;
+        project = Project{};
+        PrepareVoices(engine, kRate, 0);
+        GlobalAppState.projectSampleRate = kRate;
+        project.normalizeLUFS = true;
+        engine.groupGain = c.faders;
+        for (float time : c.times) {
+            Event event;
+            event.shape = KindValue(EventKind::Clip);
+            event.time = time;
+            event.duration = 1.5f;
+            event.groupOverride = c.groupOverride;
+            event.intensity.fill(1.0f);
+            CopyText(event.pinnedFile, sound);
+            event.usePinnedFile = true;
+            project.events.push_back(event);
+            BuildClipEvent(project, static_cast<std::int32_t>(project.events.size()) - 1);
+        }
+        for (std::int32_t index : {0, 1}) RenderEvent(index);
+        project.built = true;
+        project.totalDuration = c.projectEnd;
+        for (const LayerResult& layer : project.results) {
+            ASSERT_GT(layer.normGain, 1.5f) << "the sources are levelled up as they play";
+        }
+        const std::vector<float> before = ExportedMix(dir.file(std::string(c.name) + "/before"));
+
+        GlobalAppState.selectedEvents = {0, 1};
+        ASSERT_TRUE(BounceSelectionToClip());
+        ASSERT_EQ(project.events.size(), 1u);
+        const Event& clip = project.events[0];
+        EXPECT_GE(clip.time, 0.0f) << "a Clip never starts before 0";
+        EXPECT_EQ(EffectiveGroup(clip), c.clipGroup);
+        ASSERT_EQ(project.results.size(), 1u);
+        EXPECT_EQ(project.results[0].normGain, 1.0f) << "the bounce plays at unity";
+        EXPECT_LE(clip.time + project.results[0].duration, c.projectEnd + 1e-4f);
+        const std::vector<float> after = ExportedMix(dir.file(std::string(c.name) + "/after"));
+
+        ASSERT_EQ(after.size(), before.size());
+        double worst = 0.0, loudest = 0.0;
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            worst = std::max(worst, static_cast<double>(std::fabs(after[i] - before[i])));
+            loudest = std::max(loudest, static_cast<double>(std::fabs(before[i])));
+        }
+        EXPECT_GT(loudest, 0.05) << "the mix is not silent";
+        EXPECT_LT(worst, 1e-4) << "largest difference of the exported mixes";
+    }
 }
 
 }  // namespace

@@ -4,11 +4,15 @@
 #include "project/project_life.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -21,12 +25,14 @@
 #include "library/waveform.h"
 #include "playback/audio_output.h"
 #include "playback/playback_engine.h"
+#include "presets/recipes.h"
 #include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "project/project_file_fixture.h"
 #include "project/undo.h"
 #include "support/audio_fixture.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -128,6 +134,15 @@ protected:
 };
 
 std::string LockText() { return "pid=" + std::to_string(getpid()) + "\n"; }
+
+// The lock of a run that ended without deleting it: a process that has
+// exited.
+std::string StaleLockText() {
+    static const pid_t ended = test::StartChild([] { return 0; });
+    static const bool reaped = test::WaitForChild(ended).exited;
+    EXPECT_TRUE(reaped);
+    return "pid=" + std::to_string(ended) + "\n";
+}
 
 // [SECTION] Paths, recent list and lock
 
@@ -250,12 +265,58 @@ TEST_F(ProjectLife, TheLockHoldsTheProcessIdAndIsRememberedEvenUnwritten) {
     EXPECT_TRUE(GlobalAppState.lockFilePath.empty());
 }
 
+TEST(CrashLockText, NamesAPositiveProcessIdOrNone) {
+    struct Case {
+        const char* text;
+        long pid;
+    };
+    const Case cases[] = {
+        {"pid=4242\n", 4242}, {"pid=4242", 4242},      {"pid=7\r\n", 7}, {"pid=0\n", 0},
+        {"pid=-5\n", 0},      {"pid=12 and more", 0}, {"pid=", 0},      {"", 0},
+        {"PID=3\n", 0},       {"pid=99999999999999999999999\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(CrashLockProcessId(c.text), c.pid);
+    }
+}
+
 TEST_F(ProjectLife, BackupNamesSitInTheProjectsBackupsFolder) {
     EXPECT_EQ(BackupPath("/f/Chase/Chase.kvproj", 1), "/f/Chase/Backups/Chase.backup1.kvproj");
     EXPECT_EQ(BackupPath("/f/Chase/Chase.v2.kvproj", 12), "/f/Chase/Backups/Chase.v2.backup12.kvproj");
     const std::string longStem(300, 's');
     const std::string name = fs::path(BackupPath("/f/" + longStem + ".kvproj", 1)).filename().string();
-    EXPECT_EQ(name, longStem.substr(0, 255)) << "cut to 255 bytes";
+    EXPECT_EQ(name, longStem.substr(0, 240) + ".backup1.kvproj") << "the stem is cut, the slot kept";
+    // Two-byte characters: the cut never splits one.
+    std::string wide;
+    for (int i = 0; i < 130; ++i) wide += "\xC3\xA9";
+    const std::string wideName = fs::path(BackupPath("/f/" + wide + ".kvproj", 12)).filename().string();
+    EXPECT_EQ(wideName, wide.substr(0, 238) + ".backup12.kvproj");
+}
+
+TEST_F(ProjectLife, ANameNearTheLimitKeepsFiveDistinctBackups) {
+    AppState& s = GlobalAppState;
+    // A 250-byte project file name, the longest stem that fits with ".kvproj" close to it.
+    const std::string stem(250 - 7, 'n');
+    const std::string project = dir.file(stem + "/" + stem + ".kvproj");
+    s.projectPath = project;
+    for (int k = 1; k <= 6; ++k) {
+        s.projectDescription = "backup " + std::to_string(k);
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(AutoSaveProject(project)) << k;
+        testing::internal::GetCapturedStdout();
+    }
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(fs::path(BackupPath(project, 1)).parent_path())) {
+        if (entry.is_regular_file()) names.insert(entry.path().filename().string());
+    }
+    EXPECT_EQ(names.size(), 5u);
+    for (int slot = 1; slot <= 5; ++slot) {
+        test::SavedProjectState read;
+        ASSERT_TRUE(read.Open(BackupPath(project, slot)).ok) << slot;
+        EXPECT_EQ(read.description, "backup " + std::to_string(7 - slot));
+        EXPECT_LE(fs::path(BackupPath(project, slot)).filename().string().size(), 255u);
+    }
 }
 
 // [SECTION] Backups and the auto-save tick
@@ -270,9 +331,10 @@ TEST_F(ProjectLife, RotationMakesRoomForANewSlotOne) {
     const Case cases[] = {
         {"five full slots", 5, {1, 2, 3, 4, 5}, {"", "slot 1", "slot 2", "slot 3", "slot 4"}},
         {"a count of 0 rotates nothing", 0, {1, 2}, {"slot 1", "slot 2", "", "", ""}},
-        {"a count of 1 only deletes slot 1", 1, {1, 2}, {"", "slot 2", "", "", ""}},
+        {"a count of 1 deletes slot 1 and those above", 1, {1, 2}, {"", "", "", "", ""}},
         {"a gap is carried along", 3, {1, 3}, {"", "slot 1", "", "", ""}},
-        {"slots past the count stay", 3, {1, 2, 3, 4, 5}, {"", "slot 1", "slot 2", "slot 4", "slot 5"}},
+        {"slots past a lowered count go", 3, {1, 2, 3, 4, 5}, {"", "slot 1", "slot 2", "", ""}},
+        {"a gap below the slots past the count", 2, {1, 4, 5}, {"", "slot 1", "", "", ""}},
     };
     const std::string project = dir.file("Film/Film.kvproj");
     for (const Case& c : cases) {
@@ -345,6 +407,79 @@ TEST_F(ProjectLife, AFailedBackupIsSilentAndWaitsAnotherInterval) {
     EXPECT_FALSE(AutoSaveProject(""));
 }
 
+// The disk fills up: auto-saves fail part-way through their write. Three
+// failures and then one success, in a child whose files may not grow past a
+// few kilobytes until the last attempt.
+TEST_F(ProjectLife, FailedAutoSavesRotateNothingAway) {
+    AppState& s = GlobalAppState;
+    const std::string path = WriteProject("Film/Film.kvproj", "file");
+    s.projectPath = path;
+    s.maxBackups = 3;
+    testing::internal::CaptureStdout();
+    for (const char* description : {"b3", "b2", "b1"}) {
+        s.projectDescription = description;
+        ASSERT_TRUE(AutoSaveProject(path));
+    }
+    testing::internal::GetCapturedStdout();
+    // Large enough that its text does not fit the limit below.
+    CurrentProject.events.resize(400);
+    for (Event& event : CurrentProject.events) CopyText(event.keywords, std::string(100, 'k'));
+
+    const test::ChildOutcome child = test::RunInChild([&] {
+        if (!std::freopen("/dev/null", "w", stdout)) return 10;
+        signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+        rlimit limit{};
+        if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return 11;
+        const rlimit full = limit;
+        limit.rlim_cur = 4096;
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return 12;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            s.projectDescription = "failed " + std::to_string(attempt);
+            if (AutoSaveProject(path)) return 20 + attempt;
+        }
+        if (setrlimit(RLIMIT_FSIZE, &full) != 0) return 13;
+        s.projectDescription = "new";
+        return AutoSaveProject(path) ? 0 : 30;
+    });
+    ASSERT_TRUE(child.exited);
+    ASSERT_EQ(child.exitCode, 0);
+    const char* expected[] = {"new", "b1", "b2"};
+    for (int slot = 1; slot <= 3; ++slot) {
+        test::SavedProjectState read;
+        ASSERT_TRUE(read.Open(BackupPath(path, slot)).ok) << slot;
+        EXPECT_EQ(read.description, expected[slot - 1]) << slot;
+    }
+    EXPECT_FALSE(fs::exists(BackupPath(path, 0))) << "nothing left under the new backup's own name";
+    EXPECT_FALSE(fs::exists(BackupPath(path, 4)));
+
+    // After a crash the newest whole backup is the one recovered.
+    Age(path, std::chrono::seconds(60));
+    ASSERT_TRUE(test::WriteBytes(path + ".lock", StaleLockText()));
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(OpenProject(path));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(s.projectDescription, "new");
+    EXPECT_EQ(s.statusMessage, "Recovered from backup");
+}
+
+TEST_F(ProjectLife, ALoweredBackupCountLeavesNoSlotAboveIt) {
+    AppState& s = GlobalAppState;
+    const std::string path = WriteProject("Film/Film.kvproj", "file");
+    for (int slot = 1; slot <= 5; ++slot) ASSERT_TRUE(test::WriteBytes(BackupPath(path, slot), "slot " + std::to_string(slot)));
+    s.projectPath = path;
+    s.maxBackups = 2;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(AutoSaveProject(path));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(test::ReadBytes(BackupPath(path, 2)), "slot 1");
+    for (int slot = 3; slot <= 5; ++slot) EXPECT_FALSE(fs::exists(BackupPath(path, slot))) << slot;
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(fs::path(BackupPath(path, 1)).parent_path())) {
+        files += entry.is_regular_file() ? 1 : 0;
+    }
+    EXPECT_EQ(files, 2u);
+}
+
 // [SECTION] Opening
 
 TEST_F(ProjectLife, OpenReportsEachOutcome) {
@@ -405,9 +540,11 @@ TEST_F(ProjectLife, RecoveryTakesOnlyABackupNewerThanTheFile) {
         bool backup;
         bool backupNewer;
         const char* description;  // read from
+        int slot = 1;             // where the backup is
     };
     const Case cases[] = {
         {"lock and a newer backup", true, true, true, "backup"},
+        {"an auto-save killed before its backup reached slot 1", true, true, true, "backup", 0},
         {"lock and an older backup", true, true, false, "file"},
         {"lock without a backup", true, false, false, "file"},
         {"a newer backup without a lock", false, true, true, "file"},
@@ -419,11 +556,11 @@ TEST_F(ProjectLife, RecoveryTakesOnlyABackupNewerThanTheFile) {
         fs::remove_all(dir.file("Film"), ec);
         const std::string path = WriteProject("Film/Film.kvproj", "file");
         if (c.backup) {
-            WriteProject("Film/Backups/Film.backup1.kvproj", "backup");
-            Age(c.backupNewer ? path : BackupPath(path, 1), std::chrono::seconds(60));
+            WriteProject("Film/Backups/Film.backup" + std::to_string(c.slot) + ".kvproj", "backup");
+            Age(c.backupNewer ? path : BackupPath(path, c.slot), std::chrono::seconds(60));
         }
         if (c.lock) {
-            ASSERT_TRUE(test::WriteBytes(path + ".lock", "pid=1\n"));
+            ASSERT_TRUE(test::WriteBytes(path + ".lock", StaleLockText()));
         }
 
         testing::internal::CaptureStdout();
@@ -435,7 +572,7 @@ TEST_F(ProjectLife, RecoveryTakesOnlyABackupNewerThanTheFile) {
         EXPECT_EQ(s.projectPath, path) << "the project keeps its own path";
         EXPECT_EQ(s.statusMessage, recovered ? "Recovered from backup" : "Project opened");
         const std::string line =
-            "[Recovery] Crash lock detected \xE2\x80\x94 loading backup: " + BackupPath(path, 1) + "\n";
+            "[Recovery] Crash lock detected \xE2\x80\x94 loading backup: " + BackupPath(path, c.slot) + "\n";
         EXPECT_EQ(printed.find(line) != std::string::npos, recovered) << printed;
         EXPECT_EQ(s.unsavedChanges, recovered) << "recovered work is not in the file yet";
         EXPECT_EQ(test::ReadBytes(path + ".lock"), LockText()) << "the stale lock is replaced by ours";
@@ -471,7 +608,7 @@ TEST_F(ProjectLife, ARecoveredProjectTakesBothPassesFromTheBackupWithLinksFollow
     backup.project.events[1].bounceSource[0].sceneLink = 1;
     ASSERT_TRUE(backup.Save(BackupPath(path, 1)));
     Age(path, std::chrono::seconds(60));
-    ASSERT_TRUE(test::WriteBytes(path + ".lock", "pid=1\n"));
+    ASSERT_TRUE(test::WriteBytes(path + ".lock", StaleLockText()));
 
     testing::internal::CaptureStdout();
     ASSERT_TRUE(OpenProject(path));
@@ -489,20 +626,141 @@ TEST_F(ProjectLife, ARecoveredProjectTakesBothPassesFromTheBackupWithLinksFollow
     EXPECT_EQ(project.events[1].bounceSource.at(0).sceneLink, 0);
 }
 
-TEST_F(ProjectLife, AFailedReadKeepsTheLockForTheNextAttempt) {
-    const std::string path = WriteProject("Film/Film.kvproj", "file");
-    ASSERT_TRUE(test::WriteBytes(BackupPath(path, 1), "not json at all"));
-    Age(path, std::chrono::seconds(60));
-    ASSERT_TRUE(test::WriteBytes(path + ".lock", "pid=1\n"));
-    CurrentProject.events.resize(2);
+// A project file of 10 events with a crash lock and slot 1 of 11 events
+// newer than it: a slot 1 that does not read whole is no recovery source.
+TEST_F(ProjectLife, ABackupThatDoesNotReadWholeOpensTheFileAndSaysSo) {
+    const auto Holding = [](int events, const std::string& description) {
+        test::SavedProjectState state;
+        state.description = description;
+        state.project.events.resize(static_cast<std::size_t>(events));
+        return state;
+    };
+    struct Case {
+        const char* name;
+        int slot1Cut;           // bytes of slot 1 kept; -1 whole, -2 replaced by junk
+        bool slot2;             // an older whole backup in slot 2
+        bool fileWhole;         // else the project file does not read at all
+        const char* opened;     // the description read, "" when the open fails
+        const char* status;
+    };
+    const Case cases[] = {
+        {"a truncated slot 1", 400, false, true, "file",
+         "Backup not usable (it ends early); opened the project file"},
+        {"an unreadable slot 1", -2, false, true, "file", "Backup not usable (Invalid JSON); opened the project file"},
+        {"an empty slot 1", 0, false, true, "file", "Backup not usable (Empty file); opened the project file"},
+        {"a damaged slot 1 beside a whole slot 2", 400, true, true, "file",
+         "Backup not usable (it ends early); opened the project file"},
+        {"a damaged slot 1 and an unreadable file", 400, true, false, "slot 2",
+         "Recovered from an older backup (the newest: it ends early)"},
+        {"nothing readable", 400, false, false, "", "Error: Invalid JSON"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetGlobals();
+        std::error_code ec;
+        fs::remove_all(dir.file("Film"), ec);
+        const std::string path = dir.file("Film/Film.kvproj");
+        ASSERT_TRUE(Holding(10, "file").Save(path));
+        if (!c.fileWhole) {
+            ASSERT_TRUE(test::WriteBytes(path, "not json"));
+        }
+        const std::string slot1 = BackupPath(path, 1);
+        ASSERT_TRUE(Holding(11, "slot 1").Save(slot1));
+        const std::string whole = test::ReadBytes(slot1);
+        ASSERT_GT(whole.size(), 400u);
+        std::string slot1Bytes = whole;
+        if (c.slot1Cut >= 0) slot1Bytes = whole.substr(0, static_cast<std::size_t>(c.slot1Cut));
+        if (c.slot1Cut == -2) slot1Bytes = "not json at all";
+        ASSERT_TRUE(test::WriteBytes(slot1, slot1Bytes));
+        if (c.slot2) {
+            ASSERT_TRUE(Holding(9, "slot 2").Save(BackupPath(path, 2)));
+        }
+        Age(path, std::chrono::seconds(60));
+        ASSERT_TRUE(test::WriteBytes(path + ".lock", StaleLockText()));
+        CurrentProject.events.resize(2);
 
+        AppState& s = GlobalAppState;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(OpenProject(path), c.opened[0] != '\0');
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(s.statusMessage, c.status);
+        if (c.opened[0] == '\0') {
+            EXPECT_TRUE(CrashLockExists(path)) << "the only sign that recovery is needed";
+            EXPECT_EQ(CurrentProject.events.size(), 2u);
+            EXPECT_TRUE(s.projectPath.empty());
+            continue;
+        }
+        EXPECT_EQ(s.projectDescription, c.opened);
+        EXPECT_EQ(test::ReadBytes(path + ".lock"), LockText());
+        if (std::string(c.opened) != "file") continue;
+        EXPECT_EQ(CurrentProject.events.size(), 10u);
+        EXPECT_FALSE(s.unsavedChanges);
+        // The next open reads the same file again, and a save keeps it whole.
+        ASSERT_TRUE(SaveProject(path));
+        test::SavedProjectState saved;
+        ASSERT_TRUE(saved.Open(path).ok);
+        EXPECT_EQ(saved.project.events.size(), 10u);
+        EXPECT_FALSE(fs::exists(path + ".damaged")) << "the file was whole: nothing to keep";
+    }
+}
+
+TEST_F(ProjectLife, ReopeningTheProjectThisRunHasOpenReadsTheSavedFile) {
+    AppState& s = GlobalAppState;
+    const std::string path = dir.file("Film/Film.kvproj");
+    CurrentProject.events.resize(1);
+    s.projectDescription = "saved";
+    ASSERT_TRUE(SaveProject(path));
+    Age(path, std::chrono::seconds(60));
+    CurrentProject.events.resize(3);
+    s.projectDescription = "auto-saved";
+    s.unsavedChanges = true;
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(OpenProject(path));
-    testing::internal::GetCapturedStdout();
-    EXPECT_EQ(GlobalAppState.statusMessage, "Error: Invalid JSON");
-    EXPECT_TRUE(CrashLockExists(path)) << "the only sign that recovery is needed";
-    EXPECT_EQ(CurrentProject.events.size(), 2u);
-    EXPECT_TRUE(GlobalAppState.projectPath.empty());
+    ASSERT_TRUE(AutoSaveProject(path));
+    // Discard, then Open Recent of the same project.
+    ASSERT_TRUE(OpenProject(path));
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.find("[Recovery]"), std::string::npos) << printed;
+    EXPECT_EQ(s.statusMessage, "Project opened");
+    EXPECT_EQ(s.projectDescription, "saved");
+    EXPECT_EQ(CurrentProject.events.size(), 1u);
+    EXPECT_EQ(test::ReadBytes(path + ".lock"), LockText());
+}
+
+// Another window of the program (a child of this test process, so the
+// same program) has the project open and is still running.
+TEST_F(ProjectLife, AnotherRunningWindowsLockIsNeitherACrashNorTakenOver) {
+    const std::string path = WriteProject("Film/Film.kvproj", "file");
+    WriteProject("Film/Backups/Film.backup1.kvproj", "backup");
+    Age(path, std::chrono::seconds(60));
+    const pid_t other = test::StartChild([]() -> int {
+        for (;;) pause();
+    });
+    const std::string theirs = "pid=" + std::to_string(other) + "\n";
+    ASSERT_TRUE(test::WriteBytes(path + ".lock", theirs));
+
+    AppState& s = GlobalAppState;
+    testing::internal::CaptureStdout();
+    const bool opened = OpenProject(path);
+    const std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(printed.find("[Recovery]"), std::string::npos) << printed;
+    EXPECT_EQ(s.projectDescription, "file");
+    EXPECT_EQ(s.statusMessage, "Open in another window; opened the project file");
+    EXPECT_FALSE(s.unsavedChanges);
+    EXPECT_EQ(test::ReadBytes(path + ".lock"), theirs) << "not replaced by the open";
+    ASSERT_TRUE(SaveProject(path));
+    EXPECT_EQ(test::ReadBytes(path + ".lock"), theirs) << "nor by a save";
+    // This window ends first: the other's lock stays.
+    DeleteCrashLock();
+    EXPECT_EQ(test::ReadBytes(path + ".lock"), theirs);
+
+    kill(other, SIGKILL);
+    EXPECT_EQ(test::WaitForChild(other).signal, SIGKILL);
+    // Once that window is gone its lock is a crash's: this run takes it.
+    WriteCrashLock(path);
+    EXPECT_EQ(test::ReadBytes(path + ".lock"), LockText());
+    DeleteCrashLock();
+    EXPECT_FALSE(CrashLockExists(path));
 }
 
 TEST_F(ProjectLife, AFileSystemErrorAbandonsTheOpen) {
@@ -522,7 +780,7 @@ TEST_F(ProjectLife, AFileSystemErrorAbandonsTheOpen) {
         fs::create_directories(fs::path(looped).parent_path());
         fs::create_symlink(fs::path(looped).filename(), looped);
         if (!c.loopedLock) {
-            ASSERT_TRUE(test::WriteBytes(path + ".lock", "pid=1\n"));
+            ASSERT_TRUE(test::WriteBytes(path + ".lock", StaleLockText()));
         }
         CurrentProject.events.resize(2);
 
@@ -853,6 +1111,45 @@ TEST_F(ProjectLife, APromptsHeldBackActionRunsOnce) {
             EXPECT_EQ(title, "Open Korvel Project");
             EXPECT_EQ(extension, "kvproj");
         }
+    }
+}
+
+TEST_F(ProjectLife, AHeldBackOpenOrNewWaitsWhileBusyAndSaysSo) {
+    const std::string path = WriteProject("Film/Film.kvproj", "file");
+    struct Case {
+        const char* name;
+        std::string parked;
+        bool dialog;
+    };
+    const Case cases[] = {{"parked open", path, false}, {"new project", "", false}, {"open through the dialog", "", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetGlobals();
+        AppState& s = GlobalAppState;
+        s.projectPath = "/p.kvproj";
+        CurrentProject.events.resize(2);
+        s.unsavedPromptState = 1;
+        s.parkedOpenPath = c.parked;
+        s.openThroughDialog = c.dialog;
+        int dialogs = 0;
+        s.platformHooks.openFileDialog = [&](const std::string&, const std::string&) {
+            ++dialogs;
+            return path;
+        };
+        s.exportRunning.store(true);
+        RunPendingProjectAction();
+        EXPECT_EQ(s.statusMessage, kBusyEditStatus);
+        EXPECT_EQ(s.projectPath, "/p.kvproj");
+        EXPECT_EQ(CurrentProject.events.size(), 2u);
+        EXPECT_EQ(dialogs, 0);
+        EXPECT_EQ(s.unsavedPromptState, 1) << "the prompt stays for another try";
+        EXPECT_EQ(s.parkedOpenPath, c.parked);
+        EXPECT_EQ(s.openThroughDialog, c.dialog);
+        // Once the export ends, the same answer goes through.
+        s.exportRunning.store(false);
+        RunPendingProjectAction();
+        EXPECT_EQ(s.projectPath, c.parked.empty() && !c.dialog ? "" : path);
+        EXPECT_EQ(s.unsavedPromptState, 0);
     }
 }
 

@@ -12,7 +12,6 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <unordered_set>
 #include <vector>
 
@@ -508,12 +507,9 @@ void ShutDown() {
     AppState& state = GlobalAppState;
     MainLoopRunning = false;
 
-    // The crash lock survives only a crash.
-    if (!state.lockFilePath.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(state.lockFilePath, ec);
-        state.lockFilePath.clear();
-    }
+    // The crash lock survives only a crash (and another window's lock is
+    // left to that window).
+    DeleteCrashLock();
     StopWorkers();
     // Saving the preferences comes here once it is built. The stream stops
     // before the hook it calls is taken back. The video closes while its
