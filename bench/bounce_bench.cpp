@@ -26,6 +26,8 @@ using bench::Seconds;
 constexpr int kRate = 48000;
 constexpr int kEvents = 50;
 constexpr int kLayersPerEvent = 4;
+// Past the last voice (57 s + 0.3 s + 3 s), so the bounce is never cut.
+constexpr float kProjectEnd = 61.0f;
 
 std::unique_ptr<PlaybackEngine> MakeEngine() {
     auto engine = std::make_unique<PlaybackEngine>();
@@ -65,7 +67,7 @@ void BM_BounceFiftyEvents(benchmark::State& state) {
     double bounce = 0, mix = 0, write = 0, length = 0;
     for (auto _ : state) {
         float start = 0, seconds = 0;
-        bounce = Seconds([&] { RenderBounce(*engine, events, folder.string(), "Bench", start, seconds); });
+        bounce = Seconds([&] { RenderBounce(*engine, events, folder.string(), "Bench", kProjectEnd, 1, start, seconds); });
         length = seconds;
         const auto frames = static_cast<std::int64_t>(static_cast<double>(seconds) * kRate);
         mix = Seconds([&] {
