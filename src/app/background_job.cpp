@@ -42,6 +42,7 @@ void StartBackgroundJob(const char* label, std::function<void()> work, bool canc
     std::snprintf(job.label, sizeof job.label, "%s", label != nullptr ? label : "");
     job.progress.store(initialProgress);
     job.done.store(false);
+    job.doneStatus.clear();
     job.cancel.store(false);
     job.active.exchange(true);
     job.cancellable = cancellable;

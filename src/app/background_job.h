@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace korvel {
@@ -31,6 +32,9 @@ struct BackgroundJob {
     // The body sets done (release) as its last action, also when cancelled;
     // the UI reads it with acquire and then sees the finished project.
     std::atomic<bool> done{false};
+    // The body's word for the status line, written before done; the frame
+    // posts it when the job ends.
+    std::string doneStatus;
     std::atomic<bool> cancel{false};
     std::atomic<float> progress{-1.0f};  // 0..1, -1 unknown
     std::atomic<std::int32_t> jobEventsDone{0};

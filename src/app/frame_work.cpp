@@ -338,6 +338,8 @@ void FinishJob(AppState& state) {
         if (layer.isSketch) ++placeholders;
     const std::string message = PlaceholderMessage(placeholders, !SoundLibrary.palettes.empty());
     if (!message.empty()) PostStatus(message, 8.0f);
+    BackgroundJob& job = state.backgroundJob;
+    if (!job.doneStatus.empty()) PostStatus(std::exchange(job.doneStatus, std::string()), 3.0f);
     if (state.lockAfterBuild) {
         for (Event& event : CurrentProject.events) event.locked = true;
         state.lockAfterBuild = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/pinned_sources.h"
+#include "engine/silence_protection.h"
 #include "engine/track_allocation.h"
 #include "project/project.h"
 
@@ -56,6 +57,14 @@ bool SyncBedEventLayers(Project& project, std::int32_t eventIndex) {
     const float crossfade = event.sceneLink >= 0 ? static_cast<float>(std::max(0, event.sceneCrossfade)) * frame : frame;
     const float start = event.time - event.syncOffset;
     const float length = std::max(0.05f, event.duration + crossfade);
+    // The bed reaches a crossfade past its event, so silence protection cuts
+    // it where a gap follows; a loop of that cut length is the bed's length
+    // all the same, or every build would render it again.
+    const auto fitsLength = [&](float duration) {
+        if (std::fabs(duration - length) <= 0.001f) return true;
+        const float cut = SilenceProtectedLength(project, eventIndex, start, length);
+        return cut < length && std::fabs(duration - cut) <= 0.001f;
+    };
     bool changed = false;
 
     // Layers whose file left the list go.
@@ -98,7 +107,7 @@ bool SyncBedEventLayers(Project& project, std::int32_t eventIndex) {
             continue;
         LayerResult& layer = project.results[static_cast<std::size_t>(listOrder[j])];
         const bool loop = event.bedLayerLoop[j] != 0;
-        if (!(std::fabs(layer.duration - length) <= 0.001f) || layer.fillLoop != loop) {
+        if (!fitsLength(layer.duration) || layer.fillLoop != loop) {
             // The stored loop no longer fits: it is rendered again.
             layer.fillChunks.clear();
             layer.duration = length;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/pinned_sources.h"
+#include "engine/silence_protection.h"
 #include "engine/track_allocation.h"
 #include "library/waveform.h"
 #include "project/fixed_text.h"
@@ -51,11 +52,17 @@ void FinishedFades(float duration, float& fadeIn, float& fadeOut) {
 }
 
 // Everything of the clip that its event decides. What the finish and the
-// passes rewrite (lanes, tracks, layer duration and mutes) is left out, so
-// an unchanged clip keeps its layer, its id and thus its voice.
-bool SameClip(const LayerResult& built, const LayerResult& existing) {
+// passes rewrite (lanes, tracks and mutes) is left out, and the length and
+// fades are compared as the finish and silence protection's cut at a gap
+// leave them, so an unchanged clip keeps its layer, its id and thus its voice.
+bool SameClip(const Project& project, const LayerResult& built, const LayerResult& existing) {
     float fadeIn = built.fadeIn, fadeOut = built.fadeOut;
     FinishedFades(built.duration, fadeIn, fadeOut);
+    if (existing.duration != built.duration) {
+        const float cut = SilenceProtectedLength(project, built.eventIdx, built.startTime, built.duration);
+        if (!(cut < built.duration) || existing.duration != cut) return false;
+        CapFadesAtSilence(cut, fadeIn, fadeOut);
+    }
     return built.name == existing.name && built.filepath == existing.filepath && built.fileId == existing.fileId &&
            built.sourceOffset == existing.sourceOffset && built.sourceDuration == existing.sourceDuration &&
            built.startTime == existing.startTime && built.weight == existing.weight &&
@@ -120,7 +127,7 @@ bool BuildClipEvent(Project& project, std::int32_t eventIndex) {
     SetClipIntensityGain(event, length, layer);
 
     if (existing != project.results.end()) {
-        if (!SameClip(layer, *existing)) {
+        if (!SameClip(project, layer, *existing)) {
             layer.userVolume = existing->userVolume;
             layer.muted = existing->muted;
             layer.layerGain = existing->layerGain;

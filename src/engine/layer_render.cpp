@@ -304,10 +304,12 @@ void Loudness(PlaybackEngine& engine, LayerResult& layer, Voice& voice, std::int
 
 // [SECTION] RenderLayerVoice
 
+bool LayerGetsVoice(const LayerResult& layer) { return !layer.filepath.empty() || layer.isSketch; }
+
 void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t resultIndex,
                       std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
                       const Event* events, std::int32_t scaleType, std::int32_t scaleRoot, bool keepPlaceholders) {
-    if (layer.filepath.empty() && !layer.isSketch) return;
+    if (!LayerGetsVoice(layer)) return;
     if (sampleRate < 1) return;
     // Alloy renders run recursive filters: subnormals would slow them badly.
     const ScopedFlushDenormals flush;

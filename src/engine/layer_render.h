@@ -20,13 +20,18 @@ struct Voice;
 // lock only for the append. `eventGains` and `events` may be null; both hold
 // eventCount entries otherwise. `keepPlaceholders` (the rebuild after a
 // relink) neither marks a failed layer as a placeholder nor tunes. A layer
-// with an empty path that is not a placeholder gets no voice. The layer of
-// a bounced Clip (one holding its replaced events) plays at unity: neither
-// its peak nor its loudness is levelled, and its file's own fades stand for
-// the mix's. Every voice is at most one hour long. Any rendering thread.
+// LayerGetsVoice refuses gets no voice. The layer of a bounced Clip (one
+// holding its replaced events) plays at unity: neither its peak nor its
+// loudness is levelled, and its file's own fades stand for the mix's. Every
+// voice is at most one hour long. Any rendering thread.
 void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t resultIndex,
                       std::int32_t sampleRate, const float* eventGains, std::int32_t eventCount,
                       const Event* events, std::int32_t scaleType, std::int32_t scaleRoot, bool keepPlaceholders);
+
+// Whether rendering gives the layer a voice: not when it has no file and is
+// no placeholder ("(no match)" grains, Fill layers without a file, alloy
+// layers with no primary), so nothing that counts voices may miss one there.
+bool LayerGetsVoice(const LayerResult& layer);
 
 // RenderLayerVoice of layers[index] while another thread may draw the
 // layers: the render writes its findings into a copy, which replaces the

@@ -31,8 +31,14 @@ struct Span {
 
 // [SECTION] Silence protection
 
-void ProtectSilence(Project& project) {
-    if (project.events.empty() || project.results.empty()) return;
+namespace {
+
+// Where the timeline falls silent: the ends of the merged event spans that a
+// gap longer than 10 ms follows, in time order. None before the first event
+// or after the last.
+std::vector<float> SilenceGapStarts(const Project& project) {
+    std::vector<float> gaps;
+    if (project.events.empty()) return gaps;
     std::vector<Span> spans;
     spans.reserve(project.events.size());
     for (const Event& event : project.events) {
@@ -48,29 +54,59 @@ void ProtectSilence(Project& project) {
             merged.push_back(spans[i]);
         }
     }
-    std::vector<float> gaps;  // gap starts; a gap is longer than 10 ms
     for (std::size_t i = 1; i < merged.size(); ++i) {
         if (merged[i].start - merged[i - 1].end > 0.01f) gaps.push_back(merged[i - 1].end);
     }
+    return gaps;
+}
 
+// The first gap a layer from `start` for `duration` crosses into once its
+// event (ending at `eventEnd`) has ended; false when there is none.
+bool FindCuttingGap(const std::vector<float>& gaps, float start, float duration, float eventEnd, float& gap) {
+    for (float g : gaps) {
+        if (start < g && g < start + duration && eventEnd - 0.01f <= g) {
+            gap = g;
+            return true;
+        }
+    }
+    return false;
+}
+
+float EventEnd(const Event& event) { return event.time - event.syncOffset + event.duration; }
+
+}  // namespace
+
+void CapFadesAtSilence(float duration, float& fadeIn, float& fadeOut) {
+    const float most = 0.45f * duration;
+    fadeIn = std::min(fadeIn, most);
+    fadeOut = std::min(std::max(fadeOut, 0.03f), most);
+}
+
+void ProtectSilence(Project& project) {
+    if (project.events.empty() || project.results.empty()) return;
+    const std::vector<float> gaps = SilenceGapStarts(project);
     for (LayerResult& layer : project.results) {
         // A dropped layer counts as muted, as the allocation before left it.
         const Event* event = EventOf(project, layer.eventIdx);
         if (IsLayerSilenced(layer) || !event) continue;
-        const float eventEnd = event->time - event->syncOffset + event->duration;
-        for (float g : gaps) {
-            if (!(layer.startTime < g && g < layer.startTime + layer.duration && eventEnd - 0.01f <= g)) continue;
-            if (g - layer.startTime < 0.05f) {
-                layer.muted = true;
-            } else {
-                layer.duration = g - layer.startTime;
-                const float most = 0.45f * layer.duration;
-                layer.fadeIn = std::min(layer.fadeIn, most);
-                layer.fadeOut = std::min(std::max(layer.fadeOut, 0.03f), most);
-            }
-            break;
+        float g = 0.0f;
+        if (!FindCuttingGap(gaps, layer.startTime, layer.duration, EventEnd(*event), g)) continue;
+        if (g - layer.startTime < 0.05f) {
+            layer.muted = true;
+        } else {
+            layer.duration = g - layer.startTime;
+            CapFadesAtSilence(layer.duration, layer.fadeIn, layer.fadeOut);
         }
     }
+}
+
+float SilenceProtectedLength(const Project& project, std::int32_t eventIndex, float start, float duration) {
+    const Event* event = EventOf(project, eventIndex);
+    if (!event) return duration;
+    float g = 0.0f;
+    if (!FindCuttingGap(SilenceGapStarts(project), start, duration, EventEnd(*event), g) || g - start < 0.05f)
+        return duration;
+    return g - start;
 }
 
 // [SECTION] Density ducking

@@ -252,7 +252,13 @@ void RunNextHistorySoundJob(std::int32_t layerIndex) {
 }
 
 void RunRerollSoundJob(std::int32_t layerIndex) {
+    const LayerResult* layer = JobLayer(layerIndex);
+    const std::string before = layer != nullptr ? layer->filepath : std::string();
     if (RerollLayer(CurrentProject, layerIndex, SoundLibrary.palettes)) RerenderLayerEvent(layerIndex);
+    // Its own file drawn again, or nothing drawn: not a silent no-op.
+    layer = JobLayer(layerIndex);
+    if (layer != nullptr && layer->filepath == before)
+        GlobalAppState.backgroundJob.doneStatus = "No other sound for this layer";
     EndJob();
 }
 

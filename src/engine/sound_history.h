@@ -32,7 +32,8 @@ bool RerollLayer(Project& project, std::int32_t layerIndex, const std::vector<Pa
 
 // Events-tab job bodies on CurrentProject and the sound library: previous
 // sound, next sound from the history, next sound by re-roll. Each renders
-// the layer's event again when the sound changed and ends the job.
+// the layer's event again when the sound changed and ends the job; a
+// re-roll that leaves the layer its file says so on the status line.
 void RunPreviousSoundJob(std::int32_t layerIndex);
 void RunNextHistorySoundJob(std::int32_t layerIndex);
 void RunRerollSoundJob(std::int32_t layerIndex);

@@ -143,8 +143,11 @@ void SyncVoicesToResults() {
     }
 
     std::vector<std::int32_t> missing;
+    // A layer that gets no voice by rule is not missing one: counting it
+    // would render its event again on every undo.
     for (const LayerResult& layer : layers)
-        if (layer.eventIdx >= 0 && voiced.count(layer.id) == 0) missing.push_back(layer.eventIdx);
+        if (layer.eventIdx >= 0 && LayerGetsVoice(layer) && voiced.count(layer.id) == 0)
+            missing.push_back(layer.eventIdx);
     std::sort(missing.begin(), missing.end());
     missing.erase(std::unique(missing.begin(), missing.end()), missing.end());
 
@@ -250,8 +253,7 @@ bool CheckRenderCacheIntegrity() {
     }
     int orphans = 0;
     for (std::size_t j = 0; j < layers.size(); ++j) {
-        // Rendering gives a layer with no file and no placeholder no voice.
-        if (named[j] || (layers[j].filepath.empty() && !layers[j].isSketch)) continue;
+        if (named[j] || !LayerGetsVoice(layers[j])) continue;
         ++orphans;
     }
     if (orphans > 0) {

@@ -9,6 +9,7 @@
 
 #include "build_fixture.h"
 #include "engine/build_kinds.h"
+#include "engine/build_routines.h"
 #include "library/library.h"
 #include "project/project.h"
 
@@ -337,6 +338,57 @@ TEST_F(BuildEventsTest, AFixedSeedRepeatsTheBuildApartFromIds) {
     const ScopedBuildSeed other([] { return std::uint32_t{999}; });
     BuildEvents(project, palettes, -1, -1.0f, -1.0f, false, false);
     EXPECT_NE(project.results[0].pitchVarShift, first[0].pitchVarShift);
+}
+
+// The finish gave every layer its level by position within its event, so a
+// Scatter's 90th grain played at 1 / (1 + 0.3 × 89), 29 dB down, whatever the
+// intensity. The grains keep the level the intensity where they fall gave
+// them; the stacked kinds beside them still fall off by position.
+TEST_F(BuildEventsTest, ScatterGrainsKeepTheirOwnLevelThroughTheFinish) {
+    struct Case {
+        const char* name;
+        float from, to;  // the intensity curve, a ramp over the event
+        float scale;
+    };
+    const Case cases[] = {
+        {"flat and soft", 0.3f, 0.3f, 1.0f},
+        {"flat and loud, scaled", 0.9f, 0.9f, 0.8f},
+        {"rising", 0.2f, 1.0f, 1.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Event scatter = MakeEvent(EventKind::Scatter, 2.0f, 6.0f);
+        for (int i = 0; i < kCurvePoints; ++i)
+            scatter.intensity[static_cast<std::size_t>(i)] = c.from + (c.to - c.from) * static_cast<float>(i) / 255.0f;
+        scatter.intensityScale = c.scale;
+        project.events = {scatter, Pinned(EventKind::Spot, 2.0f, 1.0f, {"/lib/a.wav", "/lib/b.wav"}),
+                          Pinned(EventKind::Fill, 2.0f, 3.0f, {"/lib/c.wav", "/lib/a.wav"})};
+        project.results.clear();
+        BuildEvents(project, palettes, -1, -1.0f, -1.0f, false, false);
+
+        // A grain reads the intensity at its slot's middle: half a slot
+        // (0.005 of the event) from where it starts, 0.015 for the last
+        // slots' grains, which start no later than 98 % of the event.
+        const float tolerance = 0.6f * std::fabs(c.to - c.from) * c.scale * 0.015f + 1e-5f;
+        int grains = 0;
+        std::vector<float> spot, fill;
+        for (const LayerResult& layer : project.results) {
+            if (layer.eventIdx == 1) spot.push_back(layer.layerGain);
+            if (layer.eventIdx == 2) fill.push_back(layer.layerGain);
+            if (layer.eventIdx != 0) continue;
+            ++grains;
+            const float p = (layer.startTime - 2.0f) / 6.0f;
+            EXPECT_NEAR(layer.layerGain, 0.4f + 0.6f * SampleCurve256(scatter.intensity, p) * c.scale, tolerance)
+                << "grain " << grains << " at " << layer.startTime << " s";
+        }
+        EXPECT_GE(grains, 20) << "enough grains that position would have faded them";
+        ASSERT_GE(spot.size(), 2u);
+        EXPECT_FLOAT_EQ(spot[0], 1.0f);
+        EXPECT_FLOAT_EQ(spot[1], 1.0f / 1.3f);
+        ASSERT_GE(fill.size(), 2u);
+        EXPECT_FLOAT_EQ(fill[0], 1.0f);
+        EXPECT_FLOAT_EQ(fill[1], 1.0f / 1.12f);
+    }
 }
 
 TEST_F(BuildEventsTest, BadEventsBuildWithoutHarm) {

@@ -6,6 +6,7 @@
 #include "build_fixture.h"
 #include "engine/bed_event.h"
 #include "engine/clip_event.h"
+#include "engine/silence_protection.h"
 #include "library/file_id.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
@@ -183,6 +184,52 @@ TEST_F(ClipBedEvents, BedLengthsAndFades) {
         EXPECT_TRUE(p.events[0].usePinnedFile);
         EXPECT_EQ(p.events[0].bedLayerWeight.size(), 2u) << "parallel lists padded";
         EXPECT_FALSE(SyncBedEventLayers(p, 0)) << "nothing changed";
+    }
+}
+
+// Silence protection's cut at the gap after the event is not a change of the
+// Bed or the Clip; closing the gap is: the layer grows back to its length.
+TEST_F(ClipBedEvents, TheCutAtAGapIsNoChangeUntilTheGapCloses) {
+    struct Case {
+        const char* name;
+        bool bed;
+    };
+    for (const Case& c : {Case{"Bed", true}, Case{"Clip", false}}) {
+        SCOPED_TRACE(c.name);
+        project.events.clear();
+        project.results.clear();
+        if (c.bed) {
+            Event& bed = AddBed(project, {mono}, 0.0f, 2.0f);
+            bed.sceneLink = 0;
+            bed.sceneCrossfade = 10;  // 0.4 s past the event at 25 fps
+        } else {
+            Event& clip = AddClip(mono, 0.0f, 2.0f);  // its 4 s file runs on
+            clip.syncOffset = 0.0f;
+            clip.clipFadeOut = 1.5f;
+        }
+        project.events.push_back(MakeEvent(EventKind::Spot, 3.0f, 1.0f));
+        const auto sync = [&] { return c.bed ? SyncBedEventLayers(project, 0) : BuildClipEvent(project, 0); };
+        ASSERT_TRUE(sync());
+        ProtectSilence(project);
+        LayerResult& cut = project.results[0];
+        ASSERT_FLOAT_EQ(cut.duration, 2.0f);
+        const std::int32_t id = cut.id;
+        cut.fillChunks = {{0, 96000, 0}};  // a rendered loop
+
+        const bool changed = sync();
+        EXPECT_TRUE(!c.bed || !changed) << "the bed reports no change";
+        EXPECT_EQ(project.results[0].id, id);
+        EXPECT_FLOAT_EQ(project.results[0].duration, 2.0f);
+        EXPECT_EQ(project.results[0].fillChunks.size(), 1u);
+
+        project.events[1].time = 2.0f;  // no gap any more
+        EXPECT_TRUE(sync());
+        EXPECT_GT(project.results[0].duration, 2.3f);
+        if (c.bed) {
+            EXPECT_TRUE(project.results[0].fillChunks.empty()) << "the loop is rendered again";
+        } else {
+            EXPECT_NE(project.results[0].id, id);
+        }
     }
 }
 

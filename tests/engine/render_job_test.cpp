@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "build_fixture.h"
+#include "engine/voice_sync.h"
 #include "library/library.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
+#include "project/fixed_text.h"
 #include "project/project.h"
+#include "support/audio_fixture.h"
+#include "support/temp_dir.h"
 
 namespace korvel {
 namespace {
@@ -221,6 +225,92 @@ TEST_F(RenderJobTest, TimingLinesOnePerJob) {
     testing::internal::CaptureStderr();
     RunRenderJob(FullRequest());
     EXPECT_TRUE(testing::internal::GetCapturedStderr().empty());
+}
+
+// A Bed reaches a crossfade past its event and a Clip may run past its
+// event, so silence protection cuts both where a gap follows. Every build
+// re-syncs them: the Bed saw another length, dropped its loop and reported a
+// change; the Clip saw other fades and took a new id, which failed the list
+// render's cache check and ran the full rebuild with playback silent.
+TEST_F(RenderJobTest, BedsAndClipsCutAtAGapStayPutWhileAnotherEventRenders) {
+    test::TempDir dir;
+    const std::string room = dir.file("room.wav");
+    std::vector<float> noise(48000);
+    std::uint32_t x = 1;
+    for (float& v : noise) {
+        x = x * 1103515245u + 12345u;
+        v = 0.2f * (static_cast<float>(x >> 16) / 65535.0f - 0.5f);
+    }
+    ASSERT_TRUE(test::WriteSoundFile(room, noise, 1, 48000));
+    const std::string door = dir.file("door.wav");
+    ASSERT_TRUE(test::WriteSoundFile(door, std::vector<float>(4 * 48000, 0.1f), 1, 48000));
+
+    struct Case {
+        const char* name;
+        Event event;  // 0 to 2 s, before the gap up to the Spot at 4 s
+        float cutTo;
+    };
+    Event bed = MakeEvent(EventKind::Bed, 0.0f, 2.0f);
+    bed.pinnedFiles = {room};
+    bed.bedLayerLoop = {1};
+    Event sceneBed = bed;
+    sceneBed.sceneLink = 0;
+    sceneBed.sceneCrossfade = 12;  // half a second at 24 fps
+    Event clip = MakeEvent(EventKind::Clip, 0.0f, 2.0f);
+    CopyText(clip.pinnedFile, door);
+    clip.clipSourceDuration = 3.0f;  // shorter than its file, longer than its event
+    clip.clipFadeOut = 1.2f;         // capped at 0.45 × 2 s by the cut
+    const Case cases[] = {
+        {"Bed, one frame past its event", bed, 2.0f},
+        {"Bed linked to a scene, half a second past", sceneBed, 2.0f},
+        {"Clip with the designer's fade-out", clip, 2.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        CurrentProject.fps = 24.0f;
+        CurrentProject.totalDuration = 30.0f;
+        CurrentProject.events = {c.event, PinnedEvent(4.0f, 1.0f, "/lib/a.wav")};
+        RunRenderJob(FullRequest());
+        const auto layerOf = [](std::int32_t event) -> const LayerResult& {
+            for (const LayerResult& layer : CurrentProject.results)
+                if (layer.eventIdx == event) return layer;
+            return CurrentProject.results.front();
+        };
+        const LayerResult first = layerOf(0);
+        ASSERT_EQ(first.eventIdx, 0);
+        ASSERT_NEAR(first.duration, c.cutTo, 1e-5f) << "cut at the gap";
+        const bool isBed = IsKind(c.event.shape, EventKind::Bed);
+        if (isBed) {
+            ASSERT_FALSE(first.fillChunks.empty()) << "the loop is stored";
+        }
+        GlobalAppState.audioUpdateRequested.store(false);
+
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            const int revision = CurrentProject.revision;
+            RunRenderJob(ListRequest({1}));
+            const LayerResult& now = layerOf(0);
+            EXPECT_EQ(now.id, first.id);
+            EXPECT_FLOAT_EQ(now.duration, first.duration);
+            EXPECT_FLOAT_EQ(now.fadeOut, first.fadeOut);
+            EXPECT_EQ(now.fillChunks.size(), first.fillChunks.size());
+            EXPECT_TRUE(std::equal(now.fillChunks.begin(), now.fillChunks.end(), first.fillChunks.begin(),
+                                   first.fillChunks.end(), [](const FillChunk& a, const FillChunk& b) {
+                                       return a.s == b.s && a.l == b.l && a.x == b.x;
+                                   }));
+            EXPECT_FALSE(GlobalAppState.audioUpdateRequested.load()) << "no full rebuild asked";
+            // One build's finish, nothing more: a changed bed adds its own
+            // (a clip counts every re-sync).
+            if (isBed) {
+                EXPECT_EQ(CurrentProject.revision, revision + 1);
+            }
+        }
+        // Nor does the upkeep after new analysis results, which would ask for
+        // the full rebuild.
+        EXPECT_FALSE(RefreshBedAndClipLayers()) << "an untouched bed reports no change";
+        EXPECT_EQ(layerOf(0).id, first.id);
+    }
 }
 
 TEST(IsResultInRebuildRange, ExistingUnlockedEventsInTheRange) {

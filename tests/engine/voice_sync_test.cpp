@@ -10,6 +10,7 @@
 #include "project/app_state.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
+#include "project/undo.h"
 
 namespace korvel {
 namespace {
@@ -86,6 +87,55 @@ TEST_F(VoiceSyncTest, UndoRendersFewEventsOneByOneAndManyByAFullRebuild) {
         EXPECT_TRUE(engine.ready.load());
         EXPECT_FALSE(GlobalAppState.audioUpdateRequested.load()) << "the lists match afterwards";
     }
+}
+
+// Layers that rendering gives no voice by rule were counted as missing, so
+// every undo rendered their events again (all voices silent meanwhile) and,
+// past max(10, a quarter of the events), ran the full rebuild.
+TEST_F(VoiceSyncTest, UndoAndRedoRenderNothingForLayersThatGetNoVoiceByRule) {
+    struct Case {
+        const char* name;
+        std::int32_t procMode;
+        const char* layerName;
+    };
+    const Case cases[] = {
+        {"Scatter grain with no match", 2, "(no match)"},
+        {"Fill layer without a file", 1, "fill"},
+        {"alloy layer with no primary", 3, "alloy"},
+    };
+    for (const Case& c : cases) {
+        for (const int events : {1, 12}) {
+            SCOPED_TRACE(testing::Message() << c.name << ", " << events << " events");
+            SetUp();
+            ClearUndoHistory();
+            CurrentProject.built = true;
+            CurrentProject.events.resize(static_cast<std::size_t>(events));
+            for (int e = 0; e < events; ++e) {
+                CurrentProject.events[static_cast<std::size_t>(e)].shape = KindValue(EventKind::Scatter);
+                CurrentProject.results.push_back(Placeholder(e, static_cast<float>(e)));
+                LayerResult silent = Placeholder(e, static_cast<float>(e) + 0.5f);
+                silent.isSketch = false;  // no file and no placeholder
+                silent.procMode = c.procMode;
+                silent.name = c.layerName;
+                CurrentProject.results.push_back(silent);
+            }
+            for (std::size_t i = 0; i < CurrentProject.results.size(); i += 2)
+                AppendVoice(LivePlaybackEngine, VoiceOf(CurrentProject.results[i], static_cast<std::int32_t>(i)), 0.0f,
+                            0.0f);
+            PushUndo();
+            CurrentProject.events[0].gain = 0.5f;  // an edit that renders nothing
+            for (void (*step)() : {Undo, Redo}) {
+                step();
+                SyncVoicesToResults();
+                const PlaybackEngine& engine = LivePlaybackEngine;
+                ASSERT_EQ(engine.voices.size(), static_cast<std::size_t>(events));
+                for (const Voice& voice : engine.voices) EXPECT_EQ(voice.azimuth, kKeptMark) << "rendered again";
+                EXPECT_FALSE(GlobalAppState.audioUpdateRequested.load());
+            }
+            EXPECT_FLOAT_EQ(CurrentProject.events[0].gain, 0.5f) << "redo brought the edit back";
+        }
+    }
+    ClearUndoHistory();
 }
 
 TEST_F(VoiceSyncTest, UndoDropsGoneVoicesAndPatchesTheOthersFromTheirLayers) {

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "app/background_job.h"
+#include "app/frame_work.h"
 #include "engine/render_job.h"
 #include "library/library.h"
 #include "picture/video_player.h"
@@ -284,6 +285,56 @@ TEST_F(LayerRowsTest, PreviousFromALiveLayerStoresTheCurrentSound) {
     EXPECT_EQ(layer.historyPos, 0);
     EXPECT_TRUE(layer.HasNextSound()) << "next returns to the stored sound";
     EXPECT_TRUE(s.backgroundJob.done.load());
+}
+
+// "Next sound" that found nothing else re-applied the same file without a
+// word; the status line now says so once the job has ended.
+TEST_F(LayerRowsTest, NextSoundWithNoOtherCandidateSaysSoInTheStatusLine) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> library;
+        const char* file;  // the layer's file afterwards
+        bool says;         // the status line says there was no other sound
+    };
+    const Case cases[] = {
+        {"only its own file", {"/live.wav"}, "/live.wav", true},
+        {"no sound at all", {}, "/live.wav", true},
+        {"another file", {"/other.wav"}, "/other.wav", false},
+    };
+    SetUiClockSeconds(10.0);
+    const std::vector<Palette> saved = SoundLibrary.palettes;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        Palette palette;
+        palette.name = "P";
+        for (const std::string& path : c.library) {
+            LibraryFile file;
+            file.path = path;
+            file.name = path.substr(1);
+            file.duration = 2.0f;
+            file.bandEnergies = {0.2f, 0.6f, 1.0f, 0.5f, 0.1f};
+            file.spectralWeight = 0.45f;
+            palette.files.push_back(file);
+        }
+        SoundLibrary.palettes = {palette};
+        p.events = {test::MakeEvent(0, 2, 0, EventKind::Spot)};
+        p.results = {Layer(0, "/live.wav")};
+        s.statusMessage.clear();
+        s.statusTime = 0.0f;
+
+        ASSERT_EQ(StartSoundChange(p, {.another = 0}), 0);
+        s.backgroundJob.work();
+        EXPECT_EQ(p.results[0].filepath, c.file);
+        // The frozen job holds its bar a moment, then ends and reports.
+        FrameRunningJob();
+        AdvanceUiClock(1.0);
+        FrameRunningJob();
+        EXPECT_FALSE(s.backgroundJob.active.load());
+        // The files do not exist: the placeholder report comes first.
+        EXPECT_EQ(s.statusMessage == "No other sound for this layer", c.says) << s.statusMessage;
+    }
+    SoundLibrary.palettes = saved;
 }
 
 TEST_F(LayerRowsTest, ChannelLayoutChoiceAsksForAFullRebuild) {
