@@ -666,7 +666,7 @@ TEST_F(FrameVideoTest, AFailedImportKeepsTheWorkingVideo) {
 // new video and an unloaded one both clear them.
 TEST_F(FrameVideoTest, ANewOrResetVideoClearsThePictureReview) {
     AppState& s = GlobalAppState;
-    const auto review = [&s](std::int32_t sourceFilter) {
+    const auto review = [&](std::int32_t sourceFilter) {
         s.selectedDetections = {0, 2};
         s.traceMarqueeBaseDetections = {1};
         s.traceMenuDetections = {2};
@@ -675,7 +675,7 @@ TEST_F(FrameVideoTest, ANewOrResetVideoClearsThePictureReview) {
         s.traceSourceFilter = sourceFilter;
         s.traceImportRequested = true;
     };
-    const auto expectCleared = [&s](std::int32_t sourceFilter) {
+    const auto expectCleared = [&](std::int32_t sourceFilter) {
         EXPECT_TRUE(s.selectedDetections.empty());
         EXPECT_TRUE(s.traceMarqueeBaseDetections.empty());
         EXPECT_TRUE(s.traceMenuDetections.empty());
