@@ -3,7 +3,8 @@
 // being shown, for forward seeks inside the 5 s window, backward seeks and
 // far ones, beside FFmpeg's decode-only landing on the same frame (seek to
 // the key frame, decode up to the target, no scaling or upload) as the
-// limit; the cost of a paused tick; and playback at 60 UI frames per second,
+// limit; the cost of a paused tick, and of a paused frame on frames off the
+// rate's grid; and playback at 60 UI frames per second,
 // counting frames decoded per UI frame and re-anchors over 0.25 s of drift.
 #include <benchmark/benchmark.h>
 
@@ -139,6 +140,43 @@ void BM_VideoPausedTick(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(player.Tick());
 }
 BENCHMARK(BM_VideoPausedTick);
+
+// A paused UI frame on a stream whose frames sit 7 ms off the rate's grid:
+// the frame asks for the playhead (1 s) and ticks. Counts repositions and
+// frames decoded per UI frame after the first landing (both 0 when it rests).
+void BM_VideoPausedFrameOffTheGrid(benchmark::State& state) {
+    static const std::string path = [] {
+        const std::string p = (std::filesystem::temp_directory_path() / "korvel-bench-1080p-late.mkv").string();
+        test::TestVideoSpec spec;
+        spec.width = 1920;
+        spec.height = 1080;
+        spec.fps = 25;
+        spec.frames = 75;
+        spec.keyInterval = 50;
+        spec.startMs = 7;
+        test::WriteTestVideo(p, spec);
+        return p;
+    }();
+    NullSink sink;
+    VideoPlayer player;
+    player.device = &sink;
+    if (!player.Load(path.c_str())) {
+        state.SkipWithError("no video");
+        return;
+    }
+    player.Seek(1.0f);
+    while (player.decoder->pendingTarget >= 0.0f) player.Tick();
+    const int repositions = player.decoder->repositions;
+    const long decoded = player.decoder->framesDecoded;
+    for (auto _ : state) {
+        player.Seek(1.0f);
+        benchmark::DoNotOptimize(player.Tick());
+    }
+    const auto frames = static_cast<double>(state.iterations());
+    state.counters["repositions_per_frame"] = (player.decoder->repositions - repositions) / frames;
+    state.counters["decodes_per_frame"] = static_cast<double>(player.decoder->framesDecoded - decoded) / frames;
+}
+BENCHMARK(BM_VideoPausedFrameOffTheGrid);
 
 // 2 s of playback ticked at 60 UI frames per second in real time.
 void BM_VideoPlaybackRealTime(benchmark::State& state) {

@@ -30,6 +30,7 @@
 #include "app/theme.h"
 #include "picture/ref_audio.h"
 #include "picture/trace_analysis.h"
+#include "picture/video_decoder.h"
 #include "picture/video_player.h"
 #include "playback/mixer_publishing.h"
 #include "project/file_io.h"
@@ -139,6 +140,18 @@ void ApplyRefAudioGain() {
     SetRefAudioGain(engine.refMute ? 0.0f : engine.refGain);
 }
 
+// The review's selections and menus point into the read of the picture that
+// goes; the marker choice and a pending import go with them.
+void ClearPictureReview(AppState& state) {
+    state.selectedDetections.clear();
+    state.traceMarqueeBaseDetections.clear();
+    state.traceMenuDetections.clear();
+    state.activeTraceMarkerKind = -1;
+    state.activeTraceMarkerIndex = -1;
+    if (state.traceSourceFilter == 0) state.traceSourceFilter = -1;
+    state.traceImportRequested = false;
+}
+
 }  // namespace
 
 void FrameVideoReset() {
@@ -154,6 +167,7 @@ void FrameVideoReset() {
     }
     GlobalVideoPlayer.Close();
     state.videoPath.clear();
+    ClearPictureReview(state);
     if (state.activeTab == 1 && !TraceReadValid(state) && state.markerEvents.empty()) state.activeTab = 0;
 }
 
@@ -185,16 +199,31 @@ void FrameDroppedVideo() {
     // job or an export reads the project.
     if (drop.droppedVideo.empty() || !UiMayEditProject(state)) return;
     const std::string path = std::exchange(drop.droppedVideo, std::string());
-    CancelTraceAnalysis(state);
+    // The working video, its read and its path stay until the new file is
+    // known to open.
+    const VideoProbe probe = ProbeVideoFile(path.c_str());
+    if (probe == VideoProbe::NotVideo) {
+        PostStatus("Error: not a video file", kVideoErrorSeconds);
+        return;
+    }
+    const bool opens = probe == VideoProbe::Opens;
     VideoPlayer& video = GlobalVideoPlayer;
-    if (video.loaded) video.Close();
-    if (!video.Load(path.c_str())) {
+    if (opens) {
+        CancelTraceAnalysis(state);
+        if (video.loaded) video.Close();
+    }
+    if (!opens || !video.Load(path.c_str())) {
         PostStatus("Error: couldn't decode this video (codec not supported on this system) "
                    "\u2014 use an H.264 .mp4 proxy",
                    kVideoErrorSeconds);
+        if (opens) {
+            state.videoPath.clear();  // the old one is closed already
+            ClearPictureReview(state);
+        }
         return;
     }
     ApplyRefAudioGain();
+    ClearPictureReview(state);
     state.videoPath = path;
     Project& project = CurrentProject;
     // Never shortened: events past the picture's end keep their place.

@@ -9,7 +9,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
+#include <utility>
 
 #include "picture/markers.h"
 #include "picture/timecode.h"
@@ -237,6 +239,10 @@ namespace {
 constexpr float kDefaultSampleRate = 48000.0f;
 constexpr std::size_t kDefaultNameColumn = 4;
 constexpr std::size_t kDefaultCommentColumn = 7;
+constexpr std::size_t kMinRowFields = 5;
+// A marker further than a day from the session start is a damaged number,
+// not a place on any picture.
+constexpr double kLatestMarkerSeconds = 24.0 * 3600.0;
 
 bool Contains(std::string_view line, std::string_view what) { return line.find(what) != std::string_view::npos; }
 
@@ -252,13 +258,16 @@ double NumberAfterColon(std::string_view line) {
     return value;
 }
 
+bool AllDigits(std::string_view field) {
+    return !field.empty() && std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // A sample count: the whole field must be digits ("58|4" is a Ticks
 // position, not sample 58). Counts past the integer's range clamp.
 bool ReadSampleCount(std::string_view field, std::uint64_t& samples) {
-    if (field.empty()) return false;
+    if (!AllDigits(field)) return false;
     samples = 0;
     for (const char c : field) {
-        if (c < '0' || c > '9') return false;
         const auto digit = static_cast<std::uint64_t>(c - '0');
         samples = samples > (std::numeric_limits<std::uint64_t>::max() - digit) / 10
                       ? std::numeric_limits<std::uint64_t>::max()
@@ -267,17 +276,92 @@ bool ReadSampleCount(std::string_view field, std::uint64_t& samples) {
     return true;
 }
 
-float RowTime(const std::vector<std::string>& fields, std::int64_t sampleRate, float fps) {
-    std::uint64_t samples = 0;
-    if (sampleRate > 0 && ReadSampleCount(fields[2], samples)) {
-        return static_cast<float>(static_cast<double>(samples) / static_cast<double>(sampleRate));
+// Unsigned numbers separated by ':' or ';', the last one optionally with a
+// ".fraction" (subframes of a timecode, milliseconds of Min:Secs). Returns
+// how many were read; 0 when the text is anything else ("29|1", "84+03",
+// "-5:00:00:00").
+int ReadLocationNumbers(std::string_view text, double* values, int maxCount, bool& semicolon) {
+    semicolon = false;
+    int count = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (count == maxCount) return 0;
+        const std::size_t start = at;
+        while (at < text.size() && ((text[at] >= '0' && text[at] <= '9') || text[at] == '.')) ++at;
+        const std::string_view number = text.substr(start, at - start);
+        if (number.empty() || number.front() == '.' || (number.find('.') != std::string_view::npos && at < text.size()))
+            return 0;  // a fraction only on the last number
+        double value = 0.0;
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (error != std::errc() || end != number.data() + number.size()) return 0;
+        values[count++] = value;
+        if (at == text.size()) break;
+        if (text[at] != ':' && text[at] != ';') return 0;
+        semicolon = semicolon || text[at] == ';';
+        if (++at == text.size()) return 0;
     }
-    long long values[4] = {0, 0, 0, 0};
-    if (ReadColonIntegers(fields[1], values, 4) < 3) return 0.0f;
-    const double rate = ProjectFrameRate(fps);
-    const double time = static_cast<double>(values[0]) * 3600.0 + static_cast<double>(values[1]) * 60.0 +
-                        static_cast<double>(values[2]) + static_cast<double>(values[3]) / rate;
-    return static_cast<float>(std::max(0.0, time));  // a malformed location reads as 0 s
+    return count;
+}
+
+// Frames of a timecode label counted from 00:00:00:00. Drop-frame labels
+// skip the frame numbers 0 and 1 (0..3 at 60) of every minute but each
+// tenth, so their count stays with the clock at 1000/1001 of the nominal rate.
+double LabelFrames(const double* label, double nominal, bool dropFrame) {
+    const double minutes = std::floor(label[0]) * 60.0 + std::floor(label[1]);
+    double frames = (minutes * 60.0 + std::floor(label[2])) * nominal + label[3];
+    if (dropFrame) frames -= nominal / 15.0 * (minutes - std::floor(minutes / 10.0));
+    return frames;
+}
+
+struct SessionClock {
+    std::int64_t sampleRate = static_cast<std::int64_t>(kDefaultSampleRate);
+    float frameRate = 0.0f;
+    double start[4] = {0.0, 0.0, 0.0, 0.0};  // "SESSION START TIMECODE:" label
+    bool startDropFrame = false;
+};
+
+// A location in timecode, measured from the session start at the file's
+// rate; a label before the start lies past midnight.
+double TimecodeTime(const double* label, bool dropFrame, const SessionClock& clock) {
+    double rate = ProjectFrameRate(clock.frameRate);
+    double nominal = std::max(1.0, std::round(rate));
+    if (dropFrame) {
+        nominal = rate > 40.0 ? 60.0 : 30.0;
+        rate = nominal * 1000.0 / 1001.0;
+    }
+    double frames = LabelFrames(label, nominal, dropFrame) - LabelFrames(clock.start, nominal, clock.startDropFrame);
+    if (frames < 0.0) {
+        const double midnight[4] = {24.0, 0.0, 0.0, 0.0};
+        frames += LabelFrames(midnight, nominal, dropFrame);
+    }
+    return frames / rate;
+}
+
+// The row's time from the session start: the sample column when it holds a
+// count, else the location in whichever ruler the export was made with.
+// False when neither gives one (Bars|Beats and Feet+Frames depend on the
+// tempo map or the film gauge, which the text does not carry).
+bool RowTime(const std::vector<std::string>& fields, const SessionClock& clock, double& time) {
+    const auto rate = static_cast<double>(clock.sampleRate);
+    std::uint64_t samples = 0;
+    if (clock.sampleRate > 0 && (ReadSampleCount(fields[2], samples) || ReadSampleCount(fields[1], samples))) {
+        time = static_cast<double>(samples) / rate;
+    } else {
+        double values[4] = {0.0, 0.0, 0.0, 0.0};
+        bool semicolon = false;
+        const int count = ReadLocationNumbers(fields[1], values, 4, semicolon);
+        if (count == 2 && !semicolon) {
+            time = values[0] * 60.0 + values[1];  // Min:Secs
+        } else if (count >= 3) {
+            // H:M:S:F, the frames with their subframes (hundredths of a
+            // frame) as a fraction.
+            if (count == 3) values[3] = 0.0;
+            time = TimecodeTime(values, semicolon, clock);
+        } else {
+            return false;
+        }
+    }
+    return std::isfinite(time) && time >= 0.0 && time <= kLatestMarkerSeconds;
 }
 
 // Pro Tools texts are UTF-8 or, in the "TextEdit" export, Mac Roman.
@@ -287,20 +371,113 @@ std::string AsUtf8(std::string_view bytes) {
     return MacRomanToUtf8(bytes);
 }
 
+void AppendText(std::string& text, std::string_view more) {
+    if (more.empty()) return;
+    AppendWord(text, more);
+}
+
+// The columns the listing's header names. Older exports have no track
+// columns, so the comment sits right after the name.
+struct ListingColumns {
+    std::size_t name = kDefaultNameColumn;
+    std::size_t comment = kDefaultCommentColumn;
+    std::size_t count = 0;  // titles in the header
+};
+
+// A row is written over several lines when its name or comment holds a line
+// break: a line that does not start with the marker's number continues the
+// row before it, either right after its last field or, padded with empty
+// fields, in the column that went on.
+void ContinueRow(std::vector<std::string>& row, const std::vector<std::string>& line, const ListingColumns& columns) {
+    bool padded = line.size() > columns.name;
+    for (std::size_t i = 0; padded && i < columns.name; ++i) padded = line[i].empty();
+    if (padded) {
+        for (std::size_t i = columns.name; i < line.size(); ++i) {
+            if (line[i].empty()) continue;
+            if (row.size() <= i) row.resize(i + 1);
+            AppendText(row[i], line[i]);
+        }
+        return;
+    }
+    AppendText(row.back(), line.front());
+    row.insert(row.end(), line.begin() + 1, line.end());
+}
+
+struct MarkerRows {
+    std::vector<MarkerEvent>& markers;
+    std::vector<MarkerScene>* scenes;
+    const std::vector<std::string>& recipeNames;
+    MarkerReadReport& report;
+};
+
+void AddRow(const std::vector<std::string>& fields, const ListingColumns& columns, const SessionClock& clock,
+            MarkerRows& out) {
+    if (fields.size() < kMinRowFields || columns.name >= fields.size()) return;
+    const std::string& name = fields[columns.name];
+    if (name.empty()) return;
+    double seconds = 0.0;
+    if (!RowTime(fields, clock, seconds)) {
+        ++out.report.skippedRows;
+        return;
+    }
+    const auto time = static_cast<float>(seconds);
+    std::string comment = columns.comment < fields.size() ? fields[columns.comment] : std::string();
+    // A tab inside the name or the comment leaves more fields than the
+    // header has titles, and which of them belong to the name is lost: the
+    // extra text is kept with the comment and the row counted.
+    if (columns.count > 0 && fields.size() > columns.count) {
+        ++out.report.damagedRows;
+        for (std::size_t i = std::max(columns.count, columns.comment + 1); i < fields.size(); ++i) {
+            AppendText(comment, fields[i]);
+        }
+    }
+
+    const std::vector<std::string> parts = SplitFields(name, ',');
+    if (out.scenes != nullptr && LowerCaseString(parts[0]) == "scene") {
+        MarkerScene scene;
+        scene.time = time;
+        if (parts.size() > 1) CopyText(scene.name, parts[1]);
+        std::string sceneText;
+        for (std::size_t i = 2; i < parts.size(); ++i) AppendWord(sceneText, parts[i]);
+        if (!comment.empty()) AppendWord(sceneText, comment);
+        CopyText(scene.text, sceneText);
+        out.scenes->push_back(scene);
+        return;
+    }
+
+    MarkerEvent marker;
+    ParseMarkerText(name, out.recipeNames, marker);
+    marker.time = time;
+    marker.enabled = true;
+    CopyText(marker.name, name);
+    if (!comment.empty()) {
+        std::string keywords(TextOf(marker.keywords));
+        AppendWord(keywords, comment);
+        CopyText(marker.keywords, keywords);
+    }
+    out.markers.push_back(marker);
+}
+
 }  // namespace
 
 void ReadProToolsMarkerText(std::string_view bytes, float fps, std::vector<MarkerEvent>& markers,
-                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames) {
+                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames,
+                            MarkerReadReport* report) {
     markers.clear();
     if (scenes != nullptr) scenes->clear();
+    MarkerReadReport ownReport;
+    MarkerReadReport& counts = report != nullptr ? *report : ownReport;
+    counts = MarkerReadReport{};
+    counts.read = true;
+    MarkerRows out{markers, scenes, recipeNames, counts};
     const std::string text = AsUtf8(bytes);
 
-    std::int64_t sampleRate = static_cast<std::int64_t>(kDefaultSampleRate);
-    float frameRate = fps;
+    SessionClock clock;
+    clock.frameRate = fps;
     bool inSection = false;
     bool headerSeen = false;
-    std::size_t nameColumn = kDefaultNameColumn;
-    std::size_t commentColumn = kDefaultCommentColumn;
+    ListingColumns columns;
+    std::vector<std::string> row;  // the row being read; empty when none
 
     std::size_t lineStart = 0;
     while (lineStart < text.size()) {
@@ -309,76 +486,65 @@ void ReadProToolsMarkerText(std::string_view bytes, float fps, std::vector<Marke
         const std::string_view line = std::string_view(text).substr(lineStart, lineEnd - lineStart);
         lineStart = lineEnd + 1;
 
+        if (Contains(line, "SESSION NAME:") || Contains(line, "SAMPLE RATE:")) counts.sessionText = true;
         if (Contains(line, "SAMPLE RATE:")) {
             const double value = NumberAfterColon(line);
-            if (value > 0.0) sampleRate = static_cast<std::int64_t>(std::min(value, 1.0e9));
+            if (value > 0.0) clock.sampleRate = static_cast<std::int64_t>(std::min(value, 1.0e9));
         }
         if (Contains(line, "TIMECODE FORMAT:")) {
             const double value = NumberAfterColon(line);
-            if (value > 0.0) frameRate = static_cast<float>(std::min(value, 1.0e6));
+            if (value > 0.0) clock.frameRate = static_cast<float>(std::min(value, 1.0e6));
+        }
+        if (Contains(line, "SESSION START TIMECODE:")) {
+            double label[4] = {0.0, 0.0, 0.0, 0.0};
+            bool semicolon = false;
+            const std::string value = TrimWhitespace(line.substr(line.find(':') + 1));
+            if (ReadLocationNumbers(value, label, 4, semicolon) >= 3) {
+                std::copy(label, label + 4, clock.start);
+                clock.startDropFrame = semicolon;
+            }
         }
         if (Contains(line, "M A R K E R S  L I S T I N G") || Contains(line, "MARKERS LISTING")) {
+            counts.sessionText = true;
+            if (!row.empty()) AddRow(std::exchange(row, {}), columns, clock, out);
             inSection = true;
             headerSeen = false;
             continue;
         }
-        if (!inSection || line.empty()) continue;
+        if (!inSection || TrimWhitespace(line).empty()) continue;
         if (Contains(line, "T R A C K") || Contains(line, "P L U G-I N S") || Contains(line, "O N L I N E")) break;
 
         if (!headerSeen) {
             if (Contains(line, "#") && Contains(line, "LOCATION")) {
                 headerSeen = true;
-                // Older exports have no track columns, so the comment sits
-                // right after the name: take the columns the header names.
-                nameColumn = kDefaultNameColumn;
-                commentColumn = kDefaultCommentColumn;
+                columns = ListingColumns{};
                 const std::vector<std::string> titles = SplitFields(line, '\t');
+                columns.count = titles.size();
                 for (std::size_t i = 0; i < titles.size(); ++i) {
-                    if (titles[i] == "NAME") nameColumn = i;
-                    if (titles[i] == "COMMENTS") commentColumn = i;
+                    if (titles[i] == "NAME") columns.name = i;
+                    if (titles[i] == "COMMENTS") columns.comment = i;
                 }
             }
             continue;
         }
 
-        const std::vector<std::string> fields = SplitFields(line, '\t');
-        if (fields.size() < 5 || nameColumn >= fields.size()) continue;
-        const std::string& name = fields[nameColumn];
-        if (name.empty()) continue;
-        const std::string comment = commentColumn < fields.size() ? fields[commentColumn] : std::string();
-        const float time = RowTime(fields, sampleRate, frameRate);
-
-        const std::vector<std::string> parts = SplitFields(name, ',');
-        if (scenes != nullptr && LowerCaseString(parts[0]) == "scene") {
-            MarkerScene scene;
-            scene.time = time;
-            if (parts.size() > 1) CopyText(scene.name, parts[1]);
-            std::string sceneText;
-            for (std::size_t i = 2; i < parts.size(); ++i) AppendWord(sceneText, parts[i]);
-            if (!comment.empty()) AppendWord(sceneText, comment);
-            CopyText(scene.text, sceneText);
-            scenes->push_back(scene);
-            continue;
+        std::vector<std::string> fields = SplitFields(line, '\t');
+        if (AllDigits(fields.front())) {
+            if (!row.empty()) AddRow(row, columns, clock, out);
+            row = std::move(fields);
+        } else if (!row.empty()) {
+            ContinueRow(row, fields, columns);
         }
-
-        MarkerEvent marker;
-        ParseMarkerText(name, recipeNames, marker);
-        marker.time = time;
-        marker.enabled = true;
-        CopyText(marker.name, name);
-        if (!comment.empty()) {
-            std::string keywords(TextOf(marker.keywords));
-            AppendWord(keywords, comment);
-            CopyText(marker.keywords, keywords);
-        }
-        markers.push_back(marker);
     }
+    if (!row.empty()) AddRow(row, columns, clock, out);
 }
 
 void ImportProToolsMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,
-                           std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames) {
+                           std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames,
+                           MarkerReadReport* report) {
     markers.clear();
     if (scenes != nullptr) scenes->clear();
+    if (report != nullptr) *report = MarkerReadReport{};
     // C streams: a folder or a read error ends the read instead of throwing
     // out of the standard library's file buffer.
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -390,7 +556,24 @@ void ImportProToolsMarkers(const std::string& path, float fps, std::vector<Marke
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) return;
-    ReadProToolsMarkerText(bytes, fps, markers, scenes, recipeNames);
+    ReadProToolsMarkerText(bytes, fps, markers, scenes, recipeNames, report);
+}
+
+std::string MarkerImportStatus(const MarkerReadReport& report, std::size_t imported, const std::string& path) {
+    const std::string file = std::filesystem::path(path).filename().string();
+    if (!report.read) return "Marker file unreadable: " + file;
+    if (!report.sessionText) return "Error: not a Pro Tools session text: " + file;
+    if (report.skippedRows == 0 && report.damagedRows == 0) return std::string();
+    std::string text = "Imported " + std::to_string(imported) + (imported == 1 ? " marker" : " markers");
+    if (report.skippedRows > 0) {
+        text += "; " + std::to_string(report.skippedRows) +
+                (report.skippedRows == 1 ? " row" : " rows") + " skipped (no usable time)";
+    }
+    if (report.damagedRows > 0) {
+        text += "; " + std::to_string(report.damagedRows) +
+                (report.damagedRows == 1 ? " row" : " rows") + " split by tabs (check names and comments)";
+    }
+    return text;
 }
 
 }  // namespace korvel

@@ -30,19 +30,36 @@ struct MarkerScene {
     char text[128] = {};
 };
 
+// What a read of a session text left out, for the import's status line.
+struct MarkerReadReport {
+    bool read = false;         // the file's bytes were read
+    bool sessionText = false;  // they hold a session header or a marker listing
+    int skippedRows = 0;       // rows without a usable time: Bars|Beats or Feet+Frames only, malformed, past 24 h
+    int damagedRows = 0;       // rows a tab inside a name or comment split beyond their columns
+};
+
 // Empties `markers` (and `scenes` when given) and fills them from the marker
 // listing of a Pro Tools session text export at `path` (UTF-8). `fps` is the
 // project's frame rate (25 when it is not above 0); the file's own
-// "TIMECODE FORMAT:" replaces it. `recipeNames` are every recipe's name in
-// list order. An unreadable file leaves both outputs empty; nothing is
-// printed.
+// "TIMECODE FORMAT:" replaces it. Times count from the session start.
+// `recipeNames` are every recipe's name in list order. An unreadable file
+// leaves both outputs empty; nothing is printed. `report`, when given, says
+// what was left out.
 void ImportProToolsMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,
-                           std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames);
+                           std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames,
+                           MarkerReadReport* report = nullptr);
 
 // The same reader over the file's bytes. Text that is not valid UTF-8 is
 // taken as the Mac Roman of Pro Tools' "TextEdit" export and converted.
 void ReadProToolsMarkerText(std::string_view bytes, float fps, std::vector<MarkerEvent>& markers,
-                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames);
+                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames,
+                            MarkerReadReport* report = nullptr);
+
+// The status line after an import of `path` that gave `imported` markers and
+// scenes: the file that was not a session text, or the rows left out; empty
+// when there is nothing to say. Shown for kMarkerStatusSeconds.
+inline constexpr float kMarkerStatusSeconds = 5.0f;
+std::string MarkerImportStatus(const MarkerReadReport& report, std::size_t imported, const std::string& path);
 
 // Fills kind, weightCenter, keywords, recipeName and otherKindWord from a
 // marker's name: a recipe name before a comma, the kind words, the band words

@@ -129,6 +129,27 @@ void CloseFfmpegVideo(FfmpegVideo& video) {
     video = FfmpegVideo{};
 }
 
+VideoProbe ProbeVideoFile(const char* path) {
+    AVFormatContext* container = OpenVideoContainer(path, nullptr);
+    if (container == nullptr) {
+        std::printf("[Video] FFmpeg: cannot open container (%s)\n", path);
+        std::fflush(stdout);
+        return VideoProbe::NotVideo;
+    }
+    avformat_close_input(&container);
+    FfmpegVideo video;
+    if (!OpenFfmpegVideo(video, path)) return VideoProbe::Undecodable;
+    double time = 0.0;
+    const bool decoded = DecodeNextFfmpegFrame(video, time);
+    CloseFfmpegVideo(video);
+    if (!decoded) {
+        std::printf("[Video] FFmpeg: first frame decode failed (%s)\n", path);
+        std::fflush(stdout);
+        return VideoProbe::Undecodable;
+    }
+    return VideoProbe::Opens;
+}
+
 bool DecodeNextFfmpegFrame(FfmpegVideo& video, double& time) {
     if (video.codecContext == nullptr) return false;
     AVStream* st = video.formatContext->streams[video.videoStream];

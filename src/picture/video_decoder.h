@@ -57,6 +57,14 @@ struct FfmpegVideo {
 bool OpenFfmpegVideo(FfmpegVideo& video, const char* path, AVIOContext* io = nullptr);
 void CloseFfmpegVideo(FfmpegVideo& video);
 
+enum class VideoProbe { Opens, NotVideo, Undecodable };
+
+// Whether `path` would load, before anything that shows is closed: NotVideo
+// when no allowed container opens at all, Undecodable when it holds no
+// decodable video or its first frame does not decode. Prints the failing
+// step's "[Video]" line; keeps nothing open.
+VideoProbe ProbeVideoFile(const char* path);
+
 // Decodes the next frame into video.frame; false at the second end of file or
 // on a decoder error. `time` is the frame's video time in seconds.
 bool DecodeNextFfmpegFrame(FfmpegVideo& video, double& time);
@@ -99,6 +107,11 @@ struct VideoDecoder {
     bool awaitingLanding = false;
     float lastLandingTime = -1.0f;
     double lastSeekClock = 0.0;
+    // The last target whose seek finished and the frame it showed: asking
+    // for it again while that frame is shown needs no decode, wherever the
+    // frame sits against the rate's grid.
+    float landedTarget = -1.0f;
+    float landedFrameTime = -1.0f;
 
     std::mutex mutex;
 

@@ -48,6 +48,12 @@ void ShowFrame(VideoPlayer& player, VideoDecoder& decoder, double time) {
     player.currentFrameTime = static_cast<float>(time);
 }
 
+void Landed(VideoPlayer& player, VideoDecoder& decoder) {
+    decoder.landedTarget = decoder.pendingTarget;
+    decoder.landedFrameTime = player.currentFrameTime;
+    decoder.pendingTarget = -1.0f;
+}
+
 // Decodes toward the pending target within `budget` seconds; true when the
 // target is done (shown, or the stream ended). Decoder lock held.
 bool DecodeToTarget(VideoPlayer& player, VideoDecoder& decoder, double budget) {
@@ -60,7 +66,7 @@ bool DecodeToTarget(VideoPlayer& player, VideoDecoder& decoder, double budget) {
         double time = 0.0;
         if (!DecodeNextFfmpegFrame(decoder.video, time)) {
             if (haveFrame) ShowFrame(player, decoder, lastTime);
-            decoder.pendingTarget = -1.0f;
+            Landed(player, decoder);
             decoder.awaitingLanding = false;
             return true;
         }
@@ -79,7 +85,7 @@ bool DecodeToTarget(VideoPlayer& player, VideoDecoder& decoder, double budget) {
         }
         if (time + tol >= decoder.pendingTarget) {
             ShowFrame(player, decoder, time);
-            decoder.pendingTarget = -1.0f;
+            Landed(player, decoder);
             return true;
         }
         if (ClockSeconds() - start >= budget || decoded + 1 >= 4000) {
@@ -179,7 +185,15 @@ void VideoPlayer::Seek(float timelineTime) {
     if (!loaded || decoder == nullptr) return;
     VideoDecoder& d = *decoder;
     const float a = std::clamp(timelineTime - timelineOffset, 0.0f, duration);
-    if (fps > 0.0f && std::fabs(std::round(a * fps) / fps - currentFrameTime) <= 0.0001f) return;
+    // The shown frame answers every target it would land on, (t - tol,
+    // t + tol], so frames off the rate's grid (a stream that starts late, a
+    // variable rate, drift far into a file) are not decoded again each frame.
+    const float tol = Tolerance(fps);
+    if (currentFrameTime >= 0.0f && a > currentFrameTime - tol && a <= currentFrameTime + tol) return;
+    if (d.pendingTarget < 0.0f && d.landedTarget >= 0.0f && std::fabs(a - d.landedTarget) <= 0.0001f &&
+        currentFrameTime == d.landedFrameTime) {
+        return;
+    }
 
     std::lock_guard<std::mutex> lock(d.mutex);
     const double now = ClockSeconds();
@@ -227,6 +241,10 @@ float VideoPlayer::Tick() {
         currentFrameTime = static_cast<float>(time);
     }
     if (decodedAny) ShowFrame(*this, d, time);
+    // A variable-rate file's last frame can sit at its duration itself, so
+    // no decode ever fails there: the clock reaching the end with the last
+    // frame due ends playback too.
+    if (d.playing && target >= duration && target <= currentFrameTime + tol) d.playing = false;
     return timelineOffset + currentFrameTime;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 namespace korvel {
 
@@ -28,6 +30,14 @@ socklen_t MakeAddress(sockaddr_un& address, bool& abstract) {
     }
     std::memcpy(address.sun_path, name.data(), name.size());
     return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + 1);
+}
+
+// Whether the process at the other end of a connected socket runs as this
+// user: paths go only to our own copy, and only our own copies give us one.
+bool PeerIsThisUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == getuid();
 }
 
 bool WriteAll(int fd, const std::string& bytes) {
@@ -85,15 +95,23 @@ std::string HandOverSocketName(bool& abstract) {
     return name;
 }
 
-bool SendHandOver(const std::string& path) {
-    if (path.empty() || path.size() > kHandOverMaxBytes - kHandOverHeaderBytes) return false;
+bool SendHandOver(const std::string& relativeOrAbsolute) {
+    if (relativeOrAbsolute.empty()) return false;
+    // The running copy has a working folder of its own: a relative path is
+    // made whole against the folder this copy was started in.
+    std::error_code error;
+    const std::filesystem::path whole = std::filesystem::absolute(relativeOrAbsolute, error).lexically_normal();
+    const std::string path = error ? relativeOrAbsolute : whole.string();
+    if (path.size() > kHandOverMaxBytes - kHandOverHeaderBytes) return false;
     sockaddr_un address;
     bool abstract = false;
     const socklen_t length = MakeAddress(address, abstract);
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     bool sent = false;
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) {
+    // An abstract name can be taken by any local user: one that is not us
+    // gets no path, and this copy starts on its own.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0 && PeerIsThisUser(fd)) {
         sent = WriteAll(fd, EncodeHandOverMessage(path));
     }
     close(fd);
@@ -153,10 +171,7 @@ bool HandOverListener::Poll(double now, std::string& path) {
     while (pending_.size() < kMaxPendingConnections) {
         const int client = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (client < 0) break;
-        ucred credentials{};
-        socklen_t size = sizeof credentials;
-        if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 ||
-            credentials.uid != getuid()) {
+        if (!PeerIsThisUser(client)) {
             close(client);
             continue;
         }

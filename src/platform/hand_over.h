@@ -34,8 +34,10 @@ HandOverParse ParseHandOverMessage(const char* data, std::size_t size, std::stri
 // leading zero byte.
 std::string HandOverSocketName(bool& abstract);
 
-// Second copy: sends the path to a running copy. True when one took the
-// whole message; false when none listens (a stale socket refuses).
+// Second copy: sends the path, made absolute against this process's working
+// folder, to a running copy of this user. True when one took the whole
+// message; false when none listens (a stale socket refuses) or the listener
+// runs as another user.
 bool SendHandOver(const std::string& path);
 
 class HandOverListener {

@@ -614,18 +614,104 @@ TEST_F(FrameVideoTest, ADroppedVideoSetsLengthRateAndView) {
         EXPECT_FLOAT_EQ(s.playhead, 0.0f);
         EXPECT_FALSE(s.traceAnalysis.valid) << "the read was of the old picture";
     }
+}
 
-    // One that does not decode: the old video is gone, the project is not
-    // touched, and the message says so for 8 s.
-    s.dropState.droppedVideo = notVideo_;
-    FrameDroppedVideo();
-    EXPECT_FALSE(GlobalVideoPlayer.loaded);
-    EXPECT_FLOAT_EQ(CurrentProject.totalDuration, 4.0f);
-    EXPECT_EQ(s.statusMessage,
-              "Error: couldn't decode this video (codec not supported on this system) \u2014 use an H.264 .mp4 "
-              "proxy");
-    EXPECT_FLOAT_EQ(s.statusTime, 8.0f);
-    EXPECT_TRUE(s.dropState.droppedVideo.empty());
+// One that does not open or decode leaves the working video, its read, its
+// path and the project as they were; the message says which for 8 s.
+TEST_F(FrameVideoTest, AFailedImportKeepsTheWorkingVideo) {
+    AppState& s = GlobalAppState;
+    test::TestVideoSpec soundOnly;
+    soundOnly.frames = 0;
+    soundOnly.toneRate = 48000;
+    soundOnly.toneSeconds = 0.5;
+    const std::string sound = dir_.file("sound.mkv");
+    ASSERT_TRUE(test::WriteTestVideo(sound, soundOnly));
+    struct Case {
+        const char* name;
+        std::string path;
+        std::string status;
+    };
+    const Case cases[] = {
+        {"a text file named as a video", notVideo_, "Error: not a video file"},
+        {"a missing file", dir_.file("gone.mp4"), "Error: not a video file"},
+        {"a container without a picture", sound,
+         "Error: couldn't decode this video (codec not supported on this system) \u2014 use an H.264 .mp4 proxy"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        s.dropState.droppedVideo = video_;
+        FrameDroppedVideo();
+        ASSERT_TRUE(GlobalVideoPlayer.loaded);
+        s.traceAnalysis = ValidRead();
+        s.selectedDetections = {1};
+        s.playhead = 1.5f;
+        GlobalVideoPlayer.Seek(1.5f);
+        s.dropState.droppedVideo = c.path;
+        FrameDroppedVideo();
+        EXPECT_TRUE(GlobalVideoPlayer.loaded);
+        EXPECT_FLOAT_EQ(GlobalVideoPlayer.currentFrameTime, 1.5f) << "the picture shown stays";
+        EXPECT_EQ(s.videoPath, video_);
+        EXPECT_TRUE(TraceReadValid(s));
+        EXPECT_EQ(s.selectedDetections.size(), 1u);
+        EXPECT_FLOAT_EQ(CurrentProject.totalDuration, 30.0f);
+        EXPECT_FLOAT_EQ(s.playhead, 1.5f);
+        EXPECT_EQ(s.statusMessage, c.status);
+        EXPECT_FLOAT_EQ(s.statusTime, 8.0f);
+        EXPECT_TRUE(s.dropState.droppedVideo.empty());
+    }
+}
+
+// The review's selections point into the read of the picture that goes: a
+// new video and an unloaded one both clear them.
+TEST_F(FrameVideoTest, ANewOrResetVideoClearsThePictureReview) {
+    AppState& s = GlobalAppState;
+    const auto review = [&](std::int32_t sourceFilter) {
+        s.selectedDetections = {0, 2};
+        s.traceMarqueeBaseDetections = {1};
+        s.traceMenuDetections = {2};
+        s.activeTraceMarkerKind = 0;
+        s.activeTraceMarkerIndex = 2;
+        s.traceSourceFilter = sourceFilter;
+        s.traceImportRequested = true;
+    };
+    const auto expectCleared = [&](std::int32_t sourceFilter) {
+        EXPECT_TRUE(s.selectedDetections.empty());
+        EXPECT_TRUE(s.traceMarqueeBaseDetections.empty());
+        EXPECT_TRUE(s.traceMenuDetections.empty());
+        EXPECT_EQ(s.activeTraceMarkerKind, -1);
+        EXPECT_EQ(s.activeTraceMarkerIndex, -1);
+        EXPECT_EQ(s.traceSourceFilter, sourceFilter);
+        EXPECT_FALSE(s.traceImportRequested);
+    };
+    struct Case {
+        const char* name;
+        bool reset;  // else a dropped video
+        std::int32_t filterBefore;
+        std::int32_t filterAfter;
+    };
+    const Case cases[] = {
+        {"dropped, suggestions only shown", false, 0, -1},
+        {"dropped, markers only shown", false, 1, 1},
+        {"reset, suggestions only shown", true, 0, -1},
+        {"reset, both shown", true, -1, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        ASSERT_TRUE(GlobalVideoPlayer.Load(video_.c_str()));
+        s.videoPath = video_;
+        review(c.filterBefore);
+        if (c.reset) {
+            s.videoChangePending = true;
+            FrameVideoReset();
+        } else {
+            s.dropState.droppedVideo = video_;
+            FrameDroppedVideo();
+            ASSERT_TRUE(GlobalVideoPlayer.loaded);
+        }
+        expectCleared(c.filterAfter);
+    }
 }
 
 TEST_F(FrameVideoTest, ADroppedVideoWaitsForTheJobAndTheExport) {

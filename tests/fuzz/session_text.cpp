@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CheckField(marker.keywords);
         CheckField(marker.recipeName);
         if (marker.kind != 0 && marker.kind != 1) std::abort();
-        if (!(marker.time >= 0.0f)) std::abort();
+        if (!(marker.time >= 0.0f && marker.time <= 86400.0f)) std::abort();  // from the session start, within a day
     }
     for (const korvel::MarkerScene& scene : scenes) {
         CheckField(scene.name);

@@ -100,11 +100,11 @@ TEST(MarkerImport, RowsOfWrittenListings) {
         {"caller's rate when the file names none", Listing("1\t00:00:01:12\t\tTicks\tHit\n"), 24.0f, 1, 1.5f, "Hit",
          "Hit"},
         {"a rate not above 0 counts as 25", Listing("1\t00:00:01:12\t\tTicks\tHit\n"), 0.0f, 1, 1.48f, "Hit", "Hit"},
-        {"a location of two numbers reads as 0 s", Listing("1\t1:55\tx\tTicks\tHit\n"), 24.0f, 1, 0.0f, "Hit", "Hit"},
-        {"a negative location reads as 0 s", Listing("1\t-5:00:00:00\tx\tTicks\tHit\n"), 24.0f, 1, 0.0f, "Hit",
+        {"a location of two numbers is Min:Secs", Listing("1\t1:55\tx\tTicks\tHit\n"), 24.0f, 1, 115.0f, "Hit",
          "Hit"},
-        {"sample digit runs clamp", Listing("1\t0:0:0:0\t99999999999999999999999999\tSamples\tHit\n"), 24.0f, 1,
-         1.8446744e19f / 48000.0f, "Hit", "Hit"},
+        {"a negative location is no time", Listing("1\t-5:00:00:00\tx\tTicks\tHit\n"), 24.0f, 0, 0.0f, "", ""},
+        {"a sample count past a day is no time",
+         Listing("1\t0:0:0:0\t99999999999999999999999999\tSamples\tHit\n"), 24.0f, 0, 0.0f, "", ""},
         {"comment joins the keywords", Listing("1\t0:0:1:0\t48000\tSamples\tspot\tMarkers\tRuler\tlate creak\n"),
          24.0f, 1, 1.0f, "spot", "late creak"},
         {"four fields are not a row", Listing("1\t0:0:1:0\t48000\tHit\n"), 24.0f, 0, 0.0f, "", ""},
@@ -143,6 +143,95 @@ TEST(MarkerImport, RowsOfWrittenListings) {
         EXPECT_FLOAT_EQ(m.gain, -1.0f);
         EXPECT_FLOAT_EQ(m.syncFraction, -1.0f);
     }
+}
+
+// Every ruler an export can be made with, measured from the session start;
+// rows that give no time are counted, never placed at 0 s or a day late.
+TEST(MarkerImport, LocationsCountFromTheSessionStart) {
+    struct Case {
+        const char* name;
+        const char* start;   // SESSION START TIMECODE
+        const char* format;  // TIMECODE FORMAT
+        const char* location;
+        const char* reference;
+        float time;  // < 0: skipped
+    };
+    const Case cases[] = {
+        {"timecode less the session start", "00:59:55:00", "23.976 Frame", "01:00:00:00", "3|3", 120 / 23.976f},
+        {"frames at the file's rate", "01:00:00:00", "25 Frame", "01:00:01:12", "3|3", 1.48f},
+        {"subframes are hundredths of a frame", "23:57:00:00.00", "23.976 Frame", "23:58:55:18.41", "58|4| 735",
+         2778.41f / 23.976f},
+        {"a label before the start lies past midnight", "23:59:00:00", "25 Frame", "00:00:30:00", "1|1", 90.0f},
+        {"drop frame keeps its frames", "01:00:00;00", "29.97 Drop Frame", "01:00:05;12", "1|1",
+         162 * 1001 / 30000.0f},
+        {"drop frame skips two numbers a minute", "00:00:00;00", "29.97 Drop Frame", "00:01:00;02", "1|1",
+         1800 * 1001 / 30000.0f},
+        {"but not each tenth minute", "00:00:00;00", "29.97 Drop Frame", "00:10:00;00", "1|1",
+         17982 * 1001 / 30000.0f},
+        {"samples location", "23:57:00:00", "23.976 Frame", "5562368", "58|4", 5562368 / 48000.0f},
+        {"Min:Secs location", "23:57:00:00", "23.976 Frame", "1:55.882", "58|4| 735", 115.882f},
+        {"Bars|Beats location", "23:57:00:00", "23.976 Frame", "58|4", "58|4", -1.0f},
+        {"Bars|Beats with ticks", "23:57:00:00", "23.976 Frame", "58|4| 735", "58|4| 735", -1.0f},
+        {"Feet+Frames location", "23:57:00:00", "23.976 Frame", "173+13.18", "58|4| 735", -1.0f},
+        {"a sample count past a day", "00:00:00:00", "25 Frame", "00:00:01:00", "4147200048", -1.0f},
+        {"a sample count of 10^23", "00:00:00:00", "25 Frame", "00:00:01:00", "100000000000000000000000", -1.0f},
+        {"a location past a day", "00:00:00:00", "25 Frame", "4147200048", "1|1", -1.0f},
+        {"an empty location", "00:00:00:00", "25 Frame", "", "1|1", -1.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string preamble = std::string("SESSION NAME:\tReel 1\nSAMPLE RATE:\t48000.000000\n") +
+                                     "SESSION START TIMECODE:\t" + c.start + "\nTIMECODE FORMAT:\t" + c.format + "\n";
+        const std::string text =
+            Listing(std::string("1\t") + c.location + "\t" + c.reference + "\tTicks\tHit\t\n" +
+                        "2\t00:00:00:00\t0\tSamples\tStart\t\n",
+                    preamble);
+        std::vector<MarkerEvent> markers;
+        MarkerReadReport report;
+        ReadProToolsMarkerText(text, 24.0f, markers, nullptr, {}, &report);
+        EXPECT_TRUE(report.read);
+        EXPECT_TRUE(report.sessionText);
+        EXPECT_EQ(report.damagedRows, 0);
+        if (c.time < 0.0f) {
+            EXPECT_EQ(report.skippedRows, 1);
+            ASSERT_EQ(markers.size(), 1u);
+            EXPECT_EQ(TextOf(markers[0].name), "Start");
+            continue;
+        }
+        EXPECT_EQ(report.skippedRows, 0);
+        ASSERT_EQ(markers.size(), 2u);
+        EXPECT_NEAR(markers[0].time, c.time, 1e-3);
+        EXPECT_FLOAT_EQ(markers[1].time, 0.0f);
+    }
+}
+
+TEST(MarkerImport, StatusSaysWhatWasLeftOut) {
+    struct Case {
+        const char* name;
+        MarkerReadReport report;
+        std::size_t imported;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"nothing left out", {true, true, 0, 0}, 3, ""},
+        {"an unreadable file", {false, false, 0, 0}, 0, "Marker file unreadable: notes.txt"},
+        {"not a session text", {true, false, 0, 0}, 0, "Error: not a Pro Tools session text: notes.txt"},
+        {"one row skipped", {true, true, 1, 0}, 1, "Imported 1 marker; 1 row skipped (no usable time)"},
+        {"rows skipped and split", {true, true, 2, 3}, 4,
+         "Imported 4 markers; 2 rows skipped (no usable time); 3 rows split by tabs (check names and comments)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(MarkerImportStatus(c.report, c.imported, "/home/a/notes.txt"), c.status);
+    }
+
+    MarkerReadReport report;
+    std::vector<MarkerEvent> markers;
+    ReadProToolsMarkerText("Shopping list\n\tmilk\tbread\n", 24.0f, markers, nullptr, {}, &report);
+    EXPECT_TRUE(report.read);
+    EXPECT_FALSE(report.sessionText);
+    ReadProToolsMarkerText(Listing("", ""), 24.0f, markers, nullptr, {}, &report);
+    EXPECT_TRUE(report.sessionText);  // a listing without rows is still one
 }
 
 TEST(MarkerImport, SceneMarkers) {
@@ -218,9 +307,12 @@ TEST(MarkerImport, ReadingAFileFillsAndEmptiesTheOutputs) {
     test::TempDir dir;
     std::vector<MarkerEvent> markers(3);
     std::vector<MarkerScene> scenes(2);
-    ImportProToolsMarkers(dir.file("missing.txt"), 24.0f, markers, &scenes, {});
+    MarkerReadReport report{true, true, 1, 1};
+    ImportProToolsMarkers(dir.file("missing.txt"), 24.0f, markers, &scenes, {}, &report);
     EXPECT_TRUE(markers.empty());
     EXPECT_TRUE(scenes.empty());
+    EXPECT_FALSE(report.read);
+    EXPECT_EQ(report.skippedRows, 0);
 
     markers.resize(3);
     ImportProToolsMarkers(dir.path().string(), 24.0f, markers, nullptr, {});  // a folder
@@ -241,29 +333,36 @@ TEST(MarkerImport, RealExports) {
     struct Case {
         const char* file;
         std::vector<Expected> markers;
+        int skipped = 0;
+        int damaged = 0;
     };
     // The same two markers exported with each ruler as the main counter: the
     // Samples row keeps its sample time, the Ticks row ("58|4", "58|4| 735")
-    // falls back to a location that is only timecode in the Timecode exports.
-    const std::vector<Expected> notTimecodeLocations = {
-        {2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
-        {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}};
+    // falls back to its location, measured from the session start
+    // (23:57:00:00 at 23.976); a Bars|Beats or Feet+Frames location gives no
+    // time and the row is skipped.
+    const std::vector<Expected> noTimeLocations = {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"}};
+    const auto withSecondAt = [](float time) {
+        return std::vector<Expected>{{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
+                                     {time, "Marker Bars-Beats", "Marker Bars-Beats Comment"}};
+    };
     const Case cases[] = {
         {"SessionText_SimpleTest_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
         {"SessionText_EmptySession_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
         // Mac Roman plug-in listing, no markers.
         {"SessionText_Plugins_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
-        {"SessionText_TimeFormats_BarsBeats_PT2022.9.txt", notTimecodeLocations},
-        {"SessionText_TimeFormats_BarsBeats_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
-        {"SessionText_TimeFormats_FeetFrames_PT2022.9.txt", notTimecodeLocations},
-        {"SessionText_TimeFormats_FeetFrames_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
-        {"SessionText_TimeFormats_MinSecs_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
-        {"SessionText_TimeFormats_Samples_ShowSubframes_PT2022.9.txt", notTimecodeLocations},
+        {"SessionText_TimeFormats_BarsBeats_PT2022.9.txt", noTimeLocations, 1},
+        {"SessionText_TimeFormats_BarsBeats_ShowSubframes_PT2022.9.txt", noTimeLocations, 1},
+        {"SessionText_TimeFormats_FeetFrames_PT2022.9.txt", noTimeLocations, 1},
+        {"SessionText_TimeFormats_FeetFrames_ShowSubframes_PT2022.9.txt", noTimeLocations, 1},
+        {"SessionText_TimeFormats_MinSecs_ShowSubframes_PT2022.9.txt", withSecondAt(115.882f)},
+        {"SessionText_TimeFormats_Samples_ShowSubframes_PT2022.9.txt", withSecondAt(5562368 / 48000.0f)},
         {"SessionText_TracksOnly_OnlyTrackEDLs_PT2023.6.txt", {}},
         {"SessionText_UnrecognizedSection_23-976fps_DefaultExportOptions_PT2020.3.txt", {}},
+        // 01:00:00:00 against a session start of 00:59:55:00: 120 frames.
         {"SessionText_OneOfEverything_23-976fps_DefaultExportOptions_PT2020.3.txt",
          {{144144 / 48000.0f, "Marker 1", "Marker 1"},
-          {3600.0f, "Marker 2", "Marker 2 This marker has comments."}}},
+          {120 / 23.976f, "Marker 2", "Marker 2 This marker has comments."}}},
         {"SessionText_ExtendedChars_UTF8Format_PT2023.3.txt",
          {{10.0f, "Test Ellipsis\xE2\x80\xA6", "Test Ellipsis\xE2\x80\xA6"},
           {70.0f, "Test Em Dash \xE2\x80\x94", "Test Em Dash \xE2\x80\x94"},
@@ -282,43 +381,45 @@ TEST(MarkerImport, RealExports) {
           {14.0f, "Marker 5", "Marker 5"},
           {15.0f, "Marker 6", "Marker 6 More comments"},
           {16.0f, "Marker 7", "Marker 7"}}},
-        // Min:Secs and Samples locations are not timecode: a Ticks row falls
-        // back to a location that reads as 0 s rather than to sample 58.
-        {"SessionText_TimeFormats_MinSecs_PT2022.9.txt",
-         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
-          {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
-        {"SessionText_TimeFormats_Samples_PT2022.9.txt",
-         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
-          {0.0f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
-        {"SessionText_TimeFormats_Timecode_PT2022.9.txt",
-         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
-          {23 * 3600 + 58 * 60 + 55 + 18 / 23.976f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
-        {"SessionText_TimeFormats_Timecode_ShowSubframes_PT2022.9.txt",
-         {{2695168 / 48000.0f, "Marker Absolute", "Marker Absolute Comment"},
-          {23 * 3600 + 58 * 60 + 55 + 18 / 23.976f, "Marker Bars-Beats", "Marker Bars-Beats Comment"}}},
-        // A line break in a name leaves its first line as the name; the
-        // continuation lines are too short or nameless to be rows. A tab in a
-        // name moves the rest of it into the comment column.
+        // Min:Secs ("1:55") and Samples ("5562368") locations count from the
+        // session start; 23:58:55:18 is 115 s and 18 frames after it.
+        {"SessionText_TimeFormats_MinSecs_PT2022.9.txt", withSecondAt(115.0f)},
+        {"SessionText_TimeFormats_Samples_PT2022.9.txt", withSecondAt(5562368 / 48000.0f)},
+        {"SessionText_TimeFormats_Timecode_PT2022.9.txt", withSecondAt((115 * 24 + 18) / 23.976f)},
+        {"SessionText_TimeFormats_Timecode_ShowSubframes_PT2022.9.txt", withSecondAt((115 * 24 + 18.41f) / 23.976f)},
+        // A line break in a name or a comment continues the row on the next
+        // line (a comment's continuation padded out to its column): the row
+        // is rejoined. A tab leaves more fields than the header has titles
+        // and no telling where the name ends: its text stays with the
+        // comment and the row is counted (rows 5 to 12).
         {"SessionText_NewLinesAndTabs_DefaultExportOptions_PT2023.6.txt",
-         {{5.005f, "Marker Name", "Marker Name"},
-          {6.006f, "Normal Marker Name", "Normal Marker Name Comment Here"},
-          {7.007f, "Marker Name Again", "Marker Name Again"},
+         {{5.005f, "Marker Name With New Line", "Marker Name With New Line"},
+          {6.006f, "Normal Marker Name", "Normal Marker Name Comment Here With New Line"},
+          {7.007f, "Marker Name Again With New Line Again",
+           "Marker Name Again With New Line Again Comment Here Again With New Line Again"},
           {8.008f, "Normal Marker Name Again", "Normal Marker Name Again"},
           {9.009f, "Marker Name", "Marker Name With Tab"},
-          {10.01f, "Normal Marker Name", "Normal Marker Name Comments Here"},
-          {11.011f, "Marker Name", "Marker Name With Tab"},
-          {12.012f, "Marker Name", "Marker Name With Tab"},
-          {13.013f, "Normal Marker Name", "Normal Marker Name Comment Here"},
-          {14.014f, "Marker Name", "Marker Name With Tab"},
-          {15.015f, "Marker Name", "Marker Name With Tab"},
-          {16.016f, "Normal Marker Name", "Normal Marker Name Comment Here"}}},
+          {10.01f, "Normal Marker Name", "Normal Marker Name Comments Here With Tab"},
+          {11.011f, "Marker Name", "Marker Name With Tab Comments Here With Tab"},
+          {12.012f, "Marker Name", "Marker Name With Tab And Another Tab"},
+          {13.013f, "Normal Marker Name", "Normal Marker Name Comment Here With Tab And Another Tab"},
+          {14.014f, "Marker Name",
+           "Marker Name With Tab And Another Tab Comment Here With Tab And Another Tab"},
+          {15.015f, "Marker Name", "Marker Name With Tab And Newline"},
+          {16.016f, "Normal Marker Name", "Normal Marker Name Comment Here And Newline With Tab"}},
+         0, 8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
         std::vector<MarkerEvent> markers;
         std::vector<MarkerScene> scenes;
-        ImportProToolsMarkers(SessionText(c.file), 24.0f, markers, &scenes, {});
+        MarkerReadReport report;
+        ImportProToolsMarkers(SessionText(c.file), 24.0f, markers, &scenes, {}, &report);
         EXPECT_TRUE(scenes.empty());
+        EXPECT_TRUE(report.read);
+        EXPECT_TRUE(report.sessionText);
+        EXPECT_EQ(report.skippedRows, c.skipped);
+        EXPECT_EQ(report.damagedRows, c.damaged);
         ASSERT_EQ(markers.size(), c.markers.size());
         for (std::size_t i = 0; i < markers.size(); ++i) {
             SCOPED_TRACE(i);

@@ -317,6 +317,83 @@ TEST_F(VideoPlayerTest, PlayingFollowsTheClockAndStopsAtTheEnd) {
     EXPECT_FALSE(player.decoder->playing);
 }
 
+// Frames off the rate's grid: a WebM whose stream starts 7 ms late and a
+// file of varying frame lengths. A paused frame asks for the same playhead
+// every UI frame; after the first landing nothing is decoded again.
+TEST_F(VideoPlayerTest, APausedVideoOffTheGridRests) {
+    TestVideoSpec late;
+    late.vp9 = true;
+    late.fps = 25;
+    late.frames = 75;
+    late.keyInterval = 25;
+    late.startMs = 7;
+    TestVideoSpec variable;
+    variable.fps = 25;
+    variable.frames = 60;
+    variable.frameMs = {40, 120, 40, 80, 33};
+    struct Case {
+        const char* name;
+        const TestVideoSpec* spec;
+        float target;
+    };
+    const Case cases[] = {
+        {"stream starting at 7 ms, on a frame", &late, 1.0f},
+        {"stream starting at 7 ms, between frames", &late, 1.3f},
+        {"variable rate, at 1 s", &variable, 1.0f},
+        {"variable rate, inside a long frame", &variable, 0.4f},  // the frame at 0.353 s lasts 120 ms
+        {"variable rate, after a backward seek", &variable, 0.25f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(std::string(c.name) + (c.spec->vp9 ? ".webm" : ".mkv"));
+        if (!test::WriteTestVideo(path, *c.spec)) {
+            ASSERT_TRUE(c.spec->vp9) << "the Matroska fixture is always written";
+            GTEST_SKIP() << "this FFmpeg has no VP9 encoder";
+        }
+        ASSERT_TRUE(player.Load(path.c_str()));
+        player.Seek(2.0f);  // somewhere else first, so the rest starts from a seek
+        while (player.decoder->pendingTarget >= 0.0f) player.Tick();
+        player.Seek(c.target);
+        while (player.decoder->pendingTarget >= 0.0f) player.Tick();
+        const float shown = player.currentFrameTime;
+        EXPECT_NEAR(shown, c.target, 0.15f);  // the frame a seek lands on
+        const int repositions = player.decoder->repositions;
+        const long decoded = player.decoder->framesDecoded;
+        const std::size_t uploads = sink.uploads.size();
+        for (int frame = 0; frame < 100; ++frame) {
+            player.Seek(c.target);
+            player.Tick();
+        }
+        EXPECT_EQ(player.decoder->repositions, repositions);
+        EXPECT_EQ(player.decoder->framesDecoded, decoded);
+        EXPECT_EQ(sink.uploads.size(), uploads);
+        EXPECT_FLOAT_EQ(player.currentFrameTime, shown);
+        player.Close();
+    }
+}
+
+// A file whose frames are stated 1 ms long ends right after its last frame:
+// the clock reaching that end stops playback as running out of frames does.
+TEST_F(VideoPlayerTest, AVariableRateVideoStopsPlayingAtItsEnd) {
+    TestVideoSpec spec;
+    spec.fps = 25;
+    spec.frames = 20;
+    spec.frameMs = {40, 120, 40, 80, 33};
+    const std::string path = Write("variable.mkv", spec);
+    ASSERT_TRUE(player.Load(path.c_str()));
+    player.Play();
+    player.decoder->playStartClock -= 100.0;
+    int ticks = 0;
+    while (player.decoder->playing && ticks < 100) {
+        player.Tick();
+        ++ticks;
+    }
+    EXPECT_FALSE(player.decoder->playing);
+    EXPECT_LT(ticks, 100);
+    EXPECT_EQ(sink.Shown(), 19);
+    EXPECT_NEAR(player.currentFrameTime, player.duration, 0.05f);
+}
+
 TEST_F(VideoPlayerTest, PlayStartsFromAPendingTarget) {
     const std::string path = TenSeconds();
     ASSERT_TRUE(player.Load(path.c_str()));

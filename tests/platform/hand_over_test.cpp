@@ -4,10 +4,13 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -121,6 +124,84 @@ TEST_F(HandOverTest, SecondCopyHandsThePathOver) {
     EXPECT_TRUE(listener.Poll(0.2, first));
     EXPECT_TRUE(listener.Poll(0.3, second));
     EXPECT_EQ(first + " " + second, "/a.kvproj /b.kvproj");
+}
+
+// `korvel "Rainy Street.kvproj"` typed in the project's folder: the running
+// copy, in a folder of its own, gets a path it can open.
+TEST_F(HandOverTest, ARelativePathArrivesWhole) {
+    const std::filesystem::path project = dir_.path() / "Rainy Street.kvproj";
+    ASSERT_TRUE(test::WriteBytes(project.string(), "{}"));
+    std::filesystem::create_directories(dir_.path() / "sub");
+    const std::filesystem::path before = std::filesystem::current_path();
+    HandOverListener listener;
+    ASSERT_TRUE(listener.Open());
+    struct Case {
+        const char* name;
+        std::filesystem::path senderFolder;
+        const char* argument;
+    };
+    const Case cases[] = {
+        {"in the project's folder", dir_.path(), "Rainy Street.kvproj"},
+        {"from a folder below", dir_.path() / "sub", "../Rainy Street.kvproj"},
+        {"already absolute", "/", project.c_str()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::current_path(c.senderFolder);
+        const bool sent = SendHandOver(c.argument);
+        std::filesystem::current_path("/");  // the running copy's folder
+        EXPECT_TRUE(sent);
+        std::string path;
+        ASSERT_TRUE(listener.Poll(0.0, path));
+        EXPECT_EQ(path, project.string());
+        EXPECT_TRUE(std::filesystem::is_regular_file(path));
+    }
+    std::filesystem::current_path(before);
+}
+
+// With no runtime folder the name is abstract, which any local user can
+// take: a listener running as another user is given nothing.
+TEST_F(HandOverTest, AListenerOfAnotherUserGetsNoPath) {
+    if (getuid() != 0) GTEST_SKIP() << "listening as another user needs root";
+    unsetenv("XDG_RUNTIME_DIR");
+    bool abstract = false;
+    const std::string name = HandOverSocketName(abstract);
+    ASSERT_TRUE(abstract);
+    int ready[2];
+    int hold[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(hold), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Another user takes this user's name and waits for paths.
+        close(ready[0]);
+        close(hold[1]);
+        char ok = 0;
+        if (setgid(65534) == 0 && setuid(65534) == 0) {
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path + 1, name.data(), name.size());
+            const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+            if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(fd, 8) == 0) ok = 1;
+        }
+        if (write(ready[1], &ok, 1) != 1) _exit(1);
+        char end = 0;
+        while (read(hold[0], &end, 1) > 0) {
+        }
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    char ok = 0;
+    const bool listening = read(ready[0], &ok, 1) == 1 && ok == 1;
+    const bool sent = listening && SendHandOver("/films/secret reel.kvproj");
+    close(hold[1]);
+    close(ready[0]);
+    waitpid(child, nullptr, 0);
+    ASSERT_TRUE(listening);
+    EXPECT_FALSE(sent);
 }
 
 TEST_F(HandOverTest, NothingListeningMeansStartNormally) {

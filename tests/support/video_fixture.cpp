@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 }
 
 namespace korvel::test {
@@ -21,6 +22,7 @@ struct Writer {
     AVStream* audioStream = nullptr;
     AVFrame* frame = nullptr;
     AVPacket* packet = nullptr;
+    bool tickDurations = false;
     ~Writer() {
         av_packet_free(&packet);
         av_frame_free(&frame);
@@ -40,6 +42,8 @@ bool Drain(Writer& w, AVCodecContext* codec, AVStream* stream, AVFrame* frame) {
         if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
         if (r < 0) return false;
         av_packet_rescale_ts(w.packet, codec->time_base, stream->time_base);
+        // A length of 0 would be filled in from the rate: one tick instead.
+        if (w.tickDurations && codec == w.video) w.packet->duration = 1;
         w.packet->stream_index = stream->index;
         if (av_interleaved_write_frame(w.format, w.packet) < 0) return false;
     }
@@ -75,16 +79,22 @@ void FillFrame(AVFrame* f, const TestVideoSpec& spec, int index) {
 
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec) {
     Writer w;
-    if (avformat_alloc_output_context2(&w.format, nullptr, "matroska", path.c_str()) < 0) return false;
-    const AVCodec* videoCodec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    if (avformat_alloc_output_context2(&w.format, nullptr, spec.vp9 ? "webm" : "matroska", path.c_str()) < 0) {
+        return false;
+    }
+    const AVCodec* videoCodec =
+        spec.vp9 ? avcodec_find_encoder_by_name("libvpx-vp9") : avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     if (videoCodec == nullptr) return false;
+    // Times in milliseconds when frames do not sit on the rate's grid.
+    const bool msTimes = spec.vp9 || spec.startMs != 0 || !spec.frameMs.empty();
+    w.tickDurations = !spec.frameMs.empty();
     const bool withVideo = spec.frames > 0;
     if (withVideo) {
     w.videoStream = avformat_new_stream(w.format, nullptr);
     w.video = avcodec_alloc_context3(videoCodec);
     w.video->width = spec.width;
     w.video->height = spec.height;
-    w.video->time_base = AVRational{1, spec.fps};
+    w.video->time_base = msTimes ? AVRational{1, 1000} : AVRational{1, spec.fps};
     w.video->framerate = AVRational{spec.fps, 1};
     w.video->gop_size = spec.keyInterval;
     w.video->max_b_frames = 0;
@@ -92,6 +102,14 @@ bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec) {
     w.video->flags |= AV_CODEC_FLAG_QSCALE;
     w.video->global_quality = FF_QP2LAMBDA * 2;
     if (w.format->oformat->flags & AVFMT_GLOBALHEADER) w.video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (spec.vp9) {
+        // Lossless keeps the stripes readable; no look-ahead keeps every
+        // frame a shown one.
+        av_opt_set(w.video->priv_data, "lossless", "1", 0);
+        av_opt_set(w.video->priv_data, "deadline", "realtime", 0);
+        av_opt_set(w.video->priv_data, "cpu-used", "8", 0);
+        av_opt_set(w.video->priv_data, "lag-in-frames", "0", 0);
+    }
     if (avcodec_open2(w.video, videoCodec, nullptr) < 0) return false;
     avcodec_parameters_from_context(w.videoStream->codecpar, w.video);
     w.videoStream->time_base = w.video->time_base;
@@ -120,9 +138,11 @@ bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec) {
     w.frame->width = spec.width;
     w.frame->height = spec.height;
     if (av_frame_get_buffer(w.frame, 0) < 0) return false;
+    std::int64_t ms = spec.startMs;
     for (int i = 0; i < spec.frames; ++i) {
         FillFrame(w.frame, spec, i);
-        w.frame->pts = i;
+        w.frame->pts = msTimes ? ms : i;
+        ms += spec.frameMs.empty() ? 1000 / spec.fps : spec.frameMs[static_cast<std::size_t>(i) % spec.frameMs.size()];
         w.frame->pict_type = i % spec.keyInterval == 0 ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
         if (!Drain(w, w.video, w.videoStream, w.frame)) return false;
     }

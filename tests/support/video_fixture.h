@@ -4,6 +4,7 @@
 // each, most significant on the left), optionally with a tone track.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace korvel::test {
 
@@ -19,9 +20,14 @@ struct TestVideoSpec {
     int toneChannels = 2;
     double toneSeconds = 0;  // 0 = as long as the video
     short toneAmplitude = 8000;
+    bool vp9 = false;          // VP9 (lossless) in WebM instead of MPEG-4 part 2 in Matroska
+    int startMs = 0;           // the first frame's time
+    std::vector<int> frameMs;  // each frame's length, cycled (a variable rate); empty: 1 / fps.
+                               // The file then states 1 ms for each, so it ends 1 ms after its last frame.
 };
 
-// Writes a Matroska file (MPEG-4 part 2 video, 16-bit PCM audio); false on failure.
+// Writes a Matroska file (MPEG-4 part 2 video, 16-bit PCM audio), or the WebM
+// `vp9` asks for; false on failure (also when this FFmpeg has no VP9 encoder).
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec);
 
 // The frame index shown in an RGBA picture of the stripes.

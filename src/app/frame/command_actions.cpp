@@ -581,7 +581,11 @@ void ImportMarkers(AppState& state) {
     recipeNames.reserve(RecipeList.size());
     for (const EventPreset& recipe : RecipeList) recipeNames.emplace_back(recipe.name);
     const float fps = ProjectFrameRate(CurrentProject.fps);
-    ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames);
+    MarkerReadReport report;
+    ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames, &report);
+    const std::string status =
+        MarkerImportStatus(report, state.markerEvents.size() + state.markerScenes.size(), path);
+    if (!status.empty()) PostStatus(status, kMarkerStatusSeconds);
     for (MarkerEvent& marker : state.markerEvents) marker.enabled = true;
     if (!state.markerEvents.empty()) {
         state.traceSourceFilter = -1;

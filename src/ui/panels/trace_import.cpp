@@ -261,7 +261,11 @@ void ImportTraceMarkers(AppState& state, Project& project, const std::string& pa
     recipeNames.reserve(RecipeList.size());
     for (const EventPreset& recipe : RecipeList) recipeNames.emplace_back(TextOf(recipe.name));
     const float fps = ProjectFrameRate(project.fps);
-    ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames);
+    MarkerReadReport report;
+    ImportProToolsMarkers(path, fps, state.markerEvents, &state.markerScenes, recipeNames, &report);
+    const std::string status =
+        MarkerImportStatus(report, state.markerEvents.size() + state.markerScenes.size(), path);
+    if (!status.empty()) PostStatus(status, kMarkerStatusSeconds);
     for (MarkerEvent& marker : state.markerEvents) marker.enabled = true;
     if (state.markerEvents.empty()) return;
     state.traceSourceFilter = -1;

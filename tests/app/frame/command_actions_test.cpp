@@ -527,6 +527,42 @@ TEST_F(CommandActionsTest, UndoClearsTheSelectionAndSaysSo) {
     EXPECT_EQ(p.events.size(), 1u) << "an empty redo stack does nothing";
 }
 
+// Import Markers says when the chosen file is not a session text, and
+// counts the rows it could not place.
+TEST_F(CommandActionsTest, ImportMarkersSaysWhatItLeftOut) {
+    test::TempDir dir;
+    const std::string listing =
+        "SESSION NAME:\tReel 2\nSAMPLE RATE:\t48000.000000\nSESSION START TIMECODE:\t00:59:55:00\n"
+        "TIMECODE FORMAT:\t25 Frame\nM A R K E R S  L I S T I N G\n#\tLOCATION\tTIME REFERENCE\tUNITS\tNAME\n";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t markers;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"a text of something else", "Dear diary,\ntoday the door slammed.\n", 0,
+         "Error: not a Pro Tools session text: markers.txt"},
+        {"a Bars|Beats row", listing + "1\t01:00:00:00\t3|3\tTicks\tDoor\n2\t58|4\t58|4\tTicks\tBars\n", 1,
+         "Imported 1 marker; 1 row skipped (no usable time)"},
+        {"every row placed", listing + "1\t01:00:00:00\t3|3\tTicks\tDoor\n", 1, ""},
+    };
+    const std::string path = dir.file("markers.txt");
+    s.platformHooks.openFileDialog = [&](const std::string&, const std::string&) { return path; };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(test::WriteBytes(path, c.text));
+        s.statusMessage.clear();
+        PerformCommand(CmdImportMarkers);
+        ASSERT_EQ(s.markerEvents.size(), c.markers);
+        if (c.markers > 0) EXPECT_FLOAT_EQ(s.markerEvents[0].time, 5.0f) << "from the session start";
+        EXPECT_EQ(s.statusMessage, c.status);
+    }
+    s.markerEvents.clear();
+    s.markerScenes.clear();
+    s.activeTab = 0;
+}
+
 TEST_F(CommandActionsTest, OpeningOverUnsavedWorkRaisesThePrompt) {
     test::TempDir dir;
     int dialogs = 0;

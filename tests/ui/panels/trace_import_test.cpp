@@ -318,6 +318,21 @@ TEST_F(TraceImportTest, MarkerImportFromTheDialog) {
     EXPECT_TRUE(s.markerEvents.empty());
     EXPECT_EQ(s.traceSourceFilter, 0);
 
+    // A file that is not a session text says so; a row without a usable
+    // time is counted.
+    const std::string notes = dir.file("notes.txt");
+    ASSERT_TRUE(test::WriteBytes(notes, "Reel 2 notes\n1\tdoor\t\t\t\n"));
+    s.platformHooks.openFileDialog = [&](const std::string&, const std::string&) { return notes; };
+    ImportTraceMarkersWithDialog(s, p);
+    EXPECT_TRUE(s.markerEvents.empty());
+    EXPECT_EQ(s.statusMessage, "Error: not a Pro Tools session text: notes.txt");
+    ASSERT_TRUE(test::WriteBytes(
+        notes, "SAMPLE RATE:\t48000.000000\nM A R K E R S  L I S T I N G\n#\tLOCATION\tTIME REFERENCE\tUNITS\tNAME\n"
+               "1\t29|1\t48000\tSamples\tDoor\n2\t58|4\t58|4\tTicks\tBars only\n"));
+    ImportTraceMarkersWithDialog(s, p);
+    EXPECT_EQ(s.markerEvents.size(), 1u);
+    EXPECT_EQ(s.statusMessage, "Imported 1 marker; 1 row skipped (no usable time)");
+
     // A cancelled dialog changes nothing.
     s.markerEvents = {Marker(1.0f)};
     s.platformHooks.openFileDialog = [](const std::string&, const std::string&) { return std::string(); };
