@@ -607,7 +607,7 @@ TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     fill.fillChunks = {{0, kRate, 0}};
     Add(fill);
     // Something in the way of the right channel's file makes its write fail.
-    const fs::path blocked = Essence() / ".BG1_000_src_fill.R.wav.export-tmp";
+    const fs::path blocked = ExportRollback::TemporaryPath((Essence() / "BG1_000_src_fill.R.wav").string());
     fs::create_directories(blocked);
     ASSERT_TRUE(test::WriteBytes((blocked / "keep").string(), "x"));
 
@@ -618,7 +618,7 @@ TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     EXPECT_EQ(out.clips.clipNames, std::vector<std::string>{"BG1_000_src_fill.wav"});
     EXPECT_EQ(out.clips.tracks, std::vector<std::int32_t>{0});
     EXPECT_EQ(Listing(Essence()),
-              (std::set<std::string>{"BG1_000_src_fill.wav", ".BG1_000_src_fill.R.wav.export-tmp"}))
+              (std::set<std::string>{"BG1_000_src_fill.wav", blocked.filename().string()}))
         << "the left channel's file went with its rule";
     const test::session::Session s = test::session::Read(AafFile());
     ASSERT_TRUE(s.file.ok) << s.file.error;
@@ -647,7 +647,7 @@ TEST_F(AAFExportTest, AFailedExportKeepsTheEarlierOneAndLeavesNothingNew) {
         {"the AAF writer fails", true, true, "[AAF] OpenNewModifyEx FAILED"},
         {"the engine is not ready", false, false, "[AAF] no layer gave a clip"},
     };
-    const fs::path blocked = AafFolder() / ".Scene4.aaf.export-tmp";
+    const fs::path blocked = ExportRollback::TemporaryPath(AafFile());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Source("door.wav", 3.0, 1, 0.9);  // the new export's essence would differ
