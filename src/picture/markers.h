@@ -35,7 +35,9 @@ struct MarkerScene {
 // project's frame rate (25 when it is not above 0); the file's own
 // "TIMECODE FORMAT:" replaces it. `recipeNames` are every recipe's name in
 // list order. An unreadable file leaves both outputs empty; nothing is
-// printed.
+// printed, except one bracketed line for a file over kSessionTextLimit or
+// one that runs out of memory.
+inline constexpr std::uint64_t kSessionTextLimit = 64u << 20;
 void ImportProToolsMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,
                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames);
 

@@ -16,6 +16,7 @@
 #include "dsp/loudness.h"
 #include "dsp/pan.h"
 #include "dsp/resampler.h"
+#include "library/audio_file.h"
 #include "library/channel_layout.h"
 #include "library/channel_map.h"
 #include "playback/playback_engine.h"
@@ -130,11 +131,12 @@ bool ReadLayerChannels(const LayerResult& layer, const Voice& voice, int sampleR
         return ReadResultSourceChannels(layer, voice, sampleRate, channelOrder, source.samples, source.map);
     }
     SF_INFO info{};
-    SNDFILE* file = sf_open(layer.filepath.c_str(), SFM_READ, &info);
+    // Only the header is needed: its channels and their map.
+    SoundFilePtr file = OpenSoundFileHeader(layer.filepath, info);
     const int count = file != nullptr ? info.channels : 0;
     const ChannelInterpretation interpretation = GetChannelInterpretation(layer.filepath);
-    source.map = BuildChannelMap(file, count, channelOrder, interpretation);
-    if (file != nullptr) sf_close(file);
+    source.map = BuildChannelMap(file.get(), count, channelOrder, interpretation);
+    file.reset();
     if (count < 1 || !source.map.positional) return false;
     int channelsRead = 0, preHandle = 0;
     if (!ReadSourceRegionChannels(layer.filepath, layer.sourceOffset, layer.sourceDuration, 0.0, 0.0, sampleRate,

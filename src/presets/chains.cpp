@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/frame_work.h"
 #include "engine/clip_event.h"
@@ -197,25 +199,29 @@ void ResolveChainIdentities(const JsonValue& root, Chain& chain) {
 }
 
 Chain ReadChainFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        Chain chain;
-        chain.sourcePath = path;
-        return chain;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const JsonValue root = ParseJson(text.str());
-    const std::int32_t format = ReadFormatNumber(root);
-    if (format > kChainFormatVersion) {
-        std::fprintf(stderr,
-                     "Chain '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
-                     "we can.\n",
-                     path.c_str(), format, kChainFormatVersion);
-    }
-    Chain chain = ReadChainJson(root);
-    ResolveChainIdentities(root, chain);
+    Chain chain;
     chain.sourcePath = path;
+    std::string text;
+    std::uint64_t size = 0;
+    if (!ReportLimitedRead(ReadFileWithin(path, kChainFileLimit, text, &size), "Chains", path, size, kChainFileLimit))
+        return chain;
+    try {
+        const JsonValue root = ParseJson(text);
+        const std::int32_t format = ReadFormatNumber(root);
+        if (format > kChainFormatVersion) {
+            std::fprintf(stderr,
+                         "Chain '%s' was saved by a newer version (format %d, this build supports %d). Loading "
+                         "what we can.\n",
+                         path.c_str(), format, kChainFormatVersion);
+        }
+        Chain read = ReadChainJson(root);
+        ResolveChainIdentities(root, read);
+        read.sourcePath = path;
+        return read;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    ReportLimitedRead(LimitedRead::OutOfMemory, "Chains", path, size, kChainFileLimit);
     return chain;
 }
 

@@ -517,12 +517,30 @@ void LoadPreferences(const PreferenceHomes& homes) {
     PublishReverbSettings(*homes.engine);
 }
 
+namespace {
+
+// Whether the last save failed: a run of failing saves is reported once, the
+// next failure after a good save again. UI thread only.
+bool LastPrefsSaveFailed = false;
+
+}  // namespace
+
 void SavePrefs(const PreferenceHomes& homes) {
     const std::string path = PreferencesFilePath();
     if (path.empty()) return;
     const std::string tempPath = WriteTempFileBeside(path, FormatPreferences(homes));
-    if (tempPath.empty()) return;
-    CommitTempFile(tempPath, path);
+    std::error_code error;
+    if (!tempPath.empty() && CommitTempFile(tempPath, path, error)) {
+        LastPrefsSaveFailed = false;
+        return;
+    }
+    if (LastPrefsSaveFailed) return;
+    LastPrefsSaveFailed = true;
+    std::printf("[SavePrefs] Could not write %s: %s\n", path.c_str(),
+                error ? error.message().c_str() : "the temporary file could not be written");
+    std::fflush(stdout);
+    homes.app->statusMessage = kPrefsSaveFailedStatus;
+    homes.app->statusTime = 5.0f;
 }
 
 }  // namespace korvel

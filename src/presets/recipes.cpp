@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/frame_work.h"
 #include "engine/bed_event.h"
@@ -321,25 +323,30 @@ void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset) {
 }
 
 EventPreset ReadRecipeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        EventPreset preset;
-        preset.sourcePath = path;
-        return preset;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const JsonValue root = ParseJson(text.str());
-    const std::int32_t format = ReadFormatNumber(root);
-    if (format > kRecipeFormatVersion) {
-        std::fprintf(stderr,
-                     "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
-                     "we can.\n",
-                     path.c_str(), format, kRecipeFormatVersion);
-    }
-    EventPreset preset = ReadRecipeJson(root);
-    ResolveRecipeIdentities(root, preset);
+    EventPreset preset;
     preset.sourcePath = path;
+    std::string text;
+    std::uint64_t size = 0;
+    if (!ReportLimitedRead(ReadFileWithin(path, kRecipeFileLimit, text, &size), "Recipes", path, size,
+                           kRecipeFileLimit))
+        return preset;
+    try {
+        const JsonValue root = ParseJson(text);
+        const std::int32_t format = ReadFormatNumber(root);
+        if (format > kRecipeFormatVersion) {
+            std::fprintf(stderr,
+                         "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading "
+                         "what we can.\n",
+                         path.c_str(), format, kRecipeFormatVersion);
+        }
+        EventPreset read = ReadRecipeJson(root);
+        ResolveRecipeIdentities(root, read);
+        read.sourcePath = path;
+        return read;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    ReportLimitedRead(LimitedRead::OutOfMemory, "Recipes", path, size, kRecipeFileLimit);
     return preset;
 }
 
@@ -355,13 +362,17 @@ bool IsRecipeFileName(const fs::path& path) {
 // The name stored in a recipe or chain file, without the identity work of a
 // full read.
 std::string StoredPresetName(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    EventPreset preset;
-    CopyText(preset.name, ReadJsonText(ParseJson(text.str()).Get("name")));
-    return std::string(TextOf(preset.name));
+    // Quiet: the list has already said which files it could not read.
+    std::string text;
+    if (ReadFileWithin(path.string(), kChainFileLimit, text) != LimitedRead::Ok) return {};
+    try {
+        EventPreset preset;
+        CopyText(preset.name, ReadJsonText(ParseJson(text).Get("name")));
+        return std::string(TextOf(preset.name));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    return {};
 }
 
 }  // namespace

@@ -82,8 +82,15 @@ EventPreset ReadRecipeJson(const JsonValue& root);
 // names with its stored fingerprint and size.
 void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset);
 
+// The largest recipe and chain files read: a recipe is kilobytes, a chain a
+// few dozen recipes; a larger file is refused before it can exhaust memory.
+inline constexpr std::uint64_t kRecipeFileLimit = 1u << 20;
+inline constexpr std::uint64_t kChainFileLimit = 4u << 20;
+
 // Never fails: an unreadable file gives the defaults with `sourcePath` set.
-// A newer format prints a warning to standard error and reads what it can.
+// A newer format prints a warning to standard error and reads what it can;
+// a file over kRecipeFileLimit, or one that runs out of memory, is refused
+// with one bracketed line.
 EventPreset ReadRecipeFile(const std::string& path);
 
 // Where a recipe of this name is saved in `folder`: the file that already

@@ -75,7 +75,7 @@ void FillFrame(AVFrame* f, const TestVideoSpec& spec, int index) {
 
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec) {
     Writer w;
-    if (avformat_alloc_output_context2(&w.format, nullptr, "matroska", path.c_str()) < 0) return false;
+    if (avformat_alloc_output_context2(&w.format, nullptr, spec.container, path.c_str()) < 0) return false;
     const AVCodec* videoCodec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
     if (videoCodec == nullptr) return false;
     const bool withVideo = spec.frames > 0;

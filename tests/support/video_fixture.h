@@ -19,9 +19,11 @@ struct TestVideoSpec {
     int toneChannels = 2;
     double toneSeconds = 0;  // 0 = as long as the video
     short toneAmplitude = 8000;
+    const char* container = "matroska";  // or "avi"
 };
 
-// Writes a Matroska file (MPEG-4 part 2 video, 16-bit PCM audio); false on failure.
+// Writes a Matroska file, or the container the spec names (MPEG-4 part 2
+// video, 16-bit PCM audio); false on failure.
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec);
 
 // The frame index shown in an RGBA picture of the stripes.
