@@ -199,29 +199,14 @@ void ResolveChainIdentities(const JsonValue& root, Chain& chain) {
 }
 
 Chain ReadChainFile(const std::string& path) {
+    static constexpr PresetFileKind kChainFile{"Chain", "Chains", kChainFileLimit, kChainFormatVersion};
     Chain chain;
+    const bool read = ReadPresetJsonFile(path, kChainFile, [&chain](const JsonValue& root) {
+        chain = ReadChainJson(root);
+        ResolveChainIdentities(root, chain);
+    });
+    if (!read) chain = Chain{};
     chain.sourcePath = path;
-    std::string text;
-    std::uint64_t size = 0;
-    if (!ReportLimitedRead(ReadFileWithin(path, kChainFileLimit, text, &size), "Chains", path, size, kChainFileLimit))
-        return chain;
-    try {
-        const JsonValue root = ParseJson(text);
-        const std::int32_t format = ReadFormatNumber(root);
-        if (format > kChainFormatVersion) {
-            std::fprintf(stderr,
-                         "Chain '%s' was saved by a newer version (format %d, this build supports %d). Loading "
-                         "what we can.\n",
-                         path.c_str(), format, kChainFormatVersion);
-        }
-        Chain read = ReadChainJson(root);
-        ResolveChainIdentities(root, read);
-        read.sourcePath = path;
-        return read;
-    } catch (const std::bad_alloc&) {
-    } catch (const std::length_error&) {
-    }
-    ReportLimitedRead(LimitedRead::OutOfMemory, "Chains", path, size, kChainFileLimit);
     return chain;
 }
 

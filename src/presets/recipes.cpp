@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -322,31 +323,39 @@ void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset) {
     RegisterPinnedFileIds(root, preset, true);
 }
 
-EventPreset ReadRecipeFile(const std::string& path) {
-    EventPreset preset;
-    preset.sourcePath = path;
+bool ReadPresetJsonFile(const std::string& path, const PresetFileKind& kind,
+                        const std::function<void(const JsonValue&)>& read) {
     std::string text;
     std::uint64_t size = 0;
-    if (!ReportLimitedRead(ReadFileWithin(path, kRecipeFileLimit, text, &size), "Recipes", path, size,
-                           kRecipeFileLimit))
-        return preset;
+    if (!ReportLimitedRead(ReadFileWithin(path, kind.limit, text, &size), kind.section, path, size, kind.limit))
+        return false;
     try {
         const JsonValue root = ParseJson(text);
         const std::int32_t format = ReadFormatNumber(root);
-        if (format > kRecipeFormatVersion) {
+        if (format > kind.formatVersion) {
             std::fprintf(stderr,
-                         "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading "
+                         "%s '%s' was saved by a newer version (format %d, this build supports %d). Loading "
                          "what we can.\n",
-                         path.c_str(), format, kRecipeFormatVersion);
+                         kind.name, path.c_str(), format, kind.formatVersion);
         }
-        EventPreset read = ReadRecipeJson(root);
-        ResolveRecipeIdentities(root, read);
-        read.sourcePath = path;
-        return read;
+        read(root);
+        return true;
     } catch (const std::bad_alloc&) {
     } catch (const std::length_error&) {
     }
-    ReportLimitedRead(LimitedRead::OutOfMemory, "Recipes", path, size, kRecipeFileLimit);
+    ReportLimitedRead(LimitedRead::OutOfMemory, kind.section, path, size, kind.limit);
+    return false;
+}
+
+EventPreset ReadRecipeFile(const std::string& path) {
+    static constexpr PresetFileKind kRecipeFile{"Recipe", "Recipes", kRecipeFileLimit, kRecipeFormatVersion};
+    EventPreset preset;
+    const bool read = ReadPresetJsonFile(path, kRecipeFile, [&preset](const JsonValue& root) {
+        preset = ReadRecipeJson(root);
+        ResolveRecipeIdentities(root, preset);
+    });
+    if (!read) preset = EventPreset{};
+    preset.sourcePath = path;
     return preset;
 }
 
