@@ -368,7 +368,7 @@ AAFTrackLayout LayOutTracks(const ExportRequest& request, const std::vector<Laye
 
     AAFTrackLayout layout;
     std::int32_t next = 0;
-    if (!request.exportAAFSourceChannels) {
+    if (!request.exportSettings.exportAAFSourceChannels) {
         std::map<std::int32_t, bool> stereo;
         for (std::size_t i = 0; i < results.size(); ++i) {
             const LayerResult& layer = results[i];
@@ -597,14 +597,15 @@ void ExportLayer(AAFExportCall& call, const LayerClip& lc, std::int32_t track) {
     // The tag names files too: a group name is made as safe as a layer's.
     const std::string tag =
         AAFClipName(GroupName(request, layer.group, "T") + std::to_string(layer.groupTrack + 1));
-    const double handle = !request.exportWithHandles        ? 0.0
-                          : request.handleDuration < 0.0f ? kWholeSourceSeconds
-                                                          : static_cast<double>(request.handleDuration);
+    const ExportSettings& settings = request.exportSettings;
+    const double handle = !request.exportWithHandles                                    ? 0.0
+                          : settings.handleFullSource || settings.handleDuration < 0.0f ? kWholeSourceSeconds
+                                                                                        : settings.handleDuration;
     const bool loopFill = layer.procMode == 1 && !lc.chunks.empty();
-    if (request.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
+    if (request.exportSettings.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
         RuleWholeSourceChannels(call, lc, tag, name, track))
         return;
-    if (request.exportAAFSourceChannels && layer.procMode != 1 && layer.procMode != 3 &&
+    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != 1 && layer.procMode != 3 &&
         RuleChannelHandles(call, lc, tag, name, track, handle))
         return;
     if (request.exportFillVirtual && loopFill && RuleWholeSource(call, lc, tag, name, track)) return;
@@ -740,7 +741,7 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
             call.Snap(static_cast<std::int64_t>(static_cast<float>(call.rate) * layer.fadeIn)));
         lc.fadeOut = static_cast<std::int32_t>(
             call.Snap(static_cast<std::int64_t>(static_cast<float>(call.rate) * layer.fadeOut)));
-        lc.envelope = LayerEnvelope(layer, request.exportAAFVolAuto);
+        lc.envelope = LayerEnvelope(layer, request.exportSettings.exportAAFVolAuto);
         lc.gain = voice.normGain * voice.gain * voice.eventGain;
         lc.ratio = SemitonesToRatio(layer.pitchShift);
         // The layer keeps the whole splice list; a voice only its first 65.
@@ -755,8 +756,8 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
     }
 
     std::vector<AAFMarker> markers;
-    if (request.exportAAFMarkers) markers = EventMarkers(call, events, userShapes);
-    if (request.exportReverbStem && reverb.enabled && request.totalDuration > 0.0f)
+    if (request.exportSettings.exportAAFMarkers) markers = EventMarkers(call, events, userShapes);
+    if (request.exportSettings.exportReverbStem && reverb.enabled && request.totalDuration > 0.0f)
         AddReverbReturn(call, engine, reverb, layout.names);
 
     // Every essence file now goes to the rollback, which moves it into place

@@ -175,10 +175,10 @@ bool ExportLoudnessTarget(std::int32_t lufsIndex, ExportWavKind kind, float& tar
 }
 
 std::int32_t ReverbStemKind(const ExportRequest& request) {
-    if (!request.exportReverbStem || !request.exportFormatWAV) return -1;
-    if (request.exportWavStems) return static_cast<std::int32_t>(ExportWavKind::Stems);
-    if (request.exportWavTracks) return static_cast<std::int32_t>(ExportWavKind::Tracks);
-    if (request.exportWavClips) return static_cast<std::int32_t>(ExportWavKind::Clips);
+    if (!request.exportSettings.exportReverbStem || !request.exportSettings.exportFormatWAV) return -1;
+    if (request.exportSettings.exportWavStems) return static_cast<std::int32_t>(ExportWavKind::Stems);
+    if (request.exportSettings.exportWavTracks) return static_cast<std::int32_t>(ExportWavKind::Tracks);
+    if (request.exportSettings.exportWavClips) return static_cast<std::int32_t>(ExportWavKind::Clips);
     return -1;
 }
 
@@ -231,9 +231,10 @@ void RunExportJob(const ExportRequest& request) {
     LoadPendingVoices(engine, project.results);
     RemoveStaleExportTemporaries(request.outputFolder);
 
-    const bool wavWanted = request.exportFormatWAV && (request.exportWavMixdown || request.exportWavStems ||
-                                                       request.exportWavTracks || request.exportWavClips);
-    if ((request.exportFormatAAF || wavWanted) &&
+    const bool wavWanted = request.exportSettings.exportFormatWAV &&
+                           (request.exportSettings.exportWavMixdown || request.exportSettings.exportWavStems ||
+                            request.exportSettings.exportWavTracks || request.exportSettings.exportWavClips);
+    if ((request.exportSettings.exportFormatAAF || wavWanted) &&
         (!engine.ready.load(std::memory_order_acquire) || engine.voices.empty())) {
         std::printf("[Export] Nothing to export to %s: no voice is rendered\n", request.outputFolder.c_str());
         std::fflush(stdout);
@@ -244,7 +245,7 @@ void RunExportJob(const ExportRequest& request) {
 
     std::int32_t count = 0;
     bool aafFailed = false;
-    if (request.exportFormatAAF) {
+    if (request.exportSettings.exportFormatAAF) {
         SetExportStatus(state, "Exporting AAF...");
         if (ExportAafHandler != nullptr && ExportAafHandler(request)) count = 1;
         else aafFailed = true;
@@ -252,7 +253,7 @@ void RunExportJob(const ExportRequest& request) {
 
     std::vector<ExportWavKind> rolledBack;
     bool kindWroteNothing = false;
-    if (request.exportFormatWAV) {
+    if (request.exportSettings.exportFormatWAV) {
         // Settings the UI owns, taken once: the mixer tab may change them meanwhile.
         const ReverbSettings reverb = engine.reverb;
         const std::int32_t layoutIndex = state.exportWavLayout;
@@ -265,10 +266,10 @@ void RunExportJob(const ExportRequest& request) {
             const char* status;
         };
         const KindStep steps[] = {
-            {ExportWavKind::Mix, request.exportWavMixdown, "Exporting mix..."},
-            {ExportWavKind::Stems, request.exportWavStems, "Exporting stems..."},
-            {ExportWavKind::Tracks, request.exportWavTracks, "Exporting tracks..."},
-            {ExportWavKind::Clips, request.exportWavClips, "Exporting clips..."},
+            {ExportWavKind::Mix, request.exportSettings.exportWavMixdown, "Exporting mix..."},
+            {ExportWavKind::Stems, request.exportSettings.exportWavStems, "Exporting stems..."},
+            {ExportWavKind::Tracks, request.exportSettings.exportWavTracks, "Exporting tracks..."},
+            {ExportWavKind::Clips, request.exportSettings.exportWavClips, "Exporting clips..."},
         };
         for (const KindStep& step : steps) {
             if (!step.wanted) continue;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/reverb.h"
+#include "project/export_settings.h"
 
 namespace korvel {
 
@@ -18,21 +19,10 @@ struct AppState;
 struct ExportRequest {
     std::string outputFolder;
     std::string baseName;  // the export tab puts "Korvel" here when left empty
-    bool exportFormatAAF = false;
-    bool exportFormatWAV = false;
-    bool exportWavMixdown = false;
-    bool exportWavStems = false;
-    bool exportWavTracks = false;
-    bool exportWavClips = false;
-    bool exportReverbStem = false;
+    // The export choices; a negative handleDuration also means whole source files.
+    ExportSettings exportSettings;
     bool exportWithHandles = true;
-    float handleDuration = 1.0f;  // seconds per side; -1 = whole source files
-    float fadeInDuration = 0.01f;
-    float fadeOutDuration = 0.05f;
     bool snapToFrames = false;
-    bool exportAAFMarkers = false;
-    bool exportAAFVolAuto = true;
-    bool exportAAFSourceChannels = true;
     bool exportFillVirtual = true;
     float rangeStart = -1.0f;  // the work area, or both -1 for the whole timeline
     float rangeEnd = -1.0f;

@@ -192,10 +192,11 @@ protected:
         request_.totalDuration = 30.0f;
         request_.groupNames = {"BG", "FX A", "FX B"};
         request_.exportWithHandles = true;
-        request_.handleDuration = 1.0f;
-        request_.exportAAFSourceChannels = false;
+        request_.exportSettings.handleDuration = 1.0f;
+        request_.exportSettings.exportAAFSourceChannels = false;
         request_.exportFillVirtual = true;
-        request_.exportAAFVolAuto = true;
+        request_.exportSettings.exportAAFVolAuto = true;
+        request_.exportSettings.exportReverbStem = false;
     }
 
     // A sine file of `seconds` with `channels` channels.
@@ -286,7 +287,7 @@ TEST_F(AAFExportTest, HandlesAreCutAtTheFileEdgesAndTimeReferencesNeverGoBelowZe
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.handleDuration = c.handle;
+        request_.exportSettings.handleDuration = c.handle;
         request_.startTimecodeSeconds = c.timecode;
         LayerResult layer = Layer("hit", source, c.start, c.duration);
         layer.sourceOffset = c.sourceOffset;
@@ -380,7 +381,7 @@ TEST_F(AAFExportTest, ChannelSuffixesAndStereoTracksBesideMonoNeighbours) {
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.exportAAFSourceChannels = c.sourceChannels;
+        request_.exportSettings.exportAAFSourceChannels = c.sourceChannels;
         LayerResult pad = Layer("pad", stereo, 1.0f, 1.0f);
         pad.stereo = true;
         Add(pad, true);
@@ -476,8 +477,8 @@ TEST_F(AAFExportTest, ReverbPairFollowsTheHighestTrackAndMarkersCoverEveryEvent)
     const std::string source = Source("hit.wav", 3.0);
     request_.rangeStart = 1.0f;
     request_.rangeEnd = 4.0f;
-    request_.exportReverbStem = true;
-    request_.exportAAFMarkers = true;
+    request_.exportSettings.exportReverbStem = true;
+    request_.exportSettings.exportAAFMarkers = true;
     reverb_.enabled = true;
     // The first track's only layer cannot be read: its AAF track carries no clip.
     Add(Layer("gone", dir_.file("missing.wav"), 1.0f, 1.0f));
@@ -564,7 +565,7 @@ TEST_F(AAFExportTest, ClipGainAutomationAndPitchedHandles) {
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.exportAAFVolAuto = c.volumeAutomation;
+        request_.exportSettings.exportAAFVolAuto = c.volumeAutomation;
         LayerResult layer = Layer("hit", source, 2.0f, 1.0f);
         layer.sourceOffset = 1.5f;
         layer.pitchShift = c.pitch;
@@ -600,7 +601,7 @@ TEST_F(AAFExportTest, ClipGainAutomationAndPitchedHandles) {
 
 TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     const std::string stereo = Source("stereo.wav", 2.0, 2);
-    request_.exportAAFSourceChannels = true;
+    request_.exportSettings.exportAAFSourceChannels = true;
     LayerResult fill = Layer("fill", stereo, 1.0f, 1.0f);
     fill.group = 0;
     fill.procMode = 1;
@@ -710,7 +711,9 @@ TEST(AAFExportJob, TheJobCountsTheAafFileAndNamesItsFailure) {
         ExportRequest request;
         request.outputFolder = c.out;
         request.baseName = "Cue";
-        request.exportFormatAAF = true;
+        request.exportSettings.exportFormatAAF = true;
+        request.exportSettings.exportFormatWAV = false;
+        request.exportSettings.exportReverbStem = false;
         request.sampleRate = kRate;
         request.totalDuration = 2.0f;
         request.groupNames = {"BG", "FX A", "FX B"};

@@ -115,12 +115,13 @@ TEST(ExportJob, TheReverbStemGoesWithTheFirstKindAfterTheMixdown) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExportRequest request;
-        request.exportFormatWAV = true;
-        request.exportWavMixdown = c.mix;
-        request.exportWavStems = c.stems;
-        request.exportWavTracks = c.tracks;
-        request.exportWavClips = c.clips;
-        request.exportReverbStem = c.reverbStem;
+        request.exportSettings.exportFormatWAV = true;
+        request.exportSettings.exportWavMixdown = c.mix;
+        request.exportSettings.exportWavStems = c.stems;
+        request.exportSettings.exportReverbStem = false;
+        request.exportSettings.exportWavTracks = c.tracks;
+        request.exportSettings.exportWavClips = c.clips;
+        request.exportSettings.exportReverbStem = c.reverbStem;
         EXPECT_EQ(ReverbStemKind(request), c.kind);
     }
 }
@@ -239,11 +240,12 @@ TEST_F(ExportJobRun, FailedKindsAreNamedAndTheJobStillEnds) {
         ExportRequest request;
         request.outputFolder = c.out;
         request.baseName = "Cue";
-        request.exportFormatAAF = c.aaf;
-        request.exportFormatWAV = true;
-        request.exportWavMixdown = c.mix;
-        request.exportWavClips = c.clips;
-        request.exportWavStems = c.stems;
+        request.exportSettings.exportFormatAAF = c.aaf;
+        request.exportSettings.exportFormatWAV = true;
+        request.exportSettings.exportWavMixdown = c.mix;
+        request.exportSettings.exportWavClips = c.clips;
+        request.exportSettings.exportWavStems = c.stems;
+        request.exportSettings.exportReverbStem = false;
         request.sampleRate = kRate;
         request.totalDuration = 3.0f;
         GlobalAppState.exportDone.store(false);
@@ -283,6 +285,8 @@ TEST_F(ExportJobRun, AnExportRemovesTheTemporariesOfDeadExports) {
     ExportRequest request;
     request.outputFolder = dir.file("Out");
     request.baseName = "Cue";
+    request.exportSettings.exportFormatAAF = false;
+    request.exportSettings.exportFormatWAV = false;
     request.sampleRate = kRate;
     request.totalDuration = 3.0f;
     testing::internal::CaptureStdout();
@@ -297,8 +301,10 @@ TEST_F(ExportJobRun, StartingRunsTheJobOnItsOwnThreadAndOneAtATime) {
     ExportRequest request;
     request.outputFolder = dir.file("Out");
     request.baseName = "Cue";
-    request.exportFormatWAV = true;
-    request.exportWavMixdown = true;
+    request.exportSettings.exportFormatAAF = false;
+    request.exportSettings.exportFormatWAV = true;
+    request.exportSettings.exportWavMixdown = true;
+    request.exportSettings.exportReverbStem = false;
     request.sampleRate = kRate;
     request.totalDuration = 3.0f;
     int completions = 0;
