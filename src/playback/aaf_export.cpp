@@ -535,7 +535,7 @@ void RuleRenderedVoice(AAFExportCall& call, const LayerClip& lc, const std::stri
     const Voice& voice = *lc.voice;
     const auto frames = static_cast<std::size_t>(voice.frameCount);
     const double timeReference = static_cast<double>(layer.deconOffset) + layer.startTime + call.timecode;
-    const char* description = layer.procMode == 3 ? layer.name.c_str() : nullptr;
+    const char* description = layer.procMode == kProcModeAlloy ? layer.name.c_str() : nullptr;
     if (!layer.stereo) {
         const std::string file = AAFEssenceName(tag, lc.index, false, name, "");
         const std::string path = call.EssencePath(file);
@@ -601,15 +601,15 @@ void ExportLayer(AAFExportCall& call, const LayerClip& lc, std::int32_t track) {
     const double handle = !request.exportWithHandles                                    ? 0.0
                           : settings.handleFullSource || settings.handleDuration < 0.0f ? kWholeSourceSeconds
                                                                                         : settings.handleDuration;
-    const bool loopFill = layer.procMode == 1 && !lc.chunks.empty();
+    const bool loopFill = layer.procMode == kProcModeLoopFill && !lc.chunks.empty();
     if (request.exportSettings.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
         RuleWholeSourceChannels(call, lc, tag, name, track))
         return;
-    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != 1 && layer.procMode != 3 &&
+    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != kProcModeLoopFill && layer.procMode != kProcModeAlloy &&
         RuleChannelHandles(call, lc, tag, name, track, handle))
         return;
     if (request.exportFillVirtual && loopFill && RuleWholeSource(call, lc, tag, name, track)) return;
-    if (!request.exportWithHandles || layer.procMode == 3 || layer.procMode == 1) {
+    if (!request.exportWithHandles || layer.procMode == kProcModeAlloy || layer.procMode == kProcModeLoopFill) {
         RuleRenderedVoice(call, lc, tag, name, track);
         return;
     }

@@ -126,7 +126,7 @@ struct SourceChannels {
 // speaker layout or cannot be read.
 bool ReadLayerChannels(const LayerResult& layer, const Voice& voice, int sampleRate, int channelOrder,
                        SourceChannels& source) {
-    if (layer.procMode == 1) {
+    if (layer.procMode == kProcModeLoopFill) {
         if (voice.spliceCount < 1) return false;
         return ReadResultSourceChannels(layer, voice, sampleRate, channelOrder, source.samples, source.map);
     }
@@ -155,7 +155,7 @@ SourceChannels GatherSource(const Voice& voice, const std::vector<LayerResult>& 
     if (voice.resultIndex >= 0 && static_cast<std::size_t>(voice.resultIndex) < results.size())
         result = &results[static_cast<std::size_t>(voice.resultIndex)];
     bool read = false;
-    if (result != nullptr && result->procMode != 3 && !result->filepath.empty()) {
+    if (result != nullptr && result->procMode != kProcModeAlloy && !result->filepath.empty()) {
         read = ReadLayerChannels(*result, voice, sampleRate, channelOrder, source);
         if (read && std::fabs(result->pitchShift) > 0.01f) {
             const double ratio = std::pow(2.0, static_cast<double>(result->pitchShift) / 12.0);

@@ -22,7 +22,7 @@ struct EventPreset {
     char name[64] = {};
     char keywords[256] = {};
     std::int32_t shape = KindValue(EventKind::Bloom);
-    std::int32_t intensityMode = 0;
+    std::int32_t intensityMode = kIntensityFollowsSync;
     float duration = 2.0f;
     float syncOffset = 0.0f;
     float spread = 0.3f;

@@ -196,7 +196,7 @@ void WriteLayerJson(JsonWriter& writer, const LayerResult& layer, const Collecte
     if (layer.hasFillGain) WriteNumberArray(writer, "fillGain", layer.fillGain);
     if (layer.hasDeconGain) WriteNumberArray(writer, "deconGain", layer.deconGain);
     if (layer.hasEq) WriteNumberArray(writer, "eqGains", layer.eqGains);
-    if (layer.procMode == 1 && !layer.fillChunks.empty()) {
+    if (layer.procMode == kProcModeLoopFill && !layer.fillChunks.empty()) {
         writer.WriteKey("fillChunks");
         writer.BeginArray();
         for (const FillChunk& chunk : layer.fillChunks) {
@@ -208,7 +208,7 @@ void WriteLayerJson(JsonWriter& writer, const LayerResult& layer, const Collecte
         }
         writer.EndArray();
     }
-    if (layer.procMode == 3) {
+    if (layer.procMode == kProcModeAlloy) {
         writer.WriteFloat("alloyMorph", layer.alloyMorph);
         writer.WriteInt("alloyAlgo", layer.alloyAlgo);
         WriteSourceRef(writer, "alloyMid", layer.alloyMid, map);
