@@ -370,8 +370,8 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
         TuneToScale(layer, voice, sampleRate, event, scaleType, scaleRoot);
     }
     // A loop fill tuned to another pitch needs another length of fill.
-    if (layer.procMode == kProcModeLoopFill && !layer.isSketch && layer.pitchShift != pitchBefore && std::fabs(layer.pitchShift) > 0.01f &&
-        !layer.filepath.empty() && voice.frameCount > 0 &&
+    if (layer.procMode == kProcModeLoopFill && !layer.isSketch && layer.pitchShift != pitchBefore &&
+        std::fabs(layer.pitchShift) > 0.01f && !layer.filepath.empty() && voice.frameCount > 0 &&
         std::fabs(voice.frameCount - sampleRate * PitchRatio(layer.pitchShift) * layer.duration) > 0.05 * sampleRate) {
         auto scratch = std::make_unique<Voice>();
         std::vector<FillChunk> chunks;

@@ -605,8 +605,8 @@ void ExportLayer(AAFExportCall& call, const LayerClip& lc, std::int32_t track) {
     if (request.exportSettings.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
         RuleWholeSourceChannels(call, lc, tag, name, track))
         return;
-    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != kProcModeLoopFill && layer.procMode != kProcModeAlloy &&
-        RuleChannelHandles(call, lc, tag, name, track, handle))
+    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != kProcModeLoopFill &&
+        layer.procMode != kProcModeAlloy && RuleChannelHandles(call, lc, tag, name, track, handle))
         return;
     if (request.exportFillVirtual && loopFill && RuleWholeSource(call, lc, tag, name, track)) return;
     if (!request.exportWithHandles || layer.procMode == kProcModeAlloy || layer.procMode == kProcModeLoopFill) {
