@@ -26,7 +26,7 @@ struct ProjectSaveRequest {
     const std::vector<std::string>& libraryPaths;
     const std::string& projectDescription;
     std::int32_t projectSampleRate = 48000;
-    ExportSettings exportSettings;
+    ExportSettings exportSettings{};
     const ReverbSettings& reverb;
     float workAreaIn = -1.0f;  // seconds
     float workAreaOut = -1.0f;
