@@ -77,8 +77,9 @@ void BM_AAFExportWithHandlesVsEssenceWriter(benchmark::State& state) {
     request.totalDuration = 310.0f;
     request.groupNames = {"BG", "FX A", "FX B"};
     request.exportWithHandles = true;
-    request.handleDuration = 0.25f;
-    request.exportAAFSourceChannels = false;
+    request.exportSettings.handleDuration = 0.25f;
+    request.exportSettings.exportAAFSourceChannels = false;
+    request.exportSettings.exportReverbStem = false;  // the clips alone, as measured before
     const std::vector<Event> events;
     const std::vector<UserShape> shapes;
     const ReverbSettings reverb;

@@ -92,6 +92,9 @@ bool RunFrameWork(double frameSeconds, bool mouseButtonDown) {
 
 void FrameFirstFrameWork() {
     if (FrameWork.firstFrameDone) return;
+    // Marked first: a step that fails (a file that exhausts memory) must not
+    // make every later frame run the whole load again.
+    FrameWork.firstFrameDone = true;
     AppState& state = GlobalAppState;
     InitLibraryCache(SoundLibrary);
     LoadPreferences();
@@ -100,7 +103,6 @@ void FrameFirstFrameWork() {
     InstallDemoContent(false);
     ReloadRecipes();
     ReloadChains();
-    FrameWork.firstFrameDone = true;
 
     PlaybackEngine& engine = LivePlaybackEngine;
     if (state.projectSampleRate != engine.sampleRate) {
@@ -299,7 +301,8 @@ void FrameCacheRebuild() {
 
 void FrameBedLoading() {
     AppState& state = GlobalAppState;
-    if (state.pendingBedLayout < 0 || !UiMayEditProject(state)) return;
+    // Kept until a job can start: a picture read would refuse it silently.
+    if (state.pendingBedLayout < 0 || !UiMayEditProject(state) || !CanStartBackgroundJob()) return;
     const std::int32_t event = std::exchange(state.pendingBedLayout, -1);
     if (event >= static_cast<std::int32_t>(CurrentProject.events.size())) return;
     StartBackgroundJob("Loading bed\u2026", [event] { RunRenderEventJob(event); }, false, -1.0f);
@@ -503,9 +506,14 @@ void FrameTransport(double frameSeconds) {
     const bool wasInside = video.loaded && state.playhead >= video.timelineOffset &&
                            state.playhead < video.timelineOffset + video.duration;
     if (state.playing) {
-        // The engine's clock when it plays; the frame's otherwise.
-        const double t = ready && engine.playing.load() ? GetPlaybackTime(engine)
-                                                        : static_cast<double>(state.playhead) + frameSeconds;
+        // The engine's clock when it plays into an open stream; the frame's
+        // otherwise (no device, or a lost one), and the engine is located
+        // there so that it picks up where the picture is.
+        const AudioOutput& output = LiveAudioOutput;
+        const bool streamRuns = output.open && !output.streamFailed.load(std::memory_order_relaxed);
+        const bool engineClock = ready && engine.playing.load() && streamRuns;
+        const double t = engineClock ? GetPlaybackTime(engine) : static_cast<double>(state.playhead) + frameSeconds;
+        if (ready && !engineClock) LocatePlayback(engine, t);
         SyncVideo(t, wasInside);
         state.playhead = static_cast<float>(t);
         if (t >= static_cast<double>(CurrentProject.totalDuration)) {

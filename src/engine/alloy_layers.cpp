@@ -23,7 +23,7 @@ float Unit(float x) { return x >= 0.0f ? std::min(x, 1.0f) : 0.0f; }
 
 // The renderer's settings and the event's curves across [from, to].
 void SetAlloyFields(const Project& project, const Event& event, float from, float to, LayerResult& layer) {
-    layer.procMode = 3;
+    layer.procMode = kProcModeAlloy;
     layer.alloyMorph = event.alloyMorph;
     layer.alloyAlgo = project.alloyAlgorithm;
     layer.alloyTransferDepth = project.alloyTransferDepth;

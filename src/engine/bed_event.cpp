@@ -86,7 +86,7 @@ bool SyncBedEventLayers(Project& project, std::int32_t eventIndex) {
             LayerResult layer;
             layer.eventIdx = eventIndex;
             layer.track = static_cast<std::int32_t>(j);
-            layer.procMode = 1;
+            layer.procMode = kProcModeLoopFill;
             layer.group = EffectiveGroup(event);
             layer.filepath = event.pinnedFiles[j];
             layer.fileId = event.pinnedFileIds[j];

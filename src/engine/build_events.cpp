@@ -182,7 +182,7 @@ void BuildPinnedLayers(BuildContext& build, EventPlan& plan) {
         layer.weight = w;
         layer.eventIdx = plan.eventIndex;
         layer.track = static_cast<std::int32_t>(k);
-        layer.procMode = 2;
+        layer.procMode = kProcModeSegment;
         if (file != nullptr) {
             layer.name = file->name;
             layer.filepath = file->path;

@@ -92,7 +92,7 @@ bool BuildClipEvent(Project& project, std::int32_t eventIndex) {
     LayerResult layer;
     layer.eventIdx = eventIndex;
     layer.track = 0;
-    layer.procMode = 2;
+    layer.procMode = kProcModeSegment;
     layer.group = EffectiveGroup(event);
     layer.weight = event.clipWeight >= 0.0f ? event.clipWeight : 0.5f;
     layer.filepath = path;

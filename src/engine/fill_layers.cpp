@@ -146,7 +146,7 @@ void BuildFillLayers(BuildContext& build, EventPlan& plan) {
         layer.weight = tone;
         layer.eventIdx = plan.eventIndex;
         layer.track = plan.pinnedLayers + l;
-        layer.procMode = 1;
+        layer.procMode = kProcModeLoopFill;
         layer.fadeIn = crossfade;
         layer.fadeOut = crossfade;
 

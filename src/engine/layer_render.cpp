@@ -318,7 +318,7 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
         const std::string resolved = ResolveFileId(layer.fileId, layer.filepath);
         if (!resolved.empty()) layer.filepath = resolved;
     }
-    if (layer.procMode == 3) {
+    if (layer.procMode == kProcModeAlloy) {
         RefreshPathFromFileId(layer.alloyMid.filepath, layer.alloyMid.fileId);
         RefreshPathFromFileId(layer.alloyHigh.filepath, layer.alloyHigh.fileId);
         RefreshPathFromFileId(layer.alloyEnv.filepath, layer.alloyEnv.fileId);
@@ -372,8 +372,8 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
         TuneToScale(layer, voice, sampleRate, event, scaleType, scaleRoot);
     }
     // A loop fill tuned to another pitch needs another length of fill.
-    if (layer.procMode == 1 && !layer.isSketch && layer.pitchShift != pitchBefore && std::fabs(layer.pitchShift) > 0.01f &&
-        !layer.filepath.empty() && voice.frameCount > 0 &&
+    if (layer.procMode == kProcModeLoopFill && !layer.isSketch && layer.pitchShift != pitchBefore &&
+        std::fabs(layer.pitchShift) > 0.01f && !layer.filepath.empty() && voice.frameCount > 0 &&
         std::fabs(voice.frameCount - sampleRate * PitchRatio(layer.pitchShift) * layer.duration) > 0.05 * sampleRate) {
         auto scratch = std::make_unique<Voice>();
         std::vector<FillChunk> chunks;
@@ -418,7 +418,7 @@ void RenderLayerVoice(PlaybackEngine& engine, LayerResult& layer, std::int32_t r
         voice.deconGain = layer.deconGain;
         voice.hasDeconGain = true;
     }
-    if (layer.procMode == 1 && event) {
+    if (layer.procMode == kProcModeLoopFill && event) {
         // An immutable copy: edits of the events never reach the audio thread.
         voice.eventCurve = std::make_shared<const CurvePoints>(event->intensity);
         voice.eventCurveLength = kCurvePoints;

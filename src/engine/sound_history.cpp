@@ -110,7 +110,7 @@ bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& p
     if (k < 0 || static_cast<std::size_t>(k) >= project.results.size()) return false;
     LayerResult& layer = project.results[static_cast<std::size_t>(k)];
     if (layer.eventIdx < 0 || static_cast<std::size_t>(layer.eventIdx) >= project.events.size()) return false;
-    if (layer.procMode == 3) return false;
+    if (layer.procMode == kProcModeAlloy) return false;
     const Event& event = project.events[static_cast<std::size_t>(layer.eventIdx)];
     PushSoundHistory(layer);
 
@@ -176,7 +176,7 @@ bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& p
     SetFile(layer, file.path);
     layer.fileId = file.fileId;
     layer.muted = false;
-    if (layer.procMode == 1) {
+    if (layer.procMode == kProcModeLoopFill) {
         layer.sourceOffset = 0.0f;
         layer.sourceDuration = file.duration;
         ++project.revision;

@@ -168,7 +168,7 @@ void BuildSpotLayers(BuildContext& build, EventPlan& plan) {
         layer.weight = tone;
         layer.eventIdx = plan.eventIndex;
         layer.track = i;
-        layer.procMode = 2;
+        layer.procMode = kProcModeSegment;
 
         if (plan.pool.empty()) {
             layer.name = "[Sketch] Spot";
@@ -271,7 +271,7 @@ void BuildScatterLayers(BuildContext& build, EventPlan& plan) {
             layer.duration = gl;
             layer.eventIdx = plan.eventIndex;
             layer.track = grains % plan.layerCap;
-            layer.procMode = 2;
+            layer.procMode = kProcModeSegment;
             layer.layerGain = 0.4f + 0.6f * I;
             layer.fadeIn = 0.005f;
             layer.fadeOut = std::clamp(0.4f * gl, 0.01f, 0.1f);

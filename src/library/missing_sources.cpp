@@ -34,7 +34,7 @@ Gathered GatherIdentities(const Project& project) {
     Gathered gathered;
     for (const LayerResult& layer : project.results) {
         gathered.Add(layer.fileId, layer.eventIdx, layer.filepath);
-        if (layer.procMode == 3) {
+        if (layer.procMode == kProcModeAlloy) {
             for (const LayerSourceRef* source : {&layer.alloyMid, &layer.alloyHigh, &layer.alloyEnv}) {
                 gathered.Add(source->fileId, layer.eventIdx, source->filepath);
             }

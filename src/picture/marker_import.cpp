@@ -11,10 +11,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 #include "picture/markers.h"
 #include "picture/timecode.h"
+#include "project/file_io.h"
 #include "project/fixed_text.h"
 
 namespace korvel {
@@ -545,18 +548,24 @@ void ImportProToolsMarkers(const std::string& path, float fps, std::vector<Marke
     markers.clear();
     if (scenes != nullptr) scenes->clear();
     if (report != nullptr) *report = MarkerReadReport{};
-    // C streams: a folder or a read error ends the read instead of throwing
-    // out of the standard library's file buffer.
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return;
+    // A session text is megabytes at most: a larger file is refused before
+    // it is read, and running out of memory is caught here.
     std::string bytes;
-    char block[65536];
-    std::size_t got = 0;
-    while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes.append(block, got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) return;
-    ReadProToolsMarkerText(bytes, fps, markers, scenes, recipeNames, report);
+    std::uint64_t size = 0;
+    if (!ReportLimitedRead(ReadFileWithin(path, kSessionTextLimit, bytes, &size), "Markers", path, size,
+                           kSessionTextLimit))
+        return;
+    try {
+        ReadProToolsMarkerText(bytes, fps, markers, scenes, recipeNames, report);
+    } catch (const std::bad_alloc&) {
+        markers.clear();
+        if (scenes != nullptr) scenes->clear();
+        ReportLimitedRead(LimitedRead::OutOfMemory, "Markers", path, size, kSessionTextLimit);
+    } catch (const std::length_error&) {
+        markers.clear();
+        if (scenes != nullptr) scenes->clear();
+        ReportLimitedRead(LimitedRead::OutOfMemory, "Markers", path, size, kSessionTextLimit);
+    }
 }
 
 std::string MarkerImportStatus(const MarkerReadReport& report, std::size_t imported, const std::string& path) {

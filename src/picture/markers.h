@@ -43,8 +43,10 @@ struct MarkerReadReport {
 // project's frame rate (25 when it is not above 0); the file's own
 // "TIMECODE FORMAT:" replaces it. Times count from the session start.
 // `recipeNames` are every recipe's name in list order. An unreadable file
-// leaves both outputs empty; nothing is printed. `report`, when given, says
-// what was left out.
+// leaves both outputs empty; nothing is printed, except one bracketed line
+// for a file over kSessionTextLimit or one that runs out of memory.
+// `report`, when given, says what was left out.
+inline constexpr std::uint64_t kSessionTextLimit = 64u << 20;
 void ImportProToolsMarkers(const std::string& path, float fps, std::vector<MarkerEvent>& markers,
                            std::vector<MarkerScene>* scenes, const std::vector<std::string>& recipeNames,
                            MarkerReadReport* report = nullptr);

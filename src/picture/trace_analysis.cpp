@@ -11,8 +11,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <memory>
+#include <new>
+#include <stdexcept>
+#include <system_error>
 #include <thread>
+#include <vector>
 
 #include "picture/video_player.h"
 #include "project/app_state.h"
@@ -170,6 +175,14 @@ void TraceThread(float* rate, TraceSettings settings) {
 // ---------------------------------------------------------------------------
 // [SECTION] Starting and cancelling (UI thread)
 
+namespace {
+
+// More picture-read records than any video the player opens needs (a day
+// at ten a second is 864,000).
+constexpr double kMaxTraceRecords = 1.0e8;
+
+}  // namespace
+
 bool StartTraceRead(AppState& state) {
     BackgroundJob& job = state.backgroundJob;
     const VideoPlayer& player = GlobalVideoPlayer;
@@ -180,24 +193,40 @@ bool StartTraceRead(AppState& state) {
     TraceAnalysis& a = state.traceAnalysis;
     job.progress.store(0.0f);
     job.cancel.store(false);
-    state.traceRunning.store(true);
     a.valid = false;
     a.frames.clear();
     a.events.clear();
     a.maxCompositeEnergy = 0.0f;
     a.duration = player.duration;
     a.fps = 10.0f;
-    // Sized once: the thread writes records in place and never grows it.
-    a.frames.assign(static_cast<std::size_t>(std::floor(10.0 * static_cast<double>(a.duration))) + 2,
-                    FrameMeasures{});
     a.framesDone.store(0);
     a.previousPixels.clear();
     a.previousHistogram.clear();
     a.previousWidth = a.previousHeight = 0;
-    // The settings are copied here, on the UI thread, which may edit them
-    // while the read runs.
-    job.worker = std::thread(TraceThread, new float(10.0f), state.traceSettings);
-    return true;
+    // Marked running only once the thread runs: a read that cannot start
+    // must not leave a cancel waiting for a thread that never ends it.
+    // Sized once: the thread writes records in place and never grows it.
+    const double records = std::floor(10.0 * static_cast<double>(a.duration)) + 2.0;
+    if (records < kMaxTraceRecords) {
+        try {
+            a.frames.assign(static_cast<std::size_t>(records), FrameMeasures{});
+            state.traceRunning.store(true);
+            // The settings are copied here, on the UI thread, which may edit
+            // them while the read runs. The thread owns the rate once it runs.
+            auto rate = std::make_unique<float>(10.0f);
+            job.worker = std::thread(TraceThread, rate.get(), state.traceSettings);
+            rate.release();
+            return true;
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        } catch (const std::system_error&) {
+        }
+    }
+    state.traceRunning.store(false, std::memory_order_release);
+    std::vector<FrameMeasures>().swap(a.frames);
+    std::printf("[Video] picture read could not start (%.0f s of video)\n", static_cast<double>(a.duration));
+    std::fflush(stdout);
+    return false;
 }
 
 void CancelTraceAnalysis(AppState& state) {

@@ -128,7 +128,9 @@ void TraceThread(float* rate, TraceSettings settings);
 
 // UI thread: starts a read of the loaded video at 10 frames per second in
 // the background job's thread slot. False, with nothing changed, without a
-// loaded video, while a read or a job runs, or when a valid read exists.
+// loaded video, while a read or a job runs, or when a valid read exists;
+// false with one "[Video]" line and the read not running when its records
+// cannot be made or its thread cannot start.
 bool StartTraceRead(AppState& state);
 
 // UI thread: stops a running read (waiting for its thread to end), joins the

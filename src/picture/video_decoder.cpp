@@ -24,6 +24,14 @@ void LimitVideoSize(int& width, int& height) {
     height = static_cast<int>(std::int64_t{height} * kVideoMaxSide / longer);
 }
 
+bool PlausibleVideoDuration(double seconds, float fps, std::int64_t fileBytes) {
+    // A header can claim any length; everything sized from it (the picture
+    // read, the timeline) must not trust one the file cannot hold.
+    if (!(seconds > 0.0) || seconds > kVideoMaxSeconds) return false;
+    const double frames = seconds * (fps > 0.0f ? static_cast<double>(fps) : 1.0);
+    return fileBytes <= 0 || frames * kVideoMinFrameBytes <= static_cast<double>(fileBytes);
+}
+
 AVFormatContext* OpenVideoContainer(const char* path, AVIOContext* io) {
     // FFmpeg's own log would print beside our single "[Video]" lines.
     static const bool quiet = [] {
@@ -112,7 +120,9 @@ bool OpenFfmpegVideo(FfmpegVideo& video, const char* path, AVIOContext* io) {
     } else if (video.formatContext->duration > 0 && video.formatContext->duration != AV_NOPTS_VALUE) {
         duration = static_cast<double>(video.formatContext->duration) / AV_TIME_BASE;
     }
-    if (!(duration > 0.0)) return FailOpen(video, "[Video] FFmpeg: zero/unknown duration (%s)\n", path);
+    const std::int64_t fileBytes = video.formatContext->pb != nullptr ? avio_size(video.formatContext->pb) : -1;
+    if (!(duration > 0.0) || !PlausibleVideoDuration(duration, video.fps, fileBytes))
+        return FailOpen(video, "[Video] FFmpeg: zero/unknown duration (%s)\n", path);
     video.duration = static_cast<float>(duration);
     video.eofSent = false;
     video.lastFrameTime = 0.0;

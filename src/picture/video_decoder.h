@@ -21,6 +21,15 @@ namespace korvel {
 // read as a playlist that opens other files or URLs.
 inline constexpr const char* kVideoFormatWhitelist = "mov,avi,matroska,asf,mxf";
 
+// The longest video opened, and the fewest bytes a stored frame takes.
+inline constexpr double kVideoMaxSeconds = 24.0 * 3600.0;
+inline constexpr double kVideoMinFrameBytes = 4.0;
+
+// False for a duration a file of `fileBytes` (0 or less: unknown) cannot
+// hold at `fps`: more frames than kVideoMinFrameBytes each would fill, or
+// longer than kVideoMaxSeconds.
+bool PlausibleVideoDuration(double seconds, float fps, std::int64_t fileBytes);
+
 // Longer side of decoded frames.
 inline constexpr int kVideoMaxSide = 1280;
 

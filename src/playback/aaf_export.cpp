@@ -368,7 +368,7 @@ AAFTrackLayout LayOutTracks(const ExportRequest& request, const std::vector<Laye
 
     AAFTrackLayout layout;
     std::int32_t next = 0;
-    if (!request.exportAAFSourceChannels) {
+    if (!request.exportSettings.exportAAFSourceChannels) {
         std::map<std::int32_t, bool> stereo;
         for (std::size_t i = 0; i < results.size(); ++i) {
             const LayerResult& layer = results[i];
@@ -552,7 +552,7 @@ void RuleRenderedVoice(AAFExportCall& call, const LayerClip& lc, const std::stri
     const Voice& voice = *lc.voice;
     const auto frames = static_cast<std::size_t>(voice.frameCount);
     const double timeReference = static_cast<double>(layer.deconOffset) + layer.startTime + call.timecode;
-    const char* description = layer.procMode == 3 ? layer.name.c_str() : nullptr;
+    const char* description = layer.procMode == kProcModeAlloy ? layer.name.c_str() : nullptr;
     if (!layer.stereo) {
         const std::string file = AAFEssenceName(tag, lc.index, false, name, "");
         const std::string path = call.EssencePath(file);
@@ -614,18 +614,19 @@ void ExportLayer(AAFExportCall& call, const LayerClip& lc, std::int32_t track) {
     // The tag names files too: a group name is made as safe as a layer's.
     const std::string tag =
         AAFClipName(GroupName(request, layer.group, "T") + std::to_string(layer.groupTrack + 1));
-    const double handle = !request.exportWithHandles        ? 0.0
-                          : request.handleDuration < 0.0f ? kWholeSourceSeconds
-                                                          : static_cast<double>(request.handleDuration);
-    const bool loopFill = layer.procMode == 1 && !lc.chunks.empty();
-    if (request.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
+    const ExportSettings& settings = request.exportSettings;
+    const double handle = !request.exportWithHandles                                    ? 0.0
+                          : settings.handleFullSource || settings.handleDuration < 0.0f ? kWholeSourceSeconds
+                                                                                        : settings.handleDuration;
+    const bool loopFill = layer.procMode == kProcModeLoopFill && !lc.chunks.empty();
+    if (request.exportSettings.exportAAFSourceChannels && request.exportFillVirtual && loopFill &&
         RuleWholeSourceChannels(call, lc, tag, name, track))
         return;
-    if (request.exportAAFSourceChannels && layer.procMode != 1 && layer.procMode != 3 &&
-        RuleChannelHandles(call, lc, tag, name, track, handle))
+    if (request.exportSettings.exportAAFSourceChannels && layer.procMode != kProcModeLoopFill &&
+        layer.procMode != kProcModeAlloy && RuleChannelHandles(call, lc, tag, name, track, handle))
         return;
     if (request.exportFillVirtual && loopFill && RuleWholeSource(call, lc, tag, name, track)) return;
-    if (!request.exportWithHandles || layer.procMode == 3 || layer.procMode == 1) {
+    if (!request.exportWithHandles || layer.procMode == kProcModeAlloy || layer.procMode == kProcModeLoopFill) {
         RuleRenderedVoice(call, lc, tag, name, track);
         return;
     }
@@ -757,7 +758,7 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
             call.Snap(static_cast<std::int64_t>(static_cast<float>(call.rate) * layer.fadeIn)));
         lc.fadeOut = static_cast<std::int32_t>(
             call.Snap(static_cast<std::int64_t>(static_cast<float>(call.rate) * layer.fadeOut)));
-        lc.envelope = LayerEnvelope(layer, request.exportAAFVolAuto);
+        lc.envelope = LayerEnvelope(layer, request.exportSettings.exportAAFVolAuto);
         lc.gain = voice.normGain * voice.gain * voice.eventGain;
         lc.ratio = SemitonesToRatio(layer.pitchShift);
         // The layer keeps the whole splice list; a voice only its first 65.
@@ -772,8 +773,8 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
     }
 
     std::vector<AAFMarker> markers;
-    if (request.exportAAFMarkers) markers = EventMarkers(call, events, userShapes);
-    if (request.exportReverbStem && reverb.enabled && request.totalDuration > 0.0f)
+    if (request.exportSettings.exportAAFMarkers) markers = EventMarkers(call, events, userShapes);
+    if (request.exportSettings.exportReverbStem && reverb.enabled && request.totalDuration > 0.0f)
         AddReverbReturn(call, engine, reverb, layout.names);
 
     // Every essence file now goes to the rollback, which moves it into place

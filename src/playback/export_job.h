@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dsp/reverb.h"
+#include "project/export_settings.h"
 
 namespace korvel {
 
@@ -18,21 +19,10 @@ struct AppState;
 struct ExportRequest {
     std::string outputFolder;
     std::string baseName;  // the export tab puts "Korvel" here when left empty
-    bool exportFormatAAF = false;
-    bool exportFormatWAV = false;
-    bool exportWavMixdown = false;
-    bool exportWavStems = false;
-    bool exportWavTracks = false;
-    bool exportWavClips = false;
-    bool exportReverbStem = false;
+    // The export choices; a negative handleDuration also means whole source files.
+    ExportSettings exportSettings;
     bool exportWithHandles = true;
-    float handleDuration = 1.0f;  // seconds per side; -1 = whole source files
-    float fadeInDuration = 0.01f;
-    float fadeOutDuration = 0.05f;
     bool snapToFrames = false;
-    bool exportAAFMarkers = false;
-    bool exportAAFVolAuto = true;
-    bool exportAAFSourceChannels = true;
     bool exportFillVirtual = true;
     float rangeStart = -1.0f;  // the work area, or both -1 for the whole timeline
     float rangeEnd = -1.0f;
@@ -77,8 +67,9 @@ public:
     // A file written completely under `temporaryPath`.
     void AddFile(const std::string& temporaryPath, const std::string& finalPath);
     void AddFolder(const std::string& folder);
-    // Moves every file into place; false when one could not be moved (its
-    // temporary is removed, the others stay in place).
+    // Moves every file into place; false when one could not be moved: then
+    // the files already moved are taken back (earlier files of their names
+    // restored) and the call ends as if it had not committed.
     bool Commit();
 
     std::size_t FileCount() const { return files_.size(); }
@@ -92,6 +83,11 @@ private:
     std::vector<std::string> folders_;
     bool committed_ = false;
 };
+
+// Removes the hidden export temporaries that processes no longer running
+// left in `outputFolder`, the folders in it and their "Audio Files" (a killed
+// export). Those of this process and of live ones stay.
+void RemoveStaleExportTemporaries(const std::string& outputFolder);
 
 // The AAF step: ExportAAFForJob (aaf_export.h) unless replaced before an
 // export starts; null: an AAF export that was asked for fails. Read by the
@@ -107,9 +103,15 @@ bool ExportLoudnessTarget(std::int32_t lufsIndex, ExportWavKind kind, float& tar
 // the mixdown; -1 when none (or no reverb stem asked for).
 std::int32_t ReverbStemKind(const ExportRequest& request);
 
-// The final status text: the Part's count line, followed by the kinds that
+// The final status text: the count line, led by "Export FAILED" when a kind
+// rolled back or a requested kind wrote nothing, followed by the kinds that
 // rolled back (their names, in kind order) when there are any.
-std::string ExportFinalText(std::int32_t count, bool aafFailed, const std::vector<ExportWavKind>& rolledBack);
+std::string ExportFinalText(std::int32_t count, bool aafFailed, const std::vector<ExportWavKind>& rolledBack,
+                            bool kindWroteNothing = false);
+
+// The final status text when something was asked for and the engine holds
+// no rendered voice.
+inline constexpr const char* kNothingToExportText = "Export FAILED \u2014 nothing to export";
 
 // The export status text shared by the export thread and the UI, under its
 // own lock so that a frame never shows a text being rewritten.

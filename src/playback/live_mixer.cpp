@@ -33,7 +33,7 @@ void AddPreview(PlaybackEngine& engine, float* left, float* right, std::uint32_t
     const std::int32_t end = engine.previewEnd.load(std::memory_order_acquire);
     const std::int32_t start = engine.previewPos.load(std::memory_order_acquire);
     if (start >= end) return;
-    const PreviewBuffer* buffer = engine.preview.load(std::memory_order_acquire);
+    const PreviewBuffer* buffer = engine.preview.load(std::memory_order_seq_cst);
     if (buffer == nullptr || buffer->samples.empty() || buffer->rate < 1) return;
     const float step = static_cast<float>(buffer->rate) / static_cast<float>(rate);
     const std::size_t size = buffer->samples.size();
@@ -180,6 +180,8 @@ void MixPlaybackBlock(PlaybackEngine& engine, float* left, float* right, std::ui
         PlaybackEngine& engine;
         ~CountBlock() { engine.blocksFinished.fetch_add(1, std::memory_order_acq_rel); }
     } countBlock{engine};
+    // Before the preview is read: the UI frees a retired one when no block is under way.
+    engine.blocksStarted.fetch_add(1, std::memory_order_seq_cst);
 
     std::fill(left, left + n, 0.0f);
     std::fill(right, right + n, 0.0f);
@@ -250,7 +252,9 @@ void MixPlaybackBlock(PlaybackEngine& engine, float* left, float* right, std::ui
     engine.groupPeakR = peaks.right;
     const EngineOutputHookFn hook = EngineOutputHook.load(std::memory_order_acquire);
     if (hook != nullptr) hook(left, right, n, static_cast<double>(t0) / rate, rate);
-    AdvancePosition(engine, t0, n);
+    // The fade-out after a stop plays where the transport stopped: the
+    // stopped clock stays put.
+    if (playing) AdvancePosition(engine, t0, n);
 }
 
 void AudioRenderCallback(float* left, float* right, std::uint32_t frames) {

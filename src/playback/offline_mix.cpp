@@ -16,6 +16,7 @@
 #include "dsp/loudness.h"
 #include "dsp/pan.h"
 #include "dsp/resampler.h"
+#include "library/audio_file.h"
 #include "library/channel_layout.h"
 #include "library/channel_map.h"
 #include "playback/playback_engine.h"
@@ -125,16 +126,17 @@ struct SourceChannels {
 // speaker layout or cannot be read.
 bool ReadLayerChannels(const LayerResult& layer, const Voice& voice, int sampleRate, int channelOrder,
                        SourceChannels& source) {
-    if (layer.procMode == 1) {
+    if (layer.procMode == kProcModeLoopFill) {
         if (voice.spliceCount < 1) return false;
         return ReadResultSourceChannels(layer, voice, sampleRate, channelOrder, source.samples, source.map);
     }
     SF_INFO info{};
-    SNDFILE* file = sf_open(layer.filepath.c_str(), SFM_READ, &info);
+    // Only the header is needed: its channels and their map.
+    SoundFilePtr file = OpenSoundFileHeader(layer.filepath, info);
     const int count = file != nullptr ? info.channels : 0;
     const ChannelInterpretation interpretation = GetChannelInterpretation(layer.filepath);
-    source.map = BuildChannelMap(file, count, channelOrder, interpretation);
-    if (file != nullptr) sf_close(file);
+    source.map = BuildChannelMap(file.get(), count, channelOrder, interpretation);
+    file.reset();
     if (count < 1 || !source.map.positional) return false;
     int channelsRead = 0, preHandle = 0;
     if (!ReadSourceRegionChannels(layer.filepath, layer.sourceOffset, layer.sourceDuration, 0.0, 0.0, sampleRate,
@@ -153,7 +155,7 @@ SourceChannels GatherSource(const Voice& voice, const std::vector<LayerResult>& 
     if (voice.resultIndex >= 0 && static_cast<std::size_t>(voice.resultIndex) < results.size())
         result = &results[static_cast<std::size_t>(voice.resultIndex)];
     bool read = false;
-    if (result != nullptr && result->procMode != 3 && !result->filepath.empty()) {
+    if (result != nullptr && result->procMode != kProcModeAlloy && !result->filepath.empty()) {
         read = ReadLayerChannels(*result, voice, sampleRate, channelOrder, source);
         if (read && std::fabs(result->pitchShift) > 0.01f) {
             const double ratio = std::pow(2.0, static_cast<double>(result->pitchShift) / 12.0);

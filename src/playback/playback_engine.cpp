@@ -103,7 +103,9 @@ bool StartPreview(PlaybackEngine& engine, std::vector<float> samples, int rate) 
     const auto end = static_cast<std::int32_t>(
         std::min(outputFrames, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
 
-    engine.preview.store(buffer.get(), std::memory_order_release);
+    // Sequentially consistent, like the block counts: a block that begins
+    // after CollectRetiredPreviews saw none under way loads this pointer.
+    engine.preview.store(buffer.get(), std::memory_order_seq_cst);
     if (engine.previewOwned) {
         // Read after the swap: any block still holding the old buffer began
         // before this count was taken, so it is over once the count is passed.
@@ -126,8 +128,13 @@ bool IsPreviewRunning(const PlaybackEngine& engine) {
 }
 
 void CollectRetiredPreviews(PlaybackEngine& engine) {
-    const std::uint64_t finished = engine.blocksFinished.load(std::memory_order_acquire);
-    std::erase_if(engine.previewRetired, [finished](const RetiredPreview& r) { return finished > r.blockMark; });
+    // Started first: equal counts then mean no block was under way after the
+    // swap, and a later block reads only the published buffer.
+    const std::uint64_t started = engine.blocksStarted.load(std::memory_order_seq_cst);
+    const std::uint64_t finished = engine.blocksFinished.load(std::memory_order_seq_cst);
+    const bool idle = started == finished;
+    std::erase_if(engine.previewRetired,
+                  [finished, idle](const RetiredPreview& r) { return idle || finished > r.blockMark; });
 }
 
 // [SECTION] Reverb macro

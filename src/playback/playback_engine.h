@@ -85,7 +85,7 @@ struct PreviewBuffer {
 };
 
 // A preview replaced while the audio thread may still be reading it: freed
-// once blocksFinished exceeds `blockMark`.
+// once blocksFinished exceeds `blockMark`, or when no block is under way.
 struct RetiredPreview {
     std::unique_ptr<const PreviewBuffer> buffer;
     std::uint64_t blockMark = 0;
@@ -147,7 +147,10 @@ struct PlaybackEngine {
     std::atomic<std::int32_t> previewEnd{0};  // output frames; 0 = stopped
     std::unique_ptr<const PreviewBuffer> previewOwned;  // UI thread: the published buffer
     std::vector<RetiredPreview> previewRetired;         // UI thread: awaiting a finished block
-    // Blocks the audio thread has finished (every block, busy or idle ones too).
+    // Blocks the audio thread has begun and finished (every block, busy or
+    // idle ones too): equal counts mean it is inside none, so a retired
+    // preview can go at once (no stream, or between blocks).
+    std::atomic<std::uint64_t> blocksStarted{0};
     std::atomic<std::uint64_t> blocksFinished{0};
     // The UI thread's reverb settings; the mixer never reads them. Each
     // change is handed over by PublishReverbSettings.

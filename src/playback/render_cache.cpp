@@ -84,10 +84,9 @@ void RebuildCache(bool keepPlaceholders) {
 }
 
 bool RebuildCacheAsync(const char* label, bool keepPlaceholders) {
-    AppState& state = GlobalAppState;
     // Only the UI thread starts jobs, so nothing can start between here and
-    // the call below.
-    if (state.backgroundJob.active.load() || state.traceRunning.load()) return false;
+    // the call below; an export or a picture read refuses it too.
+    if (!CanStartBackgroundJob()) return false;
     StartBackgroundJob(
         label,
         [keepPlaceholders] {

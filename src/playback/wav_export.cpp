@@ -68,7 +68,10 @@ struct ExportCall {
     std::string description;   // as given, for the BEXT descriptions
     ExportRollback& rollback;
     std::int32_t count = 0;
+    // The "written" lines, printed only once the files are in place.
+    std::vector<std::string> written;
 };
+
 
 // Creates `folder` with its parents; a folder that did not exist is
 // recorded so that a failed call removes it again.
@@ -143,7 +146,7 @@ void WriteReverbStem(ExportCall& call) {
     if (WriteStereoFile(call, path, left.data(), right.data(), frames, call.tc + call.offset,
                         call.description + " - Reverb")) {
         call.count = 1;
-        std::printf("[ExportWAV] Reverb stem written to %s\n", path.c_str());
+        call.written.push_back("[ExportWAV] Reverb stem written to " + path + "\n");
     } else {
         std::printf("[ExportWAV] Reverb stem could not be written to %s\n", path.c_str());
     }
@@ -177,7 +180,7 @@ bool ExportStereoMix(ExportCall& call) {
     LimitStereo(engine.limiter, left.data(), right.data(), call.frames);
     if (!WriteStereoFile(call, path, left.data(), right.data(), call.frames, call.tc + call.offset, call.description))
         return false;
-    std::printf("[ExportWAV] Mixdown written to %s\n", path.c_str());
+    call.written.push_back("[ExportWAV] Mixdown written to " + path + "\n");
     ++call.count;
     return true;
 }
@@ -241,7 +244,7 @@ bool ExportLayoutMix(ExportCall& call, const OutputLayout& layout) {
     }
     LimitChannels(call.engine.limiter, channels, call.frames);
     if (!WriteMultiFile(call, path, channels, layout, call.description)) return false;
-    std::printf("[ExportWAV] %s mixdown written to %s\n", layout.name, path.c_str());
+    call.written.push_back("[ExportWAV] " + std::string(layout.name) + " mixdown written to " + path + "\n");
     ++call.count;
     return true;
 }
@@ -282,7 +285,7 @@ bool ExportStems(ExportCall& call, const TrackLayout& trackLayout) {
         ++call.count;
     }
     // The stems lie in the output folder itself; the line names that folder.
-    std::printf("[ExportWAV] %d stems written to %s/\n", call.count, call.out.c_str());
+    call.written.push_back("[ExportWAV] " + std::to_string(call.count) + " stems written to " + call.out + "/\n");
     return true;
 }
 
@@ -330,7 +333,7 @@ bool ExportTracks(ExportCall& call, const TrackLayout& trackLayout) {
             ++call.count;
         }
     }
-    std::printf("[ExportWAV] %d tracks written to %s/Tracks/\n", call.count, call.out.c_str());
+    call.written.push_back("[ExportWAV] " + std::to_string(call.count) + " tracks written to " + call.out + "/Tracks/\n");
     return true;
 }
 
@@ -391,7 +394,7 @@ bool ExportClips(ExportCall& call, bool rangeInForce, float rangeStart, float ra
             return false;
         ++call.count;
     }
-    std::printf("[ExportWAV] %d clips written to %s/Clips/\n", call.count, call.out.c_str());
+    call.written.push_back("[ExportWAV] " + std::to_string(call.count) + " clips written to " + call.out + "/Clips/\n");
     return true;
 }
 
@@ -431,7 +434,7 @@ std::int32_t ExportWAV(const std::string& outputFolder, const std::vector<LayerR
     if (base.empty()) base = "Korvel";
     ExportCall call{outputFolder, results, engine, sampleRate, options, offset, length, frames,
                     options.applyMasterGain ? engine.masterGain : 1.0f, options.startTimecodeSeconds,
-                    SanitizeExportName(base), base, rollback, 0};
+                    SanitizeExportName(base), base, rollback, 0, {}};
 
     WriteReverbStem(call);
     bool ok = false;
@@ -445,12 +448,16 @@ std::int32_t ExportWAV(const std::string& outputFolder, const std::vector<LayerR
         case ExportWavKind::Tracks: ok = ExportTracks(call, trackLayout); break;
         case ExportWavKind::Clips: ok = ExportClips(call, rangeInForce, rangeStart, rangeEnd); break;
     }
-    std::fflush(stdout);
+    // A file that cannot be moved into place fails the call like a failed
+    // write: the rollback takes back what it moved.
+    if (ok) ok = rollback.Commit();
     if (!ok) {
+        std::fflush(stdout);
         if (rolledBack != nullptr) *rolledBack = true;
         return 0;
     }
-    rollback.Commit();
+    for (const std::string& line : call.written) std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
     return call.count;
 }
 

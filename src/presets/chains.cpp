@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/frame_work.h"
 #include "engine/clip_event.h"
@@ -197,24 +199,13 @@ void ResolveChainIdentities(const JsonValue& root, Chain& chain) {
 }
 
 Chain ReadChainFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        Chain chain;
-        chain.sourcePath = path;
-        return chain;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const JsonValue root = ParseJson(text.str());
-    const std::int32_t format = ReadFormatNumber(root);
-    if (format > kChainFormatVersion) {
-        std::fprintf(stderr,
-                     "Chain '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
-                     "we can.\n",
-                     path.c_str(), format, kChainFormatVersion);
-    }
-    Chain chain = ReadChainJson(root);
-    ResolveChainIdentities(root, chain);
+    static constexpr PresetFileKind kChainFile{"Chain", "Chains", kChainFileLimit, kChainFormatVersion};
+    Chain chain;
+    const bool read = ReadPresetJsonFile(path, kChainFile, [&chain](const JsonValue& root) {
+        chain = ReadChainJson(root);
+        ResolveChainIdentities(root, chain);
+    });
+    if (!read) chain = Chain{};
     chain.sourcePath = path;
     return chain;
 }

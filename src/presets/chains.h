@@ -58,7 +58,9 @@ Chain ReadChainJson(const JsonValue& root);
 void ResolveChainIdentities(const JsonValue& root, Chain& chain);
 
 // Never fails: an unreadable file gives a chain with no name and no entries
-// and `sourcePath` set. A newer format prints a warning and reads on.
+// and `sourcePath` set. A newer format prints a warning and reads on; a file
+// over kChainFileLimit, or one that runs out of memory, is refused with one
+// bracketed line.
 Chain ReadChainFile(const std::string& path);
 
 // Writes the chain's file into `folder` (created with its parents): the

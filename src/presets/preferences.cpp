@@ -111,24 +111,24 @@ void VisitSettings(const PreferenceHomes& homes, Visitor& v) {
     TraceModel& tm = a.traceAnalysis.model;
     const auto selectFonts = [&a] { SetFontSizePreset(a.fontSizePreset, a); };
 
-    v.Float("handleDuration", a.handleDuration, 2, 0.01, 60.0);
-    v.Bool("handleFullSource", a.handleFullSource);
-    v.Float("fadeInDuration", a.fadeInDuration, 3, 0.0, 30.0);
-    v.Float("fadeOutDuration", a.fadeOutDuration, 3, 0.0, 30.0);
-    v.Bool("exportAAFMarkers", a.exportAAFMarkers);
-    v.Bool("exportAAFVolAuto", a.exportAAFVolAuto);
-    v.Bool("exportAAFSourceChannels", a.exportAAFSourceChannels);
-    v.Bool("exportFormatAAF", a.exportFormatAAF);
-    v.Bool("exportFormatWAV", a.exportFormatWAV);
-    v.Bool("exportWavMixdown", a.exportWavMixdown);
-    v.Bool("exportWavStems", a.exportWavStems);
+    v.Float("handleDuration", a.exportSettings.handleDuration, 2, 0.01, 60.0);
+    v.Bool("handleFullSource", a.exportSettings.handleFullSource);
+    v.Float("fadeInDuration", a.exportSettings.fadeInDuration, 3, 0.0, 30.0);
+    v.Float("fadeOutDuration", a.exportSettings.fadeOutDuration, 3, 0.0, 30.0);
+    v.Bool("exportAAFMarkers", a.exportSettings.exportAAFMarkers);
+    v.Bool("exportAAFVolAuto", a.exportSettings.exportAAFVolAuto);
+    v.Bool("exportAAFSourceChannels", a.exportSettings.exportAAFSourceChannels);
+    v.Bool("exportFormatAAF", a.exportSettings.exportFormatAAF);
+    v.Bool("exportFormatWAV", a.exportSettings.exportFormatWAV);
+    v.Bool("exportWavMixdown", a.exportSettings.exportWavMixdown);
+    v.Bool("exportWavStems", a.exportSettings.exportWavStems);
     v.Int("exportWavLayout", a.exportWavLayout, 0, 3);
     v.Int("exportWavLUFSIndex", a.exportWavLUFSIndex, 0, 4);
     v.Int("exportSpatialMode", a.exportSpatialMode, 0, 2);
     v.Float("spatialAmount", a.spatialAmount, 4, 0.0, 1.0);
-    v.Bool("exportWavTracks", a.exportWavTracks);
-    v.Bool("exportWavClips", a.exportWavClips);
-    v.Bool("exportReverbStem", a.exportReverbStem);
+    v.Bool("exportWavTracks", a.exportSettings.exportWavTracks);
+    v.Bool("exportWavClips", a.exportSettings.exportWavClips);
+    v.Bool("exportReverbStem", a.exportSettings.exportReverbStem);
     v.SampleRate("projectSampleRate", a.projectSampleRate);
     v.Float("maxEventDuration", p.maxEventDuration, 1, 0.1, 600.0);
     v.Bool("protectSilence", a.protectSilence);
@@ -517,12 +517,30 @@ void LoadPreferences(const PreferenceHomes& homes) {
     PublishReverbSettings(*homes.engine);
 }
 
+namespace {
+
+// Whether the last save failed: a run of failing saves is reported once, the
+// next failure after a good save again. UI thread only.
+bool LastPrefsSaveFailed = false;
+
+}  // namespace
+
 void SavePrefs(const PreferenceHomes& homes) {
     const std::string path = PreferencesFilePath();
     if (path.empty()) return;
     const std::string tempPath = WriteTempFileBeside(path, FormatPreferences(homes));
-    if (tempPath.empty()) return;
-    CommitTempFile(tempPath, path);
+    std::error_code error;
+    if (!tempPath.empty() && CommitTempFile(tempPath, path, error)) {
+        LastPrefsSaveFailed = false;
+        return;
+    }
+    if (LastPrefsSaveFailed) return;
+    LastPrefsSaveFailed = true;
+    std::printf("[SavePrefs] Could not write %s: %s\n", path.c_str(),
+                error ? error.message().c_str() : "the temporary file could not be written");
+    std::fflush(stdout);
+    homes.app->statusMessage = kPrefsSaveFailedStatus;
+    homes.app->statusTime = 5.0f;
 }
 
 }  // namespace korvel

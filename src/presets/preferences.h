@@ -43,10 +43,14 @@ std::string PreferencesFilePath();
 void LoadPreferences(const PreferenceHomes& homes = {});
 
 // UI thread. Writes every setting through a temporary file moved over the
-// old one; a failed write keeps the old file and leaves no temporary file.
+// old one; a failed write keeps the old file and leaves no temporary file,
+// and the first failure after a good save (or the start) says so in one
+// bracketed line and in the status line.
 // Reads UpdateInfo, which the update thread must have finished writing
 // before it asks for a save.
 void SavePrefs(const PreferenceHomes& homes = {});
+
+inline constexpr const char* kPrefsSaveFailedStatus = "Error: the settings could not be saved";
 
 // The steps of the two, for tests, benchmarks and the fuzz target.
 

@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/frame_work.h"
 #include "engine/bed_event.h"
@@ -320,25 +323,38 @@ void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset) {
     RegisterPinnedFileIds(root, preset, true);
 }
 
+bool ReadPresetJsonFile(const std::string& path, const PresetFileKind& kind,
+                        const std::function<void(const JsonValue&)>& read) {
+    std::string text;
+    std::uint64_t size = 0;
+    if (!ReportLimitedRead(ReadFileWithin(path, kind.limit, text, &size), kind.section, path, size, kind.limit))
+        return false;
+    try {
+        const JsonValue root = ParseJson(text);
+        const std::int32_t format = ReadFormatNumber(root);
+        if (format > kind.formatVersion) {
+            std::fprintf(stderr,
+                         "%s '%s' was saved by a newer version (format %d, this build supports %d). Loading "
+                         "what we can.\n",
+                         kind.name, path.c_str(), format, kind.formatVersion);
+        }
+        read(root);
+        return true;
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    ReportLimitedRead(LimitedRead::OutOfMemory, kind.section, path, size, kind.limit);
+    return false;
+}
+
 EventPreset ReadRecipeFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        EventPreset preset;
-        preset.sourcePath = path;
-        return preset;
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    const JsonValue root = ParseJson(text.str());
-    const std::int32_t format = ReadFormatNumber(root);
-    if (format > kRecipeFormatVersion) {
-        std::fprintf(stderr,
-                     "Recipe '%s' was saved by a newer version (format %d, this build supports %d). Loading what "
-                     "we can.\n",
-                     path.c_str(), format, kRecipeFormatVersion);
-    }
-    EventPreset preset = ReadRecipeJson(root);
-    ResolveRecipeIdentities(root, preset);
+    static constexpr PresetFileKind kRecipeFile{"Recipe", "Recipes", kRecipeFileLimit, kRecipeFormatVersion};
+    EventPreset preset;
+    const bool read = ReadPresetJsonFile(path, kRecipeFile, [&preset](const JsonValue& root) {
+        preset = ReadRecipeJson(root);
+        ResolveRecipeIdentities(root, preset);
+    });
+    if (!read) preset = EventPreset{};
     preset.sourcePath = path;
     return preset;
 }
@@ -355,13 +371,17 @@ bool IsRecipeFileName(const fs::path& path) {
 // The name stored in a recipe or chain file, without the identity work of a
 // full read.
 std::string StoredPresetName(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return {};
-    std::ostringstream text;
-    text << file.rdbuf();
-    EventPreset preset;
-    CopyText(preset.name, ReadJsonText(ParseJson(text.str()).Get("name")));
-    return std::string(TextOf(preset.name));
+    // Quiet: the list has already said which files it could not read.
+    std::string text;
+    if (ReadFileWithin(path.string(), kChainFileLimit, text) != LimitedRead::Ok) return {};
+    try {
+        EventPreset preset;
+        CopyText(preset.name, ReadJsonText(ParseJson(text).Get("name")));
+        return std::string(TextOf(preset.name));
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+    return {};
 }
 
 }  // namespace

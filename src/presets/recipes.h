@@ -3,6 +3,7 @@
 // recipe in the recipes folder, and the list of them that menus and tabs
 // show. Copying between a recipe and an event is here too.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -21,7 +22,7 @@ struct EventPreset {
     char name[64] = {};
     char keywords[256] = {};
     std::int32_t shape = KindValue(EventKind::Bloom);
-    std::int32_t intensityMode = 0;
+    std::int32_t intensityMode = kIntensityFollowsSync;
     float duration = 2.0f;
     float syncOffset = 0.0f;
     float spread = 0.3f;
@@ -82,8 +83,15 @@ EventPreset ReadRecipeJson(const JsonValue& root);
 // names with its stored fingerprint and size.
 void ResolveRecipeIdentities(const JsonValue& root, EventPreset& preset);
 
+// The largest recipe and chain files read: a recipe is kilobytes, a chain a
+// few dozen recipes; a larger file is refused before it can exhaust memory.
+inline constexpr std::uint64_t kRecipeFileLimit = 1u << 20;
+inline constexpr std::uint64_t kChainFileLimit = 4u << 20;
+
 // Never fails: an unreadable file gives the defaults with `sourcePath` set.
-// A newer format prints a warning to standard error and reads what it can.
+// A newer format prints a warning to standard error and reads what it can;
+// a file over kRecipeFileLimit, or one that runs out of memory, is refused
+// with one bracketed line.
 EventPreset ReadRecipeFile(const std::string& path);
 
 // Where a recipe of this name is saved in `folder`: the file that already
@@ -109,6 +117,21 @@ std::string PresetSavePath(const std::string& folder, std::string_view name, std
                            std::string_view fallbackStem);
 // "formatVersion", else the older "version", else 0.
 std::int32_t ReadFormatNumber(const JsonValue& root);
+
+// What tells recipe and chain files apart when they are read.
+struct PresetFileKind {
+    const char* name;     // "Recipe", "Chain": the newer-format warning
+    const char* section;  // the bracketed lines' section
+    std::uint64_t limit;  // the largest file read, in bytes
+    std::int32_t formatVersion;
+};
+
+// Reads the JSON file at `path` within the kind's size limit and hands its
+// root to `read`, catching allocation failure in the parse and in `read`.
+// False, after one bracketed line for a file refused or out of memory (none
+// for one that does not open), when `read` did not complete.
+bool ReadPresetJsonFile(const std::string& path, const PresetFileKind& kind,
+                        const std::function<void(const JsonValue&)>& read);
 // Clamped before truncation; `fallback` for anything but a number.
 std::int32_t ReadClampedInt(const JsonValue& value, std::int32_t fallback, std::int32_t low, std::int32_t high);
 // The pinned files (empty paths skipped), their ids cut or padded to them,

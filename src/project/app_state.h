@@ -34,6 +34,7 @@
 #include "playback/playback_engine.h"
 #include "project/copyable_atomic.h"
 #include "project/event.h"
+#include "project/export_settings.h"
 #include "project/layer.h"
 
 namespace korvel {
@@ -185,24 +186,11 @@ struct AppState {
     bool showSpectralHeatmap = false;        // "showSpectralHeatmap"
     bool colorByWeight = true;               // "colorByWeight"
     bool showAdvancedInspector = false;      // "showAdvancedInspector"
-    float handleDuration = 1.0f;             // "handleDuration", seconds each side
-    bool handleFullSource = false;           // "handleFullSource"
-    float fadeInDuration = 0.01f;            // "fadeInDuration", seconds
-    float fadeOutDuration = 0.05f;           // "fadeOutDuration", seconds
-    bool exportAAFMarkers = false;           // "exportAAFMarkers"
-    bool exportAAFVolAuto = true;            // "exportAAFVolAuto"
-    bool exportAAFSourceChannels = true;     // "exportAAFSourceChannels"
-    bool exportFormatAAF = true;             // "exportFormatAAF"
-    bool exportFormatWAV = true;             // "exportFormatWAV"
-    bool exportWavMixdown = true;            // "exportWavMixdown"
-    bool exportWavStems = false;             // "exportWavStems"
-    bool exportWavTracks = false;            // "exportWavTracks"
-    bool exportWavClips = false;             // "exportWavClips"
+    ExportSettings exportSettings;           // the export choices, each under its own key
     std::int32_t exportWavLayout = 0;        // "exportWavLayout"
     std::int32_t exportWavLUFSIndex = 0;     // "exportWavLUFSIndex"
     std::int32_t exportSpatialMode = 0;      // "exportSpatialMode"
     float spatialAmount = 0.0f;              // "spatialAmount"
-    bool exportReverbStem = true;            // "exportReverbStem"
 
     // The analysis thread sets traceRunning from the start of a read until it
     // ends; it blocks a second read and every background job.

@@ -190,7 +190,7 @@ AudioCollector GatherProjectAudio(const Project& project) {
     AudioCollector collector;
     for (const LayerResult& layer : project.results) {
         AddCollectedPath(collector, layer.filepath, layer.fileId);
-        if (layer.procMode == 3) {
+        if (layer.procMode == kProcModeAlloy) {
             for (const LayerSourceRef* source : {&layer.alloyMid, &layer.alloyHigh, &layer.alloyEnv}) {
                 AddCollectedPath(collector, source->filepath, source->fileId);
             }

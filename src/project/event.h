@@ -52,6 +52,12 @@ struct EventPreset;
 // True when a recipe already has this name.
 using RecipeNameTaken = std::function<bool(std::string_view)>;
 
+// How an event's intensity curve is edited; a project file stores the
+// numbers.
+inline constexpr std::int32_t kIntensityFollowsSync = 0;  // the curve follows the sync point
+inline constexpr std::int32_t kIntensityFlat = 1;         // a scene's Fill: flat until drawn
+inline constexpr std::int32_t kIntensityDrawn = 2;        // drawn freely (Fill, Bed, Contour)
+
 // Fields without a meaningful default are zeroed (and userShapeIdx is -1,
 // "none") so that a half-filled event never holds indeterminate values;
 // every creator sets them.
@@ -101,7 +107,7 @@ struct Event {
     char folder[64] = {};
     char libFilter[512] = {};
     char presetName[64] = {};
-    std::int32_t intensityMode = 0;
+    std::int32_t intensityMode = kIntensityFollowsSync;  // a kIntensity value, stored as its number
     CurvePoints weight = {};
     CurvePoints intensity = {};
     CurvePoints traceGain = {};
@@ -116,7 +122,7 @@ struct Event {
     void RemovePinnedFile(std::string_view path);
 
     // Keeps an automatic intensity curve on the sync point after timing
-    // edits; user shapes and drawn curves (intensityMode != 0) are left alone.
+    // edits; user shapes and other curves (not kIntensityFollowsSync) are left alone.
     void EnsureDefaultIntensityCurve();
     // Writes a recipe's settings onto the event (its name becomes the
     // presetName); time, gain, flags, folder, scene link and bounce sources

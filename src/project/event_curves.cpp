@@ -138,7 +138,7 @@ void BuildShapeCurves(int32_t kind, float weightCenter, float spread, CurvePoint
 }
 
 void Event::EnsureDefaultIntensityCurve() {
-    if (userShapeIdx >= 0 || intensityMode != 0) return;
+    if (userShapeIdx >= 0 || intensityMode != kIntensityFollowsSync) return;
     const float peak = duration > 0.0f ? syncOffset / duration : 0.5f;
     ShapeCurve(intensity, peak, 0.0f, 1.0f);
 }

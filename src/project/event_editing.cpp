@@ -75,16 +75,16 @@ std::int32_t Project::AddEvent(float time, std::int32_t kind, float weightCenter
     event.spread = EventKindDefaults.spread[k];
     switch (static_cast<EventKind>(kind)) {
         case EventKind::Bloom:
-            event.intensityMode = 0;
+            event.intensityMode = kIntensityFollowsSync;
             event.syncOffset = event.duration * 0.5f;
             break;
         case EventKind::Contour:
-            event.intensityMode = 2;
+            event.intensityMode = kIntensityDrawn;
             event.syncOffset = 0.0f;
             break;
         case EventKind::Fill:
         case EventKind::Bed:
-            event.intensityMode = 2;
+            event.intensityMode = kIntensityDrawn;
             break;
         default:
             break;
@@ -105,7 +105,7 @@ std::int32_t Project::AddSceneFill(std::int32_t sceneIndex) {
     event.sceneFill = true;
     event.sceneCrossfade = 1;
     event.syncOffset = 0.0f;
-    event.intensityMode = 1;
+    event.intensityMode = kIntensityFlat;
     event.duration = scene.outTime - scene.inTime;
     event.intensity.fill(1.0f);
     if (!TextOf(scene.keywords).empty()) CopyText(event.keywords, TextOf(scene.keywords));
@@ -117,7 +117,7 @@ std::int32_t Project::AddSceneBed(std::int32_t sceneIndex) {
     if (!InRange(sceneIndex, scenes.size())) return -1;
     const Scene& scene = scenes[static_cast<std::size_t>(sceneIndex)];
     Event event = FlatEvent(*this, scene.inTime, EventKind::Bed, 0.5f, 8.0f, 0);
-    event.intensityMode = 2;
+    event.intensityMode = kIntensityDrawn;
     event.sceneLink = sceneIndex;
     event.sceneFill = true;
     event.sceneCrossfade = 1;
@@ -196,7 +196,7 @@ void InsertBedAtPlayhead() {
     Project& project = CurrentProject;
     PushUndo();
     Event bed = FlatEvent(project, state.playhead, EventKind::Bed, 0.3f, 8.0f, 0);
-    bed.intensityMode = 2;
+    bed.intensityMode = kIntensityDrawn;
     bed.locked = true;
     project.events.push_back(std::move(bed));
     SelectAlone(state, static_cast<std::int32_t>(project.events.size()) - 1);

@@ -5,6 +5,7 @@
 // [SECTION] Temporary files
 // [SECTION] Whole-file writes
 // [SECTION] Readability
+// [SECTION] Bounded reads
 #include "project/file_io.h"
 
 #include <dirent.h>
@@ -20,6 +21,8 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#include <stdexcept>
 
 namespace korvel {
 
@@ -332,6 +335,64 @@ bool IsFileReadable(const std::string& path) {
     bool readable = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
     close(fd);
     return readable;
+}
+
+// [SECTION] Bounded reads
+
+LimitedRead ReadFileWithin(const std::string& path, std::uint64_t limit, std::string& text, std::uint64_t* size) {
+    text.clear();
+    if (size != nullptr) *size = 0;
+    std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return LimitedRead::Unopened;
+    struct stat info {};
+    const bool sized = fstat(fileno(file), &info) == 0;
+    if (sized && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        return LimitedRead::Unopened;
+    }
+    const std::uint64_t length = sized && info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    if (size != nullptr) *size = length;
+    if (length > limit) {
+        std::fclose(file);
+        return LimitedRead::TooLarge;
+    }
+    LimitedRead result = LimitedRead::Ok;
+    try {
+        text.reserve(static_cast<std::size_t>(length));
+        // A file that grows while it is read (or a pipe) stops at the limit too.
+        char block[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(block, 1, sizeof block, file)) > 0) {
+            if (text.size() + got > limit) {
+                if (size != nullptr) *size = text.size() + got;
+                result = LimitedRead::TooLarge;
+                break;
+            }
+            text.append(block, got);
+        }
+        if (result == LimitedRead::Ok && std::ferror(file) != 0) result = LimitedRead::Failed;
+    } catch (const std::bad_alloc&) {
+        result = LimitedRead::OutOfMemory;
+    } catch (const std::length_error&) {
+        result = LimitedRead::OutOfMemory;
+    }
+    std::fclose(file);
+    if (result != LimitedRead::Ok) std::string().swap(text);
+    return result;
+}
+
+bool ReportLimitedRead(LimitedRead result, const char* section, const std::string& path, std::uint64_t size,
+                       std::uint64_t limit) {
+    if (result == LimitedRead::Ok) return true;
+    if (result == LimitedRead::TooLarge)
+        std::printf("[%s] Not read: %s is %llu bytes, more than the %llu a file of its kind may have\n", section,
+                    path.c_str(), static_cast<unsigned long long>(size), static_cast<unsigned long long>(limit));
+    else if (result == LimitedRead::OutOfMemory)
+        std::printf("[%s] Not read: out of memory reading %s\n", section, path.c_str());
+    else if (result == LimitedRead::Failed)
+        std::printf("[%s] Not read: a read error in %s\n", section, path.c_str());
+    std::fflush(stdout);
+    return false;
 }
 
 }  // namespace korvel

@@ -13,6 +13,7 @@
 //   - a target that is a symbolic link is written where the link points, the
 //     link itself stays;
 //   - an existing target's permission bits carry over to the new file.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -87,5 +88,20 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 
 // True when the path is not empty and names a file that opens for reading.
 bool IsFileReadable(const std::string& path);
+
+// What a bounded whole-file read found.
+enum class LimitedRead { Ok, Unopened, TooLarge, OutOfMemory, Failed };
+
+// Reads the whole file at `path` into `text` unless it is larger than
+// `limit` bytes; running out of memory is caught here. On anything but Ok
+// `text` is empty; `size` (when given) gets the file's size as far as known.
+// Unopened also for a folder.
+LimitedRead ReadFileWithin(const std::string& path, std::uint64_t limit, std::string& text,
+                           std::uint64_t* size = nullptr);
+
+// True for Ok; otherwise prints the one bracketed line "[section] Not read:
+// ..." for a refusal (none for a file that did not open) and returns false.
+bool ReportLimitedRead(LimitedRead result, const char* section, const std::string& path, std::uint64_t size,
+                       std::uint64_t limit);
 
 }  // namespace korvel

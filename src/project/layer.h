@@ -52,6 +52,13 @@ inline constexpr int kDeconGainPoints = 32;
 inline constexpr int kAlloyCurvePoints = 32;
 inline constexpr std::size_t kMaxSoundHistory = 20;
 
+// How a layer's sound is made from its source; a project file stores the
+// numbers.
+inline constexpr std::int32_t kProcModeSource = 0;    // the source region unchanged
+inline constexpr std::int32_t kProcModeLoopFill = 1;  // looped to fill the layer
+inline constexpr std::int32_t kProcModeSegment = 2;   // a segment (Clip and the plain kinds)
+inline constexpr std::int32_t kProcModeAlloy = 3;     // an alloy of several sources
+
 // Fields the build always sets (startTime, duration, weight, eventIdx, track)
 // start at 0 rather than indeterminate.
 struct LayerResult {
@@ -71,8 +78,8 @@ struct LayerResult {
     std::int32_t track = 0;
     std::int32_t group = 0;
     std::int32_t groupTrack = 0;  // -1: dropped by track allocation
-    // 0 source region unchanged, 1 loop fill, 2 segment (Clip), 3 alloy.
-    std::int32_t procMode = 0;
+    // One of the kProcMode values; a project file stores the numbers.
+    std::int32_t procMode = kProcModeSource;
     float fadeIn = 0.01f;
     float fadeOut = 0.05f;
     float sustainAmount = 0.3f;

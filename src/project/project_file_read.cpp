@@ -328,7 +328,7 @@ void ReadLayer(LayerResult& layer, const JsonValue& value, PathResolver& paths) 
     layer.hasEq = ReadGainArray(value.Get("eqGains"), layer.eqGains, 0.1f, 1.0f);
 
     const JsonValue& chunks = value.Get("fillChunks");
-    if (layer.procMode == 1 && chunks.type == JsonType::Array) {
+    if (layer.procMode == kProcModeLoopFill && chunks.type == JsonType::Array) {
         layer.fillChunks.reserve(chunks.array.size());
         for (const JsonValue& entry : chunks.array) {
             // Sample positions and lengths index the source: never negative,
@@ -341,7 +341,7 @@ void ReadLayer(LayerResult& layer, const JsonValue& value, PathResolver& paths) 
             layer.fillChunks.push_back(chunk);
         }
     }
-    if (layer.procMode == 3) {
+    if (layer.procMode == kProcModeAlloy) {
         layer.alloyMorph = ReadJsonFloat(value.Get("alloyMorph"), 1.0f);
         layer.alloyAlgo = ReadJsonInt(value.Get("alloyAlgo"), 3, 0, 3);
         ReadSourceRef(paths, value.Get("alloyMid"), layer.alloyMid);

@@ -196,7 +196,7 @@ void WriteLayerJson(JsonWriter& writer, const LayerResult& layer, const Collecte
     if (layer.hasFillGain) WriteNumberArray(writer, "fillGain", layer.fillGain);
     if (layer.hasDeconGain) WriteNumberArray(writer, "deconGain", layer.deconGain);
     if (layer.hasEq) WriteNumberArray(writer, "eqGains", layer.eqGains);
-    if (layer.procMode == 1 && !layer.fillChunks.empty()) {
+    if (layer.procMode == kProcModeLoopFill && !layer.fillChunks.empty()) {
         writer.WriteKey("fillChunks");
         writer.BeginArray();
         for (const FillChunk& chunk : layer.fillChunks) {
@@ -208,7 +208,7 @@ void WriteLayerJson(JsonWriter& writer, const LayerResult& layer, const Collecte
         }
         writer.EndArray();
     }
-    if (layer.procMode == 3) {
+    if (layer.procMode == kProcModeAlloy) {
         writer.WriteFloat("alloyMorph", layer.alloyMorph);
         writer.WriteInt("alloyAlgo", layer.alloyAlgo);
         WriteSourceRef(writer, "alloyMid", layer.alloyMid, map);
@@ -453,22 +453,22 @@ std::string FormatProjectText(const ProjectSaveRequest& request, const std::stri
     writer.EndArray();
 
     writer.WriteBool("exportWithHandles", true);
-    writer.WriteFloat("handleDuration", request.handleDuration);
-    writer.WriteBool("handleFullSource", request.handleFullSource);
-    writer.WriteFloat("fadeInDuration", request.fadeInDuration);
-    writer.WriteFloat("fadeOutDuration", request.fadeOutDuration);
+    writer.WriteFloat("handleDuration", request.exportSettings.handleDuration);
+    writer.WriteBool("handleFullSource", request.exportSettings.handleFullSource);
+    writer.WriteFloat("fadeInDuration", request.exportSettings.fadeInDuration);
+    writer.WriteFloat("fadeOutDuration", request.exportSettings.fadeOutDuration);
     writer.WriteBool("snapToFrames", false);
-    writer.WriteBool("exportAAFMarkers", request.exportAAFMarkers);
-    writer.WriteBool("exportAAFVolAuto", request.exportAAFVolAuto);
+    writer.WriteBool("exportAAFMarkers", request.exportSettings.exportAAFMarkers);
+    writer.WriteBool("exportAAFVolAuto", request.exportSettings.exportAAFVolAuto);
     writer.WriteBool("exportFillVirtual", true);
-    writer.WriteBool("exportFormatAAF", request.exportFormatAAF);
-    writer.WriteBool("exportFormatWAV", request.exportFormatWAV);
-    writer.WriteBool("exportWavMixdown", request.exportWavMixdown);
-    writer.WriteBool("exportWavStems", request.exportWavStems);
-    writer.WriteBool("exportWavTracks", request.exportWavTracks);
-    writer.WriteBool("exportWavClips", request.exportWavClips);
-    writer.WriteBool("exportReverbStem", request.exportReverbStem);
-    writer.WriteBool("exportAAFSourceChannels", request.exportAAFSourceChannels);
+    writer.WriteBool("exportFormatAAF", request.exportSettings.exportFormatAAF);
+    writer.WriteBool("exportFormatWAV", request.exportSettings.exportFormatWAV);
+    writer.WriteBool("exportWavMixdown", request.exportSettings.exportWavMixdown);
+    writer.WriteBool("exportWavStems", request.exportSettings.exportWavStems);
+    writer.WriteBool("exportWavTracks", request.exportSettings.exportWavTracks);
+    writer.WriteBool("exportWavClips", request.exportSettings.exportWavClips);
+    writer.WriteBool("exportReverbStem", request.exportSettings.exportReverbStem);
+    writer.WriteBool("exportAAFSourceChannels", request.exportSettings.exportAAFSourceChannels);
 
     writer.WriteFloat("workAreaIn", request.workAreaIn);
     writer.WriteFloat("workAreaOut", request.workAreaOut);

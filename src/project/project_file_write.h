@@ -10,6 +10,7 @@
 #include "dsp/reverb.h"
 #include "picture/trace_analysis.h"
 #include "project/collect_audio.h"
+#include "project/export_settings.h"
 #include "project/json.h"
 #include "project/project.h"
 
@@ -25,20 +26,7 @@ struct ProjectSaveRequest {
     const std::vector<std::string>& libraryPaths;
     const std::string& projectDescription;
     std::int32_t projectSampleRate = 48000;
-    float handleDuration = 1.0f;  // seconds
-    bool handleFullSource = false;
-    float fadeInDuration = 0.01f;  // seconds
-    float fadeOutDuration = 0.05f;
-    bool exportAAFMarkers = false;
-    bool exportAAFVolAuto = true;
-    bool exportFormatAAF = true;
-    bool exportFormatWAV = true;
-    bool exportWavMixdown = true;
-    bool exportWavStems = false;
-    bool exportWavTracks = false;
-    bool exportWavClips = false;
-    bool exportReverbStem = true;
-    bool exportAAFSourceChannels = true;
+    ExportSettings exportSettings{};
     const ReverbSettings& reverb;
     float workAreaIn = -1.0f;  // seconds
     float workAreaOut = -1.0f;

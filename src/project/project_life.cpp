@@ -146,20 +146,7 @@ bool WriteOpenProject(const std::string& target, bool keepDamagedOriginal) {
         .traceAnalysis = read,
         .linkedGroups = state.linkedGroups,
     };
-    request.handleDuration = state.handleDuration;
-    request.handleFullSource = state.handleFullSource;
-    request.fadeInDuration = state.fadeInDuration;
-    request.fadeOutDuration = state.fadeOutDuration;
-    request.exportAAFMarkers = state.exportAAFMarkers;
-    request.exportAAFVolAuto = state.exportAAFVolAuto;
-    request.exportFormatAAF = state.exportFormatAAF;
-    request.exportFormatWAV = state.exportFormatWAV;
-    request.exportWavMixdown = state.exportWavMixdown;
-    request.exportWavStems = state.exportWavStems;
-    request.exportWavTracks = state.exportWavTracks;
-    request.exportWavClips = state.exportWavClips;
-    request.exportReverbStem = state.exportReverbStem;
-    request.exportAAFSourceChannels = state.exportAAFSourceChannels;
+    request.exportSettings = state.exportSettings;
     request.workAreaIn = state.workAreaIn;
     request.workAreaOut = state.workAreaOut;
     request.opticalDetail = state.opticalDetail;

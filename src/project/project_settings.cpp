@@ -74,21 +74,22 @@ ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {
     JsonDamage damage;
     const JsonValue root = ParseJsonDeferring(text, skipped, damage);
 
-    settings.handleDuration = ReadJsonFloat(root.Get("handleDuration"), settings.handleDuration);
-    settings.handleFullSource = ReadJsonBool(root.Get("handleFullSource"), settings.handleFullSource);
-    settings.fadeInDuration = ReadJsonFloat(root.Get("fadeInDuration"), settings.fadeInDuration);
-    settings.fadeOutDuration = ReadJsonFloat(root.Get("fadeOutDuration"), settings.fadeOutDuration);
-    settings.exportAAFMarkers = ReadJsonBool(root.Get("exportAAFMarkers"), settings.exportAAFMarkers);
-    settings.exportAAFVolAuto = ReadJsonBool(root.Get("exportAAFVolAuto"), settings.exportAAFVolAuto);
-    settings.exportFormatAAF = ReadJsonBool(root.Get("exportFormatAAF"), settings.exportFormatAAF);
-    settings.exportFormatWAV = ReadJsonBool(root.Get("exportFormatWAV"), settings.exportFormatWAV);
-    settings.exportWavMixdown = ReadJsonBool(root.Get("exportWavMixdown"), settings.exportWavMixdown);
-    settings.exportWavStems = ReadJsonBool(root.Get("exportWavStems"), settings.exportWavStems);
-    settings.exportWavTracks = ReadJsonBool(root.Get("exportWavTracks"), settings.exportWavTracks);
-    settings.exportWavClips = ReadJsonBool(root.Get("exportWavClips"), settings.exportWavClips);
-    settings.exportReverbStem = ReadJsonBool(root.Get("exportReverbStem"), settings.exportReverbStem);
-    settings.exportAAFSourceChannels =
-        ReadJsonBool(root.Get("exportAAFSourceChannels"), settings.exportAAFSourceChannels);
+    ExportSettings& exported = settings.exportSettings;
+    exported.handleDuration = ReadJsonFloat(root.Get("handleDuration"), exported.handleDuration);
+    exported.handleFullSource = ReadJsonBool(root.Get("handleFullSource"), exported.handleFullSource);
+    exported.fadeInDuration = ReadJsonFloat(root.Get("fadeInDuration"), exported.fadeInDuration);
+    exported.fadeOutDuration = ReadJsonFloat(root.Get("fadeOutDuration"), exported.fadeOutDuration);
+    exported.exportAAFMarkers = ReadJsonBool(root.Get("exportAAFMarkers"), exported.exportAAFMarkers);
+    exported.exportAAFVolAuto = ReadJsonBool(root.Get("exportAAFVolAuto"), exported.exportAAFVolAuto);
+    exported.exportFormatAAF = ReadJsonBool(root.Get("exportFormatAAF"), exported.exportFormatAAF);
+    exported.exportFormatWAV = ReadJsonBool(root.Get("exportFormatWAV"), exported.exportFormatWAV);
+    exported.exportWavMixdown = ReadJsonBool(root.Get("exportWavMixdown"), exported.exportWavMixdown);
+    exported.exportWavStems = ReadJsonBool(root.Get("exportWavStems"), exported.exportWavStems);
+    exported.exportWavTracks = ReadJsonBool(root.Get("exportWavTracks"), exported.exportWavTracks);
+    exported.exportWavClips = ReadJsonBool(root.Get("exportWavClips"), exported.exportWavClips);
+    exported.exportReverbStem = ReadJsonBool(root.Get("exportReverbStem"), exported.exportReverbStem);
+    exported.exportAAFSourceChannels =
+        ReadJsonBool(root.Get("exportAAFSourceChannels"), exported.exportAAFSourceChannels);
 
     settings.masterGain = ReadJsonFloat(root.Get("masterGain"), 1.0f, 0.0f, kMaxMixerGain);
     settings.refGain = ReadJsonFloat(root.Get("refGain"), 1.0f, 0.0f, kMaxMixerGain);
@@ -107,20 +108,7 @@ ProjectSessionSettings ReadProjectSessionSettingsText(const std::string& text) {
 
 void ApplyProjectSessionSettings(const ProjectSessionSettings& settings, AppState& state, Project& project,
                                  PlaybackEngine& engine) {
-    state.handleDuration = settings.handleDuration;
-    state.handleFullSource = settings.handleFullSource;
-    state.fadeInDuration = settings.fadeInDuration;
-    state.fadeOutDuration = settings.fadeOutDuration;
-    state.exportAAFMarkers = settings.exportAAFMarkers;
-    state.exportAAFVolAuto = settings.exportAAFVolAuto;
-    state.exportFormatAAF = settings.exportFormatAAF;
-    state.exportFormatWAV = settings.exportFormatWAV;
-    state.exportWavMixdown = settings.exportWavMixdown;
-    state.exportWavStems = settings.exportWavStems;
-    state.exportWavTracks = settings.exportWavTracks;
-    state.exportWavClips = settings.exportWavClips;
-    state.exportReverbStem = settings.exportReverbStem;
-    state.exportAAFSourceChannels = settings.exportAAFSourceChannels;
+    state.exportSettings = settings.exportSettings;
     state.workAreaIn = settings.workAreaIn;
     state.workAreaOut = settings.workAreaOut;
     project.scenes = settings.scenes;

@@ -8,6 +8,7 @@
 
 #include "dsp/reverb.h"
 #include "project/json.h"
+#include "project/export_settings.h"
 #include "project/project.h"
 
 namespace korvel {
@@ -17,20 +18,7 @@ struct PlaybackEngine;
 
 // Defaults are also what a project gets for every key its file lacks.
 struct ProjectSessionSettings {
-    float handleDuration = 1.0f;  // seconds
-    bool handleFullSource = false;
-    float fadeInDuration = 0.01f;  // seconds
-    float fadeOutDuration = 0.05f;
-    bool exportAAFMarkers = false;
-    bool exportAAFVolAuto = true;
-    bool exportFormatAAF = true;
-    bool exportFormatWAV = true;
-    bool exportWavMixdown = true;
-    bool exportWavStems = false;
-    bool exportWavTracks = false;
-    bool exportWavClips = false;
-    bool exportReverbStem = true;
-    bool exportAAFSourceChannels = true;
+    ExportSettings exportSettings;
     ReverbSettings reverb;      // the macro is never stored: it stays at its default
     float workAreaIn = -1.0f;   // seconds
     float workAreaOut = -1.0f;

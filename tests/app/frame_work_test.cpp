@@ -1,19 +1,27 @@
 #include "app/frame_work.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "app/background_job.h"
 #include "app/theme.h"
+#include "app/transport.h"
 #include "library/folder_scan.h"
 #include "picture/video_decoder.h"
 #include "picture/video_player.h"
 #include "playback/audio_output.h"
 #include "playback/playback_engine.h"
+#include "playback/render_cache.h"
+#include "presets/chains.h"
+#include "presets/recipes.h"
+#include "presets/user_folders.h"
 #include "project/project.h"
 #include "project/undo.h"
 #include "support/temp_dir.h"
@@ -109,6 +117,44 @@ TEST_F(FrameWorkTest, EditGuardRefusesWhileAJobOrAnExportRuns) {
 
 // A project path given at start while the launcher is on: the launcher is
 // raised in the first frame, and a later frame never raises it again.
+// A chain file far larger than any real one (sparse) in the Chains folder:
+// the first frame's loading completes, once, with one line about it.
+TEST_F(FrameWorkTest, AnOverLimitChainLeavesTheFirstFrameCompleteWithOneLine) {
+    test::TempDir dir;
+    std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+    for (const char* name : {"XDG_DOCUMENTS_DIR", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+        setenv(name, dir.file(name).c_str(), 1);
+    }
+    const std::string chain = ChainsFolder() + "/Huge" + kChainExtension;
+    ASSERT_TRUE(test::WriteBytes(chain, "{\"name\": \"Huge\", \"events\": ["));
+    ASSERT_EQ(truncate(chain.c_str(), static_cast<off_t>(kChainFileLimit) * 10), 0);
+    GlobalAppState.updateCheckEnabled = false;
+
+    testing::internal::CaptureStdout();
+    FrameFirstFrameWork();
+    FrameFirstFrameWork();
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(FrameWork.firstFrameDone);
+    std::size_t lines = 0;
+    for (std::size_t at = log.find("[Chains] Not read: "); at != std::string::npos;
+         at = log.find("[Chains] Not read: ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << log;
+    EXPECT_NE(log.find(chain), std::string::npos) << log;
+    ASSERT_EQ(ChainList.size(), 1u) << "listed, with an empty name";
+    EXPECT_STREQ(ChainList[0].name, "");
+
+    for (const auto& [name, value] : saved) {
+        if (value) setenv(name, value->c_str(), 1);
+        else unsetenv(name);
+    }
+    ChainList.clear();
+    RecipeList.clear();
+    GlobalAppState.updateCheckEnabled = true;
+}
+
 TEST_F(FrameWorkTest, LauncherIsDecidedOnceOnTheFirstFrame) {
     struct Case {
         const char* name;
@@ -247,6 +293,33 @@ TEST_F(FrameWorkTest, BuildWaitsForThePictureReadThenStartsByItself) {
     EndBackgroundJob(job);
 }
 
+// A Bed recipe placed while the picture is read: kept until the read ends,
+// then loaded without another placement. A cache rebuild asked for during an
+// export is refused, not reported as started.
+TEST_F(FrameWorkTest, BedLoadingAndCacheRebuildWaitUntilAJobCanStart) {
+    AppState& s = GlobalAppState;
+    CurrentProject.events.resize(1);
+    s.pendingBedLayout = 0;
+    s.traceRunning.store(true);
+    for (int frame = 0; frame < 3; ++frame) FrameBedLoading();
+    EXPECT_EQ(s.pendingBedLayout, 0) << "the request waits";
+    EXPECT_FALSE(s.backgroundJob.active.load());
+    s.traceRunning.store(false);
+    FrameBedLoading();
+    EXPECT_EQ(s.pendingBedLayout, -1);
+    BackgroundJob& job = s.backgroundJob;
+    EXPECT_TRUE(job.active.load());
+    EXPECT_STREQ(job.label, "Loading bed\u2026");
+    job.work = nullptr;
+    job.cancel.store(true);
+    EndBackgroundJob(job);
+
+    s.exportRunning.store(true);
+    EXPECT_FALSE(RebuildCacheAsync("Rebuilding...", false));
+    EXPECT_FALSE(job.active.load());
+    s.exportRunning.store(false);
+}
+
 TEST_F(FrameWorkTest, RenderRequestLabelsAndFlags) {
     AppState& s = GlobalAppState;
     struct Case {
@@ -361,6 +434,31 @@ TEST_F(FrameWorkTest, PlaybackReachingTheEndStopsAndRewinds) {
     EXPECT_FALSE(s.playing);
     EXPECT_FLOAT_EQ(s.playhead, 0.0f);
     EXPECT_FALSE(LivePlaybackEngine.playing.load());
+}
+
+// No stream is open in the tests: Play moves the playhead at the frame's
+// clock and keeps the engine located with it.
+TEST_F(FrameWorkTest, PlayWithNoOutputOpenFollowsTheFrameClock) {
+    AppState& s = GlobalAppState;
+    PlaybackEngine& engine = LivePlaybackEngine;
+    ASSERT_FALSE(LiveAudioOutput.open);
+    PrepareVoices(engine, 48000, 4);
+    engine.ready.store(true);
+    s.playhead = 1.0f;
+    TransportPlayPause(s, engine, GlobalVideoPlayer);
+    ASSERT_TRUE(engine.playing.load());
+    for (int frame = 0; frame < 4; ++frame) FrameTransport(0.25);
+    EXPECT_NEAR(s.playhead, 2.0f, 1e-5f);
+    EXPECT_NEAR(GetPlaybackTime(engine), 2.0, 1e-3);
+    // A stream that failed is no clock either.
+    LiveAudioOutput.open = true;
+    LiveAudioOutput.streamFailed.store(true);
+    FrameTransport(0.5);
+    EXPECT_NEAR(s.playhead, 2.5f, 1e-5f);
+    LiveAudioOutput.open = false;
+    LiveAudioOutput.streamFailed.store(false);
+    TransportPlayPause(s, engine, GlobalVideoPlayer);
+    PrepareVoices(engine, 48000, 0);
 }
 
 TEST_F(FrameWorkTest, StatusLine) {

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -321,6 +324,24 @@ TEST(MarkerImport, ReadingAFileFillsAndEmptiesTheOutputs) {
     ASSERT_TRUE(test::WriteBytes(dir.file("s.txt"), Listing("1\t0:0:1:0\t48000\tSamples\tHit\n")));
     ImportProToolsMarkers(dir.file("s.txt"), 24.0f, markers, &scenes, {});
     EXPECT_EQ(markers.size(), 1u);
+}
+
+// A session text far larger than any real one (sparse, so the test costs
+// no disk) is refused before it is read, with one line.
+TEST(MarkerImport, AnOverLimitFileIsRefusedWithOneLine) {
+    test::TempDir dir;
+    const std::string path = dir.file("huge.txt");
+    ASSERT_TRUE(test::WriteBytes(path, Listing("1\t0:0:1:0\t48000\tSamples\tHit\n")));
+    ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(kSessionTextLimit) + 1), 0);
+    std::vector<MarkerEvent> markers(3);
+    std::vector<MarkerScene> scenes(2);
+    testing::internal::CaptureStdout();
+    ImportProToolsMarkers(path, 24.0f, markers, &scenes, {});
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(markers.empty());
+    EXPECT_TRUE(scenes.empty());
+    EXPECT_EQ(log.rfind("[Markers] Not read: " + path + " is ", 0), 0u) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 }
 
 // Real exports of several Pro Tools versions, layouts and encodings.

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <string>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -230,6 +232,71 @@ TEST_F(TraceReadTest, CancelBesideARunningJobReturnsAtOnce) {
     ASSERT_TRUE(WaitFor([] { return GlobalAppState.backgroundJob.done.load(std::memory_order_acquire); }));
     EndBackgroundJob(s.backgroundJob);
     EXPECT_FALSE(waitedOut.load()) << "the cancel returned before the job was released";
+}
+
+// A 30-frame AVI whose headers claim 2^31 frames is refused at open with
+// the open-failure line; a read that cannot size its records is never left
+// marked running, so a cancel after either returns.
+TEST_F(TraceReadTest, AnImplausibleDurationIsRefusedAndACancelReturns) {
+    test::TestVideoSpec spec;
+    spec.fps = 25;
+    spec.container = "avi";
+    const std::string path = dir.file("claims.avi");
+    ASSERT_TRUE(test::WriteTestVideo(path, spec));
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(GlobalVideoPlayer.Load(path.c_str())) << "the honest file opens";
+    ::testing::internal::GetCapturedStdout();
+    GlobalVideoPlayer.Close();
+
+    std::string bytes = test::ReadBytes(path);
+    const auto patch = [&bytes](const char* chunk, std::size_t offset) {
+        const std::size_t at = bytes.find(chunk);
+        ASSERT_NE(at, std::string::npos) << chunk;
+        const std::uint32_t frames = 0x80000000u;
+        for (int b = 0; b < 4; ++b) bytes[at + 8 + offset + b] = static_cast<char>((frames >> (8 * b)) & 0xFF);
+    };
+    patch("avih", 16);  // dwTotalFrames
+    patch("strh", 32);  // dwLength
+    ASSERT_TRUE(test::WriteBytes(path, bytes));
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(GlobalVideoPlayer.Load(path.c_str()));
+    const std::string log = ::testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[Video] FFmpeg: zero/unknown duration (" + path + ")"), std::string::npos) << log;
+    EXPECT_FALSE(GlobalVideoPlayer.loaded);
+    EXPECT_FALSE(StartTraceRead(GlobalAppState)) << "nothing to read";
+    CancelTraceAnalysis(GlobalAppState);
+
+    // A loaded video whose length has no room in memory for its records.
+    Load(10, 10);
+    GlobalVideoPlayer.duration = 3.0e38f;
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(StartTraceRead(GlobalAppState));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout().rfind("[Video] picture read could not start", 0), 0u);
+    EXPECT_FALSE(GlobalAppState.traceRunning.load());
+    CancelTraceAnalysis(GlobalAppState);
+    EXPECT_FALSE(TraceReadValid(GlobalAppState));
+}
+
+// Durations a file can and cannot hold.
+TEST(VideoDuration, PlausibleOnlyWhenTheFileCanHoldIt) {
+    struct Case {
+        double seconds;
+        float fps;
+        std::int64_t bytes;
+        bool plausible;
+    };
+    const Case cases[] = {
+        {1.2, 25.0f, 20000, true},
+        {85899345.92, 25.0f, 20000, false},    // 2^31 frames
+        {3600.0, 25.0f, 90000, false},         // one byte a frame
+        {3600.0, 25.0f, -1, true},             // size unknown
+        {24.0 * 3600.0 + 1.0, 1.0f, -1, false},  // longer than a day
+        {0.0, 25.0f, 20000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(PlausibleVideoDuration(c.seconds, c.fps, c.bytes), c.plausible);
+    }
 }
 
 }  // namespace

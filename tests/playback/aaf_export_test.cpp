@@ -194,10 +194,11 @@ protected:
         request_.totalDuration = 30.0f;
         request_.groupNames = {"BG", "FX A", "FX B"};
         request_.exportWithHandles = true;
-        request_.handleDuration = 1.0f;
-        request_.exportAAFSourceChannels = false;
+        request_.exportSettings.handleDuration = 1.0f;
+        request_.exportSettings.exportAAFSourceChannels = false;
         request_.exportFillVirtual = true;
-        request_.exportAAFVolAuto = true;
+        request_.exportSettings.exportAAFVolAuto = true;
+        request_.exportSettings.exportReverbStem = false;
     }
 
     // A sine file of `seconds` with `channels` channels.
@@ -309,7 +310,7 @@ TEST_F(AAFExportTest, HandlesAreCutAtTheFileEdgesAndTimeReferencesNeverGoBelowZe
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.handleDuration = c.handle;
+        request_.exportSettings.handleDuration = c.handle;
         request_.startTimecodeSeconds = c.timecode;
         LayerResult layer = Layer("hit", source, c.start, c.duration);
         layer.sourceOffset = c.sourceOffset;
@@ -403,7 +404,7 @@ TEST_F(AAFExportTest, ChannelSuffixesAndStereoTracksBesideMonoNeighbours) {
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.exportAAFSourceChannels = c.sourceChannels;
+        request_.exportSettings.exportAAFSourceChannels = c.sourceChannels;
         LayerResult pad = Layer("pad", stereo, 1.0f, 1.0f);
         pad.stereo = true;
         Add(pad, true);
@@ -645,8 +646,8 @@ TEST_F(AAFExportTest, ReverbPairFollowsTheHighestTrackAndMarkersCoverEveryEvent)
     const std::string source = Source("hit.wav", 3.0);
     request_.rangeStart = 1.0f;
     request_.rangeEnd = 4.0f;
-    request_.exportReverbStem = true;
-    request_.exportAAFMarkers = true;
+    request_.exportSettings.exportReverbStem = true;
+    request_.exportSettings.exportAAFMarkers = true;
     reverb_.enabled = true;
     // The first track's only layer cannot be read: its AAF track carries no clip.
     Add(Layer("gone", dir_.file("missing.wav"), 1.0f, 1.0f));
@@ -733,7 +734,7 @@ TEST_F(AAFExportTest, ClipGainAutomationAndPitchedHandles) {
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("out" + std::to_string(run++));
-        request_.exportAAFVolAuto = c.volumeAutomation;
+        request_.exportSettings.exportAAFVolAuto = c.volumeAutomation;
         LayerResult layer = Layer("hit", source, 2.0f, 1.0f);
         layer.sourceOffset = 1.5f;
         layer.pitchShift = c.pitch;
@@ -769,14 +770,14 @@ TEST_F(AAFExportTest, ClipGainAutomationAndPitchedHandles) {
 
 TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     const std::string stereo = Source("stereo.wav", 2.0, 2);
-    request_.exportAAFSourceChannels = true;
+    request_.exportSettings.exportAAFSourceChannels = true;
     LayerResult fill = Layer("fill", stereo, 1.0f, 1.0f);
     fill.group = 0;
     fill.procMode = 1;
     fill.fillChunks = {{0, kRate, 0}};
     Add(fill);
     // Something in the way of the right channel's file makes its write fail.
-    const fs::path blocked = Essence() / ".BG1_000_src_fill.R.wav.export-tmp";
+    const fs::path blocked = ExportRollback::TemporaryPath((Essence() / "BG1_000_src_fill.R.wav").string());
     fs::create_directories(blocked);
     ASSERT_TRUE(test::WriteBytes((blocked / "keep").string(), "x"));
 
@@ -787,7 +788,7 @@ TEST_F(AAFExportTest, AWholeSourceRuleFailingOnItsSecondChannelAddsNothing) {
     EXPECT_EQ(out.clips.clipNames, std::vector<std::string>{"BG1_000_src_fill.wav"});
     EXPECT_EQ(out.clips.tracks, std::vector<std::int32_t>{0});
     EXPECT_EQ(Listing(Essence()),
-              (std::set<std::string>{"BG1_000_src_fill.wav", ".BG1_000_src_fill.R.wav.export-tmp"}))
+              (std::set<std::string>{"BG1_000_src_fill.wav", blocked.filename().string()}))
         << "the left channel's file went with its rule";
     const test::session::Session s = test::session::Read(AafFile());
     ASSERT_TRUE(s.file.ok) << s.file.error;
@@ -816,7 +817,7 @@ TEST_F(AAFExportTest, AFailedExportKeepsTheEarlierOneAndLeavesNothingNew) {
         {"the AAF writer fails", true, true, "[AAF] OpenNewModifyEx FAILED"},
         {"the engine is not ready", false, false, "[AAF] no layer gave a clip"},
     };
-    const fs::path blocked = AafFolder() / ".Scene4.aaf.export-tmp";
+    const fs::path blocked = ExportRollback::TemporaryPath(AafFile());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Source("door.wav", 3.0, 1, 0.9);  // the new export's essence would differ
@@ -879,7 +880,9 @@ TEST(AAFExportJob, TheJobCountsTheAafFileAndNamesItsFailure) {
         ExportRequest request;
         request.outputFolder = c.out;
         request.baseName = "Cue";
-        request.exportFormatAAF = true;
+        request.exportSettings.exportFormatAAF = true;
+        request.exportSettings.exportFormatWAV = false;
+        request.exportSettings.exportReverbStem = false;
         request.sampleRate = kRate;
         request.totalDuration = 2.0f;
         request.groupNames = {"BG", "FX A", "FX B"};

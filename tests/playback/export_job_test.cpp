@@ -14,6 +14,7 @@
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/project.h"
+#include "support/child_process.h"
 #include "support/temp_dir.h"
 
 namespace korvel {
@@ -74,6 +75,30 @@ TEST(ExportRollback, ACallThatDoesNotCommitRemovesOnlyItsOwnWork) {
     EXPECT_EQ(std::distance(fs::directory_iterator(made), fs::directory_iterator()), 1) << "no temporary left";
 }
 
+TEST(ExportRollback, AMoveThatFailsTakesBackEveryFileAlreadyMoved) {
+    test::TempDir dir;
+    const fs::path made = dir.path() / "Out";
+    ASSERT_TRUE(test::WriteBytes((made / "a.wav").string(), "earlier a"));
+    ASSERT_TRUE(test::WriteBytes((made / "c.wav" / "keep").string(), "x"));  // in the way
+    testing::internal::CaptureStdout();
+    {
+        ExportRollback rollback;
+        for (const char* name : {"a.wav", "b.wav", "c.wav", "d.wav"}) {
+            const std::string final = (made / name).string();
+            ASSERT_TRUE(test::WriteBytes(ExportRollback::TemporaryPath(final), "new"));
+            rollback.AddFile(ExportRollback::TemporaryPath(final), final);
+        }
+        EXPECT_FALSE(rollback.Commit());
+    }
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("[Export] Could not move " + (made / "c.wav").string() + " into place"), std::string::npos)
+        << log;
+    EXPECT_EQ(test::ReadBytes((made / "a.wav").string()), "earlier a") << "the earlier file is back";
+    EXPECT_FALSE(fs::exists(made / "b.wav"));
+    EXPECT_FALSE(fs::exists(made / "d.wav"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(made), fs::directory_iterator()), 2) << "a.wav and c.wav only";
+}
+
 TEST(ExportJob, TheReverbStemGoesWithTheFirstKindAfterTheMixdown) {
     struct Case {
         const char* name;
@@ -90,12 +115,13 @@ TEST(ExportJob, TheReverbStemGoesWithTheFirstKindAfterTheMixdown) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExportRequest request;
-        request.exportFormatWAV = true;
-        request.exportWavMixdown = c.mix;
-        request.exportWavStems = c.stems;
-        request.exportWavTracks = c.tracks;
-        request.exportWavClips = c.clips;
-        request.exportReverbStem = c.reverbStem;
+        request.exportSettings.exportFormatWAV = true;
+        request.exportSettings.exportWavMixdown = c.mix;
+        request.exportSettings.exportWavStems = c.stems;
+        request.exportSettings.exportReverbStem = false;
+        request.exportSettings.exportWavTracks = c.tracks;
+        request.exportSettings.exportWavClips = c.clips;
+        request.exportSettings.exportReverbStem = c.reverbStem;
         EXPECT_EQ(ReverbStemKind(request), c.kind);
     }
 }
@@ -129,17 +155,21 @@ TEST(ExportJob, FinalTexts) {
         bool aafFailed;
         std::vector<K> rolledBack;
         const char* text;
+        bool kindWroteNothing = false;
     };
     const std::vector<Case> cases = {
         {1, false, {}, "Export complete \u2014 1 file"},
         {0, false, {}, "Export complete \u2014 0 files"},
         {2, true, {}, "AAF export FAILED \u2014 2 WAVs written"},
         {1, true, {}, "AAF export FAILED \u2014 1 WAV written"},
-        {0, false, {K::Mix, K::Clips}, "Export complete \u2014 0 files (rolled back: mixdown, clips)"},
+        {0, false, {K::Mix, K::Clips}, "Export FAILED \u2014 0 files (rolled back: mixdown, clips)"},
+        {2, false, {K::Stems}, "Export FAILED \u2014 2 files (rolled back: stems)"},
+        {1, false, {}, "Export FAILED \u2014 1 file", true},
+        {0, true, {K::Clips}, "AAF export FAILED \u2014 0 WAVs written (rolled back: clips)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        EXPECT_EQ(ExportFinalText(c.count, c.aafFailed, c.rolledBack), c.text);
+        EXPECT_EQ(ExportFinalText(c.count, c.aafFailed, c.rolledBack, c.kindWroteNothing), c.text);
     }
     const std::string longest = ExportFinalText(2147483647, true, {K::Mix, K::Stems, K::Tracks, K::Clips});
     EXPECT_LT(longest.size(), sizeof GlobalAppState.exportStatus) << "fits the status text";
@@ -187,28 +217,39 @@ TEST_F(ExportJobRun, FailedKindsAreNamedAndTheJobStillEnds) {
         std::string out;
         bool mix, clips, aaf;
         const char* status;
+        bool stems = false;
+        bool ready = true;
     };
+    // A folder named like the mixdown is in the way of its move.
+    ASSERT_TRUE(test::WriteBytes(dir.file("Blocked/Cue.wav/keep"), "x"));
     const Case cases[] = {
         {"a file where the output folder should be", file, true, true, false,
-         "Export complete \u2014 0 files (rolled back: mixdown, clips)"},
+         "Export FAILED \u2014 0 files (rolled back: mixdown, clips)"},
         {"the fourth clip refused, the mixdown kept", dir.file("Out"), true, true, false,
-         "Export complete \u2014 1 file (rolled back: clips)"},
+         "Export FAILED \u2014 1 file (rolled back: clips)"},
+        {"a folder in the way of the mixdown, the stem kept", dir.file("Blocked"), true, false, false,
+         "Export FAILED \u2014 1 file (rolled back: mixdown)", true},
         {"an AAF that cannot be written", dir.file("Aaf"), true, false, true,
          "AAF export FAILED \u2014 1 WAV written"},
         {"nothing asked for", dir.file("None"), false, false, false, "Export complete \u2014 0 files"},
+        {"the engine holds nothing", dir.file("Empty"), true, false, false,
+         "Export FAILED \u2014 nothing to export", false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ExportRequest request;
         request.outputFolder = c.out;
         request.baseName = "Cue";
-        request.exportFormatAAF = c.aaf;
-        request.exportFormatWAV = true;
-        request.exportWavMixdown = c.mix;
-        request.exportWavClips = c.clips;
+        request.exportSettings.exportFormatAAF = c.aaf;
+        request.exportSettings.exportFormatWAV = true;
+        request.exportSettings.exportWavMixdown = c.mix;
+        request.exportSettings.exportWavClips = c.clips;
+        request.exportSettings.exportWavStems = c.stems;
+        request.exportSettings.exportReverbStem = false;
         request.sampleRate = kRate;
         request.totalDuration = 3.0f;
         GlobalAppState.exportDone.store(false);
+        LivePlaybackEngine.ready.store(c.ready);
         testing::internal::CaptureStdout();
         RunExportJob(request);
         testing::internal::GetCapturedStdout();
@@ -217,6 +258,42 @@ TEST_F(ExportJobRun, FailedKindsAreNamedAndTheJobStillEnds) {
     }
     EXPECT_FALSE(fs::exists(dir.path() / "Out" / "Clips")) << "the failed clips call took its folder with it";
     EXPECT_TRUE(fs::exists(dir.path() / "Out" / "Cue.wav")) << "an earlier kind's file stays";
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "Blocked"), fs::directory_iterator()), 2)
+        << "the folder in the way and the one stem, nothing else";
+    EXPECT_FALSE(fs::exists(dir.path() / "Empty")) << "nothing to export makes no folder";
+}
+
+// A killed export's hidden temporaries go when the next export starts;
+// those of a process still running stay.
+TEST_F(ExportJobRun, AnExportRemovesTheTemporariesOfDeadExports) {
+    test::TempDir dir;
+    const pid_t dead = test::StartChild([] { return 0; });
+    ASSERT_TRUE(test::WaitForChild(dead).exited);
+    const std::string deadTag = "." + std::to_string(dead) + ".export-tmp";
+    const std::vector<std::string> stale = {
+        dir.file("Out/.Cue.wav" + deadTag),
+        dir.file("Out/Clips/.Cue - Door.wav" + deadTag),
+        dir.file("Out/Cue/Audio Files/.FX A1_000_door.wav" + deadTag + ".tmp-" + std::to_string(dead) + "-3"),
+    };
+    const std::vector<std::string> kept = {
+        dir.file("Out/.Other.wav.1.export-tmp"),  // the init process runs
+        dir.file("Out/Cue.wav" + deadTag),          // not hidden: not ours
+        dir.file("Out/.notes.x1.export-tmp"),      // no process id
+    };
+    for (const std::string& path : stale) ASSERT_TRUE(test::WriteBytes(path, "left by a kill"));
+    for (const std::string& path : kept) ASSERT_TRUE(test::WriteBytes(path, "x"));
+    ExportRequest request;
+    request.outputFolder = dir.file("Out");
+    request.baseName = "Cue";
+    request.exportSettings.exportFormatAAF = false;
+    request.exportSettings.exportFormatWAV = false;
+    request.sampleRate = kRate;
+    request.totalDuration = 3.0f;
+    testing::internal::CaptureStdout();
+    RunExportJob(request);
+    testing::internal::GetCapturedStdout();
+    for (const std::string& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+    for (const std::string& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
 }
 
 TEST_F(ExportJobRun, StartingRunsTheJobOnItsOwnThreadAndOneAtATime) {
@@ -224,8 +301,10 @@ TEST_F(ExportJobRun, StartingRunsTheJobOnItsOwnThreadAndOneAtATime) {
     ExportRequest request;
     request.outputFolder = dir.file("Out");
     request.baseName = "Cue";
-    request.exportFormatWAV = true;
-    request.exportWavMixdown = true;
+    request.exportSettings.exportFormatAAF = false;
+    request.exportSettings.exportFormatWAV = true;
+    request.exportSettings.exportWavMixdown = true;
+    request.exportSettings.exportReverbStem = false;
     request.sampleRate = kRate;
     request.totalDuration = 3.0f;
     int completions = 0;

@@ -295,11 +295,11 @@ TEST_F(LiveMixer, RampFadesInOnStartAndOutOnStopThenIdles) {
     const Block stop = Mix(*engine, 512);
     EXPECT_NEAR(stop.left[0], level * 287.0f / 288.0f, 1e-5f);
     EXPECT_EQ(stop.left[300], 0.0f);
-    EXPECT_EQ(engine->position.load(), kRate + 1024) << "the fade-out block still advances";
+    EXPECT_EQ(engine->position.load(), kRate + 512) << "the fade-out block leaves the stopped clock where it stopped";
     const int hookCalls = gHook.calls;
     const Block idle = Mix(*engine, 512);
     EXPECT_EQ(idle.left[0], 0.0f);
-    EXPECT_EQ(engine->position.load(), kRate + 1024) << "idle: the position stands";
+    EXPECT_EQ(engine->position.load(), kRate + 512) << "idle: the position stands";
     EXPECT_EQ(gHook.calls, hookCalls) << "idle while stopped: no hook";
     EXPECT_EQ(engine->peakL, 0.0f);
 }

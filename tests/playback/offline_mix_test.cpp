@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 namespace korvel {
 namespace {
 
+namespace fs = std::filesystem;
 constexpr int kRate = 48000;
 constexpr float kMonoGain = 0.70710677f;
 constexpr float kPi = 3.1415927f;
@@ -193,14 +195,29 @@ TEST(OfflineMix, AFiveOneSourceKeepsItsRolesInSevenOneFour) {
     for (int f = 0; f < frames; ++f)
         for (int ch = 0; ch < 6; ++ch) interleaved[static_cast<std::size_t>(f) * 6 + ch] = 0.1f * (ch + 1);
     ASSERT_TRUE(test::WriteSoundFile(path, interleaved, 6, kRate));
-    LayerResult layer;
-    layer.filepath = path;
-    layer.sourceDuration = 0.5f;
-    layer.duration = 0.5f;
-    layer.weight = 1.0f;
+    // The same file under a path of more than 1,024 bytes, which libsndfile's
+    // own open refuses.
+    fs::path deep = dir.path();
+    for (int level = 0; level < 6; ++level) deep /= std::string(200, static_cast<char>('a' + level));
+    fs::create_directories(deep);
+    const std::string longPath = (deep / "six.wav").string();
+    ASSERT_GT(longPath.size(), 1024u);
+    fs::copy_file(path, longPath);
 
-    for (float blend : {0.0f, 0.9f}) {
+    struct Case {
+        std::string path;
+        float blend;
+    };
+    const Case cases[] = {{path, 0.0f}, {path, 0.9f}, {longPath, 0.0f}};
+    for (const Case& c : cases) {
+        const float blend = c.blend;
         SCOPED_TRACE(blend);
+        SCOPED_TRACE(c.path.size());
+        LayerResult layer;
+        layer.filepath = c.path;
+        layer.sourceDuration = 0.5f;
+        layer.duration = 0.5f;
+        layer.weight = 1.0f;
         auto engine = MakeEngine();
         Voice voice = RampVoice(0.0f, 0.5f);  // its own samples must not be heard
         voice.resultIndex = 0;

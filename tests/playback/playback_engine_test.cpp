@@ -258,6 +258,7 @@ TEST(PlaybackEngine, ReplacedPreviewLivesUntilABlockFinishes) {
     const PreviewBuffer* first = engine->preview.load();
     const float* firstSamples = first->samples.data();
 
+    engine->blocksStarted.fetch_add(1);  // a block is under way
     ASSERT_TRUE(StartPreview(*engine, std::vector<float>(32, -0.5f), 48000));
     EXPECT_NE(engine->preview.load(), first);
     ASSERT_EQ(engine->previewRetired.size(), 1u);
@@ -271,6 +272,15 @@ TEST(PlaybackEngine, ReplacedPreviewLivesUntilABlockFinishes) {
     EXPECT_TRUE(engine->previewRetired.empty());
     EXPECT_EQ(engine->previewEnd.load(), 32);
     EXPECT_EQ(engine->previewPos.load(), 0);
+}
+
+// No stream runs: no block can hold a retired preview, so it goes at once.
+TEST(PlaybackEngine, ReplacedPreviewsAreFreedAtOnceWhileNoBlockRuns) {
+    auto engine = std::make_unique<PlaybackEngine>();
+    for (int i = 0; i < 200; ++i) ASSERT_TRUE(StartPreview(*engine, std::vector<float>(48000, 0.25f), 48000));
+    EXPECT_TRUE(engine->previewRetired.empty());
+    ASSERT_NE(engine->preview.load(), nullptr);
+    EXPECT_EQ(engine->preview.load(), engine->previewOwned.get());
 }
 
 TEST(ReverbMacro, InterpolatesBetweenItsPresets) {

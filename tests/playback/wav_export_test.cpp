@@ -288,6 +288,40 @@ TEST(WavExport, AFailedClipsCallLeavesNothingAndAnEarlierExportUntouched) {
     }
 }
 
+// A folder in the way of one stem: the stem moved before it is taken back,
+// the earlier export of its name restored, and nothing reads as written.
+TEST(WavExport, AFileThatCannotBeMovedIntoPlaceFailsTheCall) {
+    test::TempDir dir;
+    const fs::path out = dir.path() / "Out";
+    Session session;
+    session.Add("Door", 1.0f, 0.5f, 1, 0);  // FX A
+    session.Add("Wind", 0.0f, 2.0f, 2, 8);  // FX B
+    ASSERT_TRUE(test::WriteBytes((out / "Cue - FX A.wav").string(), "earlier stem"));
+    ASSERT_TRUE(test::WriteBytes((out / "Cue - FX B.wav" / "keep").string(), "x"));
+    const std::set<std::string> before = Listing(out);
+
+    testing::internal::CaptureStdout();
+    bool rolledBack = false;
+    EXPECT_EQ(session.Export(out.string(), Options(ExportWavKind::Stems, "Cue"), -1, -1, &rolledBack), 0);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(rolledBack);
+    EXPECT_NE(log.find("[Export] Could not move " + (out / "Cue - FX B.wav").string() + " into place"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("written"), std::string::npos) << log;
+    EXPECT_EQ(test::ReadBytes((out / "Cue - FX A.wav").string()), "earlier stem");
+    EXPECT_EQ(Listing(out), before) << "no temporary left, nothing half committed";
+
+    // The way cleared, the same call replaces the earlier stem and says so after the move.
+    fs::remove_all(out / "Cue - FX B.wav");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(session.Export(out.string(), Options(ExportWavKind::Stems, "Cue"), -1, -1, &rolledBack), 2);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("[ExportWAV] 2 stems written to"), std::string::npos);
+    EXPECT_FALSE(rolledBack);
+    EXPECT_EQ(Listing(out), (std::set<std::string>{"Cue - FX A.wav", "Cue - FX B.wav"}));
+    EXPECT_TRUE(WalkRiff((out / "Cue - FX A.wav").string()).riff);
+}
+
 TEST(WavExport, FoldersThatCannotBeMadeAndNothingToWrite) {
     test::TempDir dir;
     Session session;

@@ -279,14 +279,37 @@ TEST_F(PreferencesTest, MissingFileOrFolderVariablesChangeNothing) {
     EXPECT_FALSE(fs::exists(PrefsPath()));
 }
 
-TEST_F(PreferencesTest, AFailedSaveLeavesNoTemporaryFile) {
+TEST_F(PreferencesTest, AFailedSaveLeavesNoTemporaryFileAndIsSaidOnce) {
+    SavePrefs(homes_);  // a good save first: the failures below are new
+    fs::remove(PrefsPath());
     // A folder in the file's place: the move over it fails.
     fs::create_directories(fs::path(PrefsPath()) / "inside");
+    testing::internal::CaptureStdout();
     SavePrefs(homes_);
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(log.rfind("[SavePrefs] Could not write " + PrefsPath() + ": ", 0), 0u) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_EQ(app_->statusMessage, kPrefsSaveFailedStatus);
+    EXPECT_GT(app_->statusTime, 0.0f);
     EXPECT_TRUE(fs::is_directory(fs::path(PrefsPath()) / "inside"));
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir_.path() / "Korvel")) ++entries;
     EXPECT_EQ(entries, 1);
+
+    // The same failure again is not said again; after a good save, a new one is.
+    app_->statusMessage.clear();
+    testing::internal::CaptureStdout();
+    SavePrefs(homes_);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(app_->statusMessage, "");
+    fs::remove_all(PrefsPath());
+    SavePrefs(homes_);
+    fs::remove(PrefsPath());
+    fs::create_directories(fs::path(PrefsPath()) / "inside");
+    testing::internal::CaptureStdout();
+    SavePrefs(homes_);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(app_->statusMessage, kPrefsSaveFailedStatus);
 }
 
 TEST_F(PreferencesTest, LibraryValuesSplitAtTheirLastTwoBars) {

@@ -33,13 +33,13 @@ TEST(AppState, FreshProcessDefaults) {
     // Build passes and export settings that jobs read while they run.
     EXPECT_TRUE(state.protectSilence);
     EXPECT_FALSE(state.destructiveEQ);
-    EXPECT_FLOAT_EQ(state.handleDuration, 1.0f);
-    EXPECT_FLOAT_EQ(state.fadeInDuration, 0.01f);
-    EXPECT_FLOAT_EQ(state.fadeOutDuration, 0.05f);
-    EXPECT_TRUE(state.exportFormatAAF);
-    EXPECT_TRUE(state.exportFormatWAV);
-    EXPECT_TRUE(state.exportWavMixdown);
-    EXPECT_TRUE(state.exportReverbStem);
+    EXPECT_FLOAT_EQ(state.exportSettings.handleDuration, 1.0f);
+    EXPECT_FLOAT_EQ(state.exportSettings.fadeInDuration, 0.01f);
+    EXPECT_FLOAT_EQ(state.exportSettings.fadeOutDuration, 0.05f);
+    EXPECT_TRUE(state.exportSettings.exportFormatAAF);
+    EXPECT_TRUE(state.exportSettings.exportFormatWAV);
+    EXPECT_TRUE(state.exportSettings.exportWavMixdown);
+    EXPECT_TRUE(state.exportSettings.exportReverbStem);
     EXPECT_FLOAT_EQ(state.opticalDetail, 0.35f);
 
     // Job, export and picture-analysis state start idle.

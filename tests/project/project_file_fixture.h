@@ -39,20 +39,7 @@ struct SavedProjectState {
             .traceAnalysis = trace,
             .linkedGroups = linkedGroups,
         };
-        request.handleDuration = session.handleDuration;
-        request.handleFullSource = session.handleFullSource;
-        request.fadeInDuration = session.fadeInDuration;
-        request.fadeOutDuration = session.fadeOutDuration;
-        request.exportAAFMarkers = session.exportAAFMarkers;
-        request.exportAAFVolAuto = session.exportAAFVolAuto;
-        request.exportFormatAAF = session.exportFormatAAF;
-        request.exportFormatWAV = session.exportFormatWAV;
-        request.exportWavMixdown = session.exportWavMixdown;
-        request.exportWavStems = session.exportWavStems;
-        request.exportWavTracks = session.exportWavTracks;
-        request.exportWavClips = session.exportWavClips;
-        request.exportReverbStem = session.exportReverbStem;
-        request.exportAAFSourceChannels = session.exportAAFSourceChannels;
+        request.exportSettings = session.exportSettings;
         request.workAreaIn = session.workAreaIn;
         request.workAreaOut = session.workAreaOut;
         request.opticalDetail = opticalDetail;

@@ -172,7 +172,7 @@ void BuildRichProject(SavedProjectState& state, const test::TempDir& dir) {
     state.session.reverb.size = 0.8f;
     state.session.reverb.groupSends = {0.1f, 0.2f, 0.3f};
     state.session.masterGain = 0.9f;
-    state.session.exportWavStems = true;
+    state.session.exportSettings.exportWavStems = true;
 
     state.trace.valid = true;
     state.trace.fps = 10.0f;
@@ -420,7 +420,7 @@ TEST(ProjectFileRoundTrip, SecondAndThirdSavesAreIdentical) {
     EXPECT_FLOAT_EQ(third.opticalDetail, 0.5f);
     EXPECT_FLOAT_EQ(third.session.reverb.groupSends[2], 0.3f);
     EXPECT_FLOAT_EQ(third.session.workAreaIn, 1.25f);
-    EXPECT_TRUE(third.session.exportWavStems);
+    EXPECT_TRUE(third.session.exportSettings.exportWavStems);
     ASSERT_EQ(p.scenes.size(), 1u);
     EXPECT_STREQ(p.scenes[0].name, "Opening");
     EXPECT_EQ(p.bannedFileIds, std::vector<std::string>{"00000000000000aa"});

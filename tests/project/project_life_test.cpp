@@ -79,7 +79,7 @@ void ResetGlobals() {
     s.PendingOpenPath.clear();
     s.platformHooks = PlatformHooks();
     s.projectSampleRate = 48000;
-    s.handleDuration = 1.0f;
+    s.exportSettings.handleDuration = 1.0f;
     s.videoChangePending = false;
     s.videoPath.clear();
     s.pendingVideoPath.clear();
@@ -935,7 +935,7 @@ TEST_F(ProjectLife, NewProjectEmptiesTheDocumentAndKeepsTheSettings) {
     p.maxEventDuration = 12.0f;
     PushUndo();
     s.projectSampleRate = 96000;
-    s.handleDuration = 2.0f;
+    s.exportSettings.handleDuration = 2.0f;
     s.linkedGroups = {"Doors"};
     engine.reverb.size = 0.9f;
     engine.masterGain = 0.5f;
@@ -1021,7 +1021,7 @@ TEST_F(ProjectLife, NewProjectEmptiesTheDocumentAndKeepsTheSettings) {
     EXPECT_EQ(p.scaleType, 2);
     EXPECT_EQ(p.maxEventDuration, 12.0f);
     EXPECT_EQ(s.projectSampleRate, 96000);
-    EXPECT_EQ(s.handleDuration, 2.0f);
+    EXPECT_EQ(s.exportSettings.handleDuration, 2.0f);
     EXPECT_EQ(s.linkedGroups, (std::set<std::string>{"Doors"}));
     EXPECT_FLOAT_EQ(engine.reverb.size, 0.9f);
 }

@@ -17,14 +17,14 @@ TEST(ProjectSessionSettings, MissingKeysAndUnreadableFilesGiveDefaults) {
     for (const ProjectSessionSettings& s :
          {ReadProjectSessionSettingsText(R"({"format": "Korvel"})"), ReadProjectSessionSettingsText("[1, 2]"),
           ReadProjectSessionSettings("/nowhere/at/all.kvproj"), ReadProjectSessionSettings("")}) {
-        EXPECT_FLOAT_EQ(s.handleDuration, 1.0f);
-        EXPECT_FALSE(s.handleFullSource);
-        EXPECT_FLOAT_EQ(s.fadeInDuration, 0.01f);
-        EXPECT_FLOAT_EQ(s.fadeOutDuration, 0.05f);
-        EXPECT_FALSE(s.exportWavStems);
-        EXPECT_TRUE(s.exportFormatWAV);
-        EXPECT_TRUE(s.exportAAFVolAuto);
-        EXPECT_TRUE(s.exportAAFSourceChannels);
+        EXPECT_FLOAT_EQ(s.exportSettings.handleDuration, 1.0f);
+        EXPECT_FALSE(s.exportSettings.handleFullSource);
+        EXPECT_FLOAT_EQ(s.exportSettings.fadeInDuration, 0.01f);
+        EXPECT_FLOAT_EQ(s.exportSettings.fadeOutDuration, 0.05f);
+        EXPECT_FALSE(s.exportSettings.exportWavStems);
+        EXPECT_TRUE(s.exportSettings.exportFormatWAV);
+        EXPECT_TRUE(s.exportSettings.exportAAFVolAuto);
+        EXPECT_TRUE(s.exportSettings.exportAAFSourceChannels);
         EXPECT_TRUE(s.reverb.enabled);
         EXPECT_FLOAT_EQ(s.reverb.size, 0.5f);
         EXPECT_FLOAT_EQ(s.reverb.decay, 0.5f);
@@ -57,15 +57,17 @@ TEST(ProjectSessionSettings, ValuesReadWithTheirClamps) {
         {"groupGain1 3", R"("groupGain1": 3)", [](auto& s) { return s.groupGain1; }, 3},
         {"work area reversed taken as is", R"("workAreaIn": 12, "workAreaOut": 3)",
          [](auto& s) { return s.workAreaIn - s.workAreaOut; }, 9},
-        {"handleFullSource", R"("handleFullSource": true)", [](auto& s) { return s.handleFullSource; }, 1},
-        {"bool as number ignored", R"("exportWavClips": 1)", [](auto& s) { return s.exportWavClips; }, 0},
+        {"handleFullSource", R"("handleFullSource": true)", [](auto& s) { return s.exportSettings.handleFullSource; },
+         1},
+        {"bool as number ignored", R"("exportWavClips": 1)", [](auto& s) { return s.exportSettings.exportWavClips; },
+         0},
         {"one send", R"("reverb": {"groupSends": [0.5]})", [](auto& s) { return s.reverb.groupSends[0]; }, 0.5f},
-        {"one send keeps the rest", R"("reverb": {"groupSends": [0.5]})", [](auto& s) { return s.reverb.groupSends[2]; },
-         0.2f},
+        {"one send keeps the rest", R"("reverb": {"groupSends": [0.5]})",
+         [](auto& s) { return s.reverb.groupSends[2]; }, 0.2f},
         {"send not a number", R"("reverb": {"groupSends": [0.1, "x", 0.3, 0.9]})",
          [](auto& s) { return s.reverb.groupSends[1]; }, 0.2f},
-        {"third send", R"("reverb": {"groupSends": [0.1, "x", 0.3, 0.9]})", [](auto& s) { return s.reverb.groupSends[2]; },
-         0.3f},
+        {"third send", R"("reverb": {"groupSends": [0.1, "x", 0.3, 0.9]})",
+         [](auto& s) { return s.reverb.groupSends[2]; }, 0.3f},
         {"send above 1", R"("reverb": {"groupSends": [4]})", [](auto& s) { return s.reverb.groupSends[0]; }, 1},
         {"size negative", R"("reverb": {"size": -1})", [](auto& s) { return s.reverb.size; }, 0},
         {"decay NaN", R"("reverb": {"decay": -nan})", [](auto& s) { return s.reverb.decay; }, 0.5f},
@@ -122,9 +124,9 @@ TEST(ProjectSessionSettings, ApplyingReplacesStateSceneReverbAndGains) {
     project.scenes.resize(3);
     engine->reverb.macro = 0.1f;
     ApplyProjectSessionSettings(settings, *state, project, *engine);
-    EXPECT_FLOAT_EQ(state->handleDuration, 2.5f);
-    EXPECT_TRUE(state->exportWavTracks);
-    EXPECT_FALSE(state->exportFormatAAF);
+    EXPECT_FLOAT_EQ(state->exportSettings.handleDuration, 2.5f);
+    EXPECT_TRUE(state->exportSettings.exportWavTracks);
+    EXPECT_FALSE(state->exportSettings.exportFormatAAF);
     EXPECT_TRUE(state->HasWorkArea());
     ASSERT_EQ(project.scenes.size(), 1u);
     EXPECT_STREQ(project.scenes[0].name, "A");

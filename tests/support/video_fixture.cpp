@@ -79,7 +79,7 @@ void FillFrame(AVFrame* f, const TestVideoSpec& spec, int index) {
 
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec) {
     Writer w;
-    if (avformat_alloc_output_context2(&w.format, nullptr, spec.vp9 ? "webm" : "matroska", path.c_str()) < 0) {
+    if (avformat_alloc_output_context2(&w.format, nullptr, spec.vp9 ? "webm" : spec.container, path.c_str()) < 0) {
         return false;
     }
     const AVCodec* videoCodec =

@@ -20,14 +20,16 @@ struct TestVideoSpec {
     int toneChannels = 2;
     double toneSeconds = 0;  // 0 = as long as the video
     short toneAmplitude = 8000;
-    bool vp9 = false;          // VP9 (lossless) in WebM instead of MPEG-4 part 2 in Matroska
+    bool vp9 = false;          // VP9 (lossless) in WebM instead of MPEG-4 part 2
     int startMs = 0;           // the first frame's time
     std::vector<int> frameMs;  // each frame's length, cycled (a variable rate); empty: 1 / fps.
                                // The file then states 1 ms for each, so it ends 1 ms after its last frame.
+    const char* container = "matroska";  // or "avi"; `vp9` always writes WebM
 };
 
-// Writes a Matroska file (MPEG-4 part 2 video, 16-bit PCM audio), or the WebM
-// `vp9` asks for; false on failure (also when this FFmpeg has no VP9 encoder).
+// Writes a Matroska file, or the container `container` names (MPEG-4 part 2
+// video, 16-bit PCM audio), or the WebM `vp9` asks for; false on failure
+// (also when this FFmpeg has no VP9 encoder).
 bool WriteTestVideo(const std::string& path, const TestVideoSpec& spec);
 
 // The frame index shown in an RGBA picture of the stripes.

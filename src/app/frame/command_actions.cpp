@@ -461,7 +461,7 @@ void CreateEvent(AppState& state, Project& project, std::int32_t kind) {
     }
     if (IsKind(kind, EventKind::Fill)) {
         event.intensityMode = state.lastIntensityMode;
-        if (event.intensityMode == 1) FillCurve(event.intensity, 0.5f);
+        if (event.intensityMode == kIntensityFlat) FillCurve(event.intensity, 0.5f);
     }
     state.SelectEvent(index);
     state.unsavedChanges = true;

@@ -43,15 +43,16 @@ const char* RoleName(ChannelRole role) {
 }
 
 bool AnyWavOutput(const AppState& s) {
-    return s.exportWavMixdown || s.exportWavStems || s.exportWavTracks || s.exportWavClips;
+    return s.exportSettings.exportWavMixdown || s.exportSettings.exportWavStems || s.exportSettings.exportWavTracks ||
+           s.exportSettings.exportWavClips;
 }
 
 }  // namespace
 
 ExportButtonLook ExportButtonFor(const AppState& state, const ExportButtonFacts& facts) {
     ExportButtonLook look;
-    const bool aaf = state.exportFormatAAF;
-    const bool wav = state.exportFormatWAV;
+    const bool aaf = state.exportSettings.exportFormatAAF;
+    const bool wav = state.exportSettings.exportFormatWAV;
     const bool running = state.exportRunning.load(std::memory_order_acquire);
     const char* words = running      ? " Exporting..."
                         : aaf && wav ? " Export AAF + WAV"
@@ -77,7 +78,7 @@ ExportButtonLook ExportButtonFor(const AppState& state, const ExportButtonFacts&
 }
 
 WetStemLook WetStemFor(const AppState& state, bool reverbEnabled) {
-    const bool anyFormat = state.exportFormatAAF || state.exportFormatWAV;
+    const bool anyFormat = state.exportSettings.exportFormatAAF || state.exportSettings.exportFormatWAV;
     WetStemLook look;
     look.enabled = anyFormat && reverbEnabled;
     if (!reverbEnabled)
@@ -122,21 +123,9 @@ ExportRequest BuildExportRequest(const std::string& chosenPath, const AppState& 
     }
     if (r.baseName.empty()) r.baseName = kDefaultBaseName;
 
-    r.exportFormatAAF = state.exportFormatAAF;
-    r.exportFormatWAV = state.exportFormatWAV;
-    r.exportWavMixdown = state.exportWavMixdown;
-    r.exportWavStems = state.exportWavStems;
-    r.exportWavTracks = state.exportWavTracks;
-    r.exportWavClips = state.exportWavClips;
-    r.exportReverbStem = state.exportReverbStem;
+    r.exportSettings = state.exportSettings;
     r.exportWithHandles = true;
-    r.handleDuration = state.handleFullSource ? -1.0f : state.handleDuration;
-    r.fadeInDuration = state.fadeInDuration;
-    r.fadeOutDuration = state.fadeOutDuration;
     r.snapToFrames = false;
-    r.exportAAFMarkers = state.exportAAFMarkers;
-    r.exportAAFVolAuto = state.exportAAFVolAuto;
-    r.exportAAFSourceChannels = state.exportAAFSourceChannels;
     r.exportFillVirtual = true;
     if (state.HasWorkArea()) {
         r.rangeStart = state.workAreaIn;
@@ -270,50 +259,54 @@ constexpr const char* kLoudnessTip =
     "Stems, Tracks and Clips are unaffected.";
 
 void DrawAafRows(AppState& s, const RowColumns& c) {
-    SettingCheckbox("AAF Session", &s.exportFormatAAF, true, "AAF session for Pro Tools / Nuendo / DaVinci");
+    SettingCheckbox("AAF Session", &s.exportSettings.exportFormatAAF, true,
+                    "AAF session for Pro Tools / Nuendo / DaVinci");
     Gap(2.0f);
-    const bool on = s.exportFormatAAF;
+    const bool on = s.exportSettings.exportFormatAAF;
     ImGui::BeginDisabled(!on);
     RowLabel(c, "Handles");
-    ImGui::BeginDisabled(s.handleFullSource);
+    ImGui::BeginDisabled(s.exportSettings.handleFullSource);
     ImGui::SetNextItemWidth(std::max(4.0f * ImGui::GetFontSize(), 48.0f));
     // A value from a project file outside the range shows at its end.
-    float handle = std::isfinite(s.handleDuration) ? std::clamp(s.handleDuration, 0.1f, 10.0f) : 1.0f;
+    float handle = std::isfinite(s.exportSettings.handleDuration)
+                       ? std::clamp(s.exportSettings.handleDuration, 0.1f, 10.0f)
+                       : 1.0f;
     if (ImGui::DragFloat("##hdl", &handle, 0.1f, 0.1f, 10.0f, "%.1fs", ImGuiSliderFlags_AlwaysClamp))
-        s.handleDuration = handle;
+        s.exportSettings.handleDuration = handle;
     if (ImGui::IsItemDeactivatedAfterEdit()) s.unsavedChanges = true;
     ImGui::EndDisabled();
     ShowItemTooltip("Handle length (each side)");
     ImGui::SameLine();
-    SettingCheckbox("Full source", &s.handleFullSource, on, "Include entire source file as handles");
+    SettingCheckbox("Full source", &s.exportSettings.handleFullSource, on, "Include entire source file as handles");
     Gap(4.0f);
     RowLabel(c, "Channels");
-    SettingCheckbox("Source channels", &s.exportAAFSourceChannels, on,
+    SettingCheckbox("Source channels", &s.exportSettings.exportAAFSourceChannels, on,
                     "Preserve source audio channel layout\n(mono, stereo, 5.1, 7.1) as multi-mono tracks");
     Gap(4.0f);
     RowLabel(c, "Include");
-    SettingCheckbox("Clip gain", &s.exportAAFVolAuto, on, "Intensity curves as clip gain automation");
+    SettingCheckbox("Clip gain", &s.exportSettings.exportAAFVolAuto, on, "Intensity curves as clip gain automation");
     ImGui::SameLine();
-    SettingCheckbox("Markers", &s.exportAAFMarkers, on, "Include sync point markers\n(PT Import format)");
+    SettingCheckbox("Markers", &s.exportSettings.exportAAFMarkers, on,
+                    "Include sync point markers\n(PT Import format)");
     ImGui::EndDisabled();
 }
 
 void DrawWavRows(AppState& s, const RowColumns& c) {
-    SettingCheckbox("WAV Bounce", &s.exportFormatWAV, true, "24-bit BWF audio files");
+    SettingCheckbox("WAV Bounce", &s.exportSettings.exportFormatWAV, true, "24-bit BWF audio files");
     Gap(2.0f);
-    const bool on = s.exportFormatWAV;
+    const bool on = s.exportSettings.exportFormatWAV;
     // The job reads layout, spatial mode and loudness from here as it
     // goes: a change during an export would race it.
     const bool running = s.exportRunning.load(std::memory_order_acquire);
     ImGui::BeginDisabled(!on);
     RowLabel(c, "Bounce");
-    SettingCheckbox("Mix", &s.exportWavMixdown, on, "Single mixdown file");
+    SettingCheckbox("Mix", &s.exportSettings.exportWavMixdown, on, "Single mixdown file");
     ImGui::SameLine();
-    SettingCheckbox("Stems", &s.exportWavStems, on, "One file per group");
+    SettingCheckbox("Stems", &s.exportSettings.exportWavStems, on, "One file per group");
     ImGui::SameLine();
-    SettingCheckbox("Tracks", &s.exportWavTracks, on, "One file per track slot");
+    SettingCheckbox("Tracks", &s.exportSettings.exportWavTracks, on, "One file per track slot");
     ImGui::SameLine();
-    SettingCheckbox("Clips", &s.exportWavClips, on, "Each layer as a timestamped BWF");
+    SettingCheckbox("Clips", &s.exportSettings.exportWavClips, on, "Each layer as a timestamped BWF");
     Gap(2.0f);
 
     const float comboWidth = std::min(c.width - c.control - 8.0f, 180.0f);
@@ -340,7 +333,7 @@ void DrawReverbRow(AppState& s, const RowColumns& c) {
     const WetStemLook look = WetStemFor(s, LivePlaybackEngine.reverb.enabled);
     RowLabel(c, "Reverb");
     ImGui::BeginDisabled(!look.enabled);
-    SettingCheckbox("Wet stem", &s.exportReverbStem, look.enabled, look.tooltip);
+    SettingCheckbox("Wet stem", &s.exportSettings.exportReverbStem, look.enabled, look.tooltip);
     ImGui::EndDisabled();
 }
 

@@ -196,7 +196,7 @@ std::int32_t CurveLaneTarget(const AppState& state, const Project& project, floa
         const Event& event = project.events[static_cast<std::size_t>(index)];
         if (IsKind(event.shape, EventKind::Clip)) continue;
         if (!intensity && IsKind(event.shape, EventKind::Bed)) continue;
-        if (intensity && event.intensityMode != 2) continue;
+        if (intensity && event.intensityMode != kIntensityDrawn) continue;
         if (t >= EventBlockStart(event) && t <= EventBlockEnd(event)) return index;
     }
     return -1;

@@ -265,12 +265,12 @@ void DrawCurveEditors(AppState& state, Project& project, std::int32_t index, con
     if (IsKind(kind, EventKind::Fill) || IsKind(kind, EventKind::Bed)) {
         // These kinds always play their drawn curve; the value is implied,
         // so forcing it is no edit.
-        event.intensityMode = 2;
+        event.intensityMode = kIntensityDrawn;
         DrawCurveEditor("##cI", event.intensity, min, size, ThemePalette.curveLine, dl, 0.0f, 1.0f, false, false,
                         nullptr, true, opacity);
         return;
     }
-    const bool marker = event.duration > 0.001f && event.intensityMode == 0;
+    const bool marker = event.duration > 0.001f && event.intensityMode == kIntensityFollowsSync;
     const bool syncBusy = marker && UpdateSyncMarker(state, event, index, min, e);
     float dy = 0.0f;
     const bool noPaint = spot || IsKind(kind, EventKind::Bloom) || IsKind(kind, EventKind::Contour);

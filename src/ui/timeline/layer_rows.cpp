@@ -331,7 +331,7 @@ void DrawLayerRow(AppState& state, Project& project, PlaybackEngine& engine, std
     HoldBannedLayerMuted(project, engine, k);
     const bool banned = IsLayerBanned(project, k);
     const bool auditioned = state.soloLayer == k;
-    const bool stepping = simpleKind && layer.procMode != 3;
+    const bool stepping = simpleKind && layer.procMode != kProcModeAlloy;
 
     ImDrawList* dl = ImGui::GetWindowDrawList();
     const float top = ImGui::GetCursorScreenPos().y;

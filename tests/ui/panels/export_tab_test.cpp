@@ -52,14 +52,14 @@ protected:
     }
     static void Reset() {
         AppState& s = GlobalAppState;
-        s.exportFormatAAF = true;
-        s.exportFormatWAV = true;
-        s.exportWavMixdown = true;
-        s.exportWavStems = s.exportWavTracks = s.exportWavClips = false;
+        s.exportSettings.exportFormatAAF = true;
+        s.exportSettings.exportFormatWAV = true;
+        s.exportSettings.exportWavMixdown = true;
+        s.exportSettings.exportWavStems = s.exportSettings.exportWavTracks = s.exportSettings.exportWavClips = false;
         s.exportWavLayout = s.exportSpatialMode = s.exportWavLUFSIndex = 0;
-        s.exportReverbStem = true;
-        s.handleDuration = 1.0f;
-        s.handleFullSource = false;
+        s.exportSettings.exportReverbStem = true;
+        s.exportSettings.handleDuration = 1.0f;
+        s.exportSettings.handleFullSource = false;
         s.workAreaIn = s.workAreaOut = -1.0f;
         s.exportRunning.store(false);
         s.exportDone.store(false);
@@ -151,10 +151,10 @@ TEST_F(ExportTabTest, ButtonLabelEnablingAndTooltip) {
         SCOPED_TRACE(c.name);
         Reset();
         AppState& s = GlobalAppState;
-        s.exportFormatAAF = c.aaf;
-        s.exportFormatWAV = c.wav;
-        s.exportWavMixdown = false;
-        s.exportWavClips = c.anyOutput;  // any one of the four counts
+        s.exportSettings.exportFormatAAF = c.aaf;
+        s.exportSettings.exportFormatWAV = c.wav;
+        s.exportSettings.exportWavMixdown = false;
+        s.exportSettings.exportWavClips = c.anyOutput;  // any one of the four counts
         s.exportRunning.store(c.running);
         LivePlaybackEngine.ready.store(c.ready);
         if (c.layers) CurrentProject.results.emplace_back();
@@ -195,7 +195,7 @@ TEST_F(ExportTabTest, RequestFromTheChosenPathAndSettings) {
         {"empty work area: whole project", "/tmp/out/Cue", 5.0f, 5.0f, false, 0.0f, "/tmp/out", "Cue", -1.0f, -1.0f,
          1.5f, 0},
         {"only an in point", "/tmp/out/Cue", 5.0f, -1.0f, false, 0.0f, "/tmp/out", "Cue", -1.0f, -1.0f, 1.5f, 0},
-        {"full source handles", "/tmp/out/Cue", -1.0f, -1.0f, true, 0.0f, "/tmp/out", "Cue", -1.0f, -1.0f, -1.0f, 0},
+        {"full source handles", "/tmp/out/Cue", -1.0f, -1.0f, true, 0.0f, "/tmp/out", "Cue", -1.0f, -1.0f, 1.5f, 0},
         {"no file name", "/tmp/out/", -1.0f, -1.0f, false, 0.0f, "/tmp/out", "Korvel", -1.0f, -1.0f, 1.5f, 0},
         {"no folder part", "Cue", -1.0f, -1.0f, false, 0.0f, "Cue", "Cue", -1.0f, -1.0f, 1.5f, 0},
         {"under the root", "/Cue", -1.0f, -1.0f, false, 0.0f, "/", "Cue", -1.0f, -1.0f, 1.5f, 0},
@@ -207,12 +207,12 @@ TEST_F(ExportTabTest, RequestFromTheChosenPathAndSettings) {
         AppState s;
         s.workAreaIn = c.in;
         s.workAreaOut = c.out;
-        s.handleDuration = 1.5f;
-        s.handleFullSource = c.fullSource;
-        s.exportFormatAAF = false;
-        s.exportWavClips = true;
-        s.exportAAFMarkers = true;
-        s.fadeInDuration = 0.02f;
+        s.exportSettings.handleDuration = 1.5f;
+        s.exportSettings.handleFullSource = c.fullSource;
+        s.exportSettings.exportFormatAAF = false;
+        s.exportSettings.exportWavClips = true;
+        s.exportSettings.exportAAFMarkers = true;
+        s.exportSettings.fadeInDuration = 0.02f;
         s.projectSampleRate = 96000;
         Project p;
         p.startTC = c.startTC;
@@ -224,13 +224,15 @@ TEST_F(ExportTabTest, RequestFromTheChosenPathAndSettings) {
         EXPECT_EQ(r.baseName, c.base);
         EXPECT_EQ(r.rangeStart, c.rangeStart);
         EXPECT_EQ(r.rangeEnd, c.rangeEnd);
-        EXPECT_EQ(r.handleDuration, c.handle);
+        EXPECT_EQ(r.exportSettings.handleDuration, c.handle);
+        EXPECT_EQ(r.exportSettings.handleFullSource, c.fullSource) << "the whole record travels";
         EXPECT_EQ(r.startTimecodeSeconds, c.timecode);
-        EXPECT_FALSE(r.exportFormatAAF);
-        EXPECT_TRUE(r.exportFormatWAV && r.exportWavMixdown && r.exportWavClips && r.exportReverbStem);
-        EXPECT_TRUE(r.exportAAFMarkers && r.exportWithHandles && r.exportFillVirtual);
+        EXPECT_FALSE(r.exportSettings.exportFormatAAF);
+        EXPECT_TRUE(r.exportSettings.exportFormatWAV && r.exportSettings.exportWavMixdown &&
+                    r.exportSettings.exportWavClips && r.exportSettings.exportReverbStem);
+        EXPECT_TRUE(r.exportSettings.exportAAFMarkers && r.exportWithHandles && r.exportFillVirtual);
         EXPECT_FALSE(r.snapToFrames);
-        EXPECT_EQ(r.fadeInDuration, 0.02f);
+        EXPECT_EQ(r.exportSettings.fadeInDuration, 0.02f);
         EXPECT_EQ(r.sampleRate, 96000);
         EXPECT_EQ(r.fps, 25.0f);
         EXPECT_EQ(r.totalDuration, 42.0f);
@@ -262,8 +264,8 @@ TEST_F(ExportTabTest, ChannelLineAndWetStem) {
     };
     for (const Case& c : cases) {
         AppState s;
-        s.exportFormatAAF = c.aaf;
-        s.exportFormatWAV = c.wav;
+        s.exportSettings.exportFormatAAF = c.aaf;
+        s.exportSettings.exportFormatWAV = c.wav;
         const WetStemLook look = WetStemFor(s, c.reverb);
         EXPECT_EQ(look.enabled, c.enabled) << c.aaf << c.wav << c.reverb;
         EXPECT_EQ(std::string(look.tooltip).rfind(c.tooltipStart, 0), 0u) << look.tooltip;
@@ -275,17 +277,17 @@ TEST_F(ExportTabTest, OptionChangesMarkTheProjectAndDisabledRowsStayPut) {
     const ImVec2 sourceChannels = FindContentItem("Source channels", 130.0f);
 
     // A click inside a disabled section changes nothing.
-    GlobalAppState.exportFormatAAF = false;
+    GlobalAppState.exportSettings.exportFormatAAF = false;
     Click(sourceChannels);
-    EXPECT_TRUE(GlobalAppState.exportAAFSourceChannels);
+    EXPECT_TRUE(GlobalAppState.exportSettings.exportAAFSourceChannels);
     EXPECT_FALSE(GlobalAppState.unsavedChanges);
 
     Click(aaf);
-    EXPECT_TRUE(GlobalAppState.exportFormatAAF);
+    EXPECT_TRUE(GlobalAppState.exportSettings.exportFormatAAF);
     EXPECT_TRUE(GlobalAppState.unsavedChanges) << "the project file keeps the export flags";
     GlobalAppState.unsavedChanges = false;
     Click(sourceChannels);
-    EXPECT_FALSE(GlobalAppState.exportAAFSourceChannels);
+    EXPECT_FALSE(GlobalAppState.exportSettings.exportAAFSourceChannels);
     EXPECT_TRUE(GlobalAppState.unsavedChanges);
 }
 
@@ -331,7 +333,7 @@ protected:
         ASSERT_TRUE(LivePlaybackEngine.ready.load());
         SetUiClockSeconds(10.0);  // 0 is the frame's "not seen yet"
         GlobalAppState.platformHooks.pickExportLocation = [this] { return dir_.file("Out/Cue"); };
-        GlobalAppState.exportFormatAAF = false;
+        GlobalAppState.exportSettings.exportFormatAAF = false;
     }
     // Presses the button, waits for the thread's done flag, then lets the
     // frame finish the export as it does after its hold.
@@ -361,7 +363,7 @@ TEST_F(ExportTabRun, ExportPostsTheJobsFinalLine) {
     // and the message must say so rather than "Export complete".
     const char* const savedRuntime = AAFRuntimeLibraryPath;
     AAFRuntimeLibraryPath = "/nonexistent/libAAFCOAPI.so";
-    GlobalAppState.exportFormatAAF = true;
+    GlobalAppState.exportSettings.exportFormatAAF = true;
     GlobalAppState.statusMessage.clear();
     ExportAndFinish();
     EXPECT_EQ(GlobalAppState.statusMessage, "AAF export FAILED \u2014 1 WAV written");

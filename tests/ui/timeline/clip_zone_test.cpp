@@ -16,6 +16,7 @@
 #include "engine/voice_sync.h"
 #include "library/library.h"
 #include "library/waveform.h"
+#include "playback/audio_output.h"
 #include "playback/mixer_publishing.h"
 #include "playback/playback_engine.h"
 #include "project/fixed_text.h"
@@ -492,6 +493,12 @@ TEST_F(ClipZoneTest, NoTrimStartsWhileAJobRuns) {
 TEST_F(ClipZoneTest, CtrlClickAuditionsAndStopsWithoutMovingThePlayhead) {
     ThreeClips();
     PlaybackEngine& engine = LivePlaybackEngine;
+    // As with a running stream: the playhead follows the engine's clock,
+    // which the test moves itself.
+    struct StreamOpen {
+        StreamOpen() { LiveAudioOutput.open = true; }
+        ~StreamOpen() { LiveAudioOutput.open = false; }
+    } streamOpen;
     ui.SetCtrl(true);
     s.playhead = 40.0f;
     Click(TimeToX(13.0f), MidY(2));
