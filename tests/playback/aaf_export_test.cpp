@@ -448,7 +448,7 @@ TEST_F(AAFExportTest, ARenderedStereoPairOfAMonoSourceKeepsBothSidesOnItsOwnTrac
         results_.clear();
         PrepareVoices(*engine_, kRate, 4);
         request_.outputFolder = dir_.file("pair" + std::to_string(run++));
-        request_.exportAAFSourceChannels = true;
+        request_.exportSettings.exportAAFSourceChannels = true;
         request_.exportFillVirtual = c.fillVirtual;
         LayerResult alloy = Layer("alloy", mono, 1.0f, 1.0f);
         alloy.stereo = true;
@@ -550,7 +550,7 @@ TEST_F(AAFExportTest, FoldersAndNamesBeyondUtf16AndNotUtf8) {
          u"FX A1_000_boom \U0001F50A.wav"},
         {"a byte that is not UTF-8", "out \xFF\xC3", "bad\xFFname", u"FX A1_000_bad\uFFFDname.wav"},
     };
-    request_.exportAAFMarkers = true;
+    request_.exportSettings.exportAAFMarkers = true;
     events_.resize(1);
     events_[0].time = 1.0f;
     events_[0].duration = 1.0f;
