@@ -223,7 +223,8 @@ TEST_F(RealInputTest, WeightEditorDragCountsFromThePress) {
     EXPECT_NEAR(p.events[0].weightOffset, 30.0f / eh, 0.1f * 30.0f / eh) << "editor height " << eh;
 }
 
-// The menu opened by the title bar's menu button closes on Escape.
+// The menu opened by the title bar's menu button closes on Escape, also
+// while the pointer rests on a row whose submenu it opened.
 TEST_F(RealInputTest, EscapeClosesTheMenu) {
     Draw();
     const WindowChrome& chrome = GlobalAppState.windowChrome;
@@ -231,6 +232,10 @@ TEST_F(RealInputTest, EscapeClosesTheMenu) {
     ClickAt(chrome.dragLeft - 10.0f, chrome.titleHeight / 2.0f);
     const auto menuOpen = [] { return !GImGui->OpenPopupStack.empty(); };
     ASSERT_TRUE(PumpUntil(menuOpen, 2.0)) << "the menu opened";
+    const ImGuiWindow* menu = GImGui->OpenPopupStack[0].Window;
+    ASSERT_NE(menu, nullptr);
+    MoveTo(menu->Pos.x + menu->WindowPadding.x + 10.0f, menu->Pos.y + menu->WindowPadding.y + 6.0f);
+    ASSERT_TRUE(PumpUntil([] { return GImGui->OpenPopupStack.Size == 2; }, 2.0)) << "the submenu opened on hover";
     input_->Key(XK_Escape, true);
     input_->Key(XK_Escape, false);
     EXPECT_TRUE(PumpUntil([&] { return !menuOpen(); }, 2.0)) << "Escape closed the menu";
