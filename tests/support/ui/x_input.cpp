@@ -2,7 +2,6 @@
 
 #include <SDL.h>
 #include <SDL_syswm.h>
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <signal.h>
@@ -11,27 +10,29 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cmath>
 #include <thread>
 
 namespace korvel::test {
 namespace {
 
-// The window manager's check window on the root, which it sets once it
-// manages the screen.
-bool ManagerAnnounced(Display* display) {
-    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
-    if (check == None) return false;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
-                                          &format, &count, &after, &data);
-    const bool set = status == Success && data != nullptr && count == 1;
-    if (data != nullptr) XFree(data);
-    return set;
+// The window that holds the screen's window-manager selection, or None when
+// no manager runs. A manager that is ending may still be a process (an
+// unreaped one) while it no longer manages the screen; this asks the screen.
+Window ManagerOf(Display* display) {
+    char name[32];
+    std::snprintf(name, sizeof name, "WM_S%d", DefaultScreen(display));
+    return XGetSelectionOwner(display, XInternAtom(display, name, False));
+}
+
+// Waits up to five seconds until a manager runs (`running`) or none does.
+bool WaitForManager(Display* display, bool running) {
+    for (int i = 0; i < 250; ++i) {
+        if ((ManagerOf(display) != None) == running) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 }  // namespace
@@ -39,6 +40,10 @@ bool ManagerAnnounced(Display* display) {
 WindowManager::WindowManager() {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) return;
+    if (!WaitForManager(display, false)) {  // another one runs
+        XCloseDisplay(display);
+        return;
+    }
     // Started through a child that ends at once, so the manager is not our
     // child: its end later sends no signal that could interrupt a read from
     // the display (an X connection takes an interrupted read as lost).
@@ -66,14 +71,11 @@ WindowManager::WindowManager() {
     if (starter > 0) waitpid(starter, nullptr, 0);
     pid_ = manager;
 
-    bool announced = false;
-    for (int i = 0; i < 200 && pid_ > 0 && !announced; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        announced = ManagerAnnounced(display);
-        if (kill(pid_, 0) != 0) pid_ = -1;  // it ended
-    }
+    // A window mapped before the manager handles its requests would wait
+    // for a map that never comes.
+    const bool managing = pid_ > 0 && WaitForManager(display, true);
     XCloseDisplay(display);
-    if (!announced && pid_ > 0) {
+    if (!managing && pid_ > 0) {
         Stop();
         pid_ = -1;
     }
@@ -81,8 +83,12 @@ WindowManager::WindowManager() {
 
 void WindowManager::Stop() {
     kill(pid_, SIGTERM);
-    // Not our child: wait until it is gone, so the next manager starts alone.
-    for (int i = 0; i < 200 && kill(pid_, 0) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Not our child: wait until it has let go of the screen, so the next
+    // manager starts alone.
+    if (Display* display = XOpenDisplay(nullptr)) {
+        WaitForManager(display, false);
+        XCloseDisplay(display);
+    }
 }
 
 WindowManager::~WindowManager() {
