@@ -1,5 +1,5 @@
-// The font atlas start-up bakes: 25 Roboto fonts with the program's icons
-// merged in, at UI scale 1 and 2. Reports the bake time and the atlas's
+// The font atlas start-up bakes: 25 Roboto fonts with the scripts names
+// need and the program's icons merged in, at UI scale 1 and 2. Reports the bake time and the atlas's
 // size beside the largest texture GL drivers must accept (16384² on
 // Mesa's llvmpipe and current desktop drivers; 8192² is the common floor).
 #include <benchmark/benchmark.h>

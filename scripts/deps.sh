@@ -24,6 +24,9 @@ PACKAGES=(
   # the window: SDL, OpenGL (Mesa's software renderer when there is no GPU),
   # Dear ImGui, and a virtual display with its resource tool for the tests
   libsdl2-dev libimgui-dev libx11-dev libgl-dev libgl1-mesa-dri xvfb xauth x11-xserver-utils
+  # a window manager and the X server's test input, for the window tests
+  # that maximise and move the window and use the real pointer and keys
+  openbox libxtst-dev
   # file dialogs and the desktop's shell services
   libgtk-3-dev
   # the text fonts (npm for the icon font is added below)

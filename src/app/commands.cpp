@@ -131,7 +131,9 @@ std::int32_t DecodeCommandKeys(bool traceReview, bool ctrl, bool shift, const Ke
             break;
         }
     }
-    // The step keys win over anything found above, with or without Ctrl.
+    // The step keys belong to the rules without Ctrl, where they win over
+    // anything found above.
+    if (ctrl) return command;
     for (const CommandKeyRule& rule : CommandKeys.overrides) {
         if (matches(rule)) return rule.command;
     }

@@ -133,7 +133,8 @@ struct CommandKeyRule {
     std::int32_t command = 0;
 };
 // The four rule lists (normal and trace-review mode, with and without Ctrl)
-// and the two that override whatever those found (Period, else Comma).
+// and the two that override whatever the rules without Ctrl found (Period,
+// else Comma).
 struct CommandKeyTable {
     std::vector<CommandKeyRule> normalCtrl;
     std::vector<CommandKeyRule> normalPlain;
@@ -147,7 +148,7 @@ extern const CommandKeyTable CommandKeys;
 using KeyPressedFn = std::function<bool(std::int32_t key, bool repeats)>;
 
 // The command the keys of this frame make, 0 for none: the first matching
-// rule of the mode, then the overriding Period or Comma.
+// rule of the mode, then, without Ctrl only, the overriding Period or Comma.
 std::int32_t DecodeCommandKeys(bool traceReview, bool ctrl, bool shift, const KeyPressedFn& pressed);
 
 // The trace tab shows a valid picture read or imported markers.

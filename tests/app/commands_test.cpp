@@ -70,7 +70,9 @@ TEST(CommandKeysTest, NormalMode) {
         {"a held D does not repeat", false, false, {}, 0, {K('d')}},
         {"Period wins over another key", false, false, {K('m'), KeyPeriod}, CmdStepForward},
         {"Period wins over Comma", false, false, {KeyComma, KeyPeriod}, CmdStepForward},
-        {"a held Comma repeats even with Ctrl", true, false, {K('z')}, CmdStepBack, {KeyComma}},
+        {"a held Comma repeats", false, false, {}, CmdStepBack, {KeyComma}},
+        {"Ctrl+Period does not step", true, false, {KeyPeriod}, 0},
+        {"with Ctrl a held Comma does not win over Z", true, false, {K('z')}, CmdUndo, {KeyComma}},
         {"Trace keys do nothing here", false, false, {KeySemicolon}, 0},
         {"the first rule wins: Space before Escape", false, false, {KeyEscape, KeySpace}, CmdPlayPause},
     });
@@ -88,6 +90,7 @@ TEST(CommandKeysTest, TraceReviewMode) {
         {"Ctrl+2 shows the trace tab", true, false, {K('2')}, CmdShowTrace},
         {"B still builds", false, false, {K('b')}, CmdRender},
         {"Comma steps back", false, false, {KeyComma}, CmdStepBack},
+        {"Ctrl+Comma does not step", true, false, {KeyComma}, 0},
         {"Delete does nothing", false, false, {KeyDelete}, 0},
     });
 }

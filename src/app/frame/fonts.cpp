@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -36,6 +37,24 @@ const ImWchar* IconRanges() {
 }
 constexpr ImWchar kLogoRange[] = {kLogoGlyph, kLogoGlyph, 0};
 
+// What names and the program's own texts hold. Only the code points the
+// font has are baked, so a range costs only what the font covers. Latin-1
+// is baked at the text oversampling; the rest, far less common in a frame,
+// at a smaller one to keep the atlas small.
+constexpr ImWchar kLatinRange[] = {0x0020, 0x00FF, 0};
+constexpr ImWchar kExtendedRanges[] = {
+    0x0100, 0x024F,  // Latin Extended-A and -B
+    0x0370, 0x03FF,  // Greek
+    0x0400, 0x052F,  // Cyrillic and its supplement
+    0x1E00, 0x1EFF,  // Latin Extended Additional
+    0x2000, 0x206F,  // General Punctuation: dashes, quotes, ellipsis, bullet
+    0x20A0, 0x20BF,  // currency signs
+    0x2100, 0x214F,  // letter-like symbols
+    0x2200, 0x22FF,  // mathematical operators
+    kReplacementGlyph, kReplacementGlyph,  // drawn for what no font holds
+    0,
+};
+
 struct FontFiles {
     std::string icons;
     std::string logo;
@@ -46,8 +65,13 @@ ImFont* LoadSlot(const std::string& textFile, float size, float uiScale, const F
     ImFontConfig text;
     text.OversampleH = 3;
     text.OversampleV = 2;
-    ImFont* font = atlas->AddFontFromFileTTF(textFile.c_str(), size * uiScale, &text);
+    ImFont* font = atlas->AddFontFromFileTTF(textFile.c_str(), size * uiScale, &text, kLatinRange);
     if (font == nullptr) return nullptr;
+    ImFontConfig extended;
+    extended.MergeMode = true;
+    extended.OversampleH = 1;
+    extended.OversampleV = 1;
+    atlas->AddFontFromFileTTF(textFile.c_str(), size * uiScale, &extended, kExtendedRanges);
     if (!merges.icons.empty()) {
         ImFontConfig icons;
         icons.MergeMode = true;
@@ -70,6 +94,29 @@ ImFont* LoadSlot(const std::string& textFile, float size, float uiScale, const F
 }
 
 void SetDefaultFont(ImFont* font) { ImGui::GetIO().FontDefault = font; }
+
+// The built-in font has no U+FFFD: a hollow box stands in its place, added
+// as a glyph of its own and painted into the atlas once it is built.
+void AddReplacementBox(ImFont* font, float size) {
+    ImFontAtlas* atlas = ImGui::GetIO().Fonts;
+    const int width = std::max(3, static_cast<int>(size * 0.5f));
+    const int height = std::max(5, static_cast<int>(size * 0.7f));
+    const int rect = atlas->AddCustomRectFontGlyph(font, static_cast<ImWchar>(kReplacementGlyph), width, height,
+                                                   static_cast<float>(width + 1), ImVec2(0.0f, size * 0.15f));
+    if (!atlas->Build()) return;
+    unsigned char* pixels = nullptr;
+    int atlasWidth = 0;
+    int atlasHeight = 0;
+    atlas->GetTexDataAsAlpha8(&pixels, &atlasWidth, &atlasHeight);
+    const ImFontAtlasCustomRect* r = atlas->GetCustomRectByIndex(rect);
+    if (pixels == nullptr || r == nullptr || !r->IsPacked()) return;
+    for (int y = 0; y < r->Height; ++y) {
+        for (int x = 0; x < r->Width; ++x) {
+            const bool edge = x == 0 || y == 0 || x == r->Width - 1 || y == r->Height - 1;
+            pixels[(r->Y + y) * atlasWidth + r->X + x] = edge ? 0xFF : 0x00;
+        }
+    }
+}
 
 }  // namespace
 
@@ -117,6 +164,7 @@ void LoadFonts(const std::string& executableFolder, float uiScale, AppState& app
         ImFontConfig builtIn;
         builtIn.SizePixels = 13.0f * uiScale;
         ImFont* font = io.Fonts->AddFontDefault(&builtIn);
+        AddReplacementBox(font, builtIn.SizePixels);
         fonts.smallFont = fonts.bodyFont = fonts.mediumFont = fonts.largeFont = font;
         SetDefaultFont(font);
     }

@@ -25,6 +25,8 @@ inline constexpr float kAboutTitleFontSize = 42.0f;
 
 // The logo font's one glyph.
 inline constexpr std::uint16_t kLogoGlyph = 0xE400;
+// Drawn for a character no baked font holds (a box with the built-in font).
+inline constexpr std::uint16_t kReplacementGlyph = 0xFFFD;
 
 // Every icon the program draws. Only these are baked: the icon font's two
 // whole private-use ranges, merged into 25 fonts at 3 × 2 oversampling,
@@ -34,8 +36,10 @@ std::span<const std::uint16_t> IconCodePoints();
 // Loads every font file found beside the program into the UI library's
 // atlas at size × uiScale (the UI library then draws at 1 / uiScale, so text
 // stays sharp on dense displays while layout works in UI units), fills
-// `app.fonts`, and selects the automatic preset (Medium). With no text font
-// the built-in font fills the four current slots. Also installs the hook
+// `app.fonts`, and selects the automatic preset (Medium). The text fonts hold
+// Latin with its extensions, Greek, Cyrillic and the general punctuation,
+// and U+FFFD for what they lack. With no text font the built-in font fills
+// the four current slots, with a box for what it lacks. Also installs the hook
 // through which SetFontSizePreset sets the UI library's default font.
 void LoadFonts(const std::string& executableFolder, float uiScale, AppState& app = GlobalAppState);
 

@@ -4,6 +4,7 @@
 #include <imgui.h>
 
 #include "app/commands.h"
+#include "app/frame/style.h"
 #include "app/shell.h"
 #include "project/app_state.h"
 
@@ -21,6 +22,9 @@ namespace {
 std::int32_t SdlScancode(std::int32_t key) { return static_cast<std::int32_t>(SDL_GetScancodeFromKey(key)); }
 
 constexpr const char* kMenuPopupId = "##appmenu";
+// Whether the menu was open in the last frame: it has the keyboard then, as
+// a native menu does. UI thread.
+bool MenuWasOpen = false;
 
 void DrawMenuEntries(std::int32_t menu) {
     AppState& state = GlobalAppState;
@@ -60,7 +64,7 @@ ScancodeLookupFn CommandScancodeLookup = SdlScancode;
 std::int32_t DecodeFrameKeys() {
     const ImGuiIO& io = ImGui::GetIO();
     const AppState& state = GlobalAppState;
-    if (io.WantTextInput || state.backgroundJob.active.load()) return 0;
+    if (io.WantTextInput || state.backgroundJob.active.load() || MenuWasOpen) return 0;
     const auto pressed = [](std::int32_t key, bool repeats) {
         const std::int32_t index = CommandScancodeLookup ? CommandScancodeLookup(key) : 0;
         if (index <= 0 || index >= IM_ARRAYSIZE(ImGuiIO::KeysDown)) return false;
@@ -78,9 +82,25 @@ void DrawAppMenu() {
                                        static_cast<float>(PendingMenuPopup.y) / scale));
         ImGui::OpenPopup(kMenuPopupId);
     }
-    if (!ImGui::BeginPopup(kMenuPopupId)) return;
-    DrawMenuEntries(MenuRoot);
-    ImGui::EndPopup();
+    // The panel style's padding keeps each row's submenu arrow off the
+    // window's edge, and without inner spacing the UI library puts a
+    // submenu wholly beside its parent instead of over the parent's edge.
+    const bool pushedFont = PushPanelStyle();
+    ImGui::PushStyleVar(ImGuiStyleVar_ItemInnerSpacing, ImVec2(0.0f, ImGui::GetStyle().ItemInnerSpacing.y));
+    MenuWasOpen = ImGui::BeginPopup(kMenuPopupId);
+    if (MenuWasOpen) {
+        // Escape closes the menu with its open submenus; the entries are not
+        // drawn then, or the row under the pointer would open its submenu
+        // again.
+        if (ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_Escape), false)) {
+            ImGui::CloseCurrentPopup();
+        } else {
+            DrawMenuEntries(MenuRoot);
+        }
+        ImGui::EndPopup();
+    }
+    ImGui::PopStyleVar();
+    PopPanelStyle(pushedFont);
 }
 
 }  // namespace korvel

@@ -13,12 +13,12 @@ using ScancodeLookupFn = std::int32_t (*)(std::int32_t key);
 extern ScancodeLookupFn CommandScancodeLookup;
 
 // The command the keys make in this frame, or 0: none while a text field
-// wants the keyboard or a background job runs.
+// wants the keyboard, a background job runs or the menu is open.
 std::int32_t DecodeFrameKeys();
 
 // Opens the menu when the title bar asked for it, and draws it while open;
-// a chosen entry goes to HandleMenuChoice. Called once a frame outside any
-// window.
+// a chosen entry goes to HandleMenuChoice, Escape closes it. Called once a
+// frame outside any window.
 void DrawAppMenu();
 
 }  // namespace korvel

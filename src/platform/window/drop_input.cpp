@@ -43,14 +43,13 @@ PointerAtDrop ReadPointer(SDL_Window* window) {
             return pointer;
         }
     }
-    int globalX = 0;
-    int globalY = 0;
-    SDL_GetGlobalMouseState(&globalX, &globalY);
-    int left = 0;
-    int top = 0;
-    if (window != nullptr) SDL_GetWindowPosition(window, &left, &top);
-    pointer.x = static_cast<float>(globalX - left);
-    pointer.y = static_cast<float>(globalY - top);
+    // SDL's own window-relative position: its cached window position may be
+    // stale after the window manager moved the window.
+    int x = 0;
+    int y = 0;
+    SDL_GetMouseState(&x, &y);
+    pointer.x = static_cast<float>(x);
+    pointer.y = static_cast<float>(y);
     pointer.alt = (SDL_GetModState() & KMOD_ALT) != 0;
     return pointer;
 }

@@ -89,6 +89,28 @@ HandOverListener HandOver;
 std::vector<SDL_Event> HeldEvents;
 WindowHitArea LastHitArea = WindowHitArea::Client;
 Uint32 LastDragHitTicks = 0;
+// The pointer in window pixels as the last handled mouse event put it. The
+// X server measures event positions from the window itself, so they hold
+// after the window manager moves or maximises the window, where SDL's
+// cached window position (which the UI library's back end subtracts from
+// the global position) may be stale. Unknown until the first mouse event.
+bool PointerKnown = false;
+int PointerX = 0;
+int PointerY = 0;
+// Left, right and middle button as the handled events left them, and
+// whether each went down since the last frame (a click shorter than a frame
+// still counts).
+std::array<bool, 3> ButtonDown = {};
+std::array<bool, 3> ButtonPressed = {};
+
+int ButtonIndex(Uint8 button) {
+    switch (button) {
+        case SDL_BUTTON_LEFT: return 0;
+        case SDL_BUTTON_RIGHT: return 1;
+        case SDL_BUTTON_MIDDLE: return 2;
+        default: return -1;
+    }
+}
 
 constexpr char kLogoFile[] = "/korvel_logo_2026_6.png";
 constexpr Uint32 kDoubleClickMilliseconds = 500;
@@ -165,6 +187,24 @@ void OnHitTestEvent() {
 
 void HandleEvent(const SDL_Event& event) {
     switch (event.type) {
+        case SDL_MOUSEMOTION:
+            PointerKnown = true;
+            PointerX = event.motion.x;
+            PointerY = event.motion.y;
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            PointerKnown = true;
+            PointerX = event.button.x;
+            PointerY = event.button.y;
+            const int index = ButtonIndex(event.button.button);
+            if (index >= 0) {
+                const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+                ButtonDown[static_cast<std::size_t>(index)] = down;
+                if (down) ButtonPressed[static_cast<std::size_t>(index)] = true;
+            }
+            break;
+        }
         case SDL_QUIT:
             GlobalAppState.CloseRequested = true;
             break;
@@ -200,12 +240,21 @@ void PumpEvents(bool busy) {
 
     std::unordered_set<int> pressed;  // scancodes pressed in this batch
     bool dropText = false;
+    bool buttonSeen = false;  // a mouse button went down or up in this batch
+    bool motionSeen = false;  // the pointer moved in this batch
     for (std::size_t i = 0; i < batch.size(); ++i) {
         const SDL_Event& e = batch[i];
-        if (e.type == SDL_KEYUP && pressed.count(e.key.keysym.scancode) != 0) {
+        // Pointer moves and button changes take turns by frame: a click is
+        // seen where it was made, and a drag's first frame does not carry
+        // the pointer's way to the press.
+        const bool button = e.type == SDL_MOUSEBUTTONDOWN || e.type == SDL_MOUSEBUTTONUP;
+        const bool turn = (buttonSeen && e.type == SDL_MOUSEMOTION) || (motionSeen && button);
+        if ((e.type == SDL_KEYUP && pressed.count(e.key.keysym.scancode) != 0) || turn) {
             HeldEvents.assign(batch.begin() + static_cast<std::ptrdiff_t>(i), batch.end());
             break;
         }
+        if (button) buttonSeen = true;
+        if (e.type == SDL_MOUSEMOTION) motionSeen = true;
         if (PreFilterKeyEvent(e)) {
             dropText = true;  // the key's character, if any, follows it
             continue;
@@ -221,6 +270,35 @@ void PumpEvents(bool busy) {
 }
 
 // [SECTION] Frame
+
+// Replaces the back end's pointer (global position minus SDL's cached window
+// position) with the position the mouse events gave, in window pixels. Kept
+// while a button is held, when the pointer may leave the window; otherwise
+// a pointer outside the window points at nothing.
+void FeedPointer(ImGuiIO& io) {
+    // The buttons too follow the handled events, not SDL's latest state, so
+    // that a press held back for the next frame is not seen early. With
+    // nothing held back both agree, except where a release never reached the
+    // window (the window manager took the pointer): SDL's state wins then.
+    const Uint32 state = SDL_GetMouseState(nullptr, nullptr);
+    const Uint32 masks[3] = {SDL_BUTTON_LMASK, SDL_BUTTON_RMASK, SDL_BUTTON_MMASK};
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (HeldEvents.empty()) ButtonDown[i] = (state & masks[i]) != 0;
+        io.MouseDown[i] = ButtonDown[i] || ButtonPressed[i];
+        ButtonPressed[i] = false;
+    }
+    if (io.MousePos.x == -FLT_MAX || io.MousePos.y == -FLT_MAX) return;  // not ours this frame
+    if (!PointerKnown) {
+        SDL_GetMouseState(&PointerX, &PointerY);
+        PointerKnown = true;
+    }
+    const bool held = io.MouseDown[0] || io.MouseDown[1] || io.MouseDown[2];
+    if (!held && SDL_GetMouseFocus() != MainWindowHandle) {
+        io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        return;
+    }
+    io.MousePos = ImVec2(static_cast<float>(PointerX), static_cast<float>(PointerY));
+}
 
 void DrawUIGuarded() {
     // Anything thrown from the frame's work ends only this frame's drawing;
@@ -266,6 +344,7 @@ void RenderFrame() {
     ImGui_ImplSDL2_NewFrame();
     // The UI works in UI units: window pixels over the scale.
     ImGuiIO& io = ImGui::GetIO();
+    FeedPointer(io);
     io.DisplaySize = ImVec2(static_cast<float>(windowWidth) / UiScale, static_cast<float>(windowHeight) / UiScale);
     if (io.DisplaySize.x > 0.0f && io.DisplaySize.y > 0.0f) {
         io.DisplayFramebufferScale = ImVec2(static_cast<float>(drawableWidth) / io.DisplaySize.x,
@@ -552,6 +631,9 @@ void ShutDown() {
     ShellThemeHooks.setDefaultFont = nullptr;
     state.fonts = FontTable{};  // they lived in the destroyed context's atlas
     HeldEvents.clear();
+    PointerKnown = false;
+    ButtonDown = {};
+    ButtonPressed = {};
     CaptionButtonRects = {};
     HoveredCaptionButton = 0;
     LastPresentCounter = 0;

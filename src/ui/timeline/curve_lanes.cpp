@@ -182,7 +182,9 @@ bool DrawCurveEditor(const char* id, CurvePoints& curve, const ImVec2& position,
     }
     if (verticalDragOut != nullptr) {
         if (hovered && !io.KeyAlt) ImGui::SetMouseCursor(ImGuiMouseCursor_ResizeNS);
-        if (active && !io.KeyAlt) *verticalDragOut = io.MouseDelta.y;
+        // The press frame's delta is the pointer's way to the press, not
+        // part of the drag.
+        if (active && !io.KeyAlt) *verticalDragOut = ImGui::IsItemActivated() ? 0.0f : io.MouseDelta.y;
     }
     return painted;
 }

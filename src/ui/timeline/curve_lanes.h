@@ -34,7 +34,8 @@ BandLabelFit FitBandLabels(float height, float textSize);
 // The inspector's curve editor at `position`, `size`. Paints the pointer's
 // height into `curve` while held with Alt (or `paintWithoutAlt`) unless
 // `paintingDisabled`; `verticalDragOut` (may be null) receives the frame's
-// vertical mouse movement while held without Alt. True in a frame it painted.
+// vertical mouse movement while held without Alt (nothing in the press
+// frame: a drag starts where it was pressed). True in a frame it painted.
 bool DrawCurveEditor(const char* id, CurvePoints& curve, const ImVec2& position, const ImVec2& size,
                      std::uint32_t colour, ImDrawList* drawList, float offset, float scale, bool paintingDisabled,
                      bool bandGuides, float* verticalDragOut, bool paintWithoutAlt, float opacity);

@@ -299,5 +299,42 @@ TEST_F(CommandFrameTest, MenuPopupOpensOnRequest) {
     EXPECT_EQ(GImGui->OpenPopupStack.Size, 1) << "the menu stays open";
 }
 
+// Resting the pointer on a submenu's row opens it, as a menu does, wholly
+// beside its parent (never over the parent's arrow column); Escape closes
+// the menu.
+TEST_F(CommandFrameTest, MenuSubmenusOpenOnHoverBesideTheirParentAndEscapeCloses) {
+    ImGuiIO& io = ui.io();
+    PendingMenuPopup.requested = true;
+    PendingMenuPopup.x = 10;
+    PendingMenuPopup.y = 30;
+    ui.RunDrawUI();
+    ui.RunDrawUI();
+    ASSERT_EQ(GImGui->OpenPopupStack.Size, 1);
+    ImGuiWindow* menu = GImGui->OpenPopupStack[0].Window;
+    ASSERT_NE(menu, nullptr);
+    const ImVec2 row(menu->Pos.x + menu->WindowPadding.x + 10.0f,
+                     menu->Pos.y + menu->WindowPadding.y + ImGui::GetFontSize() * 0.5f);
+    EXPECT_GT(menu->WindowPadding.x, 0.0f) << "the arrows keep off the menu's edge";
+    ui.MoveMouse(row.x, row.y);
+    for (int i = 0; i < 4; ++i) ui.RunDrawUI();
+    ASSERT_EQ(GImGui->OpenPopupStack.Size, 2) << "the submenu opened without a click";
+    ImGuiWindow* submenu = GImGui->OpenPopupStack[1].Window;
+    ASSERT_NE(submenu, nullptr);
+    EXPECT_GE(submenu->Pos.x, menu->Pos.x + menu->Size.x - 0.5f) << "beside the parent, not over it";
+
+    // The menu has the keyboard: Escape closes it and is no Escape command.
+    GlobalAppState.selectedEvents = {0};
+    CurrentProject.events.resize(1);
+    // The harness maps the UI library's keys one to one; the command keys
+    // are looked up by SDL scancode: the key is down at both.
+    const int escape = io.KeyMap[ImGuiKey_Escape];
+    io.KeysDown[escape] = io.KeysDown[SDL_SCANCODE_ESCAPE] = true;
+    ui.RunDrawUI();
+    io.KeysDown[escape] = io.KeysDown[SDL_SCANCODE_ESCAPE] = false;
+    ui.RunDrawUI();
+    EXPECT_EQ(GImGui->OpenPopupStack.Size, 0) << "Escape closes the menu";
+    EXPECT_EQ(GlobalAppState.selectedEvents.size(), 1u) << "the key went to the menu";
+}
+
 }  // namespace
 }  // namespace korvel

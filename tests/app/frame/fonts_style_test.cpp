@@ -80,6 +80,80 @@ TEST_F(FontsTest, AllFilesPresentFillBothSetsAtTheirSizes) {
     EXPECT_STREQ(TitleText(true), "\xee\x90\x80  Korvel");
 }
 
+// The vertices of the glyph `c` of `font` among what the current window
+// drew: its top-left texture coordinate is the glyph's own.
+bool DrewGlyph(const ImFont* font, ImWchar c) {
+    const ImFontGlyph* glyph = font->FindGlyphNoFallback(c);
+    if (glyph == nullptr) return false;
+    for (const ImDrawVert& v : ImGui::GetWindowDrawList()->VtxBuffer)
+        if (v.uv.x == glyph->U0 && v.uv.y == glyph->V0) return true;
+    return false;
+}
+
+// Punctuation of the program's own texts and letters of names in other
+// scripts come from the text fonts; what no font holds is drawn as U+FFFD,
+// never as a "?" that reads as part of the text.
+TEST_F(FontsTest, TextFontsHoldNamesCharactersAndMarkTheRest) {
+    if (FindFontFile(BuildFolder(), "Roboto-Bold").empty()) GTEST_SKIP() << "fonts not installed (scripts/deps.sh)";
+    LoadInto(BuildFolder(), 1.0f, *app);
+    const FontTable& f = app->fonts;
+    const ImWchar held[] = {
+        0x2014, 0x2026, 0x2013, 0x2022, 0x2019, 0x00B1, 0x00D7, 0x2212,  // the program's own texts
+        0x00E9, 0x0142, 0x0151, 0x1EA1, 0x03A9, 0x0416, 0x20AC,          // names: Latin, Greek, Cyrillic, euro
+    };
+    for (int preset = 0; preset < kFontSizePresets; ++preset) {
+        for (int slot = 0; slot < kFontSlots; ++slot) {
+            for (const ImFont* font : {f.regular[preset][slot], f.bold[preset][slot]}) {
+                ASSERT_NE(font, nullptr);
+                for (ImWchar c : held) EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << std::hex << c;
+                EXPECT_EQ(font->FallbackChar, kReplacementGlyph);
+            }
+        }
+    }
+
+    // A frame holding them, drawn with the body font (the window's second
+    // frame: a new window only measures itself in its first).
+    ui.RunDrawUI();
+    ui.BeginFrame();
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+    ImGui::SetNextWindowSize(ImVec2(600.0f, 100.0f));
+    ImGui::Begin("##text");
+    ImGui::TextUnformatted("Export complete \xe2\x80\x94 4 files, Reading\xe2\x80\xa6 \xe4\xb8\xad");
+    const ImFont* body = ImGui::GetFont();
+    EXPECT_TRUE(DrewGlyph(body, 0x2014)) << "the dash";
+    EXPECT_TRUE(DrewGlyph(body, 0x2026)) << "the ellipsis";
+    EXPECT_TRUE(DrewGlyph(body, kReplacementGlyph)) << "the CJK letter no font holds";
+    EXPECT_FALSE(DrewGlyph(body, '?'));
+    ImGui::End();
+    ui.EndFrame();
+}
+
+// Without any text font the built-in font draws a box for what it lacks.
+TEST_F(FontsTest, BuiltInFontDrawsABoxForWhatItLacks) {
+    test::TempDir dir;
+    LoadInto(dir.path().string(), 1.0f, *app);
+    const ImFont* font = app->fonts.bodyFont;
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->FallbackChar, kReplacementGlyph);
+    const ImFontGlyph* box = font->FindGlyphNoFallback(kReplacementGlyph);
+    ASSERT_NE(box, nullptr);
+    unsigned char* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    ImGui::GetIO().Fonts->GetTexDataAsAlpha8(&pixels, &width, &height);
+    const int left = static_cast<int>(box->U0 * static_cast<float>(width) + 0.5f);
+    const int top = static_cast<int>(box->V0 * static_cast<float>(height) + 0.5f);
+    const int right = static_cast<int>(box->U1 * static_cast<float>(width) + 0.5f) - 1;
+    const int bottom = static_cast<int>(box->V1 * static_cast<float>(height) + 0.5f) - 1;
+    ASSERT_GT(right - left, 1);
+    ASSERT_GT(bottom - top, 1);
+    const auto at = [&](int x, int y) { return pixels[y * width + x]; };
+    EXPECT_EQ(at(left, top), 0xFF);
+    EXPECT_EQ(at(right, bottom), 0xFF);
+    EXPECT_EQ(at((left + right) / 2, top), 0xFF) << "the top edge";
+    EXPECT_EQ(at((left + right) / 2, (top + bottom) / 2), 0x00) << "hollow";
+}
+
 TEST_F(FontsTest, MissingFilesFallBack) {
     struct Case {
         const char* name;

@@ -259,6 +259,42 @@ TEST_F(EventsTabTest, EditorsByKind) {
     }
 }
 
+// A press that arrives in the same frame as the pointer's way onto the
+// editor: the first active frame's delta is that way, not the drag. The
+// value follows only what the pointer moved while held.
+TEST_F(EventsTabTest, VerticalDragsCountFromThePress) {
+    struct Case {
+        const char* name;
+        bool weight;
+        float wantChange;  // per pixel dragged up, in units of 1 / editor height
+    };
+    const Case cases[] = {{"weight offset", true, 1.0f}, {"intensity scale", false, 2.0f}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        p.events = {test::MakeEvent(1, 4, 0, EventKind::Spot)};
+        SelectOne(0);
+        const Editors ed = Place();
+        IdleFrame();
+        ImGuiWindow* w = Scroll();
+        ASSERT_NE(w, nullptr);
+        const float x = w->Pos.x + ed.left + ed.width * 0.5f;
+        const float y = w->Pos.y + (c.weight ? ed.weightTop : ed.intensityTop) + ed.height * 0.5f;
+        harness_.MoveMouse(x, y - 300.0f);
+        Frame();
+        harness_.MoveMouse(x, y);  // a long way down, then pressed at once
+        harness_.SetMouseButton(0, true);
+        Frame();
+        for (int step = 1; step <= 3; ++step) {
+            harness_.MoveMouse(x, y - 10.0f * static_cast<float>(step));
+            Frame();
+        }
+        harness_.SetMouseButton(0, false);
+        Frame();
+        const float moved = c.weight ? p.events[0].weightOffset : p.events[0].intensityScale - 1.0f;
+        EXPECT_NEAR(moved, c.wantChange * 30.0f / ed.height, 1e-3f);
+    }
+}
+
 // The marker moves the sync point; the default curve follows it except for
 // Spot; the playhead follows only while stopped.
 TEST_F(EventsTabTest, SyncDragReshapesAndMovesThePlayheadWhenStopped) {
