@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/thread_checks.h"
+
 namespace korvel {
 
 // [SECTION] Live output
@@ -133,6 +135,7 @@ thread_local AudioOutput* ReportingOutput = nullptr;
 int OutputStreamCallback(void* outputBuffer, void*, unsigned int frames, double, unsigned int, void* userData) {
     AudioOutput* output = static_cast<AudioOutput*>(userData);
     ReportingOutput = output;
+    SetThreadRole(ThreadRole::Audio);
     RenderOutputFrames(*output, static_cast<float*>(outputBuffer), frames);
     return 0;
 }
