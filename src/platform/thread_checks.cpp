@@ -10,13 +10,18 @@ namespace {
 // Each thread's own: set by the thread itself as it starts.
 thread_local ThreadRole CurrentRole = ThreadRole::Other;
 
-// Static initialisation runs on the main thread, which is the UI thread;
-// written once there, never read.
-[[maybe_unused]] const bool MainThreadMarked = (CurrentRole = ThreadRole::Ui, true);
+// The process's main thread, which is the UI thread, taken by static
+// initialisation (which runs on it); never written again. An identity
+// rather than a store into the main thread's role: an optimiser may fold
+// such a store into every thread's initial value.
+const std::thread::id MainThread = std::this_thread::get_id();
 
 }  // namespace
 
-ThreadRole CurrentThreadRole() { return CurrentRole; }
+ThreadRole CurrentThreadRole() {
+    if (CurrentRole != ThreadRole::Other) return CurrentRole;
+    return std::this_thread::get_id() == MainThread ? ThreadRole::Ui : ThreadRole::Other;
+}
 
 void SetThreadRole(ThreadRole role) { CurrentRole = role; }
 
