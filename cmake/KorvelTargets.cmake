@@ -10,6 +10,11 @@ function(korvel_apply_sanitizers target)
     endif()
     target_compile_options(${target} INTERFACE ${flags})
     target_link_options(${target} INTERFACE -fsanitize=address,undefined)
+  elseif(KORVEL_TSAN)
+    # -O1 with line tables: what the sanitizer's reports need, and a build
+    # of about half the time of -O2 -g.
+    target_compile_options(${target} INTERFACE -fsanitize=thread -fno-omit-frame-pointer -O1 -gline-tables-only)
+    target_link_options(${target} INTERFACE -fsanitize=thread)
   endif()
 endfunction()
 

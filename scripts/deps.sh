@@ -33,6 +33,8 @@ PACKAGES=(
   fonts-roboto-unhinted
   # the user guide's PDF is typeset by groff (its PDF output is not in groff-base)
   groff
+  # the locale data, for the decimal-comma locale the number tests switch to
+  locales
   # peer libraries used only by the benchmarks
   libsamplerate0-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
 )
@@ -57,6 +59,13 @@ if [ "${#missing[@]}" -ne 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# A locale with a decimal comma, so the tests that check numbers are read and
+# written alike under it run instead of skipping.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "[deps] generating the de_DE.UTF-8 locale"
+  $SUDO localedef -i de_DE -c -f UTF-8 de_DE.UTF-8
 fi
 
 # The icon font: Debian's Font Awesome is the 4.7 set, which lacks most

@@ -7,6 +7,7 @@
 #include "dsp/flush_denormals.h"
 #include "library/brightness_probe.h"
 #include "library/library.h"
+#include "platform/thread_checks.h"
 #include "presets/recipe_previews.h"
 #include "project/app_state.h"
 
@@ -60,6 +61,7 @@ bool LaunchBackgroundJobWorker(BackgroundJob& job) {
     if (job.worker.joinable()) job.worker.join();
     // The work stays in the job until it ends, so the thread runs it in place.
     job.worker = std::thread([&job] {
+        SetThreadRole(ThreadRole::Job);
         EnableFlushDenormals();  // builds render alloys and reverb tails
         job.work();
     });

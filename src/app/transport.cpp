@@ -7,6 +7,7 @@
 #include "picture/timecode.h"
 #include "picture/trace_analysis.h"
 #include "picture/video_player.h"
+#include "platform/thread_checks.h"
 #include "playback/mixer_publishing.h"
 #include "playback/playback_engine.h"
 #include "project/fixed_text.h"
@@ -102,6 +103,7 @@ float DragMasterGain(float gain, float mouseDeltaX) {
 float MasterGainDb(float gain) { return gain <= 0.001f ? -60.0f : 20.0f * std::log10(gain); }
 
 void SetMasterGain(PlaybackEngine& engine, float gain) {
+    KORVEL_CHECK_THREAD(ui);
     if (engine.masterGain == gain) return;
     engine.masterGain = gain;
     PublishMixerSettings(engine);

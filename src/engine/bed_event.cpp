@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/pinned_sources.h"
+#include "engine/published_layers.h"
 #include "engine/silence_protection.h"
 #include "engine/track_allocation.h"
 #include "project/project.h"
@@ -40,6 +41,7 @@ std::ptrdiff_t FindLayer(const Project& project, std::int32_t eventIndex, const 
 }  // namespace
 
 bool SyncBedEventLayers(Project& project, std::int32_t eventIndex) {
+    KORVEL_CHECK_LAYER_WRITER();
     if (eventIndex < 0 || static_cast<std::size_t>(eventIndex) >= project.events.size()) return false;
     Event& event = project.events[static_cast<std::size_t>(eventIndex)];
     if (!IsKind(event.shape, EventKind::Bed)) return false;
@@ -48,9 +50,12 @@ bool SyncBedEventLayers(Project& project, std::int32_t eventIndex) {
     event.pinnedFileIds.resize(files);
     event.bedLayerLoop.resize(files, 0);
     event.bedLayerWeight.resize(files, -1.0f);
-    event.usePinnedFile = files > 0;
+    // Written only on a change: the events tab reads these while a build
+    // runs (under the storage lock the build holds here).
+    if (event.usePinnedFile != (files > 0)) event.usePinnedFile = files > 0;
     for (std::size_t j = 0; j < files; ++j) {
-        event.pinnedFiles[j] = RelinkPinnedPath(event.pinnedFileIds[j], event.pinnedFiles[j]);
+        std::string relinked = RelinkPinnedPath(event.pinnedFileIds[j], event.pinnedFiles[j]);
+        if (relinked != event.pinnedFiles[j]) event.pinnedFiles[j] = std::move(relinked);
     }
 
     const float frame = project.fps > 0.0f ? 1.0f / project.fps : 0.04f;

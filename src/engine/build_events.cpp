@@ -153,11 +153,14 @@ void BuildPinnedLayers(BuildContext& build, EventPlan& plan) {
 
     for (std::size_t k = 0; k < event.pinnedFiles.size(); ++k) {
         const std::string id = k < event.pinnedFileIds.size() ? event.pinnedFileIds[k] : std::string();
-        // The job thread writes the relinked path into the event; the UI
-        // reads events again only once the job has ended.
+        // The events tab reads the paths while the build runs (JobReadLock):
+        // a relinked one is written only when it differs, under that lock.
         if (!id.empty()) {
             std::string resolved = ResolveFileId(id, event.pinnedFiles[k]);
-            if (!resolved.empty()) event.pinnedFiles[k] = std::move(resolved);
+            if (!resolved.empty() && resolved != event.pinnedFiles[k]) {
+                std::lock_guard lock(PublishedLayersMutex);
+                event.pinnedFiles[k] = std::move(resolved);
+            }
         }
         const std::string& path = event.pinnedFiles[k];
         const LibraryFile* file = nullptr;
@@ -313,8 +316,11 @@ void BuildEvents(Project& project, const std::vector<Palette>& palettes, std::in
         EventPlan plan = PlanEvent(build, j);
         Event& editable = project.events[static_cast<std::size_t>(j)];
         if (editable.pinnedFiles.empty() && editable.usePinnedFile && editable.pinnedFile[0] != '\0' &&
-            !IsKind(editable.shape, EventKind::Clip))
+            !IsKind(editable.shape, EventKind::Clip)) {
+            // The append may move the list the events tab reads meanwhile.
+            std::lock_guard lock(PublishedLayersMutex);
             editable.pinnedFiles.emplace_back(FieldText(editable.pinnedFile));
+        }
         if (!editable.pinnedFiles.empty() && !plan.pool.empty()) BuildPinnedLayers(build, plan);
         BuildKindLayers(build, plan);
         PublishBuiltLayers(project, static_cast<std::int32_t>(project.results.size()));

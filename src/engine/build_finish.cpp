@@ -90,6 +90,7 @@ void DealGroupLanes(Project& project, std::int32_t group) {
 // [SECTION] Finish
 
 void FinishBuild(Project& project) {
+    KORVEL_CHECK_LAYER_WRITER();
     SetLayerGains(project);
     for (LayerResult& layer : project.results) {
         LimitFades(layer);

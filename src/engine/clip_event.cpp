@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/pinned_sources.h"
+#include "engine/published_layers.h"
 #include "engine/silence_protection.h"
 #include "engine/track_allocation.h"
 #include "library/waveform.h"
@@ -74,6 +75,7 @@ bool SameClip(const Project& project, const LayerResult& built, const LayerResul
 }  // namespace
 
 bool BuildClipEvent(Project& project, std::int32_t eventIndex) {
+    KORVEL_CHECK_LAYER_WRITER();
     if (eventIndex < 0 || static_cast<std::size_t>(eventIndex) >= project.events.size()) return false;
     Event& event = project.events[static_cast<std::size_t>(eventIndex)];
     if (!IsKind(event.shape, EventKind::Clip) || event.pinnedFile[0] == '\0') return false;

@@ -4,7 +4,12 @@
 
 namespace korvel {
 
-std::mutex PublishedLayersMutex;
+CheckedMutex PublishedLayersMutex;
+
+std::unique_lock<CheckedMutex> JobReadLock(bool jobRunning) {
+    KORVEL_CHECK_THREAD(ui);
+    return jobRunning ? std::unique_lock<CheckedMutex>(PublishedLayersMutex) : std::unique_lock<CheckedMutex>();
+}
 
 PublishedLayersView::PublishedLayersView(const Project& project, std::int32_t limit)
     : lock_(PublishedLayersMutex) {

@@ -15,6 +15,7 @@
 #include <span>
 #include <utility>
 
+#include "platform/thread_checks.h"
 #include "project/layer.h"
 #include "project/project.h"
 
@@ -22,8 +23,14 @@ namespace korvel {
 
 // Taken by the build thread (job or recipe preview) around every change that
 // moves layers, and by the UI thread for as long as it reads the layers of a
-// running build. Hold it briefly: the build waits on it.
-extern std::mutex PublishedLayersMutex;
+// running build. Hold it briefly: the build waits on it. A job's edits of
+// an event's pinned files go under it too (JobReadLock).
+extern CheckedMutex PublishedLayersMutex;
+
+// UI thread: PublishedLayersMutex while a job runs, so that what the job may
+// rewrite under it (layers, an event's pinned paths) is read whole; no lock
+// when no job runs, since the UI thread is then the only writer.
+std::unique_lock<CheckedMutex> JobReadLock(bool jobRunning);
 
 // UI thread: the leading complete layers of a build in progress, at most
 // `limit` of them (a full build draws the first voicesRendered).
@@ -34,7 +41,7 @@ public:
     std::span<const LayerResult> layers() const { return layers_; }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<CheckedMutex> lock_;
     std::span<const LayerResult> layers_;
 };
 
@@ -55,7 +62,17 @@ public:
 
 private:
     Project& project_;
-    std::lock_guard<std::mutex> lock_;
+    std::lock_guard<CheckedMutex> lock_;
 };
 
 }  // namespace korvel
+
+// At a writer of published layers: a build or job thread holds the storage
+// lock. The UI thread may write without it, as it starts no edit while a
+// job runs.
+#if KORVEL_THREAD_CHECKS
+#define KORVEL_CHECK_LAYER_WRITER() \
+    (::korvel::thread_checks::ui() ? (void)0 : KORVEL_CHECK_HELD(::korvel::PublishedLayersMutex))
+#else
+#define KORVEL_CHECK_LAYER_WRITER() ((void)0)
+#endif

@@ -12,6 +12,7 @@
 #include "engine/candidate_pool.h"
 #include "engine/curve_routines.h"
 #include "engine/keyword_query.h"
+#include "engine/published_layers.h"
 #include "engine/source_region.h"
 #include "engine/voice_sync.h"
 #include "library/library.h"
@@ -104,16 +105,20 @@ void ClampFades(LayerResult& layer, float m) {
     }
 }
 
-}  // namespace
+// Swaps an edited copy of layer k in: the timeline reads the published
+// layer meanwhile, and a new name or path may free the old text under it.
+// A re-roll that drew a sound bumps the revision (under the same lock: the
+// events list reads it while a job runs).
+void CommitLayer(Project& project, std::size_t k, LayerResult&& layer, bool rerolled) {
+    LayerStorageEdit edit(project);
+    project.results[k] = std::move(layer);
+    if (rerolled) ++project.revision;
+}
 
-bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& palettes) {
-    if (k < 0 || static_cast<std::size_t>(k) >= project.results.size()) return false;
-    LayerResult& layer = project.results[static_cast<std::size_t>(k)];
-    if (layer.eventIdx < 0 || static_cast<std::size_t>(layer.eventIdx) >= project.events.size()) return false;
-    if (layer.procMode == kProcModeAlloy) return false;
-    const Event& event = project.events[static_cast<std::size_t>(layer.eventIdx)];
-    PushSoundHistory(layer);
-
+// The re-roll itself, on `layer`, a copy of layer k whose history already
+// holds its current sound. Of the project only the re-roll count changes.
+bool RerollCopy(Project& project, std::int32_t k, LayerResult& layer, const Event& event,
+                const std::vector<Palette>& palettes) {
     const std::vector<KeywordTerm> terms = ParseKeywordQuery(event.keywords);
     const char* filter = event.libFilter[0] != '\0' ? event.libFilter : nullptr;
     CandidatePool pool = GatherCandidateFiles(palettes, EffectiveGroup(event), filter);
@@ -151,7 +156,8 @@ bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& p
     BuildRandom random;
     random.state = (static_cast<std::uint32_t>(project.rerollCounter) * 0x9E3779B1u) ^
                    static_cast<std::uint32_t>(std::time(nullptr)) ^
-                   static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&layer));
+                   static_cast<std::uint32_t>(
+                       reinterpret_cast<std::uintptr_t>(&project.results[static_cast<std::size_t>(k)]));
     const float target = random.Next() * sum;
     const LibraryFile* chosen = scored[0].file;
     float running = 0.0f;
@@ -179,7 +185,6 @@ bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& p
     if (layer.procMode == kProcModeLoopFill) {
         layer.sourceOffset = 0.0f;
         layer.sourceDuration = file.duration;
-        ++project.revision;
         return true;
     }
 
@@ -221,18 +226,37 @@ bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& p
         layer.fadeOut = region.fadeOut;
     }
     ClampFades(layer, m);
-    ++project.revision;
     return true;
+}
+
+}  // namespace
+
+bool RerollLayer(Project& project, std::int32_t k, const std::vector<Palette>& palettes) {
+    if (k < 0 || static_cast<std::size_t>(k) >= project.results.size()) return false;
+    const auto index = static_cast<std::size_t>(k);
+    LayerResult layer = project.results[index];
+    if (layer.eventIdx < 0 || static_cast<std::size_t>(layer.eventIdx) >= project.events.size()) return false;
+    if (layer.procMode == kProcModeAlloy) return false;
+    const Event& event = project.events[static_cast<std::size_t>(layer.eventIdx)];
+    PushSoundHistory(layer);
+    const bool changed = RerollCopy(project, k, layer, event, palettes);
+    // Also without a new sound: the history has grown.
+    CommitLayer(project, index, std::move(layer), changed);
+    return changed;
 }
 
 // [SECTION] Job bodies
 
 namespace {
 
-LayerResult* JobLayer(std::int32_t index) {
-    std::vector<LayerResult>& layers = CurrentProject.results;
-    return index >= 0 && static_cast<std::size_t>(index) < layers.size() ? &layers[static_cast<std::size_t>(index)]
-                                                                          : nullptr;
+// A history step on a copy of the job's layer, swapped in when it changed.
+bool StepJobLayer(std::int32_t index, bool (*step)(LayerResult&)) {
+    Project& project = CurrentProject;
+    if (index < 0 || static_cast<std::size_t>(index) >= project.results.size()) return false;
+    LayerResult layer = project.results[static_cast<std::size_t>(index)];
+    if (!step(layer)) return false;
+    CommitLayer(project, static_cast<std::size_t>(index), std::move(layer), false);
+    return true;
 }
 
 void EndJob() { GlobalAppState.backgroundJob.done.store(true, std::memory_order_release); }
@@ -240,24 +264,24 @@ void EndJob() { GlobalAppState.backgroundJob.done.store(true, std::memory_order_
 }  // namespace
 
 void RunPreviousSoundJob(std::int32_t layerIndex) {
-    LayerResult* layer = JobLayer(layerIndex);
-    if (layer != nullptr && StepSoundHistoryBack(*layer)) RerenderLayerEvent(layerIndex);
+    if (StepJobLayer(layerIndex, StepSoundHistoryBack)) RerenderLayerEvent(layerIndex);
     EndJob();
 }
 
 void RunNextHistorySoundJob(std::int32_t layerIndex) {
-    LayerResult* layer = JobLayer(layerIndex);
-    if (layer != nullptr && StepSoundHistoryForward(*layer)) RerenderLayerEvent(layerIndex);
+    if (StepJobLayer(layerIndex, StepSoundHistoryForward)) RerenderLayerEvent(layerIndex);
     EndJob();
 }
 
 void RunRerollSoundJob(std::int32_t layerIndex) {
-    const LayerResult* layer = JobLayer(layerIndex);
-    const std::string before = layer != nullptr ? layer->filepath : std::string();
+    // The job thread is the layers' only writer, so it reads them unlocked.
+    const std::vector<LayerResult>& layers = CurrentProject.results;
+    const auto k = static_cast<std::size_t>(layerIndex);
+    const bool valid = layerIndex >= 0 && k < layers.size();
+    const std::string before = valid ? layers[k].filepath : std::string();
     if (RerollLayer(CurrentProject, layerIndex, SoundLibrary.palettes)) RerenderLayerEvent(layerIndex);
     // Its own file drawn again, or nothing drawn: not a silent no-op.
-    layer = JobLayer(layerIndex);
-    if (layer != nullptr && layer->filepath == before)
+    if (valid && k < layers.size() && layers[k].filepath == before)
         GlobalAppState.backgroundJob.doneStatus = "No other sound for this layer";
     EndJob();
 }

@@ -28,12 +28,15 @@ bool StepSoundHistoryForward(LayerResult& layer);
 // Gives layer k another sound drawn from the candidates its event's build
 // would consider; false when nothing was changed (no such layer or event,
 // an alloy layer, no candidate), the current sound then already recorded.
+// The layer is edited as a copy and swapped in under the storage lock
+// (published_layers.h): the timeline may be reading it.
 bool RerollLayer(Project& project, std::int32_t layerIndex, const std::vector<Palette>& palettes);
 
 // Events-tab job bodies on CurrentProject and the sound library: previous
 // sound, next sound from the history, next sound by re-roll. Each renders
 // the layer's event again when the sound changed and ends the job; a
-// re-roll that leaves the layer its file says so on the status line.
+// re-roll that leaves the layer its file says so on the status line. Like
+// the re-roll, a history step swaps in an edited copy of the layer.
 void RunPreviousSoundJob(std::int32_t layerIndex);
 void RunNextHistorySoundJob(std::int32_t layerIndex);
 void RunRerollSoundJob(std::int32_t layerIndex);

@@ -174,7 +174,9 @@ void MixRefAudio(float* left, float* right, std::uint32_t frames, double videoSe
 }
 
 void RefAudioOutputHook(float* left, float* right, std::uint32_t frames, double timelineSeconds, int outRate) {
-    MixRefAudio(left, right, frames, timelineSeconds - GlobalVideoPlayer.timelineOffset, outRate);
+    // Audio thread: the offset is the UI thread's, read whole once a block.
+    const float offset = GlobalVideoPlayer.timelineOffset.load(std::memory_order_relaxed);
+    MixRefAudio(left, right, frames, timelineSeconds - offset, outRate);
 }
 
 }  // namespace korvel

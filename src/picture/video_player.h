@@ -4,6 +4,7 @@
 // player opens one file with FFmpeg, decodes into the display target its
 // frame sink makes, and follows the transport (play, pause, seek, a tick
 // every UI frame).
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -21,7 +22,9 @@ struct VideoPlayer {
     std::int32_t width = 0;  // decoded frame size
     std::int32_t height = 0;
     // Timeline time (seconds) at which the video starts; kept across loads.
-    float timelineOffset = 0.0f;
+    // The UI thread writes it; the reference audio's hook reads it on the
+    // audio thread every block.
+    std::atomic<float> timelineOffset{0.0f};
     void* frameView = nullptr;       // the display texture the video area draws; null when none
     float currentFrameTime = -1.0f;  // video time of the frame shown; -1 when none
     // Handed over by the window half before any load; tests hand a sink in

@@ -658,13 +658,14 @@ std::vector<AAFMarker> EventMarkers(const AAFExportCall& call, const std::vector
 }
 
 void AddReverbReturn(AAFExportCall& call, const PlaybackEngine& engine, const ReverbSettings& reverb,
-                     std::vector<std::string>& trackNames) {
+                     const std::array<float, kTrackGroupCount>& groupGain, std::vector<std::string>& trackNames) {
     const ExportRequest& request = call.request;
     const bool rangeOnly = request.rangeStart >= 0.0f && request.rangeEnd > request.rangeStart;
     const double start = rangeOnly ? request.rangeStart : 0.0;
     const double length = rangeOnly ? static_cast<double>(request.rangeEnd) - request.rangeStart : request.totalDuration;
     std::vector<float> left, right;
-    if (!RenderReverbBusOffline(engine, reverb, call.rate, length, start, left, right) || left.empty()) return;
+    if (!RenderReverbBusOffline(engine, reverb, groupGain, call.rate, length, start, left, right) || left.empty())
+        return;
     std::int32_t track = 0;
     for (std::int32_t t : call.clips.tracks) track = std::max(track, t + 1);
     const std::int64_t position =
@@ -694,7 +695,8 @@ void AddReverbReturn(AAFExportCall& call, const PlaybackEngine& engine, const Re
 
 bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& results, const PlaybackEngine& engine,
                const std::vector<Event>& events, const std::vector<UserShape>& userShapes,
-               const ReverbSettings& reverb, AAFExportOutput* output) {
+               const ReverbSettings& reverb, AAFExportOutput* output,
+               const std::array<float, kTrackGroupCount>* groupGain) {
     // Declared first so that it ends last: the pending essence files are
     // gone before it removes the folders it created.
     ExportRollback rollback;
@@ -775,7 +777,7 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
     std::vector<AAFMarker> markers;
     if (request.exportSettings.exportAAFMarkers) markers = EventMarkers(call, events, userShapes);
     if (request.exportSettings.exportReverbStem && reverb.enabled && request.totalDuration > 0.0f)
-        AddReverbReturn(call, engine, reverb, layout.names);
+        AddReverbReturn(call, engine, reverb, groupGain != nullptr ? *groupGain : engine.groupGain, layout.names);
 
     // Every essence file now goes to the rollback, which moves it into place
     // with the AAF file or removes it.
@@ -810,10 +812,9 @@ bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& res
     return rollback.Commit();
 }
 
-bool ExportAAFForJob(const ExportRequest& request) {
-    const ReverbSettings reverb = LivePlaybackEngine.reverb;
+bool ExportAAFForJob(const ExportRequest& request, const ExportMix& mix) {
     return ExportAAF(request, CurrentProject.results, LivePlaybackEngine, CurrentProject.events,
-                     CurrentProject.userShapes, reverb);
+                     CurrentProject.userShapes, mix.reverb, nullptr, &mix.groupGain);
 }
 
 }  // namespace korvel

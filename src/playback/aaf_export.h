@@ -8,6 +8,7 @@
 // AAF file go to temporary names through the call's ExportRollback and are
 // moved into place together once the AAF file is complete, so a failed
 // export leaves an earlier one of the same name as it was.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,13 +36,16 @@ struct AAFExportOutput {
 };
 
 // True when the AAF file was written and every file moved into place.
+// `groupGain`: the faders the reverb return's sends carry (an export's,
+// taken as it started); null: the engine's own.
 bool ExportAAF(const ExportRequest& request, const std::vector<LayerResult>& results, const PlaybackEngine& engine,
                const std::vector<Event>& events, const std::vector<UserShape>& userShapes,
-               const ReverbSettings& reverb, AAFExportOutput* output = nullptr);
+               const ReverbSettings& reverb, AAFExportOutput* output = nullptr,
+               const std::array<float, kTrackGroupCount>* groupGain = nullptr);
 
 // The export job's AAF step: ExportAAF over CurrentProject and
-// LivePlaybackEngine with the engine's reverb settings.
-bool ExportAAFForJob(const ExportRequest& request);
+// LivePlaybackEngine with the mixer the export took as it started.
+bool ExportAAFForJob(const ExportRequest& request, const ExportMix& mix);
 
 // The export's base name: the request's, else the output folder's last
 // component, else "Korvel"; made safe for a file name.

@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/thread_checks.h"
+
 namespace korvel {
 
 // [SECTION] Live output
@@ -133,7 +135,12 @@ thread_local AudioOutput* ReportingOutput = nullptr;
 int OutputStreamCallback(void* outputBuffer, void*, unsigned int frames, double, unsigned int, void* userData) {
     AudioOutput* output = static_cast<AudioOutput*>(userData);
     ReportingOutput = output;
+    // The stream's thread is the audio thread; tests also call this on
+    // their own thread, whose role comes back afterwards.
+    const ThreadRole previousRole = CurrentThreadRole();
+    SetThreadRole(ThreadRole::Audio);
     RenderOutputFrames(*output, static_cast<float*>(outputBuffer), frames);
+    SetThreadRole(previousRole);
     return 0;
 }
 

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "library/relink.h"
+#include "platform/thread_checks.h"
 #include "playback/aaf_export.h"
 #include "playback/playback_engine.h"
 #include "playback/render_cache.h"
@@ -222,7 +223,16 @@ std::string ExportStatusText(const AppState& state) {
 
 // [SECTION] The job
 
-void RunExportJob(const ExportRequest& request) {
+ExportMix TakeExportMix(const PlaybackEngine& engine) {
+    KORVEL_CHECK_THREAD(ui);  // the faders' owner
+    ExportMix mix;
+    mix.masterGain = engine.masterGain;
+    mix.groupGain = engine.groupGain;
+    mix.reverb = engine.reverb;
+    return mix;
+}
+
+void RunExportJob(const ExportRequest& request, const ExportMix& mix) {
     AppState& state = GlobalAppState;
     PlaybackEngine& engine = LivePlaybackEngine;
     const Project& project = CurrentProject;
@@ -247,15 +257,16 @@ void RunExportJob(const ExportRequest& request) {
     bool aafFailed = false;
     if (request.exportSettings.exportFormatAAF) {
         SetExportStatus(state, "Exporting AAF...");
-        if (ExportAafHandler != nullptr && ExportAafHandler(request)) count = 1;
+        if (ExportAafHandler != nullptr && ExportAafHandler(request, mix)) count = 1;
         else aafFailed = true;
     }
 
     std::vector<ExportWavKind> rolledBack;
     bool kindWroteNothing = false;
     if (request.exportSettings.exportFormatWAV) {
-        // Settings the UI owns, taken once: the mixer tab may change them meanwhile.
-        const ReverbSettings reverb = engine.reverb;
+        // Settings the UI owns, taken once: the mixer tab may change them
+        // meanwhile (the mixer's were taken on the UI thread).
+        const ReverbSettings& reverb = mix.reverb;
         const std::int32_t layoutIndex = state.exportWavLayout;
         const std::int32_t lufsIndex = state.exportWavLUFSIndex;
         const std::int32_t spatialMode = state.exportSpatialMode;
@@ -283,6 +294,7 @@ void RunExportJob(const ExportRequest& request) {
             options.spatialBlend = spatialMode != 0 ? 0.9f : 0.0f;
             options.extendedSpread = spatialMode == 2;
             options.reverb = reverb.enabled ? &reverb : nullptr;
+            options.mix = &mix;
             options.writeReverbStem = static_cast<std::int32_t>(step.kind) == reverbStemKind;
             bool failed = false;
             const std::int32_t written =
@@ -298,7 +310,7 @@ void RunExportJob(const ExportRequest& request) {
     state.exportDone.store(true, std::memory_order_release);
 }
 
-void ExportJobEntry(const ExportRequest& request) { RunExportJob(request); }
+void ExportJobEntry(const ExportRequest& request, const ExportMix& mix) { RunExportJob(request, mix); }
 
 // [SECTION] Starting
 
@@ -313,7 +325,10 @@ bool StartExport(ExportRequest request, std::function<void()> onComplete) {
     state.exportDoneTime = 0.0;
     state.exportRunning.store(true, std::memory_order_release);
     state.exportCompleteCallback = std::move(onComplete);
-    if (StartExportThread(state.exportThread, [request = std::move(request)] { ExportJobEntry(request); }))
+    // The faders as they stand now: the export mixes with these throughout.
+    ExportMix mix = TakeExportMix(LivePlaybackEngine);
+    if (StartExportThread(state.exportThread,
+                          [request = std::move(request), mix = std::move(mix)] { ExportJobEntry(request, mix); }))
         return true;
     std::printf("[Export] Could not start the export thread\n");
     std::fflush(stdout);

@@ -2,17 +2,32 @@
 // The export: what the export tab asks for, the thread that writes it, and
 // the rollback that makes a failed kind leave nothing behind. The WAV kinds
 // themselves are written by ExportWAV (wav_export.h).
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "dsp/reverb.h"
+#include "project/event.h"
 #include "project/export_settings.h"
 
 namespace korvel {
 
 struct AppState;
+struct PlaybackEngine;
+
+// The mixer as an export hears it. The mixer tab may move the faders while
+// the export runs, so the UI thread takes this once as the export starts
+// and the export thread reads only its copy.
+struct ExportMix {
+    float masterGain = 1.0f;
+    std::array<float, kTrackGroupCount> groupGain = {1.0f, 1.0f, 1.0f};
+    ReverbSettings reverb;
+};
+
+// UI thread: the engine's faders and reverb settings now.
+ExportMix TakeExportMix(const PlaybackEngine& engine);
 
 // Built by the export tab from the preferences and the project; the export
 // thread owns its copy for its whole run.
@@ -43,6 +58,9 @@ struct ExportWavOptions {
     float startTimecodeSeconds = 0.0f;
     bool writeReverbStem = false;
     const ReverbSettings* reverb = nullptr;  // null: no reverb
+    // The faders the call mixes with; null: the engine's, read once as the
+    // call starts (for a caller on the UI thread).
+    const ExportMix* mix = nullptr;
     std::string baseName;
     bool normalize = false;
     float targetLUFS = -16.0f;
@@ -92,7 +110,7 @@ void RemoveStaleExportTemporaries(const std::string& outputFolder);
 // The AAF step: ExportAAFForJob (aaf_export.h) unless replaced before an
 // export starts; null: an AAF export that was asked for fails. Read by the
 // export thread.
-using ExportAafFn = bool (*)(const ExportRequest& request);
+using ExportAafFn = bool (*)(const ExportRequest& request, const ExportMix& mix);
 extern ExportAafFn ExportAafHandler;
 
 // The loudness target of a WAV kind for the preference exportWavLUFSIndex:
@@ -119,13 +137,14 @@ void SetExportStatus(AppState& state, const std::string& text);
 std::string ExportStatusText(const AppState& state);
 
 // The whole export on the export thread: voices matched and loaded, the AAF
-// step, the WAV kinds in order, the final text, and exportDone last.
-void RunExportJob(const ExportRequest& request);
-void ExportJobEntry(const ExportRequest& request);
+// step, the WAV kinds in order, the final text, and exportDone last. `mix`
+// was taken by TakeExportMix on the UI thread.
+void RunExportJob(const ExportRequest& request, const ExportMix& mix);
+void ExportJobEntry(const ExportRequest& request, const ExportMix& mix);
 
 // UI thread: starts an export of `request` unless one or a background job
-// runs. Source paths are refreshed here, before the thread reads them; the
-// export flags are set, and `onComplete` runs from the frame's upkeep 0.8 s
+// runs. Source paths are refreshed and the mixer taken here, before the
+// thread reads them; the export flags are set, and `onComplete` runs from the frame's upkeep 0.8 s
 // after the export ends. A thread that cannot start ends the export at once
 // (status text, exportDone, exportRunning clear) and returns false.
 bool StartExport(ExportRequest request, std::function<void()> onComplete);

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "platform/thread_checks.h"
+
 namespace korvel {
 
 ExportThreadCreateFn ExportThreadCreate = &pthread_create;
@@ -10,6 +12,7 @@ namespace {
 
 void* RunBody(void* argument) {
     std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
+    SetThreadRole(ThreadRole::Export);
     (*body)();
     return nullptr;
 }

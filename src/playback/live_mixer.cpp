@@ -12,6 +12,7 @@
 #include "dsp/flush_denormals.h"
 #include "dsp/limiter.h"
 #include "dsp/pan.h"
+#include "platform/thread_checks.h"
 #include "playback/voice_mix.h"
 
 namespace korvel {
@@ -176,6 +177,7 @@ float PeakOf(const float* samples, std::uint32_t n) {
 // [SECTION] Block
 
 void MixPlaybackBlock(PlaybackEngine& engine, float* left, float* right, std::uint32_t n) {
+    KORVEL_CHECK_THREAD(audio);  // the mixer's own fields have no lock
     struct CountBlock {
         PlaybackEngine& engine;
         ~CountBlock() { engine.blocksFinished.fetch_add(1, std::memory_order_acq_rel); }

@@ -1,10 +1,14 @@
 #include "playback/mixer_publishing.h"
 
+#include "platform/thread_checks.h"
 #include "playback/playback_engine.h"
 
 namespace korvel {
 
-void PublishReverbSettings(PlaybackEngine& engine) { engine.reverbMailbox.Publish(engine.reverb); }
+void PublishReverbSettings(PlaybackEngine& engine) {
+    KORVEL_CHECK_THREAD(ui);  // the mailbox has one writer
+    engine.reverbMailbox.Publish(engine.reverb);
+}
 
 bool ApplyPendingReverbChanges(PlaybackEngine& engine) {
     const bool requests = ApplyReverbRequests(engine.reverbState, engine.reverbRequests);
@@ -13,6 +17,7 @@ bool ApplyPendingReverbChanges(PlaybackEngine& engine) {
 }
 
 void PublishMixerSettings(PlaybackEngine& engine) {
+    KORVEL_CHECK_THREAD(ui);  // the fields it copies are the UI thread's
     MixerSettings settings;
     settings.masterGain = engine.masterGain;
     settings.soloVoice = engine.soloVoice.load();
@@ -24,6 +29,7 @@ void PublishMixerSettings(PlaybackEngine& engine) {
 }
 
 void ApplyPendingMixerChanges(PlaybackEngine& engine) {
+    KORVEL_CHECK_THREAD(audio);  // the mailbox has one reader
     ApplyPendingReverbChanges(engine);
     engine.mixerMailbox.Take(engine.mix);
 }

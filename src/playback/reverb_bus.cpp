@@ -30,14 +30,14 @@ namespace {
 constexpr int kBusBlockFrames = 2048;
 
 // The sends of one voice into sendL/sendR (each `frames` long).
-void AddVoiceSend(const PlaybackEngine& engine, const ReverbSettings& settings, const Voice& voice,
-                  std::size_t index, int sampleRate, float startSeconds, std::int64_t frames, float* sendL,
-                  float* sendR) {
+void AddVoiceSend(const PlaybackEngine& engine, const ReverbSettings& settings, const std::array<float, 3>& groupGain,
+                  const Voice& voice, std::size_t index, int sampleRate, float startSeconds, std::int64_t frames,
+                  float* sendL, float* sendR) {
     if (voice.muted || voice.frameCount < 1) return;
     const int g = VoiceGroupIndex(voice);
     const float send = VoiceReverbSend(voice, settings, g);
     if (!(send >= 0.000001f)) return;
-    const float level = VoiceBaseLevel(voice) * engine.groupGain[static_cast<std::size_t>(g)];
+    const float level = VoiceBaseLevel(voice) * groupGain[static_cast<std::size_t>(g)];
     const VoiceFades fades = EngineVoiceFades(engine, index, voice);
     const VoiceCurves curves = PrepareVoiceCurvesOverDuration(voice);
     const bool stereo = VoiceMixesStereo(voice);
@@ -73,6 +73,12 @@ void AddVoiceSend(const PlaybackEngine& engine, const ReverbSettings& settings, 
 bool RenderReverbBusOffline(const PlaybackEngine& engine, const ReverbSettings& settings, int sampleRate,
                             double seconds, double startSeconds, std::vector<float>& outL,
                             std::vector<float>& outR) {
+    return RenderReverbBusOffline(engine, settings, engine.groupGain, sampleRate, seconds, startSeconds, outL, outR);
+}
+
+bool RenderReverbBusOffline(const PlaybackEngine& engine, const ReverbSettings& settings,
+                            const std::array<float, 3>& groupGain, int sampleRate, double seconds,
+                            double startSeconds, std::vector<float>& outL, std::vector<float>& outR) {
     const float product = static_cast<float>(sampleRate) * static_cast<float>(seconds);
     if (!(product >= 1.0f) || !engine.ready.load(std::memory_order_acquire)) return false;
     // Checked before anything is allocated: a damaged duration must not ask
@@ -84,7 +90,8 @@ bool RenderReverbBusOffline(const PlaybackEngine& engine, const ReverbSettings& 
     std::vector<float> sendR(static_cast<std::size_t>(frames), 0.0f);
     const float start = static_cast<float>(startSeconds);
     for (std::size_t k = 0; k < engine.voices.size(); ++k)
-        AddVoiceSend(engine, settings, engine.voices[k], k, sampleRate, start, frames, sendL.data(), sendR.data());
+        AddVoiceSend(engine, settings, groupGain, engine.voices[k], k, sampleRate, start, frames, sendL.data(),
+                     sendR.data());
 
     outL.assign(static_cast<std::size_t>(frames), 0.0f);
     outR.assign(static_cast<std::size_t>(frames), 0.0f);

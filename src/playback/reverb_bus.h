@@ -50,6 +50,12 @@ private:
 // longer than the hour a writer accepts (its stem would be refused anyway,
 // and the buffers would be sized first). Reads the voices without the lock.
 // Keeps the reverb's 1.4 MiB state on the calling thread's stack.
+// Each voice's send carries its group's gain from `groupGain`, the faders an
+// export took as it started; the first form reads the engine's own (for a
+// caller that owns the faders).
+bool RenderReverbBusOffline(const PlaybackEngine& engine, const ReverbSettings& settings,
+                            const std::array<float, 3>& groupGain, int sampleRate, double seconds,
+                            double startSeconds, std::vector<float>& outL, std::vector<float>& outR);
 bool RenderReverbBusOffline(const PlaybackEngine& engine, const ReverbSettings& settings, int sampleRate,
                             double seconds, double startSeconds, std::vector<float>& outL,
                             std::vector<float>& outR);

@@ -8,6 +8,7 @@
 #include "playback/wav_export.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -63,6 +64,7 @@ struct ExportCall {
     double length = 0.0;       // seconds
     std::int64_t frames = 0;
     float master = 1.0f;
+    std::array<float, kTrackGroupCount> groupGain;  // taken once: the faders may move meanwhile
     double tc = 0.0;           // start timecode, seconds
     std::string base;          // sanitised, for paths
     std::string description;   // as given, for the BEXT descriptions
@@ -71,7 +73,6 @@ struct ExportCall {
     // The "written" lines, printed only once the files are in place.
     std::vector<std::string> written;
 };
-
 
 // Creates `folder` with its parents; a folder that did not exist is
 // recorded so that a failed call removes it again.
@@ -109,8 +110,8 @@ bool FitsWriter(const char* writer, std::int64_t frames, int channels, int rate,
     return true;
 }
 
-float GroupGain(const PlaybackEngine& engine, int group) {
-    return engine.groupGain[static_cast<std::size_t>(std::clamp(group, 0, kTrackGroupCount - 1))];
+float GroupGain(const ExportCall& call, int group) {
+    return call.groupGain[static_cast<std::size_t>(std::clamp(group, 0, kTrackGroupCount - 1))];
 }
 
 bool WriteStereoFile(ExportCall& call, const std::string& path, const float* left, const float* right,
@@ -140,7 +141,7 @@ void WriteReverbStem(ExportCall& call) {
         !reverb->enabled)
         return;
     std::vector<float> left, right;
-    if (!RenderReverbBusOffline(call.engine, *reverb, call.rate, call.length, call.offset, left, right)) return;
+    if (!RenderReverbBusOffline(call.engine, *reverb, call.groupGain, call.rate, call.length, call.offset, left, right)) return;
     const std::string path = call.out + "/" + call.base + " - Reverb.wav";
     const std::int64_t frames = std::min<std::int64_t>(call.frames, static_cast<std::int64_t>(left.size()));
     if (WriteStereoFile(call, path, left.data(), right.data(), frames, call.tc + call.offset,
@@ -163,11 +164,11 @@ bool ExportStereoMix(ExportCall& call) {
     std::vector<float> right(static_cast<std::size_t>(call.frames), 0.0f);
     for (std::size_t k = 0; k < engine.voices.size(); ++k)
         MixVoiceOffline(engine.voices[k], k, engine, left.data(), right.data(), call.frames, call.rate,
-                        call.master * GroupGain(engine, engine.voices[k].group), call.offset);
+                        call.master * GroupGain(call, engine.voices[k].group), call.offset);
     const ReverbSettings* reverb = call.options.reverb;
     if (reverb != nullptr && reverb->enabled) {
         std::vector<float> returnL, returnR;
-        if (RenderReverbBusOffline(engine, *reverb, call.rate, call.length, call.offset, returnL, returnR)) {
+        if (RenderReverbBusOffline(engine, *reverb, call.groupGain, call.rate, call.length, call.offset, returnL, returnR)) {
             const std::int64_t n = std::min<std::int64_t>(call.frames, static_cast<std::int64_t>(returnL.size()));
             for (std::int64_t p = 0; p < n; ++p) left[p] += returnL[p], right[p] += returnR[p];
         }
@@ -193,7 +194,7 @@ std::vector<std::vector<float>> MixLayout(ExportCall& call, const OutputLayout& 
         const Voice& voice = engine.voices[k];
         if (group >= 0 && voice.group != group) continue;
         MixVoiceSpatial(voice, k, engine, call.results, layout, channels, call.frames, call.rate,
-                        call.master * GroupGain(engine, voice.group), call.offset, order, call.options.spatialBlend,
+                        call.master * GroupGain(call, voice.group), call.offset, order, call.options.spatialBlend,
                         call.options.extendedSpread);
     }
     return channels;
@@ -232,7 +233,7 @@ bool ExportLayoutMix(ExportCall& call, const OutputLayout& layout) {
     const ReverbSettings* reverb = call.options.reverb;
     if (reverb != nullptr && reverb->enabled) {
         std::vector<float> returnL, returnR;
-        if (RenderReverbBusOffline(call.engine, *reverb, call.rate, call.length, call.offset, returnL, returnR))
+        if (RenderReverbBusOffline(call.engine, *reverb, call.groupGain, call.rate, call.length, call.offset, returnL, returnR))
             SpreadReverbToLayout(returnL, returnR, std::min<std::int64_t>(call.frames, static_cast<std::int64_t>(returnL.size())),
                                  layout, channels);
     }
@@ -270,7 +271,7 @@ bool ExportStems(ExportCall& call, const TrackLayout& trackLayout) {
         if (stereo) {
             std::vector<float> left(static_cast<std::size_t>(call.frames), 0.0f);
             std::vector<float> right(static_cast<std::size_t>(call.frames), 0.0f);
-            const float gain = GroupGain(engine, g) * call.master;
+            const float gain = GroupGain(call, g) * call.master;
             for (std::size_t k = 0; k < engine.voices.size(); ++k)
                 if (engine.voices[k].group == g)
                     MixVoiceOffline(engine.voices[k], k, engine, left.data(), right.data(), call.frames, call.rate, gain,
@@ -319,7 +320,7 @@ bool ExportTracks(ExportCall& call, const TrackLayout& trackLayout) {
             for (std::size_t v = 0; v < engine.voices.size(); ++v)
                 if (trackOf(engine.voices[v]) == t)
                     MixVoiceOffline(engine.voices[v], v, engine, left.data(), right.data(), call.frames, call.rate,
-                                    GroupGain(engine, g), call.offset);
+                                    GroupGain(call, g), call.offset);
             bool written = false;
             if (group.stereo) {
                 written = WriteStereoFile(call, path, left.data(), right.data(), call.frames, call.tc + call.offset, name);
@@ -355,14 +356,16 @@ std::string UniqueClipName(const std::string& wanted, std::map<std::string, int>
 
 // The clip's own fades (2 ms floor, no 15 ms floor, cap or joint scaling)
 // with the curves of the send path.
-void RenderClip(const PlaybackEngine& engine, const Voice& voice, std::size_t k, int rate, std::vector<float>& left,
+void RenderClip(const ExportCall& call, const Voice& voice, std::size_t k, std::vector<float>& left,
                 std::vector<float>& right) {
+    const PlaybackEngine& engine = call.engine;
+    const int rate = call.rate;
     const float fadeIn = std::max(0.002f, k < engine.voiceFadeIns.size() ? engine.voiceFadeIns[k] : kDefaultVoiceFadeIn);
     const float fadeOut = std::max(0.002f, k < engine.voiceFadeOuts.size() ? engine.voiceFadeOuts[k] : kDefaultVoiceFadeOut);
     const VoiceFades fades{fadeIn, fadeOut};
     const VoiceCurves curves = PrepareVoiceCurvesOverDuration(voice);
     const bool known = voice.group >= 0 && voice.group < kTrackGroupCount;
-    const float level = VoiceBaseLevel(voice) * (known ? engine.groupGain[static_cast<std::size_t>(voice.group)] : 1.0f);
+    const float level = VoiceBaseLevel(voice) * (known ? call.groupGain[static_cast<std::size_t>(voice.group)] : 1.0f);
     left.assign(static_cast<std::size_t>(voice.frameCount), 0.0f);
     right.assign(static_cast<std::size_t>(voice.frameCount), 0.0f);
     const std::size_t n = std::min(voice.samplesL.size(), static_cast<std::size_t>(voice.frameCount));
@@ -388,7 +391,7 @@ bool ExportClips(ExportCall& call, bool rangeInForce, float rangeStart, float ra
         const std::string& own = call.results[static_cast<std::size_t>(voice.resultIndex)].name;
         const std::string name = UniqueClipName(SanitizeExportName(own.empty() ? "clip" : own), counts, used);
         const std::string path = folder + "/" + call.base + " - " + name + ".wav";
-        RenderClip(engine, voice, k, call.rate, left, right);
+        RenderClip(call, voice, k, left, right);
         if (!WriteStereoFile(call, path, left.data(), right.data(), voice.frameCount,
                              call.tc + static_cast<double>(voice.startTime), name))
             return false;
@@ -432,8 +435,10 @@ std::int32_t ExportWAV(const std::string& outputFolder, const std::vector<LayerR
 
     std::string base = options.baseName.empty() ? DefaultBaseName(outputFolder) : options.baseName;
     if (base.empty()) base = "Korvel";
+    // The faders once, for the whole call: the mixer tab may move them meanwhile.
+    const ExportMix mix = options.mix != nullptr ? *options.mix : ExportMix{engine.masterGain, engine.groupGain, {}};
     ExportCall call{outputFolder, results, engine, sampleRate, options, offset, length, frames,
-                    options.applyMasterGain ? engine.masterGain : 1.0f, options.startTimecodeSeconds,
+                    options.applyMasterGain ? mix.masterGain : 1.0f, mix.groupGain, options.startTimecodeSeconds,
                     SanitizeExportName(base), base, rollback, 0, {}};
 
     WriteReverbStem(call);

@@ -137,7 +137,7 @@ bool WriteOpenProject(const std::string& target, bool keepDamagedOriginal) {
         .videoPath = state.videoPath,
         // A video still waiting for the next frame to open it keeps the
         // offset it will be given.
-        .videoStartTime = video.loaded ? video.timelineOffset : state.pendingVideoStart,
+        .videoStartTime = video.loaded ? video.timelineOffset.load() : state.pendingVideoStart,
         .libraryPaths = libraryPaths,
         .projectDescription = state.projectDescription,
         .projectSampleRate = state.projectSampleRate,

@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "build_fixture.h"
 #include "engine/bed_event.h"
+#include "engine/build_events.h"
 #include "engine/clip_event.h"
+#include "engine/published_layers.h"
 #include "engine/silence_protection.h"
 #include "library/file_id.h"
+#include "library/library.h"
+#include "platform/thread_checks.h"
 #include "project/fixed_text.h"
 #include "project/project.h"
 #include "support/audio_fixture.h"
@@ -316,6 +323,54 @@ TEST_F(ClipBedEvents, BedFollowsAMovedFileByItsId) {
     EXPECT_EQ(project.events[0].pinnedFiles[0], moved);
     ASSERT_EQ(project.results.size(), 1u);
     EXPECT_EQ(project.results[0].id, id) << "matched by its id";
+}
+
+// The events tab walks every pinned path of the selected event each frame,
+// also while a build runs. The build writes a relinked path only when it
+// differs and appends the legacy pin, each under the storage lock the tab
+// reads under (JobReadLock). CI runs this under ThreadSanitizer.
+TEST_F(ClipBedEvents, ABuildRelinksPinnedFilesWhileTheEventsTabReadsThem) {
+    const FileIdResult spotId = ComputeFileId(mono);
+    const FileIdResult bedId = ComputeFileId(stereo);
+    ASSERT_FALSE(spotId.id.empty());
+    ASSERT_FALSE(bedId.id.empty());
+    const std::string spotMoved = dir.file("moved_spot_file_with_a_long_name.wav");
+    const std::string bedMoved = dir.file("moved_bed_file_with_a_long_name.wav");
+    std::filesystem::rename(mono, spotMoved);
+    std::filesystem::rename(stereo, bedMoved);
+    RegisterFileId({spotId.id, spotMoved, spotId.fingerprint, spotId.size});
+    RegisterFileId({bedId.id, bedMoved, bedId.fingerprint, bedId.size});
+
+    const std::vector<Palette> palettes = {test::MakePalette("All", {test::MakeFile("x")})};
+    Event pinned = MakeEvent(EventKind::Spot, 1.0f, 1.0f, 0.2f);
+    pinned.pinnedFiles = {mono};
+    pinned.pinnedFileIds = {spotId.id};
+    Event legacy = MakeEvent(EventKind::Spot, 4.0f, 1.0f, 0.2f);
+    legacy.usePinnedFile = true;
+    CopyText(legacy.pinnedFile, spotMoved);
+    project.events = {pinned, legacy};
+    Event& bed = AddBed(project, {stereo}, 6.0f, 2.0f);
+    bed.pinnedFileIds = {bedId.id};
+
+    std::atomic<bool> done{false};
+    std::thread build([&] {
+        SetThreadRole(ThreadRole::Job);
+        BuildEvents(project, palettes, -1, -1.0f, -1.0f, false, false);
+        done.store(true, std::memory_order_release);
+    });
+    std::size_t read = 0;
+    do {
+        const auto lock = JobReadLock(true);
+        for (const Event& event : project.events)
+            for (const std::string& path : event.pinnedFiles) read += path.size();
+    } while (!done.load(std::memory_order_acquire));
+    build.join();
+    EXPECT_GT(read, 0u);
+
+    EXPECT_EQ(project.events[0].pinnedFiles, std::vector<std::string>{spotMoved}) << "relinked by its id";
+    EXPECT_EQ(project.events[1].pinnedFiles, std::vector<std::string>{spotMoved}) << "the legacy pin was taken";
+    EXPECT_EQ(project.events[2].pinnedFiles, std::vector<std::string>{bedMoved}) << "the Bed relinked by its id";
+    ASSERT_EQ(project.results.size(), 3u);
 }
 
 }  // namespace

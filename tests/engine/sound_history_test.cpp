@@ -3,14 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "build_fixture.h"
 #include "engine/layer_render.h"
+#include "engine/published_layers.h"
 #include "library/library.h"
+#include "platform/thread_checks.h"
 #include "playback/playback_engine.h"
+#include "project/app_state.h"
 #include "project/project.h"
 #include "support/audio_fixture.h"
 #include "support/temp_dir.h"
@@ -202,6 +207,85 @@ TEST_F(RerollTest, APlaceholderGivenAFileIsRenderedFromIt) {
     EXPECT_TRUE(layer.isSketch);
     ApplySoundChoice(layer, {"metal", folder + "/metal.wav", "", 0, 1, 0, 0, 0});
     EXPECT_FALSE(layer.isSketch);
+}
+
+// The events-tab jobs run on the job thread while the track lanes read every
+// layer's texts through the published view. A job that rewrote the layer in
+// place could free a name under the reader; each one swaps in a whole edited
+// copy instead. CI runs this under ThreadSanitizer.
+class SoundJobsWhileLanesRead : public testing::Test {
+protected:
+    void SetUp() override { Reset(); }
+    void TearDown() override { Reset(); }
+    static void Reset() {
+        CurrentProject = Project{};
+        SoundLibrary.palettes.clear();
+        GlobalAppState.backgroundJob.done.store(false);
+    }
+};
+
+TEST_F(SoundJobsWhileLanesRead, EachJobSwapsInAWholeLayer) {
+    // Names longer than any short-string buffer, so a new one needs new storage.
+    const std::string longA = "a_long_name_that_needs_its_own_storage_on_the_heap";
+    const std::string longC = "c_long_name_that_needs_its_own_storage_on_the_heap";
+    struct Case {
+        const char* name;
+        void (*job)(std::int32_t);
+        std::vector<SoundChoice> history;
+        std::int32_t historyPos;
+        std::string expected;  // the layer's file afterwards; empty: any new one
+    };
+    const Case cases[] = {
+        {"re-roll", RunRerollSoundJob, {}, -1, ""},
+        {"previous sound", RunPreviousSoundJob, {{longA, "/lib/" + longA + ".wav", "", 0, 1, 0, 0, 0}}, -1,
+         "/lib/" + longA + ".wav"},
+        {"next sound from the history",
+         RunNextHistorySoundJob,
+         {{"b", "/lib/b.wav", "", 0, 1, 0, 0, 0}, {longC, "/lib/" + longC + ".wav", "", 0, 1, 0, 0, 0}},
+         0,
+         "/lib/" + longC + ".wav"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        SoundLibrary.palettes = {MakePalette("All", {MakeFile(longA), MakeFile(longC)})};
+        Project& project = CurrentProject;
+        project.events = {MakeEvent(EventKind::Bloom, 10.0f, 1.0f)};
+        for (const char* path : {"/lib/b.wav", "/lib/other.wav"}) {
+            LayerResult layer = Sounding(path);
+            layer.eventIdx = 0;
+            project.results.push_back(layer);
+        }
+        project.results[0].history = c.history;
+        project.results[0].historyPos = c.historyPos;
+        PublishBuiltLayers(project, static_cast<std::int32_t>(project.results.size()));
+
+        std::thread job([&c] {
+            SetThreadRole(ThreadRole::Job);
+            c.job(0);
+        });
+        std::size_t read = 0;
+        do {
+            const PublishedLayersView view(project);
+            for (const LayerResult& layer : view.layers()) {
+                const std::string name = layer.name, path = layer.filepath;
+                read += name.size() + path.size();
+            }
+        } while (!GlobalAppState.backgroundJob.done.load(std::memory_order_acquire));
+        job.join();
+        EXPECT_GT(read, 0u);
+
+        const LayerResult& layer = project.results[0];
+        if (c.expected.empty()) {
+            EXPECT_NE(layer.filepath, "/lib/b.wav");
+            EXPECT_EQ(Paths(layer), std::vector<std::string>{"/lib/b.wav"}) << "the old sound was recorded";
+        } else {
+            EXPECT_EQ(layer.filepath, c.expected);
+        }
+        EXPECT_FALSE(layer.name.empty());
+        EXPECT_EQ(project.revision, c.expected.empty() ? 1 : 0) << "a re-roll bumps the revision, a step does not";
+        EXPECT_EQ(project.results[1].filepath, "/lib/other.wav") << "the other layer is untouched";
+    }
 }
 
 }  // namespace

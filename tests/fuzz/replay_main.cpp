@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
         } else if (std::filesystem::is_regular_file(root, ec)) {
             ReplayFile(root);
             ++replayed;
+        } else {
+            // A corpus that is not there would replay nothing and still pass.
+            std::fprintf(stderr, "[fuzz] no such corpus: %s\n", argv[i]);
+            return 1;
         }
     }
     // Running the empty input too keeps a target with no seeds meaningful.

@@ -887,7 +887,7 @@ TEST(AAFExportJob, TheJobCountsTheAafFileAndNamesItsFailure) {
         request.totalDuration = 2.0f;
         request.groupNames = {"BG", "FX A", "FX B"};
         testing::internal::CaptureStdout();
-        RunExportJob(request);
+        RunExportJob(request, TakeExportMix(LivePlaybackEngine));
         testing::internal::GetCapturedStdout();
         EXPECT_TRUE(GlobalAppState.exportDone.load());
         EXPECT_EQ(ExportStatusText(GlobalAppState), c.status);

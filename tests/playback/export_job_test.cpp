@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -10,10 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/transport.h"
 #include "playback/export_thread.h"
+#include "playback/mixer_publishing.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
 #include "project/project.h"
+#include "support/audio_fixture.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -251,7 +255,7 @@ TEST_F(ExportJobRun, FailedKindsAreNamedAndTheJobStillEnds) {
         GlobalAppState.exportDone.store(false);
         LivePlaybackEngine.ready.store(c.ready);
         testing::internal::CaptureStdout();
-        RunExportJob(request);
+        RunExportJob(request, TakeExportMix(LivePlaybackEngine));
         testing::internal::GetCapturedStdout();
         EXPECT_TRUE(GlobalAppState.exportDone.load());
         EXPECT_EQ(ExportStatusText(GlobalAppState), c.status);
@@ -290,7 +294,7 @@ TEST_F(ExportJobRun, AnExportRemovesTheTemporariesOfDeadExports) {
     request.sampleRate = kRate;
     request.totalDuration = 3.0f;
     testing::internal::CaptureStdout();
-    RunExportJob(request);
+    RunExportJob(request, TakeExportMix(LivePlaybackEngine));
     testing::internal::GetCapturedStdout();
     for (const std::string& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
     for (const std::string& path : kept) EXPECT_TRUE(fs::exists(path)) << path;
@@ -321,6 +325,66 @@ TEST_F(ExportJobRun, StartingRunsTheJobOnItsOwnThreadAndOneAtATime) {
     EXPECT_TRUE(fs::exists(dir.path() / "Out" / "Cue.wav"));
     EXPECT_EQ(completions, 0) << "the frame's upkeep runs the completion";
     GlobalAppState.exportCompleteCallback = nullptr;
+}
+
+// The mixer tab moves the master and group faders while the export thread
+// mixes. The export mixes at the gains it started with, which the UI thread
+// took as it started; it never reads the live faders. CI runs this under
+// ThreadSanitizer.
+TEST_F(ExportJobRun, FadersMovedDuringAnExportLeaveItsMixAsStarted) {
+    PlaybackEngine& engine = LivePlaybackEngine;
+    for (std::size_t k = 0; k < engine.voices.size(); ++k) engine.voices[k].group = static_cast<std::int32_t>(k % 3);
+    const std::array<float, kTrackGroupCount> groupGain = {0.5f, 0.9f, 0.7f};
+    SetMasterGain(engine, 0.8f);
+    engine.groupGain = groupGain;
+    PublishMixerSettings(engine);
+
+    test::TempDir dir;
+    ExportRequest request;
+    request.baseName = "Cue";
+    request.exportSettings.exportFormatAAF = false;
+    request.exportSettings.exportFormatWAV = true;
+    request.exportSettings.exportWavMixdown = true;
+    request.exportSettings.exportWavStems = true;
+    request.exportSettings.exportReverbStem = false;
+    request.sampleRate = kRate;
+    request.totalDuration = 3.0f;
+    testing::internal::CaptureStdout();
+    // The same export with the faders still, for reference.
+    request.outputFolder = dir.file("Still");
+    RunExportJob(request, TakeExportMix(engine));
+    GlobalAppState.exportDone.store(false);
+
+    request.outputFolder = dir.file("Moved");
+    ASSERT_TRUE(StartExport(request, nullptr));
+    float gain = 0.1f;
+    int moves = 0;
+    do {
+        SetMasterGain(engine, gain);
+        for (float& g : engine.groupGain) g = 1.5f - gain;
+        PublishMixerSettings(engine);
+        gain = gain > 1.4f ? 0.1f : gain + 0.05f;
+        ++moves;
+    } while (!GlobalAppState.exportDone.load(std::memory_order_acquire));
+    JoinExportThread(GlobalAppState.exportThread);
+    testing::internal::GetCapturedStdout();
+    SetMasterGain(engine, 1.0f);
+    engine.groupGain = {1.0f, 1.0f, 1.0f};
+    PublishMixerSettings(engine);
+    EXPECT_GT(moves, 0);
+
+    // The mixdown and the three group stems, each as the still faders made it.
+    int compared = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "Still")) {
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        const std::vector<float> still = test::ReadSoundFile(entry.path().string());
+        const std::vector<float> moved = test::ReadSoundFile((dir.path() / "Moved" / name).string());
+        ASSERT_FALSE(still.empty());
+        EXPECT_EQ(moved, still);
+        ++compared;
+    }
+    EXPECT_EQ(compared, 4);
 }
 
 TEST(ExportThread, RunsItsBodyOnAnEightMebibyteStack) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dsp/flush_denormals.h"
+#include "platform/thread_checks.h"
 #include "playback/voice_mix.h"
 #include "mix_engine_fixture.h"
 
@@ -430,6 +431,7 @@ TEST_F(LiveMixer, IdleWhileNotReadyKeepsTimeForThePicture) {
 TEST(AudioRenderCallback, SetsFlushToZeroOnTheAudioThread) {
     bool flushed = false;
     std::thread audio([&] {
+        SetThreadRole(ThreadRole::Audio);  // as the device's thread is
         std::vector<float> left(64), right(64);
         AudioRenderCallback(left.data(), right.data(), 64);
         flushed = FlushDenormalsEnabled();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,9 @@ struct Case {
     bool homeUnset = false;
     bool libraryKnown = false;  // a palette already holds K:Libraries/Hits
 };
+
+// GoogleTest shows a case by its name rather than by its bytes.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 const std::string kLegacyRecipes = "H:Library/Preferences/KorvelPresets/";
 const std::string kLegacyPreviews = "H:Library/Application Support/Korvel/RecipePreviews/";

@@ -10,12 +10,15 @@
 
 namespace korvel {
 
-// The command tables carry SDL's key codes without its header.
-static_assert(KeyBackspace == SDLK_BACKSPACE && KeyEscape == SDLK_ESCAPE && KeySpace == SDLK_SPACE);
-static_assert(KeyComma == SDLK_COMMA && KeyMinus == SDLK_MINUS && KeyPeriod == SDLK_PERIOD);
-static_assert(KeySemicolon == SDLK_SEMICOLON && KeyEquals == SDLK_EQUALS && KeyDelete == SDLK_DELETE);
-static_assert(KeyF1 == SDLK_F1 && KeyUp == SDLK_UP && KeyDown == SDLK_DOWN);
-static_assert(LetterKey('a') == SDLK_a && LetterKey('1') == SDLK_1);
+// The command tables carry SDL's key codes without its header. Compared as
+// numbers: comparing two enumerations is deprecated.
+constexpr std::int32_t Code(std::int32_t key) { return key; }
+static_assert(Code(KeyBackspace) == SDLK_BACKSPACE && Code(KeyEscape) == SDLK_ESCAPE && Code(KeySpace) == SDLK_SPACE);
+static_assert(Code(KeyComma) == SDLK_COMMA && Code(KeyMinus) == SDLK_MINUS && Code(KeyPeriod) == SDLK_PERIOD);
+static_assert(Code(KeySemicolon) == SDLK_SEMICOLON && Code(KeyEquals) == SDLK_EQUALS &&
+              Code(KeyDelete) == SDLK_DELETE);
+static_assert(Code(KeyF1) == SDLK_F1 && Code(KeyUp) == SDLK_UP && Code(KeyDown) == SDLK_DOWN);
+static_assert(Code(LetterKey('a')) == SDLK_a && Code(LetterKey('1')) == SDLK_1);
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "app/ui_layout.h"
 #include "picture/ref_audio.h"
 #include "picture/video_player.h"
+#include "platform/thread_checks.h"
 #include "playback/mixer_publishing.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
@@ -163,13 +164,17 @@ struct FaderPress {
     std::array<float, kMixerStripCount> pressGain = {};
 };
 
+// The strips' fields belong to the UI thread; the export and the mixer
+// read copies handed over when they change.
 float& StripGain(PlaybackEngine& e, std::int32_t strip) {
+    KORVEL_CHECK_THREAD(ui);
     if (strip == kStripRef) return e.refGain;
     if (strip == kStripMaster) return e.masterGain;
     return e.groupGain[static_cast<std::size_t>(StripGroup(strip))];
 }
 
 bool& StripMute(PlaybackEngine& e, std::int32_t strip) {
+    KORVEL_CHECK_THREAD(ui);
     if (strip == kStripRef) return e.refMute;
     if (strip == kStripMaster) return e.masterMute;
     return e.groupMute[static_cast<std::size_t>(StripGroup(strip))];

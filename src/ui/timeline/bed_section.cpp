@@ -345,6 +345,9 @@ void DrawBedLayerList(AppState& state, Project& project, std::int32_t index, con
     const float scrollY = ImGui::GetScrollY();
     const float avail = ImGui::GetContentRegionAvail().x;
     const ImGuiIO& io = ImGui::GetIO();
+    // A running build may relink the files' paths, under its storage lock;
+    // the cards read them under it too. Edits wait for the job to end.
+    auto jobLock = JobReadLock(state.backgroundJob.active.load(std::memory_order_acquire));
     auto count = static_cast<std::int32_t>(project.events[static_cast<std::size_t>(index)].pinnedFiles.size());
 
     std::int32_t drop = -1;
@@ -359,6 +362,7 @@ void DrawBedLayerList(AppState& state, Project& project, std::int32_t index, con
         DrawLayerCard(state, project, index, i, avail, fh, rh, drop >= 0, actions);
         ImGui::PopID();
     }
+    if (jobLock.owns_lock()) jobLock.unlock();
 
     if (drop >= 0) {
         const float y = child.y - scrollY + static_cast<float>(drop) * rh - 1.5f;

@@ -94,10 +94,12 @@ bool JobRunning(const AppState& state) { return state.backgroundJob.active.load(
 // `published`, which holds its storage lock until the caller lets it go.
 std::span<const LayerResult> DrawnLayers(const AppState& state, const Project& project, std::int32_t drawn,
                                          std::optional<PublishedLayersView>& published) {
-    std::span<const LayerResult> layers(project.results);
+    std::span<const LayerResult> layers;
     if (JobRunning(state)) {
         published.emplace(project);
         layers = published->layers();
+    } else {
+        layers = project.results;  // the vector itself only where no build swaps it
     }
     return layers.first(std::min<std::size_t>(layers.size(), static_cast<std::size_t>(std::max(0, drawn))));
 }

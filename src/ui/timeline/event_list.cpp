@@ -769,11 +769,14 @@ void DrawEventList(const UILayout& layout) {
 
     {
         // A running build may move the layers: read those it has published.
+        // The vector itself is read only where no job runs: a build swaps it.
         std::optional<PublishedLayersView> published;
-        std::span<const LayerResult> layers(project.results);
+        std::span<const LayerResult> layers;
         if (state.backgroundJob.active.load(std::memory_order_acquire)) {
             published.emplace(project);
             layers = published->layers();
+        } else {
+            layers = project.results;
         }
         state.RefreshEventListCache(project.events, layers, project.revision);
     }

@@ -16,10 +16,13 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/frame/style.h"
 #include "app/theme.h"
+#include "app/frame_work.h"
 #include "app/ui_layout.h"
+#include "engine/published_layers.h"
 #include "library/library.h"
 #include "playback/playback_engine.h"
 #include "project/app_state.h"
@@ -162,12 +165,18 @@ void DrawPaletteFilterLine(AppState& state, Project& project, const Event& event
     }
 }
 
-void DrawPinnedLine(AppState& state, Event& event) {
-    ImGui::TextColored(ImVec4(0.4f, 0.7f, 1.0f, 0.7f), "%s %d pinned", kGlyphPin,
-                       static_cast<int>(event.pinnedFiles.size()));
+// A running build may relink or append pinned paths: they are copied under
+// its storage lock.
+std::vector<std::string> PinnedFilesOf(const AppState& state, const Event& event) {
+    const auto lock = JobReadLock(state.backgroundJob.active.load(std::memory_order_acquire));
+    return event.pinnedFiles;
+}
+
+void DrawPinnedLine(AppState& state, Event& event, const std::vector<std::string>& pinned) {
+    ImGui::TextColored(ImVec4(0.4f, 0.7f, 1.0f, 0.7f), "%s %d pinned", kGlyphPin, static_cast<int>(pinned.size()));
     if (!ImGui::IsItemHovered()) return;
     std::string tip = "Pinned files:\n";
-    for (const std::string& path : event.pinnedFiles) {
+    for (const std::string& path : pinned) {
         const std::size_t slash = path.find_last_of('/');
         tip += "  ";
         tip += slash == std::string::npos ? path : path.substr(slash + 1);
@@ -175,7 +184,7 @@ void DrawPinnedLine(AppState& state, Event& event) {
     }
     tip += "Click to unpin all";
     ShowTooltip("%s", tip.c_str());
-    if (ImGui::IsMouseClicked(ImGuiMouseButton_Left)) ClearEventPins(state, event);
+    if (ImGui::IsMouseClicked(ImGuiMouseButton_Left) && UiMayEditProject(state)) ClearEventPins(state, event);
 }
 
 // ---------------------------------------------------------------------------
@@ -547,9 +556,10 @@ void DrawSingleEvent(AppState& state, Project& project, std::int32_t index, cons
             NextRow(m);
             DrawPaletteFilterLine(state, project, event);
         }
-        if (!event.pinnedFiles.empty()) {
+        const std::vector<std::string> pinned = PinnedFilesOf(state, event);
+        if (!pinned.empty()) {
             NextRow(m);
-            DrawPinnedLine(state, event);
+            DrawPinnedLine(state, event, pinned);
         }
     } else if (IsKind(event.shape, EventKind::Clip)) {
         DrawClipRows(state, project, index, m, firstRowY, fh);

@@ -778,10 +778,12 @@ void DrawGroupArea(ImDrawList* dl, AppState& state, const Project& project, floa
     // A running job may move the layers and the lane counts: read the ones it
     // has published, under its storage lock, for the whole step.
     std::optional<PublishedLayersView> published;
-    std::span<const LayerResult> layers(project.results);
+    std::span<const LayerResult> layers;
     if (JobRunning(state)) {
         published.emplace(project);
         layers = published->layers();
+    } else {
+        layers = project.results;  // the vector itself only where no build swaps it
     }
     GroupAreaGeometry area = LayOutGroupArea(state, project, layers, areaTop, areaHeight, headerHeight);
     const std::int32_t layerCount = static_cast<std::int32_t>(std::min<std::size_t>(layers.size(), INT32_MAX));
